@@ -1,0 +1,117 @@
+#pragma once
+
+#include "link/links.h"
+#include "link/operatorinterface.h"
+#include "link/pane.h"
+#include "link/portnames.h"
+#include "link/programmerslot.h"
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <memory>
+
+// Application-wide state and the one place both front ends drive: slots, panes, links, reply
+// handlers, the watchdog, the prompt, the current folder, the two load options, and the
+// commands. One command at a time.
+//
+// Ownership of the parts (so several developers can extend it without stepping on each other):
+//   - slots, panes, links, reply handlers, prompt, folders, options, watchdog: the shell
+//   - FileTransfer (load/) and ProgramTarget (target/): constructed here and wired in the
+//     constructor; their own classes hold their rules.
+
+namespace vell::link {
+class ReplyHandler;
+}
+namespace vell::load {
+class FileTransfer;
+}
+namespace vell::target {
+class ProgramTarget;
+}
+
+namespace vell::app {
+
+class Watchdog;
+
+/// Intervals are injectable so tests can run them fast; the defaults are what ships.
+struct BenchTimings
+{
+    int handshakeMs = 1000;
+    int watchdogMs = 15000;
+    int stallMs = 5000; ///< a link that takes no byte for this long drops out of a stream
+};
+
+class Bench : public QObject
+{
+    Q_OBJECT
+public:
+    Bench(const link::PortNames &names, link::Operator &op, link::LinkFactory factory,
+          BenchTimings timings = {}, QObject *parent = nullptr);
+    ~Bench() override;
+
+    [[nodiscard]] link::ProgrammerSlots &programmerSlots() { return m_slots; }
+    [[nodiscard]] link::PaneBoard &panes() { return m_panes; }
+    [[nodiscard]] link::Links &links() { return *m_links; }
+    [[nodiscard]] Watchdog &watchdog() { return *m_watchdog; }
+    [[nodiscard]] load::FileTransfer *transfer() { return m_transfer.get(); }
+    [[nodiscard]] target::ProgramTarget *programTargetCommand() { return m_target.get(); }
+    [[nodiscard]] const BenchTimings &timings() const { return m_timings; }
+
+    /// After the search: pane texts and visibility for every programmer found (main-window load).
+    void showFoundProgrammers();
+
+    [[nodiscard]] QString prompt() const { return m_prompt; }
+    void setPrompt(const QString &text);
+
+    /// The folder the browser shows; the load builds its path from it.
+    [[nodiscard]] QString currentFolder() const { return m_currentFolder; }
+    void setCurrentFolder(const QString &folder) { m_currentFolder = folder; }
+    /// The folder of the last load, which the settings file remembers.
+    [[nodiscard]] QString lastFileLoadedFolder() const { return m_lastFolder; }
+    void setLastFileLoadedFolder(const QString &folder) { m_lastFolder = folder; }
+
+    /// The two check boxes. The black-box choice is read afresh for every byte of a stream.
+    [[nodiscard]] bool restoreDefaults() const { return m_restoreDefaults; }
+    void setRestoreDefaults(bool on) { m_restoreDefaults = on; }
+    [[nodiscard]] bool blackBox() const { return m_blackBox; }
+    void setBlackBox(bool on) { m_blackBox = on; }
+
+    [[nodiscard]] bool faultTimedOut() const { return m_faultTimedOut; }
+    /// A new load starts without the previous load's fault.
+    void clearFault();
+
+    /// True while a load runs; a second command is ignored then.
+    [[nodiscard]] bool busy() const;
+
+    /// The load entry point (double-click in the file list, or --load): fileName in currentFolder.
+    void loadProgramFile(const QString &fileName);
+    /// The program-target command.
+    void programTarget();
+
+Q_SIGNALS:
+    void promptChanged(const QString &text);
+    void busyChanged(bool busy);
+
+private:
+    void onWatchdogFired();
+
+    BenchTimings m_timings;
+    link::ProgrammerSlots m_slots;
+    link::PaneBoard m_panes;
+    std::unique_ptr<link::Links> m_links;
+    std::array<std::unique_ptr<link::ReplyHandler>, link::kProgrammerCount> m_replyHandlers;
+    std::unique_ptr<Watchdog> m_watchdog;
+    std::unique_ptr<load::FileTransfer> m_transfer;
+    std::unique_ptr<target::ProgramTarget> m_target;
+
+    QString m_prompt;
+    QString m_currentFolder;
+    QString m_lastFolder;
+    bool m_restoreDefaults = false;
+    bool m_blackBox = false;
+    bool m_faultTimedOut = false;
+};
+
+} // namespace vell::app

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "commandframe.h"
+#include "operatorinterface.h"
+#include "pane.h"
+#include "portfile.h"
+#include "portnames.h"
+#include "programmerslot.h"
+#include "seriallink.h"
+
+#include <QObject>
+
+#include <array>
+#include <memory>
+
+namespace vell::link {
+
+/// The four programmers' serial links and port files, and the two operations through which
+/// every command reaches a programmer: openLink and sendFrame. Also holds the frame state
+/// every frame carries: the size fields of the last loaded program file and the last frame.
+class Links : public QObject
+{
+    Q_OBJECT
+public:
+    /// Which command opens the link; it selects programmer 1's invalid-port message.
+    enum class Command
+    {
+        Load,
+        ProgramTarget,
+    };
+
+    Links(ProgrammerSlots &slots, PaneBoard &panes, const PortNames &names, Operator &op,
+          LinkFactory factory, QObject *parent = nullptr);
+    ~Links() override;
+
+    /// Makes sure programmer n's (1..4) link is open: closes and reopens its port file, shows
+    /// statusText in its pane, and, only when the link is not open yet, opens the port with the
+    /// fixed settings. An invalid port shows the operator the message for n and command.
+    void openLink(int n, const QString &statusText, Command command);
+
+    /// Writes the frame to every target, byte i to each target (programmer order) before byte
+    /// i + 1. A target whose link is not open or refuses a byte is skipped; nothing pauses.
+    void sendFrame(char letter, const CommandFrame::Params &params,
+                   const std::array<bool, kProgrammerCount> &targets);
+
+    /// The size fields every frame carries: those of the last loaded file (zero before any).
+    void setSizeFields(CommandFrame::SizeFields size) { m_sizeFields = size; }
+    [[nodiscard]] CommandFrame::SizeFields sizeFields() const { return m_sizeFields; }
+    /// The frame last built by sendFrame (empty before the first).
+    [[nodiscard]] QByteArray lastFrame() const { return m_lastFrame; }
+
+    /// Programmer n's link (1..4); never null.
+    [[nodiscard]] SerialLink *link(int n) const;
+    void closePortFile(int n);
+    void closePortFiles();
+
+Q_SIGNALS:
+    /// Programmer n's device went away while its link was open.
+    void deviceLost(int n);
+
+private:
+    ProgrammerSlots &m_slots;
+    PaneBoard &m_panes;
+    const PortNames &m_names;
+    Operator &m_operator;
+    std::array<std::unique_ptr<SerialLink>, kProgrammerCount> m_links;
+    std::array<PortFile, kProgrammerCount> m_portFiles;
+    CommandFrame::SizeFields m_sizeFields;
+    QByteArray m_lastFrame;
+};
+
+} // namespace vell::link

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "link/portnames.h"
+
+#include <QString>
+
+// The headless run: the same search, load and program-target as the windows, driven by the
+// same Bench, reporting on stdout. Library `vell_cli` (links vell_app, never Qt Widgets).
+
+namespace vell::cli {
+
+/// What the command line asks of a headless run. main.cpp fills it.
+struct Options
+{
+    /// Where COM n lives: --ports DIR, the folder of --simulate's programmers, or the machine's.
+    link::PortNames ports;
+    /// --load FILE (relative to the working folder); empty: no load.
+    QString loadFile;
+    /// --program-target.
+    bool programTarget = false;
+    /// --restore-defaults, --black-box: the two options of a load.
+    bool restoreDefaults = false;
+    bool blackBox = false;
+    /// --timeout SECONDS: how long to wait for each programmer's result of each step.
+    int timeoutSeconds = 120;
+    /// The search's tick; only tests shorten it.
+    int searchTickMs = 100;
+};
+
+/// Exit codes of a headless run.
+enum ExitCode
+{
+    kExitSuccess = 0, ///< every programmer in use succeeded at every step asked
+    kExitFailed = 1,  ///< any programmer failed or timed out
+    kExitUsage = 2,   ///< a usage error, or no programmer found
+};
+
+/// True when the command line asks for a headless run.
+[[nodiscard]] inline bool isHeadless(const Options &options)
+{
+    return !options.loadFile.isEmpty() || options.programTarget;
+}
+
+/// Runs the headless search, load and program-target in the event loop of the existing
+/// QCoreApplication (QCoreApplication::exec) and returns the exit code. Never touches the
+/// settings file. Messages for the operator go to stderr and the run goes on.
+[[nodiscard]] int runHeadless(const Options &options);
+
+} // namespace vell::cli

@@ -29,7 +29,7 @@ public:
         ProgramTarget,
     };
 
-    Links(ProgrammerSlots &slots, PaneBoard &panes, const PortNames &names, Operator &op,
+    Links(ProgrammerSlots &programmerSlots, PaneBoard &panes, const PortNames &names, Operator &op,
           LinkFactory factory, QObject *parent = nullptr);
     ~Links() override;
 

@@ -22,6 +22,8 @@ public:
     bool open(int portNumber);
     void close();
     [[nodiscard]] bool isOpen() const;
+    /// The path of the open file (empty when none is open).
+    [[nodiscard]] QString fileName() const;
 
 private:
     std::unique_ptr<QFile> m_file;

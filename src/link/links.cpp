@@ -1,0 +1,104 @@
+#include "links.h"
+
+#include "logging.h"
+#include "texts.h"
+
+namespace vell::link {
+
+namespace {
+
+size_t index(int n)
+{
+    return static_cast<size_t>(n - 1);
+}
+
+QPair<QString, QString> invalidPortMessage(int n, Links::Command command)
+{
+    if (n == 1 && command == Links::Command::ProgramTarget)
+        return {texts::kIncorrectPortNumber, texts::kVellProgrammer};
+    if (n == 1)
+        return {texts::kConnectProgrammer1, texts::kIncorrectPortNumber};
+    return {texts::connectProgrammerN(n), texts::kIncorrectPortNumber};
+}
+
+} // namespace
+
+Links::Links(ProgrammerSlots &programmerSlots, PaneBoard &panes, const PortNames &names, Operator &op,
+             LinkFactory factory, QObject *parent)
+    : QObject(parent), m_slots(programmerSlots), m_panes(panes), m_names(names), m_operator(op)
+{
+    for (int n = 1; n <= kProgrammerCount; ++n) {
+        auto link = factory();
+        Q_ASSERT(link);
+        connect(link.get(), &SerialLink::deviceLost, this, [this, n] { Q_EMIT deviceLost(n); });
+        m_links[index(n)] = std::move(link);
+    }
+}
+
+Links::~Links() = default;
+
+void Links::openLink(int n, const QString &statusText, Command command)
+{
+    closePortFile(n);
+    m_panes.setStatus(n, statusText);
+
+    // The serial object starts out on the slot's port, so the port file is named by it even
+    // before the first opening.
+    const int comPort = m_slots.slot(n).comPort;
+    if (!m_portFiles[index(n)].open(comPort))
+        qCDebug(lcLink) << "programmer" << n << "runs without a port file";
+
+    SerialLink &link = *m_links[index(n)];
+    if (link.isOpen())
+        return;
+
+    const QString device = m_names.deviceFor(comPort);
+    const SerialLink::OpenResult result =
+        device.isEmpty() ? SerialLink::OpenResult::InvalidPort : link.open(device);
+    qCDebug(lcLink) << "programmer" << n << "COM" << comPort << device << "open:" << int(result);
+    if (result == SerialLink::OpenResult::InvalidPort) {
+        const auto [prompt, title] = invalidPortMessage(n, command);
+        m_operator.message(prompt, title);
+    }
+}
+
+void Links::sendFrame(char letter, const CommandFrame::Params &params,
+                      const std::array<bool, kProgrammerCount> &targets)
+{
+    m_lastFrame = CommandFrame::encode(letter, params, m_sizeFields);
+    qCDebug(lcWire).noquote() << "frame" << m_lastFrame.toHex(' ');
+
+    // A link that refuses a byte gets none of the rest: a frame with a hole in it would be
+    // taken apart wrongly by the programmer.
+    std::array<bool, kProgrammerCount> writing = targets;
+    for (int i = 0; i < CommandFrame::kSize; ++i) {
+        const QByteArray byte = m_lastFrame.mid(i, 1);
+        for (int n = 1; n <= kProgrammerCount; ++n) {
+            if (!writing[index(n)])
+                continue;
+            SerialLink &link = *m_links[index(n)];
+            if (!link.isOpen() || !link.write(byte)) {
+                qCDebug(lcLink) << "programmer" << n << "skipped from byte" << i;
+                writing[index(n)] = false;
+            }
+        }
+    }
+}
+
+SerialLink *Links::link(int n) const
+{
+    return m_links.at(index(n)).get();
+}
+
+void Links::closePortFile(int n)
+{
+    m_portFiles.at(index(n)).close();
+}
+
+void Links::closePortFiles()
+{
+    for (auto &file : m_portFiles)
+        file.close();
+}
+
+} // namespace vell::link

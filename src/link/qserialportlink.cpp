@@ -1,0 +1,111 @@
+#include "qserialportlink.h"
+
+#include "logging.h"
+
+namespace vell::link {
+
+QSerialPortLink::QSerialPortLink(QObject *parent) : SerialLink(parent)
+{
+    connect(&m_port, &QSerialPort::readyRead, this, &SerialLink::readyRead);
+    connect(&m_port, &QSerialPort::bytesWritten, this, &SerialLink::bytesWritten);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &QSerialPortLink::onError);
+}
+
+QSerialPortLink::~QSerialPortLink() = default;
+
+SerialLink::OpenResult QSerialPortLink::open(const QString &deviceName)
+{
+    if (m_port.isOpen())
+        return OpenResult::AlreadyOpen;
+    m_deviceName = deviceName;
+    if (deviceName.isEmpty())
+        return OpenResult::InvalidPort;
+
+    // 115200,N,8,1. DTR, RTS and flow control stay as the port comes (the calls fail on a pty).
+    // No read buffer limit: a bounded one would drop received bytes.
+    m_port.setPortName(deviceName);
+    m_port.setBaudRate(QSerialPort::Baud115200);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setStopBits(QSerialPort::OneStop);
+
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError error = m_port.error();
+        qCDebug(lcLink) << "open failed:" << deviceName << error << m_port.errorString();
+        m_port.clearError();
+        return error == QSerialPort::DeviceNotFoundError ? OpenResult::InvalidPort
+                                                         : OpenResult::Failed;
+    }
+    ++m_session;
+    m_lossReported = false;
+    qCDebug(lcLink) << "opened" << deviceName;
+    return OpenResult::Opened;
+}
+
+bool QSerialPortLink::isOpen() const
+{
+    return m_port.isOpen();
+}
+
+void QSerialPortLink::close()
+{
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+bool QSerialPortLink::write(const QByteArray &bytes)
+{
+    if (!m_port.isOpen())
+        return false;
+    return m_port.write(bytes) == bytes.size();
+}
+
+QByteArray QSerialPortLink::readAll()
+{
+    return m_port.readAll();
+}
+
+qint64 QSerialPortLink::bytesAvailable() const
+{
+    return m_port.bytesAvailable();
+}
+
+qint64 QSerialPortLink::bytesToWrite() const
+{
+    return m_port.bytesToWrite();
+}
+
+void QSerialPortLink::onError(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+        break;
+    default:
+        // NoError comes with every open and clearError; open failures are returned by open().
+        return;
+    }
+    if (!m_port.isOpen() || m_lossReported)
+        return;
+    // Qt keeps reporting a vanished device many times a second while the port stays open:
+    // close it here, and tell the owner from the event loop, never from inside this slot.
+    m_lossReported = true;
+    qCDebug(lcLink) << "device lost:" << m_deviceName << error;
+    m_port.close();
+    const quint64 session = m_session;
+    QMetaObject::invokeMethod(
+        this,
+        [this, session] {
+            if (session == m_session)
+                Q_EMIT deviceLost();
+        },
+        Qt::QueuedConnection);
+}
+
+LinkFactory qserialPortFactory()
+{
+    return [] { return std::make_unique<QSerialPortLink>(); };
+}
+
+} // namespace vell::link

@@ -1,0 +1,249 @@
+#include "replyhandler.h"
+
+#include "logging.h"
+#include "texts.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vell::link {
+
+namespace {
+
+constexpr int kOldBlackBoxCode = 12;
+
+/// Only programmer 1's handler knows error code 12.
+bool knowsCode12(int n)
+{
+    return n == 1;
+}
+
+/// Programmers 1 and 2 ignore an "AUSBR" while the previous one is still recorded.
+bool repeatsUsbrAsUnknown(int n)
+{
+    return n <= 2;
+}
+
+/// Programmers 1 and 2 fill the bar on "APTOK".
+bool fillsBarOnPtOk(int n)
+{
+    return n <= 2;
+}
+
+} // namespace
+
+ReplyHandler::ReplyHandler(int n, ProgrammerSlots &programmers, PaneBoard &panes, ReplyHooks &hooks,
+                           QObject *parent)
+    : QObject(parent), m_n(n), m_slots(programmers), m_panes(panes), m_hooks(hooks)
+{
+    Q_ASSERT(n >= 1 && n <= kProgrammerCount);
+}
+
+void ReplyHandler::attach(SerialLink *link)
+{
+    if (m_link == link)
+        return;
+    if (m_link)
+        disconnect(m_link, nullptr, this, nullptr);
+    discardPending();
+    m_link = link;
+    if (!link)
+        return;
+    connect(link, &SerialLink::readyRead, this, &ReplyHandler::readLink);
+    // Bytes from a device that went away must not join those of the next one.
+    connect(link, &SerialLink::deviceLost, this, &ReplyHandler::discardPending);
+    if (link->bytesAvailable() > 0)
+        readLink();
+}
+
+void ReplyHandler::readLink()
+{
+    if (m_link)
+        feed(m_link->readAll());
+}
+
+void ReplyHandler::feed(const QByteArray &bytes)
+{
+    m_buffer.append(bytes);
+    // A slot of replyHandled may feed again; the loop below picks those bytes up in order.
+    if (m_handling)
+        return;
+    m_handling = true;
+    // Handled bytes are skipped by position and dropped once at the end, so a large read
+    // costs one pass, not one copy per reply.
+    while (m_buffer.size() - m_pos >= Reply::kSize) {
+        const QByteArray bytesOfReply = m_buffer.mid(m_pos, Reply::kSize);
+        m_pos += Reply::kSize;
+        if (!handle(bytesOfReply)) {
+            // Out of step with the programmer: what follows in this read cannot be trusted.
+            m_buffer.clear();
+            m_pos = 0;
+        }
+    }
+    m_buffer.remove(0, m_pos);
+    m_pos = 0;
+    m_handling = false;
+}
+
+void ReplyHandler::discardPending()
+{
+    m_buffer.clear();
+    m_pos = 0;
+}
+
+bool ReplyHandler::handle(const QByteArray &bytes)
+{
+    ProgrammerSlot &slot = m_slots.slot(m_n);
+    slot.replyText = QString::fromLatin1(bytes);
+    const Reply reply = Reply::parse(bytes);
+
+    Reply::Kind kind = reply.kind();
+    if (kind == Reply::Kind::Usbr && slot.replyUsbr && repeatsUsbrAsUnknown(m_n))
+        kind = Reply::Kind::Unknown;
+
+    switch (kind) {
+    case Reply::Kind::Usbr:
+        slot.replyUsbr = true;
+        if (m_n == 1) {
+            m_panes.setStatus(m_n, texts::kProgrammerWaiting);
+            m_panes.setProgrammerVersion(texts::kProgrammerSoftwareVersion + reply.version());
+        } else {
+            m_panes.setStatus(m_n, texts::kProgrammerWaitingVersion + reply.version());
+        }
+        break;
+    case Reply::Kind::Send:
+        slot.replySend = true;
+        m_panes.setStatus(m_n, texts::kReadyForFile);
+        break;
+    case Reply::Kind::LpOk:
+        slot.replyLpOk = true;
+        m_hooks.releaseProgramFile();
+        m_panes.setStatus(m_n, texts::kFileLoadedOk);
+        break;
+    case Reply::Kind::LpEr:
+        m_panes.setStatus(m_n, loadErrorText(reply.errorCode()));
+        slot.replyLpEr = true;
+        break;
+    case Reply::Kind::PtOk:
+        slot.replyPtOk = true;
+        m_panes.setStatus(m_n, texts::kBoardProgrammedOk);
+        if (fillsBarOnPtOk(m_n))
+            m_panes.setBarValue(m_n, m_panes.pane(m_n).barMaximum);
+        if (m_n == 1)
+            m_panes.setSoftwareVersion(texts::kBoardSoftwareVersion + m_hooks.lastLoadedFileName());
+        break;
+    case Reply::Kind::PtEr:
+        m_panes.setStatus(m_n, targetErrorText(reply.errorCode()));
+        slot.replyPtEr = true;
+        break;
+    case Reply::Kind::Data:
+        slot.replyData = true;
+        break;
+    case Reply::Kind::Veri:
+        progressStep(reply, true, texts::kVerifyingFilePrefix);
+        break;
+    case Reply::Kind::Prog:
+        progressStep(reply, false, texts::kProgrammingTargetBoardPrefix);
+        break;
+    case Reply::Kind::Unknown:
+        qCDebug(lcLink) << "programmer" << m_n << "unrecognised reply" << bytes.toHex(' ');
+        m_slots.resetReplies(m_n);
+        Q_EMIT replyHandled(m_n, QByteArray());
+        return false;
+    }
+    Q_EMIT replyHandled(m_n, reply.token());
+    return true;
+}
+
+void ReplyHandler::progressStep(const Reply &reply, bool restartTest, const QString &prefix)
+{
+    ProgrammerSlot &slot = m_slots.slot(m_n);
+    const Pane &pane = m_panes.pane(m_n);
+
+    // A verify phase after a program phase, or after a fresh start, counts from 0.
+    if (restartTest
+        && (pane.status.contains(texts::kProgrammingTargetBoard)
+            || pane.status.contains(texts::kProgrammerWaiting))) {
+        slot.progressCount = 0;
+    }
+
+    const int total = reply.count();
+    m_panes.setCountText(m_n, QString::number(total));
+    slot.progressTotal = total;
+
+    // The bar's value before this step: left by the previous step, "APTOK" or the transfer.
+    const int previousValue = pane.barValue;
+    if (total > previousValue)
+        slot.progressCount += 1;
+    else
+        slot.progressCount = 0;
+
+    // Count byte 0, or a count above the new maximum, must not leave the bar out of range.
+    const int value = std::clamp(slot.progressCount, 0, total);
+    if (total >= previousValue) {
+        m_panes.setBarMaximum(m_n, total);
+        m_panes.setBarValue(m_n, value);
+    } else {
+        m_panes.setBarValue(m_n, value);
+        m_panes.setBarMaximum(m_n, total);
+    }
+
+    // Division in double in this order, a half to the even neighbour: 3 of 8 shows 38.
+    int percent = 0;
+    if (total > 0) {
+        const double share = static_cast<double>(slot.progressCount)
+                             / static_cast<double>(slot.progressTotal) * 100.0;
+        percent = static_cast<int>(std::min(std::nearbyint(share), 100.0));
+    }
+    m_panes.setStatus(m_n, prefix + QString::number(percent) + texts::kPercentComplete);
+}
+
+QString ReplyHandler::loadErrorText(int code) const
+{
+    switch (code) {
+    case 1:
+        return texts::kLoadError1;
+    case 2:
+        return texts::kLoadError2;
+    case 3:
+        return texts::kLoadError3;
+    case 4:
+        return texts::kLoadError4;
+    case 5:
+        return texts::kLoadError5;
+    case 6:
+        return texts::kLoadError6;
+    case 7:
+        return texts::kLoadError7;
+    case 8:
+        return texts::kLoadError8;
+    case kOldBlackBoxCode:
+        if (knowsCode12(m_n))
+            return texts::kOldBlackBoxError12;
+        break;
+    default:
+        break;
+    }
+    return texts::kUndefinedLoadError;
+}
+
+QString ReplyHandler::targetErrorText(int code) const
+{
+    switch (code) {
+    case 9:
+        return texts::kTargetError9;
+    case 10:
+        return texts::kTargetError10;
+    case 11:
+        return texts::kTargetError11;
+    case kOldBlackBoxCode:
+        if (knowsCode12(m_n))
+            return texts::kOldBlackBoxError12;
+        break;
+    default:
+        break;
+    }
+    return texts::kUndefinedTargetError;
+}
+
+} // namespace vell::link

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+namespace vell::sim {
+
+/// Turns SIGTERM and SIGINT into a Qt signal through a self-pipe, so the event loop can shut
+/// down cleanly (a signal handler may do no more than write a byte).
+class SignalWatcher : public QObject
+{
+    Q_OBJECT
+public:
+    /// One watcher per process; installs the handlers, restores the defaults when destroyed.
+    explicit SignalWatcher(QObject *parent = nullptr);
+    ~SignalWatcher() override;
+
+    [[nodiscard]] bool isValid() const { return m_notifier != nullptr; }
+
+Q_SIGNALS:
+    void terminationRequested(int signalNumber);
+
+private:
+    void onReadable();
+
+    QSocketNotifier *m_notifier = nullptr;
+};
+
+} // namespace vell::sim

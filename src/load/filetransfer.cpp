@@ -1,0 +1,331 @@
+#include "filetransfer.h"
+
+#include "loadlog.h"
+#include "texts.h"
+
+#include "link/links.h"
+#include "link/operatorinterface.h"
+#include "link/pane.h"
+#include "link/seriallink.h"
+#include "link/texts.h"
+
+#include <utility>
+
+namespace vell::load {
+
+namespace {
+size_t index(int n) { return size_t(n - 1); }
+} // namespace
+
+FileTransfer::FileTransfer(link::ProgrammerSlots &programmerSlots, link::PaneBoard &panes,
+                           link::Links &links, link::Operator &op, Hooks hooks,
+                           TransferTimings timings, QObject *parent)
+    : QObject(parent), m_slots(programmerSlots), m_panes(panes), m_links(links), m_operator(op),
+      m_hooks(std::move(hooks)), m_timings(timings), m_block(kBlockSize, '\0')
+{
+    m_handshakeTimer.setSingleShot(true);
+    m_handshakeTimer.setInterval(m_timings.handshakeMs);
+    connect(&m_handshakeTimer, &QTimer::timeout, this, &FileTransfer::onHandshakeTick);
+
+    // The next block is built on a fresh turn of the event loop, so replies and timers run
+    // between blocks.
+    m_pumpTimer.setSingleShot(true);
+    m_pumpTimer.setInterval(0);
+    connect(&m_pumpTimer, &QTimer::timeout, this, &FileTransfer::pump);
+
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        QTimer &stall = m_stallTimers[index(n)];
+        stall.setSingleShot(true);
+        stall.setInterval(m_timings.stallMs);
+        connect(&stall, &QTimer::timeout, this, [this, n] { onStall(n); });
+        connect(m_links.link(n), &link::SerialLink::bytesWritten, this,
+                [this, n](qint64) { onBytesWritten(n); });
+    }
+    connect(&m_links, &link::Links::deviceLost, this, &FileTransfer::onDeviceLost);
+}
+
+FileTransfer::~FileTransfer() = default;
+
+void FileTransfer::setState(State next)
+{
+    if (next == m_state)
+        return;
+    const bool wasRunning = isRunning();
+    qCDebug(lcLoad) << "load state" << m_state << "->" << next;
+    m_state = next;
+    Q_EMIT stateChanged(next);
+    if (wasRunning != isRunning())
+        Q_EMIT runningChanged(isRunning());
+}
+
+void FileTransfer::finish(Outcome outcome)
+{
+    qCDebug(lcLoad) << "load ends:" << outcome;
+    m_handshakeTimer.stop();
+    m_pumpTimer.stop();
+    for (QTimer &stall : m_stallTimers)
+        stall.stop();
+    // The file stays open after a good stream until "ALPOK" releases it; a failed one lets go.
+    if (outcome != Outcome::Loaded)
+        m_file.release();
+    m_live.fill(false);
+    setState(State::Idle);
+    Q_EMIT finished(outcome);
+}
+
+void FileTransfer::loadProgramFile(const QString &folder, const QString &fileName)
+{
+    if (isRunning()) {
+        qCDebug(lcLoad) << "load ignored: one is running";
+        return;
+    }
+    m_file.release();
+    m_dropped.fill(false);
+    m_live.fill(false);
+    m_folder = folder;
+    m_path = ProgramFile::pathIn(folder, fileName);
+
+    // A file that cannot be sent is refused before any link or pane is touched.
+    QString reason;
+    if (m_file.measure(m_path, &reason) != ProgramFile::Refusal::None) {
+        m_operator.message(reason, texts::kVellProgrammer);
+        Q_EMIT finished(Outcome::Refused);
+        return;
+    }
+    m_announcedLength = m_file.length();
+
+    setState(State::Opening);
+    m_slots.clearReplyFlags();
+    for (int n = 1; n <= link::kProgrammerCount; ++n)
+        m_panes.setBarMaximum(n, 100);
+    Q_EMIT lastFileLoadedFolderChanged(m_folder);
+
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        if (m_slots.inUse(n))
+            m_links.openLink(n, link::texts::kEstablishingCommunication, link::Links::Command::Load);
+    }
+    m_links.setSizeFields(m_file.sizeFields());
+
+    if (!drainLinks()) {
+        m_operator.message(texts::kCommunicationLostPrompt, texts::kVellProgrammer);
+        finish(Outcome::ProgrammerLost);
+        return;
+    }
+    setState(State::Handshake);
+    sendLoadFrame();
+}
+
+bool FileTransfer::drainLinks()
+{
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        if (!m_slots.inUse(n))
+            continue;
+        link::SerialLink *l = m_links.link(n);
+        link::ProgrammerSlot &slot = m_slots.slot(n);
+        if (l->isOpen()) {
+            m_lost[index(n)] = false;
+            slot.replyText = QString::fromLatin1(l->readAll());
+        } else if (n == 1 && m_lost[index(n)]) {
+            // Programmer 1's device went away and did not come back with the open attempt.
+            return false;
+        }
+        slot.replyText.clear();
+        if (m_hooks.discardPendingReplies)
+            m_hooks.discardPendingReplies(n);
+    }
+    return true;
+}
+
+void FileTransfer::sendLoadFrame()
+{
+    link::CommandFrame::Params params{};
+    params[0] = m_hooks.restoreDefaults && m_hooks.restoreDefaults() ? 0x01 : 0x00;
+    m_links.sendFrame(link::CommandFrame::kLoad, params, m_slots.targets());
+    // Arming an armed watchdog does not restart its count.
+    Q_EMIT watchdogArmRequested();
+    m_handshakeTimer.start();
+}
+
+void FileTransfer::onHandshakeTick()
+{
+    if (m_state != State::Handshake)
+        return;
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        if (m_slots.inUse(n) && !m_slots.slot(n).replySend) {
+            sendLoadFrame();
+            return;
+        }
+    }
+    Q_EMIT watchdogDisarmRequested();
+    startStream();
+}
+
+void FileTransfer::onWatchdogFired()
+{
+    if (m_state == State::Handshake || m_state == State::Opening)
+        finish(Outcome::TimedOut);
+}
+
+void FileTransfer::releaseProgramFile()
+{
+    m_file.release();
+    // A stream that still needs the file ends here; pump() only ever runs between blocks.
+    if (m_state == State::Streaming)
+        finish(Outcome::StreamFailed);
+}
+
+void FileTransfer::startStream()
+{
+    // The frame announced the length measured at the start; a file changed since then is not
+    // the file the programmers expect.
+    if (!m_file.openStream(m_path) || m_file.length() != m_announcedLength) {
+        qCDebug(lcLoad) << "stream not opened or file changed since the frame";
+        finish(Outcome::StreamFailed);
+        return;
+    }
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        m_slots.slot(n).replyText.clear();
+        m_live[index(n)] = m_slots.inUse(n);
+    }
+    if (m_hooks.blackBox && m_hooks.blackBox())
+        m_config.read(m_folder);
+    m_file.setTrailerSource(&m_config, m_hooks.blackBox);
+    setState(State::Streaming);
+    Q_EMIT streamStarted();
+    pump();
+}
+
+bool FileTransfer::inStream(int n) const { return m_live.at(index(n)); }
+
+bool FileTransfer::anyInStream() const
+{
+    for (bool live : m_live) {
+        if (live)
+            return true;
+    }
+    return false;
+}
+
+void FileTransfer::schedulePump()
+{
+    if (!m_pumpTimer.isActive())
+        m_pumpTimer.start();
+}
+
+void FileTransfer::pump()
+{
+    if (m_state == State::Flushing) {
+        for (int n = 1; n <= link::kProgrammerCount; ++n) {
+            if (inStream(n) && m_links.link(n)->bytesToWrite() > 0)
+                return;
+        }
+        finish(Outcome::Loaded);
+        return;
+    }
+    if (m_state != State::Streaming)
+        return;
+    // Blocks go out while every link in the stream has room for one more; otherwise
+    // bytesWritten of the link that is full brings us back.
+    for (;;) {
+        if (m_file.length() - m_file.position() < kBlockFileBytes) {
+            // The bytes after the last whole block are not sent.
+            setState(State::Flushing);
+            pump();
+            return;
+        }
+        for (int n = 1; n <= link::kProgrammerCount; ++n) {
+            if (inStream(n) && m_links.link(n)->bytesToWrite() + kBlockSize > kMaxPendingPerLink)
+                return;
+        }
+        if (!m_file.readBytes(m_block.data(), kBlockFileBytes)) {
+            finish(Outcome::StreamFailed);
+            return;
+        }
+        writeBlock();
+        if (m_state != State::Streaming)
+            return;
+    }
+}
+
+void FileTransfer::writeBlock()
+{
+    m_block[kBlockFileBytes] = '\0';
+    const int percent = int(m_file.position() * 100 / m_file.length());
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        if (!inStream(n))
+            continue;
+        link::SerialLink *l = m_links.link(n);
+        if (!l->write(m_block)) {
+            dropOut(n, "write refused");
+            continue;
+        }
+        QTimer &stall = m_stallTimers[index(n)];
+        if (!stall.isActive())
+            stall.start();
+    }
+    if (m_state != State::Streaming)
+        return; // the last link dropped out and ended the load
+    showProgress(percent);
+    for (int n = 1; n <= link::kProgrammerCount; ++n)
+        m_slots.slot(n).replyText.clear();
+}
+
+void FileTransfer::showProgress(int percent)
+{
+    const QString text = texts::transferring(percent);
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        if (!inStream(n))
+            continue;
+        m_panes.setBarValue(n, percent);
+        m_panes.setStatus(n, text);
+    }
+}
+
+void FileTransfer::dropOut(int n, const char *why)
+{
+    if (!inStream(n))
+        return;
+    qCDebug(lcLoad) << "programmer" << n << "drops out of the stream:" << why;
+    m_live[index(n)] = false;
+    m_dropped[index(n)] = true;
+    m_stallTimers[index(n)].stop();
+    // Closing discards what still waits for that link; the next command opens it afresh.
+    link::SerialLink *l = m_links.link(n);
+    if (l->isOpen())
+        l->close();
+    m_panes.setStatus(n, texts::kCommunicationLost);
+    Q_EMIT droppedOutOfStream(n);
+    if (!anyInStream() && (m_state == State::Streaming || m_state == State::Flushing)) {
+        finish(Outcome::AllLinksLost);
+        return;
+    }
+    // The link that was full may have been the one holding the others back.
+    schedulePump();
+}
+
+void FileTransfer::onBytesWritten(int n)
+{
+    if (!inStream(n))
+        return;
+    QTimer &stall = m_stallTimers[index(n)];
+    if (m_links.link(n)->bytesToWrite() > 0)
+        stall.start(); // restarts the count: the link is taking bytes
+    else
+        stall.stop();
+    schedulePump();
+}
+
+void FileTransfer::onStall(int n)
+{
+    if (inStream(n) && m_links.link(n)->bytesToWrite() > 0)
+        dropOut(n, "no byte taken");
+}
+
+void FileTransfer::onDeviceLost(int n)
+{
+    m_lost[index(n)] = true;
+    if (inStream(n))
+        dropOut(n, "device lost");
+}
+
+} // namespace vell::load

@@ -1,0 +1,3 @@
+#include "loadlog.h"
+
+Q_LOGGING_CATEGORY(lcLoad, "vell.load", QtWarningMsg)

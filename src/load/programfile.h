@@ -1,0 +1,96 @@
+#pragma once
+
+#include "link/commandframe.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace vell::load {
+
+class ConfigFile;
+
+/// The program file of a load: its path and length, and the byte stream the blocks are built
+/// from, with the black-box trailer (the last 32 bytes taken from Config.txt) and the
+/// diagnostic 16-bit checksum. Read through a buffer of its own: memory stays flat for any
+/// file size.
+class ProgramFile
+{
+public:
+    /// The 24-bit size field of the frames: lengths from here up are refused.
+    static constexpr qint64 kLengthLimit = 16'777'216;
+    static constexpr int kTrailerLength = 32;
+    static constexpr int kReadBufferSize = 64 * 1024;
+
+    enum class Refusal
+    {
+        None,
+        NotFound,
+        NotAFile, ///< a folder, pipe or device: reading it could block or never end
+        Unreadable,
+        TooLarge,
+    };
+
+    /// Whether the black-box format is chosen; asked afresh for each byte it can change.
+    using BlackBoxChoice = std::function<bool()>;
+
+    ProgramFile() = default;
+    ProgramFile(const ProgramFile &) = delete;
+    ProgramFile &operator=(const ProgramFile &) = delete;
+
+    /// The file fileName in folder.
+    [[nodiscard]] static QString pathIn(const QString &folder, const QString &fileName);
+
+    /// Opens the file, takes its length and closes it again. On refusal the length is 0 and
+    /// reason (when given) says why, for the operator.
+    Refusal measure(const QString &path, QString *reason = nullptr);
+    /// The length measured or streamed.
+    [[nodiscard]] qint64 length() const { return m_length; }
+    [[nodiscard]] link::CommandFrame::SizeFields sizeFields() const;
+
+    /// Opens the stream at the first byte; the checksum starts at 0. False when the file
+    /// cannot be opened (or has grown past the limit) .
+    bool openStream(const QString &path);
+    /// Where trailer bytes come from in the black-box format. Both must outlive the stream.
+    void setTrailerSource(const ConfigFile *config, BlackBoxChoice blackBox);
+    [[nodiscard]] bool isOpen() const { return m_file.isOpen(); }
+    [[nodiscard]] bool atEnd() const { return m_position >= m_length; }
+    /// Bytes read so far.
+    [[nodiscard]] qint64 position() const { return m_position; }
+
+    /// The next byte to send: the file's, or in the black-box format within the last 32 the
+    /// Config.txt value. Nothing when the file cannot be read or that value is not a byte;
+    /// the position then stays at that byte.
+    std::optional<quint8> nextByte();
+    /// Fills out with the next count bytes by the same rules as nextByte. False, with nothing
+    /// usable in out, when one of them fails.
+    bool readBytes(char *out, int count);
+    /// Releases the file (the stream ends).
+    void release();
+
+    /// The diagnostic checksum: the 16-bit sum of the bytes sent except those at offsets L-32
+    /// and L-31.
+    [[nodiscard]] quint16 checksum() const { return m_checksum; }
+    /// "0x" and the sum, its high byte and its low byte in upper-case hex; only the low byte
+    /// keeps two digits.
+    [[nodiscard]] QString checksumText() const;
+    [[nodiscard]] QString checksumHighText() const;
+    [[nodiscard]] QString checksumLowText() const;
+
+private:
+    bool refill();
+
+    QFile m_file;
+    qint64 m_length = 0;
+    qint64 m_position = 0;
+    quint16 m_checksum = 0;
+    const ConfigFile *m_config = nullptr;
+    BlackBoxChoice m_blackBox;
+    QByteArray m_buffer;
+    qsizetype m_bufferPos = 0;
+};
+
+} // namespace vell::load

@@ -1,0 +1,231 @@
+#include "programmersearch.h"
+
+#include "texts.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcDiscovery, "vell.discovery", QtWarningMsg)
+
+namespace vell::discovery {
+
+namespace {
+
+// The reply tokens a programmer's messages begin with.
+constexpr std::array<const char *, 7> kTokens{"AUSBR", "ASEND", "ALPOK", "ALPER",
+                                              "APTOK", "APTER", "ADATA"};
+
+bool isOdd(int step)
+{
+    return step % 2 != 0;
+}
+
+} // namespace
+
+ProgrammerSearch::ProgrammerSearch(link::ProgrammerSlots &programmerSlots,
+                                   const link::PortNames &names, link::LinkFactory factory,
+                                   int tickMs, QObject *parent)
+    : QObject(parent), m_slots(programmerSlots), m_names(names), m_factory(std::move(factory)),
+      m_portSearchedLabel(texts::kSearchingPort)
+{
+    m_timer.setInterval(tickMs);
+    connect(&m_timer, &QTimer::timeout, this, &ProgrammerSearch::tick);
+}
+
+ProgrammerSearch::~ProgrammerSearch()
+{
+    m_timer.stop();
+    if (m_link)
+        m_link->close();
+}
+
+bool ProgrammerSearch::isProgrammerReply(QByteArrayView captured)
+{
+    for (const char *token : kTokens) {
+        if (captured.startsWith(QByteArrayView(token)))
+            return true;
+    }
+    return false;
+}
+
+QString ProgrammerSearch::programmerLabel(int n) const
+{
+    return m_programmerLabels.at(static_cast<size_t>(n - 1));
+}
+
+void ProgrammerSearch::start()
+{
+    if (m_state != State::Idle)
+        return;
+    m_link = m_factory();
+    connect(m_link.get(), &link::SerialLink::readyRead, this, &ProgrammerSearch::onReadyRead);
+
+    m_step = 1;
+    setState(State::Scanning);
+    m_timer.start();
+    m_portFile.close();
+    m_portFile.open(m_linkPort);
+    if (!m_link->isOpen() && openScanningPort() == link::SerialLink::OpenResult::InvalidPort) {
+        // The first tick opens the next port instead of judging this one.
+        advancePort();
+        m_step += 1;
+    }
+    Q_EMIT changed();
+}
+
+void ProgrammerSearch::tick()
+{
+    if (m_state != State::Scanning)
+        return;
+
+    if (m_step >= 1 && m_step < kFinishStep) {
+        if (isOdd(m_step))
+            evaluate();
+        else
+            openNext();
+    } else if (m_step == kFinishStep) {
+        finish();
+    }
+
+    // Recording follows the step in the same tick, so the port it stores is the one just judged.
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        if (m_found == n && !m_slots.slot(n).present)
+            recordProgrammer(n);
+    }
+
+    if (m_state == State::Scanning)
+        Q_EMIT changed();
+}
+
+void ProgrammerSearch::stop()
+{
+    if (m_state == State::Ended)
+        return;
+    const bool wasScanning = m_state == State::Scanning;
+    end();
+    if (wasScanning)
+        Q_EMIT finished(m_found > 0);
+}
+
+link::SerialLink::OpenResult ProgrammerSearch::openScanningPort()
+{
+    m_receiveEnabled = true;
+    m_linkPort = m_port;
+    const QString device = m_names.deviceFor(m_port);
+    const auto result = m_link->open(device);
+    qCDebug(lcDiscovery) << "COM" << m_port << device << "open:" << static_cast<int>(result);
+    return result;
+}
+
+void ProgrammerSearch::evaluate()
+{
+    m_receiveEnabled = false;
+    const bool recognised = isProgrammerReply(m_captured);
+    qCDebug(lcDiscovery) << "COM" << m_port << "captured" << m_captured.toHex(' ')
+                         << (recognised ? "programmer" : "no programmer");
+    flush();
+    m_captured.clear();
+    m_portFile.close();
+    m_step += 1;
+    if (recognised)
+        m_found += 1; // the port stays open; recordProgrammer moves on
+    else
+        advancePort();
+}
+
+void ProgrammerSearch::openNext()
+{
+    m_portFile.close();
+    if (m_link->isOpen())
+        m_link->close();
+    // A message the last programmer sent after it was recorded must not count for this port.
+    m_captured.clear();
+    m_portFile.open(m_linkPort);
+    if (!m_link->isOpen() && openScanningPort() == link::SerialLink::OpenResult::InvalidPort) {
+        // No device: skip it without waiting for a tick.
+        advancePort();
+        m_step += 2;
+        return;
+    }
+    // Any other failure is judged as a port that said nothing.
+    m_step += 1;
+}
+
+void ProgrammerSearch::recordProgrammer(int n)
+{
+    m_programmerLabels.at(static_cast<size_t>(n - 1)) =
+        texts::kProgrammerFoundOnComPort + portSearched();
+    link::ProgrammerSlot &slot = m_slots.slot(n);
+    slot.comPort = static_cast<quint8>(m_port);
+    if (n < link::kProgrammerCount)
+        advancePort();
+    flush();
+    m_receiveEnabled = true;
+    m_captured.clear();
+    slot.present = true;
+    qCDebug(lcDiscovery) << "programmer" << n << "on COM" << slot.comPort;
+    if (n == link::kProgrammerCount) {
+        // Four is the most the application handles: no further ports are opened.
+        end();
+        Q_EMIT changed();
+        Q_EMIT finished(true);
+        Q_EMIT closeRequested();
+    }
+}
+
+void ProgrammerSearch::finish()
+{
+    flush();
+    m_captured.clear();
+    end();
+    const bool anyFound = m_found > 0;
+    if (!anyFound)
+        m_portSearchedLabel = texts::kNoProgrammersText;
+    Q_EMIT changed();
+    Q_EMIT finished(anyFound);
+    if (anyFound)
+        Q_EMIT closeRequested();
+}
+
+void ProgrammerSearch::onReadyRead()
+{
+    if (!m_receiveEnabled || !m_link || m_link->bytesAvailable() < kMessageLength)
+        return;
+    // Each capture replaces the previous one.
+    m_captured = m_link->readAll();
+    flush();
+    m_portFile.close();
+}
+
+void ProgrammerSearch::advancePort()
+{
+    if (m_port < kPortLimit)
+        m_port += 1;
+}
+
+void ProgrammerSearch::flush()
+{
+    if (m_link && m_link->isOpen())
+        m_link->readAll();
+}
+
+void ProgrammerSearch::end()
+{
+    m_timer.stop();
+    m_portFile.close();
+    if (m_link) {
+        // Closed, not destroyed: the port is free for the main window's links at once.
+        m_link->disconnect(this);
+        m_link->close();
+    }
+    setState(State::Ended);
+}
+
+void ProgrammerSearch::setState(State state)
+{
+    if (m_state == state)
+        return;
+    qCDebug(lcDiscovery) << "state" << static_cast<int>(m_state) << "->" << static_cast<int>(state);
+    m_state = state;
+}
+
+} // namespace vell::discovery

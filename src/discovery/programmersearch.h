@@ -1,0 +1,123 @@
+#pragma once
+
+#include "link/portfile.h"
+#include "link/portnames.h"
+#include "link/programmerslot.h"
+#include "link/seriallink.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <memory>
+
+namespace vell::discovery {
+
+/// The start-up search: probes COM1..COM15 one after another on a link of its own, listening
+/// for the message a programmer sends by itself once its port is opened, and records up to four
+/// programmers in the slots, numbered in the order found. Sends nothing. Each port gets one
+/// tick to deliver at least 24 bytes that begin with a reply token.
+///
+/// The scan runs in steps 1..30 on a timer: odd steps judge the port opened one step before,
+/// even steps open the next port, step 30 ends the scan. A port with no device costs one tick.
+class ProgrammerSearch : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kDefaultTickMs = 100;
+    static constexpr int kFinishStep = 30;
+    /// The current port number stops here; this port itself is never probed.
+    static constexpr int kPortLimit = 16;
+    /// Fewest bytes the receive handler takes as a programmer's message.
+    static constexpr int kMessageLength = 24;
+
+    enum class State
+    {
+        Idle,     ///< not started
+        Scanning, ///< the timer runs
+        Ended,    ///< the scan is over (finished, fourth programmer recorded, or stopped)
+    };
+
+    /// The slots and port names must outlive the search. The factory makes the scanning link.
+    ProgrammerSearch(link::ProgrammerSlots &programmerSlots, const link::PortNames &names,
+                     link::LinkFactory factory, int tickMs = kDefaultTickMs,
+                     QObject *parent = nullptr);
+    ~ProgrammerSearch() override;
+
+    /// Opens port 1 and starts the timer (the search window's load). Only once.
+    void start();
+    /// One timer period: the step, then the recording of a programmer the step just found.
+    /// Public so tests can step the machine without a timer.
+    void tick();
+    /// Ends the scan where it stands (the window closes) and releases the scanning port.
+    void stop();
+
+    /// True when a captured message marks a programmer: it begins, case-sensitively, with one
+    /// of the seven reply tokens. Pure, for the tests and the fuzzer.
+    [[nodiscard]] static bool isProgrammerReply(QByteArrayView captured);
+
+    [[nodiscard]] State state() const { return m_state; }
+    [[nodiscard]] bool isRunning() const { return m_state == State::Scanning; }
+    [[nodiscard]] int searchStep() const { return m_step; }
+    /// The port being probed, 1..16.
+    [[nodiscard]] int currentPort() const { return m_port; }
+    [[nodiscard]] int programmersFound() const { return m_found; }
+
+    // What the search window shows.
+    /// txtPortSearched: the current port number.
+    [[nodiscard]] QString portSearched() const { return QString::number(m_port); }
+    /// lblProgrammer1..4 (n is 1..4): empty until programmer n is recorded.
+    [[nodiscard]] QString programmerLabel(int n) const;
+    /// lblPortSearched: "Searching Port", or the failure text after a scan that found none.
+    [[nodiscard]] QString portSearchedLabel() const { return m_portSearchedLabel; }
+
+Q_SIGNALS:
+    /// Something the window shows changed.
+    void changed();
+    /// The scan is over; anyFound tells whether at least one programmer was recorded.
+    void finished(bool anyFound);
+    /// The search is done with its window (programmers found, or the fourth one recorded).
+    void closeRequested();
+
+private:
+    link::SerialLink::OpenResult openScanningPort();
+    void evaluate();
+    void openNext();
+    void recordProgrammer(int n);
+    void finish();
+    void onReadyRead();
+
+    void advancePort();
+    void flush();
+    /// Stops the timer and closes the scanning port and the port file, so the main window's
+    /// links can open the same ports (a port is locked per name while open).
+    void end();
+    void setState(State state);
+
+    link::ProgrammerSlots &m_slots;
+    const link::PortNames &m_names;
+    link::LinkFactory m_factory;
+    std::unique_ptr<link::SerialLink> m_link;
+    link::PortFile m_portFile;
+    QTimer m_timer;
+
+    State m_state = State::Idle;
+    int m_step = 1;
+    int m_port = 1;
+    /// The port number the scanning link was last set to; names the port file opened before
+    /// the next probe. Port 1 before the first.
+    int m_linkPort = 1;
+    int m_found = 0;
+    /// What the receive handler took from the scanning port.
+    QByteArray m_captured;
+    /// The receive gate: false ("Disable") keeps a judged port's data out of the capture.
+    bool m_receiveEnabled = true;
+
+    std::array<QString, link::kProgrammerCount> m_programmerLabels;
+    QString m_portSearchedLabel;
+};
+
+} // namespace vell::discovery

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// Operator texts of the programmer search, word for word.
+namespace vell::discovery::texts {
+
+inline const QString kWindowCaption = QStringLiteral("Searching For Programmers");
+inline const QString kSearchingPort = QStringLiteral("Searching Port");
+inline const QString kProgrammerFoundOnComPort = QStringLiteral("Programmer Found on Com Port ");
+inline const QString kOk = QStringLiteral("OK");
+
+/// Shown in place of "Searching Port" when no port answered. The two lines are joined by a
+/// lone carriage return, as the system has always shown them.
+inline const QString kNoProgrammersFound = QStringLiteral("No Programmers Found");
+inline const QString kConnectAndRestart =
+    QStringLiteral("Please Connect Programmer(s) and Restart Program");
+inline const QString kNoProgrammersText =
+    kNoProgrammersFound + QLatin1Char('\r') + kConnectAndRestart;
+
+} // namespace vell::discovery::texts

@@ -51,6 +51,8 @@ public:
 
     /// Programmer n's link (1..4); never null.
     [[nodiscard]] SerialLink *link(int n) const;
+    /// Programmer n's port file (1..4).
+    [[nodiscard]] const PortFile &portFile(int n) const { return m_portFiles.at(size_t(n - 1)); }
     void closePortFile(int n);
     void closePortFiles();
 

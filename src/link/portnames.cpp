@@ -106,7 +106,7 @@ QString PortNames::describe() const
         return QStringLiteral("No serial ports found.\n");
     QString text;
     for (const auto &row : rows)
-        text += QStringLiteral("COM%1").arg(row.first, -6) + row.second + QLatin1Char('\n');
+        text += QStringLiteral("COM%1").arg(row.first).leftJustified(6) + row.second + QLatin1Char('\n');
     return text;
 }
 

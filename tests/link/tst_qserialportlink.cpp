@@ -1,0 +1,175 @@
+// Guards the QSerialPort link on a real pty: line settings, bytes both ways, open results, and
+// a vanished device reported once with the link closed.
+#include "link/qserialportlink.h"
+
+#include <QtTest>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+using vell::link::QSerialPortLink;
+using vell::link::SerialLink;
+
+namespace {
+
+/// The master side of a raw pty, with DIR/COM1 linked to its slave.
+class Pty
+{
+public:
+    explicit Pty(const QString &linkPath)
+    {
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+            return;
+        termios modes{};
+        ::tcgetattr(m_master, &modes);
+        ::cfmakeraw(&modes);
+        ::tcsetattr(m_master, TCSANOW, &modes);
+        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+        m_ok = QFile::link(QString::fromLocal8Bit(::ptsname(m_master)), linkPath);
+    }
+    ~Pty() { closeMaster(); }
+
+    [[nodiscard]] bool ok() const { return m_ok; }
+    [[nodiscard]] int fd() const { return m_master; }
+    void closeMaster()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+        m_master = -1;
+    }
+    bool send(const QByteArray &bytes) const
+    {
+        return ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+    /// Everything the slave side has written so far.
+    QByteArray received()
+    {
+        char buffer[4096];
+        ssize_t got;
+        while ((got = ::read(m_master, buffer, sizeof buffer)) > 0)
+            m_received.append(buffer, int(got));
+        return m_received;
+    }
+
+private:
+    int m_master = -1;
+    bool m_ok = false;
+    QByteArray m_received;
+};
+
+} // namespace
+
+class TstQSerialPortLink : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void opensWithTheLineSettings();
+    void bytesTravelBothWays();
+    void vanishedDeviceIsReportedOnceAndClosed();
+    void openResults();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Pty> m_pty;
+    QString m_com1;
+};
+
+void TstQSerialPortLink::init()
+{
+    m_pty.reset();
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_com1 = m_dir->filePath(QStringLiteral("COM1"));
+    m_pty = std::make_unique<Pty>(m_com1);
+    QVERIFY(m_pty->ok());
+}
+
+void TstQSerialPortLink::opensWithTheLineSettings()
+{
+    QSerialPortLink link;
+    QCOMPARE(link.open(m_com1), SerialLink::OpenResult::Opened);
+    QVERIFY(link.isOpen());
+    QCOMPARE(link.deviceName(), m_com1);
+
+    // The pty's modes are the slave's: 115200, 8 data bits, no parity, one stop bit.
+    termios modes{};
+    QCOMPARE(::tcgetattr(m_pty->fd(), &modes), 0);
+    QCOMPARE(::cfgetospeed(&modes), speed_t(B115200));
+    QCOMPARE(::cfgetispeed(&modes), speed_t(B115200));
+    QCOMPARE(modes.c_cflag & CSIZE, tcflag_t(CS8));
+    QCOMPARE(modes.c_cflag & PARENB, tcflag_t(0));
+    QCOMPARE(modes.c_cflag & CSTOPB, tcflag_t(0));
+    QCOMPARE(modes.c_cflag & CRTSCTS, tcflag_t(0));
+
+    QCOMPARE(link.open(m_com1), SerialLink::OpenResult::AlreadyOpen);
+    link.close();
+    QVERIFY(!link.isOpen());
+    QVERIFY(!link.write("x"));
+}
+
+void TstQSerialPortLink::bytesTravelBothWays()
+{
+    QSerialPortLink link;
+    QCOMPARE(link.open(m_com1), SerialLink::OpenResult::Opened);
+    QSignalSpy written(&link, &SerialLink::bytesWritten);
+    QSignalSpy ready(&link, &SerialLink::readyRead);
+
+    // Every byte value, CR and LF included, passes unchanged (raw mode).
+    QByteArray out;
+    for (int i = 0; i < 256; ++i)
+        out.append(char(i));
+    QVERIFY(link.write(out));
+    QTRY_COMPARE_WITH_TIMEOUT(m_pty->received(), out, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!written.isEmpty(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(link.bytesToWrite(), qint64(0), 5000);
+
+    const QByteArray in = QByteArray("AUSBR0106") + QByteArray(15, '\0') + "\r\n";
+    QVERIFY(m_pty->send(in));
+    QByteArray got;
+    QTRY_COMPARE_WITH_TIMEOUT((got += link.readAll()), in, 5000);
+    QVERIFY(!ready.isEmpty());
+    QCOMPARE(link.bytesAvailable(), qint64(0));
+}
+
+void TstQSerialPortLink::vanishedDeviceIsReportedOnceAndClosed()
+{
+    QSerialPortLink link;
+    QCOMPARE(link.open(m_com1), SerialLink::OpenResult::Opened);
+    QSignalSpy lost(&link, &SerialLink::deviceLost);
+    m_pty->closeMaster();
+
+    QVERIFY(lost.wait(5000));
+    QVERIFY(!link.isOpen());
+    // Nothing further arrives: no second report, no flood keeping the loop busy.
+    QVERIFY(!lost.wait(300));
+    QCOMPARE(lost.count(), 1);
+    QVERIFY(!link.write("x"));
+}
+
+void TstQSerialPortLink::openResults()
+{
+    QSerialPortLink link;
+    QSignalSpy lost(&link, &SerialLink::deviceLost);
+    QCOMPARE(link.open(m_dir->filePath(QStringLiteral("COM9"))), SerialLink::OpenResult::InvalidPort);
+    QCOMPARE(link.open(QString()), SerialLink::OpenResult::InvalidPort);
+    QVERIFY(!link.isOpen());
+
+    // A port another link holds is busy, not invalid.
+    QSerialPortLink holder;
+    QCOMPARE(holder.open(m_com1), SerialLink::OpenResult::Opened);
+    QCOMPARE(link.open(m_com1), SerialLink::OpenResult::Failed);
+    QVERIFY(!link.isOpen());
+
+    // A failed open is not a lost device, and the link can still open a free port later.
+    holder.close();
+    QCOMPARE(link.open(m_com1), SerialLink::OpenResult::Opened);
+    QCoreApplication::processEvents();
+    QCOMPARE(lost.count(), 0);
+}
+
+QTEST_GUILESS_MAIN(TstQSerialPortLink)
+#include "tst_qserialportlink.moc"

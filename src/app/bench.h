@@ -5,6 +5,7 @@
 #include "link/pane.h"
 #include "link/portnames.h"
 #include "link/programmerslot.h"
+#include "link/replyhandler.h"
 
 #include <QObject>
 #include <QString>
@@ -43,7 +44,7 @@ struct BenchTimings
     int stallMs = 5000; ///< a link that takes no byte for this long drops out of a stream
 };
 
-class Bench : public QObject
+class Bench : public QObject, public link::ReplyHooks
 {
     Q_OBJECT
 public:
@@ -70,7 +71,10 @@ public:
     void setCurrentFolder(const QString &folder) { m_currentFolder = folder; }
     /// The folder of the last load, which the settings file remembers.
     [[nodiscard]] QString lastFileLoadedFolder() const { return m_lastFolder; }
-    void setLastFileLoadedFolder(const QString &folder) { m_lastFolder = folder; }
+    void setLastFileLoadedFolder(const QString &folder);
+    /// The name (no folder) of the program file last loaded; the reply handlers report it.
+    [[nodiscard]] QString lastLoadedFileName() const override { return m_lastFileName; }
+    void setLastLoadedFileName(const QString &name) { m_lastFileName = name; }
 
     /// The two check boxes. The black-box choice is read afresh for every byte of a stream.
     [[nodiscard]] bool restoreDefaults() const { return m_restoreDefaults; }
@@ -90,14 +94,25 @@ public:
     /// The program-target command.
     void programTarget();
 
+    /// Lets go of the program file a load holds open (the transfer's, once one runs).
+    void releaseProgramFile() override;
+    /// Lets go of every file a command holds: the program file and the four port files
+    /// (the watchdog's fault and the main window's close).
+    void releaseFiles();
+
 Q_SIGNALS:
     void promptChanged(const QString &text);
     void busyChanged(bool busy);
+    void lastFileLoadedFolderChanged(const QString &folder);
+    /// A load was asked for (double-click or --load), before anything else happens.
+    void loadRequested(const QString &fileName);
 
 private:
     void onWatchdogFired();
 
     BenchTimings m_timings;
+    // Links keeps a reference to the names, so Bench holds its own copy.
+    link::PortNames m_names;
     link::ProgrammerSlots m_slots;
     link::PaneBoard m_panes;
     std::unique_ptr<link::Links> m_links;
@@ -109,6 +124,7 @@ private:
     QString m_prompt;
     QString m_currentFolder;
     QString m_lastFolder;
+    QString m_lastFileName;
     bool m_restoreDefaults = false;
     bool m_blackBox = false;
     bool m_faultTimedOut = false;

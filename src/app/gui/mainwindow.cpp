@@ -1,0 +1,208 @@
+#include "mainwindow.h"
+
+#include "programfilebrowser.h"
+#include "programmerpanewidget.h"
+
+#include "app/bench.h"
+#include "app/settings.h"
+#include "app/texts.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace vell::gui {
+
+namespace {
+
+// Sizes of the original form in twips (1/1440 inch), kept as the proportions of the layout.
+constexpr int kTwipsPerPixel = 15;
+constexpr int kClientWidth = 10920;
+constexpr int kClientHeight = 8370;
+
+QLabel *centredLabel(const QString &name, const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setAlignment(Qt::AlignCenter);
+    label->setWordWrap(true);
+    return label;
+}
+
+/// A check box with its caption beside it as a separate label, as the form has them.
+QHBoxLayout *optionRow(QCheckBox *box, QLabel *caption)
+{
+    caption->setWordWrap(true);
+    caption->setBuddy(box);
+    auto *row = new QHBoxLayout;
+    row->addWidget(box, 0, Qt::AlignTop);
+    row->addWidget(caption, 1);
+    return row;
+}
+
+} // namespace
+
+MainWindow::MainWindow(app::Bench &bench, app::Settings *settings, QWidget *parent)
+    : QWidget(parent), m_bench(bench), m_settings(settings)
+{
+    setObjectName(QStringLiteral("frmUsbProgFile"));
+    setWindowTitle(app::texts::kMainWindowTitle);
+    buildControls();
+
+    connect(&m_bench, &app::Bench::promptChanged, m_prompt, &QLabel::setText);
+    connect(&m_bench.panes(), &link::PaneBoard::versionsChanged, this, &MainWindow::showVersions);
+    connect(&m_bench, &app::Bench::lastFileLoadedFolderChanged, m_lastFileLoaded,
+            &QLineEdit::setText);
+    connect(m_browser, &ProgramFileBrowser::pathChanged, &m_bench, &app::Bench::setCurrentFolder);
+    connect(m_browser, &ProgramFileBrowser::fileDoubleClicked, &m_bench,
+            &app::Bench::loadProgramFile);
+    connect(m_restoreDefaults, &QCheckBox::toggled, &m_bench, &app::Bench::setRestoreDefaults);
+    connect(m_blackBox, &QCheckBox::toggled, &m_bench, &app::Bench::setBlackBox);
+    connect(m_programTarget, &QPushButton::clicked, &m_bench, &app::Bench::programTarget);
+
+    // The window sees Esc before its controls do.
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
+
+    // The load: the remembered folder, then the programmers found by the search.
+    restoreFolder();
+    m_bench.showFoundProgrammers();
+    m_programTarget->setVisible(m_bench.programmerSlots().slot(2).present);
+    showVersions();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildControls()
+{
+    using app::texts::kBlackBox;
+    using app::texts::kRestoreDefaults;
+
+    m_programmerVersion = centredLabel(QStringLiteral("lblProgrammerVersion"), QString(), this);
+    m_softwareVersion = centredLabel(QStringLiteral("lblSoftwareVersion"), QString(), this);
+    m_prompt = centredLabel(QStringLiteral("lblPrompt"), m_bench.prompt(), this);
+    QFont promptFont(QStringLiteral("Times New Roman"));
+    promptFont.setStyleHint(QFont::Serif);
+    promptFont.setPointSizeF(9.75);
+    promptFont.setBold(true);
+    m_prompt->setFont(promptFont);
+    QPalette promptColour = m_prompt->palette();
+    promptColour.setColor(QPalette::WindowText, QColor(128, 0, 0));
+    m_prompt->setPalette(promptColour);
+
+    m_browser = new ProgramFileBrowser(this);
+
+    m_restoreDefaults = new QCheckBox(this);
+    m_restoreDefaults->setObjectName(QStringLiteral("chkRestoreDefaults"));
+    m_restoreDefaults->setChecked(m_bench.restoreDefaults());
+    auto *label1 = new QLabel(kRestoreDefaults, this);
+    label1->setObjectName(QStringLiteral("Label1"));
+    m_blackBox = new QCheckBox(this);
+    m_blackBox->setObjectName(QStringLiteral("chkBlackBox"));
+    m_blackBox->setChecked(m_bench.blackBox());
+    auto *label2 = new QLabel(kBlackBox, this);
+    label2->setObjectName(QStringLiteral("Label2"));
+
+    m_programTarget = new QPushButton(app::texts::kTransferToTarget, this);
+    m_programTarget->setObjectName(QStringLiteral("cmdProgramTarget"));
+    m_programTarget->setMinimumSize(2892 / kTwipsPerPixel, 1215 / kTwipsPerPixel);
+    m_programTarget->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    m_programTarget->setStyleSheet(QStringLiteral("QPushButton { padding: 4px; }"));
+    m_programTarget->hide();
+
+    auto *heading = centredLabel(QStringLiteral("Label6"), app::texts::kProgrammerStatus, this);
+
+    m_lastFileLoaded = new QLineEdit(this);
+    m_lastFileLoaded->setObjectName(QStringLiteral("txtLastFileLoaded"));
+    m_lastFileLoaded->setVisible(false);
+
+    // Left: the two version labels above the prompt.
+    auto *left = new QVBoxLayout;
+    left->addSpacing(240 / kTwipsPerPixel);
+    left->addWidget(m_programmerVersion, 1095);
+    left->addSpacing(345 / kTwipsPerPixel);
+    left->addWidget(m_softwareVersion, 1095);
+    left->addSpacing(345 / kTwipsPerPixel);
+    left->addWidget(m_prompt, 855);
+
+    // Right: the two options, then the program-target button level with the prompt.
+    auto *right = new QVBoxLayout;
+    right->addStretch(1320);
+    right->addLayout(optionRow(m_restoreDefaults, label1));
+    right->addSpacing(240 / kTwipsPerPixel);
+    right->addLayout(optionRow(m_blackBox, label2));
+    right->addStretch(600);
+    right->addWidget(m_programTarget, 1215);
+    right->addStretch(240);
+
+    auto *top = new QHBoxLayout;
+    top->setSpacing(225 / kTwipsPerPixel);
+    top->addLayout(left, 3135);
+    top->addWidget(m_browser, 3495);
+    top->addLayout(right, 3360);
+
+    auto *root = new QVBoxLayout(this);
+    root->setContentsMargins(240 / kTwipsPerPixel, 120 / kTwipsPerPixel, 240 / kTwipsPerPixel,
+                             240 / kTwipsPerPixel);
+    root->addLayout(top, 4560);
+    root->addSpacing(120 / kTwipsPerPixel);
+    root->addWidget(heading);
+
+    // The panes, indented as on the form, one under the other.
+    for (int n = 1; n <= 4; ++n) {
+        auto *pane = new ProgrammerPaneWidget(n, m_bench.panes(), this);
+        m_panes[static_cast<size_t>(n - 1)] = pane;
+        auto *row = new QHBoxLayout;
+        row->addStretch(1680);
+        row->addWidget(pane, 7500);
+        row->addStretch(1500);
+        root->addLayout(row);
+    }
+    root->addWidget(m_lastFileLoaded);
+    root->addStretch(1);
+
+    resize(kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
+}
+
+void MainWindow::restoreFolder()
+{
+    const QString remembered =
+        m_settings ? m_settings->readLastFolder().value_or(QString()) : QString();
+    m_bench.setLastFileLoadedFolder(remembered);
+    m_lastFileLoaded->setText(remembered);
+
+    const QString start = app::Settings::startFolder(remembered);
+    // A remembered folder that is gone is replaced by the fallback, which is then remembered.
+    if (!remembered.isEmpty() && start == app::Settings::fallbackFolder())
+        m_bench.setLastFileLoadedFolder(start);
+    if (!m_browser->setPath(start))
+        m_browser->setPath(QDir::rootPath());
+    m_bench.setCurrentFolder(m_browser->path());
+}
+
+void MainWindow::showVersions()
+{
+    m_programmerVersion->setText(m_bench.panes().programmerVersion());
+    m_softwareVersion->setText(m_bench.panes().softwareVersion());
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // The close ends the run: every file a command holds is let go, then the settings are
+    // saved once.
+    m_bench.releaseFiles();
+    if (m_settings && !m_saved) {
+        m_saved = true;
+        m_settings->write(m_bench.programmerSlots().slot(1).comPort,
+                          m_bench.lastFileLoadedFolder());
+    }
+    event->accept();
+}
+
+} // namespace vell::gui

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace vell::app {
+class Bench;
+class Settings;
+} // namespace vell::app
+
+namespace vell::gui {
+
+class ProgramFileBrowser;
+class ProgrammerPaneWidget;
+
+/// frmUsbProgFile: the browser, the operator's prompt, the programmer panes, the
+/// program-target button and the two load options. A view of the Bench; its load restores
+/// the last program-file folder from the settings file and shows the programmers found, and
+/// its close (or Esc) saves the settings file and ends the application.
+class MainWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    /// settings may be null: then nothing is read or written.
+    MainWindow(app::Bench &bench, app::Settings *settings, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    [[nodiscard]] ProgramFileBrowser *browser() const { return m_browser; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void restoreFolder();
+    void showVersions();
+
+    app::Bench &m_bench;
+    app::Settings *m_settings;
+    bool m_saved = false;
+
+    ProgramFileBrowser *m_browser = nullptr;
+    QLabel *m_prompt = nullptr;
+    QLabel *m_programmerVersion = nullptr;
+    QLabel *m_softwareVersion = nullptr;
+    QCheckBox *m_restoreDefaults = nullptr;
+    QCheckBox *m_blackBox = nullptr;
+    QPushButton *m_programTarget = nullptr;
+    QLineEdit *m_lastFileLoaded = nullptr;
+    std::array<ProgrammerPaneWidget *, 4> m_panes{};
+};
+
+} // namespace vell::gui

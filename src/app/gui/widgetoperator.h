@@ -1,0 +1,24 @@
+#pragma once
+
+#include "link/operatorinterface.h"
+
+#include <QPointer>
+#include <QWidget>
+
+namespace vell::gui {
+
+/// The windows' operator: a modal message box with the prompt, an OK button and no icon.
+class WidgetOperator : public link::Operator
+{
+public:
+    /// The box is centred on parent, or on the active window when parent is null.
+    explicit WidgetOperator(QWidget *parent = nullptr) : m_parent(parent) {}
+
+    void setParentWidget(QWidget *parent) { m_parent = parent; }
+    void message(const QString &prompt, const QString &title) override;
+
+private:
+    QPointer<QWidget> m_parent;
+};
+
+} // namespace vell::gui

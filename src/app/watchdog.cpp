@@ -1,0 +1,23 @@
+#include "watchdog.h"
+
+namespace vell::app {
+
+Watchdog::Watchdog(int intervalMs, QObject *parent) : QObject(parent)
+{
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(intervalMs);
+    connect(&m_timer, &QTimer::timeout, this, &Watchdog::fired);
+}
+
+void Watchdog::arm()
+{
+    if (!m_timer.isActive())
+        m_timer.start();
+}
+
+void Watchdog::disarm()
+{
+    m_timer.stop();
+}
+
+} // namespace vell::app

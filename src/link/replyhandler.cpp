@@ -161,9 +161,8 @@ void ReplyHandler::progressStep(const Reply &reply, bool restartTest, const QStr
     const Pane &pane = m_panes.pane(m_n);
 
     // A verify phase after a program phase, or after a fresh start, counts from 0.
-    if (restartTest
-        && (pane.status.contains(texts::kProgrammingTargetBoard)
-            || pane.status.contains(texts::kProgrammerWaiting))) {
+    if (restartTest && (pane.status.contains(texts::kProgrammingTargetBoard) ||
+                        pane.status.contains(texts::kProgrammerWaiting))) {
         slot.progressCount = 0;
     }
 
@@ -191,8 +190,8 @@ void ReplyHandler::progressStep(const Reply &reply, bool restartTest, const QStr
     // Division in double in this order, a half to the even neighbour: 3 of 8 shows 38.
     int percent = 0;
     if (total > 0) {
-        const double share = static_cast<double>(slot.progressCount)
-                             / static_cast<double>(slot.progressTotal) * 100.0;
+        const double share = static_cast<double>(slot.progressCount) /
+                             static_cast<double>(slot.progressTotal) * 100.0;
         percent = static_cast<int>(std::min(std::nearbyint(share), 100.0));
     }
     m_panes.setStatus(m_n, prefix + QString::number(percent) + texts::kPercentComplete);

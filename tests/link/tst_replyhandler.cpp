@@ -49,8 +49,7 @@ struct Rig
     int current = 1;
 };
 
-QByteArray reply(const char *token, int count = 0, const QByteArray &version = "0106",
-                 int code = 0)
+QByteArray reply(const char *token, int count = 0, const QByteArray &version = "0106", int code = 0)
 {
     return Reply::encode(token, quint8(count), version, quint8(code));
 }
@@ -172,16 +171,23 @@ void TstReplyHandler::tokens_data()
     QTest::addColumn<int>("releases");
 
     const QString before = QStringLiteral("Establishing Communication");
-    QTest::newRow("AUSBR 1") << 1 << reply("AUSBR", 0, "0106") << "Programmer Waiting" << "usbr"
+    QTest::newRow("AUSBR 1") << 1 << reply("AUSBR", 0, "0106") << "Programmer Waiting"
+                             << "usbr"
                              << "Programmer Software version 0106" << 0;
     for (int n = 2; n <= 4; ++n) {
-        QTest::addRow("AUSBR %d", n) << n << reply("AUSBR", 0, "0107")
-                                     << "Programmer Waiting / Software Version 0107" << "usbr"
-                                     << "" << 0;
+        QTest::addRow("AUSBR %d", n)
+            << n << reply("AUSBR", 0, "0107") << "Programmer Waiting / Software Version 0107"
+            << "usbr"
+            << "" << 0;
     }
-    QTest::newRow("ASEND") << 3 << reply("ASEND") << "Ready For File" << "send" << "" << 0;
-    QTest::newRow("ALPOK") << 4 << reply("ALPOK") << "File Loaded OK" << "lpok" << "" << 1;
-    QTest::newRow("ADATA") << 1 << reply("ADATA") << before << "data" << "" << 0;
+    QTest::newRow("ASEND") << 3 << reply("ASEND") << "Ready For File"
+                           << "send"
+                           << "" << 0;
+    QTest::newRow("ALPOK") << 4 << reply("ALPOK") << "File Loaded OK"
+                           << "lpok"
+                           << "" << 1;
+    QTest::newRow("ADATA") << 1 << reply("ADATA") << before << "data"
+                           << "" << 0;
 
     const char *loadErrors[] = {
         "Error #1 / Checksum Does Not Match",
@@ -194,8 +200,9 @@ void TstReplyHandler::tokens_data()
         "Error #8 / PC Download Timed Out",
     };
     for (int code = 1; code <= 8; ++code) {
-        QTest::addRow("ALPER %d", code) << (code % 4 + 1) << reply("ALPER", 0, "0106", code)
-                                        << loadErrors[code - 1] << "lper" << "" << 0;
+        QTest::addRow("ALPER %d", code)
+            << (code % 4 + 1) << reply("ALPER", 0, "0106", code) << loadErrors[code - 1] << "lper"
+            << "" << 0;
     }
     const QString oldBlackBox = QStringLiteral("Error #12 / Old Black Box File Format");
     const QString undefinedLoad = QStringLiteral("Undefined Program Load Error");
@@ -206,34 +213,42 @@ void TstReplyHandler::tokens_data()
                                    << "" << 0;
     QTest::newRow("ALPER 12 on 4") << 4 << reply("ALPER", 0, "", 12) << undefinedLoad << "lper"
                                    << "" << 0;
-    QTest::newRow("ALPER 0") << 1 << reply("ALPER", 0, "", 0) << undefinedLoad << "lper" << ""
-                             << 0;
-    QTest::newRow("ALPER 9 is a target code") << 1 << reply("ALPER", 0, "", 9) << undefinedLoad
-                                              << "lper" << "" << 0;
+    QTest::newRow("ALPER 0") << 1 << reply("ALPER", 0, "", 0) << undefinedLoad << "lper"
+                             << "" << 0;
+    QTest::newRow("ALPER 9 is a target code")
+        << 1 << reply("ALPER", 0, "", 9) << undefinedLoad << "lper"
+        << "" << 0;
     QTest::newRow("ALPER 0xFF") << 1 << reply("ALPER", 0, "", 255) << undefinedLoad << "lper"
                                 << "" << 0;
 
     QTest::newRow("APTER 9") << 2 << reply("APTER", 0, "", 9)
-                             << "Error #9 / Processor ID's Do Not Match" << "pter" << "" << 0;
+                             << "Error #9 / Processor ID's Do Not Match"
+                             << "pter"
+                             << "" << 0;
     QTest::newRow("APTER 10") << 3 << reply("APTER", 0, "", 10)
-                              << "Error #10 / Cannot Communicate With Target Board" << "pter"
+                              << "Error #10 / Cannot Communicate With Target Board"
+                              << "pter"
                               << "" << 0;
     QTest::newRow("APTER 11") << 1 << reply("APTER", 0, "", 11)
-                              << "Error #11 / Target Board Verification Error" << "pter" << ""
-                              << 0;
+                              << "Error #11 / Target Board Verification Error"
+                              << "pter"
+                              << "" << 0;
     QTest::newRow("APTER 12 on 1") << 1 << reply("APTER", 0, "", 12) << oldBlackBox << "pter"
                                    << "" << 0;
     QTest::newRow("APTER 12 on 2") << 2 << reply("APTER", 0, "", 12) << undefinedTarget << "pter"
                                    << "" << 0;
     QTest::newRow("APTER 12 on 3") << 3 << reply("APTER", 0, "", 12) << undefinedTarget << "pter"
                                    << "" << 0;
-    QTest::newRow("APTER 1 is a load code") << 1 << reply("APTER", 0, "", 1) << undefinedTarget
-                                            << "pter" << "" << 0;
+    QTest::newRow("APTER 1 is a load code")
+        << 1 << reply("APTER", 0, "", 1) << undefinedTarget << "pter"
+        << "" << 0;
     QTest::newRow("APTER 13") << 1 << reply("APTER", 0, "", 13) << undefinedTarget << "pter"
                               << "" << 0;
-    QTest::newRow("lower case token") << 1 << reply("asend") << before << "" << "" << 0;
-    QTest::newRow("token shifted by one") << 1 << QByteArray(1, 'x') + reply("ASEND").left(23)
-                                          << before << "" << "" << 0;
+    QTest::newRow("lower case token") << 1 << reply("asend") << before << ""
+                                      << "" << 0;
+    QTest::newRow("token shifted by one")
+        << 1 << QByteArray(1, 'x') + reply("ASEND").left(23) << before << ""
+        << "" << 0;
 }
 
 void TstReplyHandler::tokens()
@@ -404,7 +419,8 @@ void TstReplyHandler::programThenVerifyPhase()
     const QStringList program = {"12", "25", "38", "50", "62", "75", "88", "100"};
     QStringList expected;
     for (const QString &p : program)
-        expected << QStringLiteral("Programming Target Board / ") + p + QStringLiteral(" % Complete");
+        expected << QStringLiteral("Programming Target Board / ") + p +
+                        QStringLiteral(" % Complete");
     QCOMPARE(shown, expected);
     QCOMPARE(rig.pane().countText, QStringLiteral("8"));
     QCOMPARE(rig.pane().barMaximum, 8);
@@ -441,8 +457,8 @@ void TstReplyHandler::progressStep_data()
     QTest::addColumn<QString>("statusAfter");
 
     QTest::newRow("verify after greeting restarts")
-        << QByteArray("AVERI") << "Programmer Waiting / Software Version 0106" << 5 << 0 << 8
-        << 1 << "Verifying File / 12 % Complete";
+        << QByteArray("AVERI") << "Programmer Waiting / Software Version 0106" << 5 << 0 << 8 << 1
+        << "Verifying File / 12 % Complete";
     QTest::newRow("verify after program text restarts")
         << QByteArray("AVERI") << "Programming Target Board" << 5 << 0 << 8 << 1
         << "Verifying File / 12 % Complete";
@@ -528,8 +544,9 @@ void TstReplyHandler::oddCounts()
     rig.panes.setBarValue(2, barBefore);
     rig.slot().progressCount = countBefore;
     QList<QPair<int, int>> seen;
-    connect(&rig.panes, &PaneBoard::paneChanged, &rig.panes,
-            [&] { seen.append({rig.pane().barValue, rig.pane().barMaximum}); });
+    connect(&rig.panes, &PaneBoard::paneChanged, &rig.panes, [&] {
+        seen.append({rig.pane().barValue, rig.pane().barMaximum});
+    });
 
     rig.feed(reply("APROG", countByte));
     QCOMPARE(rig.pane().barValue, barAfter);

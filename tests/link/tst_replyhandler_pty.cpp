@@ -107,8 +107,8 @@ void TstReplyHandlerPty::repliesArriveInPiecesAndTogether()
     for (const auto &args : handled)
         tokens << args.at(1).toByteArray();
     QCOMPARE(tokens, (QList<QByteArray>{"AUSBR", "ASEND", "ALPOK", "APTOK"}));
-    QVERIFY(programmers.slot(2).replyUsbr && programmers.slot(2).replySend && programmers.slot(2).replyLpOk
-            && programmers.slot(2).replyPtOk);
+    QVERIFY(programmers.slot(2).replyUsbr && programmers.slot(2).replySend &&
+            programmers.slot(2).replyLpOk && programmers.slot(2).replyPtOk);
     QCOMPARE(hooks.releases, 1);
     QCOMPARE(panes.pane(2).status, QStringLiteral("Board Programmed OK"));
 }

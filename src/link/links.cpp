@@ -23,8 +23,8 @@ QPair<QString, QString> invalidPortMessage(int n, Links::Command command)
 
 } // namespace
 
-Links::Links(ProgrammerSlots &programmerSlots, PaneBoard &panes, const PortNames &names, Operator &op,
-             LinkFactory factory, QObject *parent)
+Links::Links(ProgrammerSlots &programmerSlots, PaneBoard &panes, const PortNames &names,
+             Operator &op, LinkFactory factory, QObject *parent)
     : QObject(parent), m_slots(programmerSlots), m_panes(panes), m_names(names), m_operator(op)
 {
     for (int n = 1; n <= kProgrammerCount; ++n) {

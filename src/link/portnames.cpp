@@ -12,8 +12,8 @@ namespace {
 
 bool isUsb(const PortNames::SystemPort &p)
 {
-    return p.hasVendorIdentifier || p.portName.contains(QLatin1String("ttyUSB"))
-           || p.portName.contains(QLatin1String("ttyACM"));
+    return p.hasVendorIdentifier || p.portName.contains(QLatin1String("ttyUSB")) ||
+           p.portName.contains(QLatin1String("ttyACM"));
 }
 
 } // namespace
@@ -86,9 +86,10 @@ QList<QPair<int, QString>> PortNames::table() const
         const auto infos = QSerialPortInfo::availablePorts();
         for (int n = 1; n <= kMaxPort; ++n) {
             const QString name = deviceFor(n);
-            const bool exists = std::any_of(infos.begin(), infos.end(), [&](const QSerialPortInfo &i) {
-                return i.portName().compare(name, Qt::CaseInsensitive) == 0;
-            });
+            const bool exists =
+                std::any_of(infos.begin(), infos.end(), [&](const QSerialPortInfo &i) {
+                    return i.portName().compare(name, Qt::CaseInsensitive) == 0;
+                });
             if (exists)
                 rows.append({n, name});
         }
@@ -106,7 +107,8 @@ QString PortNames::describe() const
         return QStringLiteral("No serial ports found.\n");
     QString text;
     for (const auto &row : rows)
-        text += QStringLiteral("COM%1").arg(row.first).leftJustified(6) + row.second + QLatin1Char('\n');
+        text += QStringLiteral("COM%1").arg(row.first).leftJustified(6) + row.second +
+                QLatin1Char('\n');
     return text;
 }
 

@@ -57,12 +57,16 @@ bool QSerialPortLink::write(const QByteArray &bytes)
 {
     if (!m_port.isOpen())
         return false;
+    qCDebug(lcWire).noquote() << m_deviceName << "->" << bytes.toHex(' ');
     return m_port.write(bytes) == bytes.size();
 }
 
 QByteArray QSerialPortLink::readAll()
 {
-    return m_port.readAll();
+    const QByteArray bytes = m_port.readAll();
+    if (!bytes.isEmpty())
+        qCDebug(lcWire).noquote() << m_deviceName << "<-" << bytes.toHex(' ');
+    return bytes;
 }
 
 qint64 QSerialPortLink::bytesAvailable() const

@@ -44,8 +44,8 @@ void TstCommandFrame::frames_data()
         << hex("41 50 4C") + hex(kFifteenZeros) + hex("00 80 00  01 6A  0D");
     QTest::newRow("load 32,768 bytes, restore defaults")
         << CommandFrame::load(true, CommandFrame::SizeFields::fromLength(32768))
-        << hex("41 50 4C 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00")
-               + hex("00 80 00  01 6B  0D");
+        << hex("41 50 4C 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00") +
+               hex("00 80 00  01 6B  0D");
     CommandFrame::Params params{};
     for (int i = 0; i < CommandFrame::kParamCount; ++i)
         params[size_t(i)] = quint8(i + 1);

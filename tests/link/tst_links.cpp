@@ -126,7 +126,8 @@ void TstLinks::frameCarriesTheSizeFields()
     Rig rig(1);
     rig.links->setSizeFields(CommandFrame::SizeFields::fromLength(74565));
     rig.command(Links::Command::ProgramTarget);
-    const QByteArray expected = CommandFrame::programTarget(CommandFrame::SizeFields::fromLength(74565));
+    const QByteArray expected =
+        CommandFrame::programTarget(CommandFrame::SizeFields::fromLength(74565));
     QCOMPARE(rig.links->lastFrame(), expected);
     QCOMPARE(rig.fake(1).written(), expected);
 }
@@ -165,9 +166,8 @@ void TstLinks::invalidPort_data()
     QTest::addColumn<QString>("prompt");
     QTest::addColumn<QString>("title");
 
-    QTest::newRow("1 by program-target")
-        << 1 << false << Links::Command::ProgramTarget << texts::kIncorrectPortNumber
-        << texts::kVellProgrammer;
+    QTest::newRow("1 by program-target") << 1 << false << Links::Command::ProgramTarget
+                                         << texts::kIncorrectPortNumber << texts::kVellProgrammer;
     QTest::newRow("1 by load") << 1 << false << Links::Command::Load << texts::kConnectProgrammer1
                                << texts::kIncorrectPortNumber;
     QTest::newRow("1 by load, no device for its number")
@@ -175,8 +175,9 @@ void TstLinks::invalidPort_data()
         << texts::kIncorrectPortNumber;
     for (int n = 2; n <= 4; ++n) {
         for (auto command : {Links::Command::Load, Links::Command::ProgramTarget}) {
-            const QByteArray row = QByteArray::number(n)
-                                   + (command == Links::Command::Load ? " by load" : " by program-target");
+            const QByteArray row =
+                QByteArray::number(n) +
+                (command == Links::Command::Load ? " by load" : " by program-target");
             QTest::newRow(row.constData())
                 << n << false << command
                 << QStringLiteral("Please Make Sure Programmer %1 is Connected and Retry").arg(n)

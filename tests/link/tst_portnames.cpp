@@ -45,14 +45,11 @@ void TstPortNames::order_data()
     QTest::addColumn<QStringList>("expected");
 
     QTest::newRow("USB by vendor id or name before the rest, each by location")
-        << QList<SystemPort>{{"ttyS1", "/dev/ttyS1", false},
-                             {"ttyACM0", "/dev/ttyACM0", false},
-                             {"ttyS0", "/dev/ttyS0", false},
-                             {"rfcomm0", "/dev/rfcomm0", true},
-                             {"ttyUSB1", "/dev/ttyUSB1", true},
-                             {"ttyUSB0", "/dev/ttyUSB0", true}}
-        << QStringList{"/dev/rfcomm0", "/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyUSB1",
-                       "/dev/ttyS0", "/dev/ttyS1"};
+        << QList<SystemPort>{{"ttyS1", "/dev/ttyS1", false},    {"ttyACM0", "/dev/ttyACM0", false},
+                             {"ttyS0", "/dev/ttyS0", false},    {"rfcomm0", "/dev/rfcomm0", true},
+                             {"ttyUSB1", "/dev/ttyUSB1", true}, {"ttyUSB0", "/dev/ttyUSB0", true}}
+        << QStringList{"/dev/rfcomm0", "/dev/ttyACM0", "/dev/ttyUSB0",
+                       "/dev/ttyUSB1", "/dev/ttyS0",   "/dev/ttyS1"};
     QTest::newRow("a port listed twice counts once")
         << QList<SystemPort>{{"ttyUSB0", "/dev/ttyUSB0", true}, {"ttyUSB0", "/dev/ttyUSB0", true}}
         << QStringList{"/dev/ttyUSB0"};
@@ -92,10 +89,12 @@ void TstPortNames::tableAndDescribeListPresentDevices()
         QFile f(dir.filePath(QLatin1String(name)));
         QVERIFY(f.open(QIODevice::WriteOnly));
     }
-    const QList<QPair<int, QString>> expected{{3, dir.filePath("COM3")}, {12, dir.filePath("COM12")}};
+    const QList<QPair<int, QString>> expected{{3, dir.filePath("COM3")},
+                                              {12, dir.filePath("COM12")}};
     QCOMPARE(names.table(), expected);
-    QCOMPARE(names.describe(), QStringLiteral("COM3  %1\nCOM12 %2\n")
-                                   .arg(dir.filePath("COM3"), dir.filePath("COM12")));
+    QCOMPARE(
+        names.describe(),
+        QStringLiteral("COM3  %1\nCOM12 %2\n").arg(dir.filePath("COM3"), dir.filePath("COM12")));
 }
 
 QTEST_GUILESS_MAIN(TstPortNames)

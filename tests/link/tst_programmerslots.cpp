@@ -17,8 +17,8 @@ void raiseAllFlags(ProgrammerSlot &s)
 
 int flagsRaised(const ProgrammerSlot &s)
 {
-    return int(s.replyUsbr) + int(s.replySend) + int(s.replyLpOk) + int(s.replyLpEr)
-           + int(s.replyPtOk) + int(s.replyPtEr) + int(s.replyData);
+    return int(s.replyUsbr) + int(s.replySend) + int(s.replyLpOk) + int(s.replyLpEr) +
+           int(s.replyPtOk) + int(s.replyPtEr) + int(s.replyData);
 }
 
 void fill(ProgrammerSlots &programmers)

@@ -148,13 +148,28 @@ void TstQSerialPortLink::vanishedDeviceIsReportedOnceAndClosed()
     QVERIFY(!lost.wait(300));
     QCOMPARE(lost.count(), 1);
     QVERIFY(!link.write("x"));
+
+    // Plugged in again: the link reopens, and the next loss is reported once more.
+    m_pty.reset();
+    QVERIFY(QFile::remove(m_com1));
+    m_pty = std::make_unique<Pty>(m_com1);
+    QVERIFY(m_pty->ok());
+    QCOMPARE(link.open(m_com1), SerialLink::OpenResult::Opened);
+    QVERIFY(link.write("AP"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_pty->received(), QByteArray("AP"), 5000);
+    m_pty->closeMaster();
+    QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 2, 5000);
+    QVERIFY(!link.isOpen());
+    QVERIFY(!lost.wait(300));
+    QCOMPARE(lost.count(), 2);
 }
 
 void TstQSerialPortLink::openResults()
 {
     QSerialPortLink link;
     QSignalSpy lost(&link, &SerialLink::deviceLost);
-    QCOMPARE(link.open(m_dir->filePath(QStringLiteral("COM9"))), SerialLink::OpenResult::InvalidPort);
+    QCOMPARE(link.open(m_dir->filePath(QStringLiteral("COM9"))),
+             SerialLink::OpenResult::InvalidPort);
     QCOMPARE(link.open(QString()), SerialLink::OpenResult::InvalidPort);
     QVERIFY(!link.isOpen());
 

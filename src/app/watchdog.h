@@ -20,6 +20,8 @@ public:
     void disarm();
     [[nodiscard]] bool isArmed() const { return m_timer.isActive(); }
     [[nodiscard]] int intervalMs() const { return m_timer.interval(); }
+    /// Milliseconds left of a running count; -1 when disarmed.
+    [[nodiscard]] int remainingMs() const { return m_timer.remainingTime(); }
 
 Q_SIGNALS:
     /// The count ran out; the watchdog is disarmed again when this is emitted.

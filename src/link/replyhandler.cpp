@@ -149,7 +149,8 @@ bool ReplyHandler::handle(const QByteArray &bytes)
         qCDebug(lcLink) << "programmer" << m_n << "unrecognised reply" << bytes.toHex(' ');
         m_slots.resetReplies(m_n);
         Q_EMIT replyHandled(m_n, QByteArray());
-        return false;
+        // A repeated greeting is refused but well framed; only unknown bytes mean we lost step.
+        return reply.kind() != Reply::Kind::Unknown;
     }
     Q_EMIT replyHandled(m_n, reply.token());
     return true;

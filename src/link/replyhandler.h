@@ -53,7 +53,7 @@ Q_SIGNALS:
 
 private:
     void readLink();
-    /// Acts on one reply; false when it was not recognised.
+    /// Acts on one reply; false when its bytes are out of step with the replies.
     bool handle(const QByteArray &bytes);
     void progressStep(const Reply &reply, bool restartTest, const QString &prefix);
     [[nodiscard]] QString loadErrorText(int code) const;

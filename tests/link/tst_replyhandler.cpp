@@ -322,6 +322,11 @@ void TstReplyHandler::repeatedUsbr()
     QVERIFY(rig.pane().status.startsWith(QStringLiteral("Programmer Waiting")));
     QVERIFY(rig.pane().status.endsWith(n == 1 ? QStringLiteral("Waiting")
                                               : QStringLiteral("Version 0200")));
+
+    // A refused greeting is still a whole reply: one right behind it in the same read counts.
+    rig.feed(reply("AUSBR") + reply("ASEND"));
+    QCOMPARE(flags(rig.slot()), ignoresRepeat ? QStringLiteral("send") : kAllFlags);
+    QCOMPARE(handled.last().at(1).toByteArray(), QByteArray("ASEND"));
 }
 
 void TstReplyHandler::boardProgrammed_data()

@@ -7,16 +7,9 @@
 #include "link/replyhandler.h"
 #include "target/programtarget.h"
 
-// The load subsystem wires its FileTransfer in here; until its header exists Bench holds none.
-#if __has_include("load/filetransfer.h")
 #include "load/filetransfer.h"
-#else
-namespace vell::load {
-class FileTransfer
-{
-};
-} // namespace vell::load
-#endif
+
+#include <QFileInfo>
 
 namespace vell::app {
 
@@ -30,11 +23,34 @@ Bench::Bench(const link::PortNames &names, link::Operator &op, link::LinkFactory
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
         auto handler = std::make_unique<link::ReplyHandler>(n, m_slots, m_panes, *this);
         handler->attach(m_links->link(n));
+        connect(handler.get(), &link::ReplyHandler::replyHandled, this, &Bench::replyHandled);
         m_replyHandlers[static_cast<size_t>(n - 1)] = std::move(handler);
     }
     connect(m_watchdog.get(), &Watchdog::fired, this, &Bench::onWatchdogFired);
 
     // The commands: FileTransfer (load/) and ProgramTarget (target/) are constructed here.
+    load::FileTransfer::Hooks loadHooks;
+    loadHooks.blackBox = [this] { return m_blackBox; };
+    loadHooks.restoreDefaults = [this] { return m_restoreDefaults; };
+    loadHooks.discardPendingReplies = [this](int n) {
+        m_replyHandlers[static_cast<size_t>(n - 1)]->discardPending();
+    };
+    m_transfer = std::make_unique<load::FileTransfer>(
+        m_slots, m_panes, *m_links, op, std::move(loadHooks),
+        load::TransferTimings{timings.handshakeMs, timings.stallMs});
+    connect(m_transfer.get(), &load::FileTransfer::watchdogArmRequested, m_watchdog.get(),
+            &Watchdog::arm);
+    connect(m_transfer.get(), &load::FileTransfer::watchdogDisarmRequested, m_watchdog.get(),
+            &Watchdog::disarm);
+    // After the shell's own handler: the fault is recorded before the load ends.
+    connect(m_watchdog.get(), &Watchdog::fired, m_transfer.get(),
+            &load::FileTransfer::onWatchdogFired);
+    connect(m_transfer.get(), &load::FileTransfer::lastFileLoadedFolderChanged, this,
+            &Bench::setLastFileLoadedFolder);
+    connect(m_transfer.get(), &load::FileTransfer::streamStarted, this,
+            [this] { setLastLoadedFileName(QFileInfo(m_transfer->path()).fileName()); });
+    connect(m_transfer.get(), &load::FileTransfer::runningChanged, this, &Bench::busyChanged);
+    m_target = std::make_unique<target::ProgramTarget>(m_slots, *m_links);
 }
 
 Bench::~Bench() = default;
@@ -76,23 +92,30 @@ void Bench::clearFault()
 
 bool Bench::busy() const
 {
-    return false;
+    return m_transfer->isRunning();
 }
 
 void Bench::loadProgramFile(const QString &fileName)
 {
     Q_EMIT loadRequested(fileName);
     qCDebug(lcApp) << "load asked for" << fileName << "in" << m_currentFolder;
+    if (busy())
+        return;
+    // A fault of an earlier load does not outlive it.
+    clearFault();
+    m_transfer->loadProgramFile(m_currentFolder, fileName);
 }
 
 void Bench::programTarget()
 {
     if (busy())
         return;
+    m_target->run();
 }
 
 void Bench::releaseProgramFile()
 {
+    m_transfer->releaseProgramFile();
 }
 
 void Bench::releaseFiles()

@@ -106,6 +106,8 @@ Q_SIGNALS:
     void lastFileLoadedFolderChanged(const QString &folder);
     /// A load was asked for (double-click or --load), before anything else happens.
     void loadRequested(const QString &fileName);
+    /// Programmer n's reply handler acted on a reply (token empty when unrecognised).
+    void replyHandled(int n, const QByteArray &token);
 
 private:
     void onWatchdogFired();

@@ -1,0 +1,193 @@
+#include "consolereport.h"
+
+#include "app/bench.h"
+#include "texts.h"
+
+#include <QtGlobal>
+
+#include <algorithm>
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+namespace vell::cli {
+
+namespace {
+
+constexpr int kRedrawMs = 50;
+constexpr int kBarWidth = 24;
+
+/// Status texts are one line on screen; a stray control character must not break the output.
+QString oneLine(QString text)
+{
+    for (QChar &c : text) {
+        if (c.unicode() < 0x20)
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+} // namespace
+
+ConsoleReport::ConsoleReport(QTextStream &out, QTextStream &err, bool terminal, int width,
+                             QObject *parent)
+    : QObject(parent)
+    , m_out(out)
+    , m_err(err)
+    , m_terminal(terminal)
+    , m_width(std::max(width, 40))
+{
+    m_redrawTimer.setSingleShot(true);
+    m_redrawTimer.setInterval(kRedrawMs);
+    connect(&m_redrawTimer, &QTimer::timeout, this, &ConsoleReport::redraw);
+}
+
+void ConsoleReport::attach(app::Bench &bench)
+{
+    m_bench = &bench;
+    connect(&bench.panes(), &link::PaneBoard::statusChanged, this,
+            &ConsoleReport::onStatusChanged);
+    connect(&bench, &app::Bench::promptChanged, this, &ConsoleReport::onPromptChanged);
+    if (m_terminal) {
+        connect(&bench.panes(), &link::PaneBoard::paneChanged, this,
+                &ConsoleReport::scheduleRedraw);
+        redraw();
+    }
+}
+
+void ConsoleReport::onStatusChanged(int n, const QString &text)
+{
+    if (m_terminal || !m_bench || !m_bench->programmerSlots().inUse(n))
+        return;
+    m_out << texts::programmerLine(n, m_bench->programmerSlots().slot(n).comPort, oneLine(text))
+          << '\n';
+    m_out.flush();
+}
+
+void ConsoleReport::onPromptChanged(const QString &text)
+{
+    if (m_terminal) {
+        scheduleRedraw();
+        return;
+    }
+    m_out << texts::promptLine(oneLine(text)) << '\n';
+    m_out.flush();
+}
+
+void ConsoleReport::message(const QString &prompt, const QString &title)
+{
+    eraseBars();
+    m_err << oneLine(title) << ": " << oneLine(prompt) << '\n';
+    m_err.flush();
+    if (m_terminal && m_bench)
+        redraw();
+}
+
+void ConsoleReport::error(const QString &text)
+{
+    eraseBars();
+    m_err << text << '\n';
+    m_err.flush();
+    if (m_terminal && m_bench)
+        redraw();
+}
+
+void ConsoleReport::summary(const QString &text)
+{
+    if (m_terminal && m_bench) {
+        m_redrawTimer.stop();
+        redraw();
+        m_drawnLines = 0; // the block stays on screen above the summary
+    }
+    m_out << text << '\n';
+    m_out.flush();
+}
+
+void ConsoleReport::scheduleRedraw()
+{
+    if (!m_redrawTimer.isActive())
+        m_redrawTimer.start();
+}
+
+void ConsoleReport::redraw()
+{
+    if (!m_terminal || !m_bench)
+        return;
+    QStringList lines;
+    auto &slots_ = m_bench->programmerSlots();
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        if (!slots_.inUse(n))
+            continue;
+        const link::Pane &pane = m_bench->panes().pane(n);
+        lines << barLine(texts::programmerName(n, slots_.slot(n).comPort), pane.barValue,
+                         pane.barMaximum, oneLine(pane.status), m_width);
+    }
+    if (!m_bench->prompt().isEmpty())
+        lines << texts::promptLine(oneLine(m_bench->prompt())).left(m_width - 1);
+
+    if (m_drawnLines > 0)
+        m_out << "\x1b[" << m_drawnLines << 'A';
+    for (const QString &line : std::as_const(lines))
+        m_out << "\r\x1b[2K" << line << '\n';
+    // A block that shrank leaves no stale line below it.
+    for (int i = int(lines.size()); i < m_drawnLines; ++i)
+        m_out << "\r\x1b[2K\n";
+    if (m_drawnLines > lines.size())
+        m_out << "\x1b[" << (m_drawnLines - lines.size()) << 'A';
+    m_drawnLines = int(lines.size());
+    m_out.flush();
+}
+
+void ConsoleReport::eraseBars()
+{
+    if (!m_terminal || m_drawnLines == 0)
+        return;
+    m_out << "\x1b[" << m_drawnLines << 'A' << "\r\x1b[J";
+    m_out.flush();
+    m_drawnLines = 0;
+}
+
+QString ConsoleReport::barLine(const QString &name, int value, int maximum, const QString &status,
+                               int width)
+{
+    // The bar follows the pane's own bar, which may run past its maximum between phases.
+    const double fraction = maximum > 0 ? std::clamp(double(value) / maximum, 0.0, 1.0) : 0.0;
+    const int filled = int(fraction * kBarWidth + 0.5);
+    const QString bar = QLatin1Char('[') + QString(filled, QLatin1Char('#'))
+                        + QString(kBarWidth - filled, QLatin1Char('.')) + QLatin1Char(']');
+    const QString percent = QStringLiteral("%1%").arg(int(fraction * 100 + 0.5), 3);
+    const QString line = name + QLatin1Char(' ') + bar + QLatin1Char(' ') + percent
+                         + QStringLiteral("  ") + status;
+    // Longer than the screen would wrap and break the redraw.
+    return line.left(width - 1);
+}
+
+bool ConsoleReport::stdoutIsTerminal()
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    if (qEnvironmentVariable("TERM") == QLatin1String("dumb"))
+        return false;
+    return isatty(fileno(stdout)) != 0;
+#endif
+}
+
+int ConsoleReport::terminalWidth()
+{
+#ifndef Q_OS_WIN
+    winsize size{};
+    if (ioctl(fileno(stdout), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+#endif
+    bool ok = false;
+    const int columns = qEnvironmentVariableIntValue("COLUMNS", &ok);
+    return ok && columns > 0 ? columns : 80;
+}
+
+} // namespace vell::cli

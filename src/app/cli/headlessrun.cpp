@@ -1,0 +1,301 @@
+#include "headlessrun.h"
+
+#include "consolereport.h"
+#include "texts.h"
+
+#include "app/bench.h"
+#include "discovery/programmersearch.h"
+#include "load/texts.h"
+
+#include <QLoggingCategory>
+#include <QStringList>
+
+namespace vell::cli {
+
+Q_LOGGING_CATEGORY(lcCli, "vell.cli", QtWarningMsg)
+
+namespace {
+
+/// The frame carries 24 bits of length.
+constexpr qint64 kLengthLimit = 16777216;
+
+} // namespace
+
+HeadlessRun::HeadlessRun(const Options &options, link::LinkFactory factory, ConsoleReport &report,
+                         QObject *parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_factory(std::move(factory))
+    , m_report(report)
+{
+    m_timeout.setSingleShot(true);
+    connect(&m_timeout, &QTimer::timeout, this, &HeadlessRun::onTimeout);
+    m_asked[Load] = !m_options.loadFile.isEmpty();
+    m_asked[Target] = m_options.programTarget;
+}
+
+HeadlessRun::~HeadlessRun() = default;
+
+void HeadlessRun::setState(State state)
+{
+    qCDebug(lcCli) << "state" << int(m_state) << "->" << int(state);
+    m_state = state;
+}
+
+void HeadlessRun::start()
+{
+    if (m_state != State::Idle)
+        return;
+    if (!m_asked[Load] && !m_asked[Target]) {
+        m_report.error(QStringLiteral("Nothing to do: give --load FILE and/or --program-target"));
+        finish(kExitUsage);
+        return;
+    }
+    if (m_options.timeoutSeconds <= 0) {
+        m_report.error(texts::badTimeout(m_options.timeoutSeconds));
+        finish(kExitUsage);
+        return;
+    }
+    if (m_asked[Load]) {
+        // A file the load would refuse is a bad command line: say so before any port is touched.
+        m_file = QFileInfo(m_options.loadFile);
+        m_file.makeAbsolute();
+        QString problem;
+        if (!m_file.exists())
+            problem = load::texts::kProgramFileNotFound;
+        else if (!m_file.isFile())
+            problem = load::texts::kProgramFileNotAFile;
+        else if (!m_file.isReadable())
+            problem = load::texts::kProgramFileUnreadable;
+        else if (m_file.size() >= kLengthLimit)
+            problem = load::texts::kProgramFileTooLarge + QStringLiteral(" (")
+                      + load::texts::kProgramFileLimit + QLatin1Char(')');
+        if (!problem.isEmpty()) {
+            m_report.error(texts::programFileProblem(m_options.loadFile, problem));
+            finish(kExitUsage);
+            return;
+        }
+    }
+    m_timeout.setInterval(m_options.timeoutSeconds * 1000);
+
+    m_bench = std::make_unique<app::Bench>(m_options.ports, m_report, m_factory);
+    connect(m_bench.get(), &app::Bench::busyChanged, this, &HeadlessRun::onBusyChanged);
+    connect(m_bench.get(), &app::Bench::replyHandled, this,
+            [this](int n, const QByteArray &) { onReplyHandled(n); });
+    connect(&m_bench->links(), &link::Links::deviceLost, this, &HeadlessRun::onDeviceLost);
+
+    m_search = std::make_unique<discovery::ProgrammerSearch>(
+        m_bench->programmerSlots(), m_options.ports, m_factory, m_options.searchTickMs);
+    connect(m_search.get(), &discovery::ProgrammerSearch::finished, this,
+            &HeadlessRun::onSearchFinished);
+    setState(State::Searching);
+    m_search->start();
+}
+
+void HeadlessRun::onSearchFinished(bool anyFound)
+{
+    if (m_state != State::Searching)
+        return;
+    m_search->stop(); // the scanning port must be free before the links open
+    if (!anyFound) {
+        m_report.error(texts::kNoProgrammers);
+        finish(kExitUsage);
+        return;
+    }
+    m_report.attach(*m_bench);
+    m_bench->showFoundProgrammers();
+    if (m_asked[Load])
+        startLoad();
+    else
+        startTarget();
+}
+
+void HeadlessRun::startLoad()
+{
+    setState(State::Loading);
+    m_bench->setCurrentFolder(m_file.absolutePath());
+    m_bench->setRestoreDefaults(m_options.restoreDefaults);
+    m_bench->setBlackBox(m_options.blackBox);
+    m_bench->loadProgramFile(m_file.fileName());
+    if (m_state == State::Loading && !m_bench->busy()) {
+        // Refused or ended at once (the operator was told why); no result will come.
+        failPending(Load, texts::kLoadNotStarted);
+        setState(State::AwaitingLoad);
+        checkStep();
+    }
+}
+
+void HeadlessRun::startTarget()
+{
+    setState(State::AwaitingTarget);
+    m_bench->programTarget();
+    m_timeout.start();
+}
+
+void HeadlessRun::onBusyChanged(bool busy)
+{
+    if (busy || m_state != State::Loading)
+        return;
+    if (m_bench->faultTimedOut())
+        failPending(Load, texts::kNoAnswerToLoad);
+    // The programmers check what they received and answer after the stream.
+    setState(State::AwaitingLoad);
+    m_timeout.start();
+    checkStep();
+}
+
+void HeadlessRun::onReplyHandled(int n)
+{
+    Step step = Load;
+    bool ok = false;
+    bool error = false;
+    const link::ProgrammerSlot &slot = m_bench->programmerSlots().slot(n);
+    switch (m_state) {
+    case State::Loading:
+    case State::AwaitingLoad:
+        step = Load;
+        ok = slot.replyLpOk;
+        error = slot.replyLpEr;
+        break;
+    case State::AwaitingTarget:
+        step = Target;
+        ok = slot.replyPtOk;
+        error = slot.replyPtEr;
+        break;
+    default:
+        return;
+    }
+    Result &result = m_results[step][size_t(n - 1)];
+    if (result.outcome != Outcome::Pending || !(ok || error))
+        return;
+    result.outcome = ok ? Outcome::Succeeded : Outcome::Failed;
+    result.detail = m_bench->panes().pane(n).status;
+    checkStep();
+}
+
+void HeadlessRun::onDeviceLost(int n)
+{
+    Step step = Load;
+    if (m_state == State::Loading || m_state == State::AwaitingLoad)
+        step = Load;
+    else if (m_state == State::AwaitingTarget)
+        step = Target;
+    else
+        return;
+    Result &result = m_results[step][size_t(n - 1)];
+    if (result.outcome != Outcome::Pending)
+        return;
+    result.outcome = Outcome::Failed;
+    result.detail = load::texts::kCommunicationLost;
+    checkStep();
+}
+
+void HeadlessRun::onTimeout()
+{
+    if (m_state == State::AwaitingLoad)
+        failPending(Load, texts::timedOut(m_options.timeoutSeconds));
+    else if (m_state == State::AwaitingTarget)
+        failPending(Target, texts::timedOut(m_options.timeoutSeconds));
+    checkStep();
+}
+
+void HeadlessRun::failPending(Step step, const QString &detail)
+{
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        Result &result = m_results[step][size_t(n - 1)];
+        if (m_bench->programmerSlots().inUse(n) && result.outcome == Outcome::Pending) {
+            result.outcome = Outcome::Failed;
+            result.detail = detail;
+        }
+    }
+}
+
+void HeadlessRun::checkStep()
+{
+    Step step = Load;
+    if (m_state == State::AwaitingLoad)
+        step = Load;
+    else if (m_state == State::AwaitingTarget)
+        step = Target;
+    else
+        return;
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        if (m_bench->programmerSlots().inUse(n)
+            && m_results[step][size_t(n - 1)].outcome == Outcome::Pending)
+            return;
+    }
+    m_timeout.stop();
+
+    if (stepFailed(step)) {
+        if (step == Load && m_asked[Target]) {
+            // Programming boards from a load that did not take everywhere would mix images.
+            for (Result &result : m_results[Target])
+                result.outcome = Outcome::NotRun;
+        }
+        finish(kExitFailed);
+    } else if (step == Load && m_asked[Target]) {
+        startTarget();
+    } else {
+        finish(kExitSuccess);
+    }
+}
+
+bool HeadlessRun::stepFailed(Step step) const
+{
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        if (m_bench->programmerSlots().inUse(n)
+            && m_results[step][size_t(n - 1)].outcome != Outcome::Succeeded)
+            return true;
+    }
+    return false;
+}
+
+QString HeadlessRun::summary() const
+{
+    const auto &programmers = m_bench->programmerSlots();
+    int inUse = 0;
+    for (int n = 1; n <= link::kProgrammerCount; ++n)
+        inUse += programmers.inUse(n) ? 1 : 0;
+
+    QStringList steps;
+    QStringList failures;
+    for (Step step : {Load, Target}) {
+        if (!m_asked[step])
+            continue;
+        const QString name = step == Load ? texts::kStepLoad : texts::kStepTarget;
+        if (m_results[step][0].outcome == Outcome::NotRun) {
+            steps << name + QLatin1Char(' ') + texts::kNotRun;
+            continue;
+        }
+        int succeeded = 0;
+        for (int n = 1; n <= link::kProgrammerCount; ++n) {
+            if (!programmers.inUse(n))
+                continue;
+            const Result &result = m_results[step][size_t(n - 1)];
+            if (result.outcome == Outcome::Succeeded)
+                ++succeeded;
+            else
+                failures << texts::programmerName(n, programmers.slot(n).comPort)
+                                + QLatin1Char(' ') + name + QStringLiteral(": ") + result.detail;
+        }
+        steps << QStringLiteral("%1 %2 on %3 of %4").arg(name, texts::kSucceeded).arg(succeeded).arg(inUse);
+    }
+    QString line = texts::kSummary + steps.join(QStringLiteral(", "));
+    if (!failures.isEmpty())
+        line += QStringLiteral("; ") + texts::kFailed + QStringLiteral(": ")
+                + failures.join(QStringLiteral("; "));
+    return line;
+}
+
+void HeadlessRun::finish(int exitCode)
+{
+    setState(State::Done);
+    m_timeout.stop();
+    m_exitCode = exitCode;
+    // Usage errors end before anything ran; there is nothing to sum up then.
+    if (m_bench && exitCode != kExitUsage)
+        m_report.summary(summary());
+    Q_EMIT finished(exitCode);
+}
+
+} // namespace vell::cli

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+
+// Texts of the headless run: its own lines on stdout and its messages on stderr.
+namespace vell::cli::texts {
+
+inline QString programmerLine(int n, int comPort, const QString &text)
+{
+    return QStringLiteral("Programmer %1 (COM %2): %3").arg(n).arg(comPort).arg(text);
+}
+inline QString promptLine(const QString &text)
+{
+    return QStringLiteral("Prompt: ") + text;
+}
+inline QString programmerName(int n, int comPort)
+{
+    return QStringLiteral("Programmer %1 (COM %2)").arg(n).arg(comPort);
+}
+
+inline const QString kStepLoad = QStringLiteral("load");
+inline const QString kStepTarget = QStringLiteral("program target");
+inline const QString kSummary = QStringLiteral("Summary: ");
+inline const QString kSucceeded = QStringLiteral("succeeded");
+inline const QString kFailed = QStringLiteral("failed");
+inline const QString kNotRun = QStringLiteral("not run, a load failed");
+inline QString timedOut(int seconds)
+{
+    return QStringLiteral("no result within %1 s").arg(seconds);
+}
+inline const QString kNoAnswerToLoad = QStringLiteral("no answer to the load frame");
+inline const QString kLoadNotStarted = QStringLiteral("the load did not start");
+inline const QString kLoadEnded = QStringLiteral("the load ended before the file was sent");
+
+inline const QString kNoProgrammers =
+    QStringLiteral("No Programmers Found on COM1..COM15. Please Connect Programmer(s) and Retry.");
+inline QString badTimeout(int seconds)
+{
+    return QStringLiteral("--timeout must be a whole number of seconds above 0 (got %1)").arg(seconds);
+}
+inline QString programFileProblem(const QString &path, const QString &reason)
+{
+    return QStringLiteral("%1: %2").arg(path, reason);
+}
+
+} // namespace vell::cli::texts

@@ -1,0 +1,251 @@
+// Guards the headless run over simulated programmers: steps, waits, output lines and exit codes.
+#include "app/cli/consolereport.h"
+#include "app/cli/headless.h"
+#include "app/cli/headlessrun.h"
+
+#include "link/qserialportlink.h"
+#include "sim/simbank.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vell;
+
+namespace {
+
+struct Outcome
+{
+    int exitCode = -1;
+    QStringList out;
+    QString err;
+};
+
+/// A program file of three whole blocks and a tail the load never sends.
+QByteArray programImage()
+{
+    QByteArray image;
+    for (int i = 0; i < 3 * 512 + 164; ++i)
+        image.append(char((i * 7 + i / 512) & 0xFF));
+    return image;
+}
+
+} // namespace
+
+class tst_HeadlessRun : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void loadAndProgramEverywhere();
+    void failuresAreNamedAndOthersSucceed();
+    void loadFailureSkipsTarget();
+    void resultTimeoutFails();
+    void noProgrammersIsUsageError();
+    void badCommandLine_data();
+    void badCommandLine();
+
+private:
+    Outcome run(const cli::Options &options, int budgetMs = 30000);
+    cli::Options options() const;
+    sim::PtyProgrammer *add(int com, const QString &switches = {});
+
+    QTemporaryDir m_work;
+    QString m_file;
+    std::unique_ptr<QTemporaryDir> m_ports;
+    std::unique_ptr<sim::SimBank> m_bank;
+};
+
+void tst_HeadlessRun::initTestCase()
+{
+    QVERIFY(m_work.isValid());
+    QDir::setCurrent(m_work.path()); // port files land in the working folder
+    m_file = m_work.filePath(QStringLiteral("board.bin"));
+    QFile f(m_file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(programImage());
+}
+
+void tst_HeadlessRun::init()
+{
+    m_ports = std::make_unique<QTemporaryDir>();
+    m_bank = std::make_unique<sim::SimBank>(m_ports->path());
+}
+
+void tst_HeadlessRun::cleanup()
+{
+    m_bank.reset();
+    m_ports.reset();
+}
+
+sim::PtyProgrammer *tst_HeadlessRun::add(int com, const QString &switches)
+{
+    const auto options = sim::DeviceOptions::parse(switches);
+    return m_bank->add(com, *options);
+}
+
+cli::Options tst_HeadlessRun::options() const
+{
+    cli::Options o;
+    o.ports = link::PortNames::fromDirectory(m_ports->path());
+    o.searchTickMs = 40;
+    o.timeoutSeconds = 10;
+    return o;
+}
+
+Outcome tst_HeadlessRun::run(const cli::Options &options, int budgetMs)
+{
+    QString outText;
+    QString errText;
+    QTextStream out(&outText);
+    QTextStream err(&errText);
+    cli::ConsoleReport report(out, err, false);
+    cli::HeadlessRun headless(options, link::qserialPortFactory(), report);
+    QSignalSpy finished(&headless, &cli::HeadlessRun::finished);
+    headless.start();
+    Outcome result;
+    if (finished.isEmpty() && !finished.wait(budgetMs))
+        return result;
+    result.exitCode = finished.first().first().toInt();
+    result.out = outText.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    result.err = errText;
+    return result;
+}
+
+void tst_HeadlessRun::loadAndProgramEverywhere()
+{
+    for (int com = 1; com <= 4; ++com)
+        QVERIFY(add(com));
+    cli::Options o = options();
+    o.loadFile = QStringLiteral("board.bin"); // relative to the working folder
+    o.programTarget = true;
+
+    const Outcome result = run(o);
+    QCOMPARE(result.exitCode, int(cli::kExitSuccess));
+    for (int n = 1; n <= 4; ++n) {
+        const QString prefix = QStringLiteral("Programmer %1 (COM %1): ").arg(n);
+        QVERIFY2(result.out.contains(prefix + QStringLiteral("File Loaded OK")), qPrintable(result.out.join('\n')));
+        QVERIFY(result.out.contains(prefix + QStringLiteral("Programming Target Board")));
+        QVERIFY(result.out.contains(prefix + QStringLiteral("Board Programmed OK")));
+        // The loaded result comes before the target work starts.
+        QVERIFY(result.out.indexOf(prefix + QStringLiteral("File Loaded OK"))
+                < result.out.indexOf(prefix + QStringLiteral("Programming Target Board")));
+        QCOMPARE(m_bank->programmer(n)->device()->image(), programImage().left(3 * 512));
+    }
+    QVERIFY(result.out.last().startsWith(QStringLiteral("Summary: ")));
+    QVERIFY(result.out.last().contains(QStringLiteral("load succeeded on 4 of 4")));
+    QVERIFY(result.out.last().contains(QStringLiteral("program target succeeded on 4 of 4")));
+}
+
+void tst_HeadlessRun::failuresAreNamedAndOthersSucceed()
+{
+    QVERIFY(add(1));
+    QVERIFY(add(2, QStringLiteral("loaderr=3")));
+    QVERIFY(add(3, QStringLiteral("targeterr=10")));
+    QVERIFY(add(4));
+    cli::Options o = options();
+    o.loadFile = m_file;
+
+    Outcome result = run(o);
+    QCOMPARE(result.exitCode, int(cli::kExitFailed));
+    QVERIFY(result.out.contains(
+        QStringLiteral("Programmer 2 (COM 2): Error #3 / Memory Size & Processor Type Do Not Match")));
+    for (int n : {1, 3, 4})
+        QVERIFY(result.out.contains(QStringLiteral("Programmer %1 (COM %1): File Loaded OK").arg(n)));
+    QVERIFY(result.out.last().contains(QStringLiteral("load succeeded on 3 of 4")));
+
+    o.loadFile.clear();
+    o.programTarget = true;
+    result = run(o);
+    QCOMPARE(result.exitCode, int(cli::kExitFailed));
+    QVERIFY(result.out.contains(
+        QStringLiteral("Programmer 3 (COM 3): Error #10 / Cannot Communicate With Target Board")));
+    for (int n : {1, 2, 4})
+        QVERIFY(result.out.contains(QStringLiteral("Programmer %1 (COM %1): Board Programmed OK").arg(n)));
+    QVERIFY(result.out.last().contains(QStringLiteral("Programmer 3 (COM 3) program target: Error #10")));
+}
+
+void tst_HeadlessRun::loadFailureSkipsTarget()
+{
+    QVERIFY(add(1));
+    QVERIFY(add(2, QStringLiteral("loaderr=3")));
+    cli::Options o = options();
+    o.loadFile = m_file;
+    o.programTarget = true;
+
+    const Outcome result = run(o);
+    QCOMPARE(result.exitCode, int(cli::kExitFailed));
+    QCOMPARE(m_bank->programmer(1)->device()->frames().last().at(2), 'L');
+    QVERIFY(!result.out.join('\n').contains(QStringLiteral("Programming Target Board")));
+    QVERIFY(result.out.last().contains(QStringLiteral("program target not run")));
+}
+
+void tst_HeadlessRun::resultTimeoutFails()
+{
+    QVERIFY(add(1));
+    QVERIFY(add(2, QStringLiteral("interval=60000")));
+    cli::Options o = options();
+    o.programTarget = true;
+    o.timeoutSeconds = 1;
+
+    QElapsedTimer clock;
+    clock.start();
+    const Outcome result = run(o);
+    QCOMPARE(result.exitCode, int(cli::kExitFailed));
+    QVERIFY(clock.elapsed() < 8000);
+    QVERIFY(result.out.contains(QStringLiteral("Programmer 1 (COM 1): Board Programmed OK")));
+    QVERIFY(result.out.last().contains(QStringLiteral("Programmer 2 (COM 2) program target: no result within 1 s")));
+}
+
+void tst_HeadlessRun::noProgrammersIsUsageError()
+{
+    cli::Options o = options();
+    o.searchTickMs = 100; // what ships
+    o.programTarget = true;
+
+    QElapsedTimer clock;
+    clock.start();
+    const Outcome result = run(o, 10000);
+    QCOMPARE(result.exitCode, int(cli::kExitUsage));
+    QVERIFY2(clock.elapsed() < 4500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(result.err.contains(QStringLiteral("No Programmers Found")));
+}
+
+void tst_HeadlessRun::badCommandLine_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("timeout");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("missing file") << QStringLiteral("nothing-here.bin") << 10
+                                  << QStringLiteral("Program File Not Found");
+    QTest::newRow("a folder") << QStringLiteral(".") << 10
+                              << QStringLiteral("Program File Is Not a File");
+    QTest::newRow("zero timeout") << QString() << 0 << QStringLiteral("--timeout");
+}
+
+void tst_HeadlessRun::badCommandLine()
+{
+    QFETCH(QString, file);
+    QFETCH(int, timeout);
+    QFETCH(QString, message);
+
+    sim::PtyProgrammer *programmer = add(1);
+    cli::Options o = options();
+    o.loadFile = file;
+    o.programTarget = file.isEmpty();
+    o.timeoutSeconds = timeout;
+
+    const Outcome result = run(o, 2000);
+    QCOMPARE(result.exitCode, int(cli::kExitUsage));
+    QVERIFY2(result.err.contains(message), qPrintable(result.err));
+    QCOMPARE(programmer->device()->openCount(), 0); // no port was touched
+}
+
+QTEST_GUILESS_MAIN(tst_HeadlessRun)
+#include "tst_headlessrun.moc"

@@ -71,6 +71,7 @@ private Q_SLOTS:
     void bytesTravelBothWays();
     void vanishedDeviceIsReportedOnceAndClosed();
     void openResults();
+    void sameNameInTwoFoldersOpensBoth();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -184,6 +185,26 @@ void TstQSerialPortLink::openResults()
     QCOMPARE(link.open(m_com1), SerialLink::OpenResult::Opened);
     QCoreApplication::processEvents();
     QCOMPARE(lost.count(), 0);
+}
+
+void TstQSerialPortLink::sameNameInTwoFoldersOpensBoth()
+{
+    // Serial ports are locked by name; two benches (or two tests) each with their own COM1
+    // folder must not take each other's lock.
+    QTemporaryDir other;
+    QVERIFY(other.isValid());
+    const QString otherCom1 = other.filePath(QStringLiteral("COM1"));
+    Pty otherPty(otherCom1);
+    QVERIFY(otherPty.ok());
+
+    QSerialPortLink first;
+    QSerialPortLink second;
+    QCOMPARE(first.open(m_com1), SerialLink::OpenResult::Opened);
+    QCOMPARE(second.open(otherCom1), SerialLink::OpenResult::Opened);
+    QCOMPARE(second.deviceName(), otherCom1);
+    QVERIFY(second.write("T"));
+    QTRY_COMPARE_WITH_TIMEOUT(otherPty.received(), QByteArray("T"), 5000);
+    QVERIFY(m_pty->received().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TstQSerialPortLink)

@@ -11,8 +11,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <sys/inotify.h>
 #include <termios.h>
+#ifdef Q_OS_LINUX
+#include <sys/inotify.h>
+#endif
 #include <unistd.h>
 
 namespace vell::sim {
@@ -22,6 +24,7 @@ namespace {
 constexpr int kSplitGapMs = 2;       // between the one-byte writes of a split reply
 constexpr int kReadChunk = 4096;     // most bytes taken from the pty in one read
 constexpr int kRateSliceMs = 10;     // granularity of the read-rate limit
+constexpr int kHangupPollMs = 10;    // open detection without inotify
 
 QString errnoText(const char *what)
 {
@@ -36,6 +39,19 @@ bool setFlags(int fd)
            ::fcntl(fd, F_SETFD, fd_fl | FD_CLOEXEC) == 0;
 }
 
+bool slaveName(int master, char *name, size_t size)
+{
+#ifdef Q_OS_LINUX
+    return ::ptsname_r(master, name, size) == 0;
+#else
+    const char *n = ::ptsname(master);
+    if (!n || std::strlen(n) >= size)
+        return false;
+    std::strcpy(name, n);
+    return true;
+#endif
+}
+
 // A master and its raw slave, primed: the slave was opened and closed once, so the master
 // reports POLLHUP exactly while no one holds the slave.
 int openMaster(QString *slavePath, QString *error)
@@ -48,7 +64,7 @@ int openMaster(QString *slavePath, QString *error)
     char name[128] = {};
     termios t{};
     if (!setFlags(master) || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
-        ::ptsname_r(master, name, sizeof name) != 0 || ::tcgetattr(master, &t) != 0) {
+        !slaveName(master, name, sizeof name) || ::tcgetattr(master, &t) != 0) {
         *error = errnoText("pty");
         ::close(master);
         return -1;
@@ -87,7 +103,8 @@ bool makeLink(const QString &slavePath, const QString &linkPath, QString *error)
 } // namespace
 
 std::unique_ptr<PtyProgrammer> PtyProgrammer::create(const QString &linkPath,
-                                                     const DeviceOptions &options, QString *error)
+                                                     const DeviceOptions &options, QString *error,
+                                                     OpenDetection detection)
 {
     QString message;
     QString slavePath;
@@ -103,31 +120,34 @@ std::unique_ptr<PtyProgrammer> PtyProgrammer::create(const QString &linkPath,
             *error = message;
         return {};
     }
-    std::unique_ptr<PtyProgrammer> p(new PtyProgrammer(master, slavePath, linkPath, options));
-    if (p->m_inotify < 0) {
-        if (error)
-            *error = errnoText("inotify");
-        return {};
-    }
-    return p;
+    return std::unique_ptr<PtyProgrammer>(new PtyProgrammer(master, slavePath, linkPath, options, detection));
 }
 
 PtyProgrammer::PtyProgrammer(int master, QString slavePath, QString linkPath,
-                             const DeviceOptions &options)
+                             const DeviceOptions &options, OpenDetection detection)
     : m_device(options), m_master(master), m_slavePath(std::move(slavePath)),
       m_linkPath(std::move(linkPath))
 {
     // An open of the slave is the app opening the port; inotify tells at once, with no polling.
-    m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+#ifdef Q_OS_LINUX
+    if (detection == OpenDetection::Inotify)
+        m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_inotify >= 0 &&
         ::inotify_add_watch(m_inotify, QFile::encodeName(m_slavePath).constData(),
                             IN_OPEN | IN_CLOSE) < 0) {
         ::close(m_inotify);
         m_inotify = -1;
     }
+#else
+    Q_UNUSED(detection)
+#endif
     if (m_inotify >= 0) {
         m_inotifyNotifier = new QSocketNotifier(m_inotify, QSocketNotifier::Read, this);
         connect(m_inotifyNotifier, &QSocketNotifier::activated, this, &PtyProgrammer::onInotify);
+    } else {
+        // Without inotify: the primed master shows POLLHUP exactly while the port is closed.
+        connect(&m_hangupPoll, &QTimer::timeout, this, &PtyProgrammer::checkHangup);
+        m_hangupPoll.start(kHangupPollMs);
     }
     m_readNotifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
     m_readNotifier->setEnabled(false);
@@ -154,6 +174,7 @@ void PtyProgrammer::closeAll()
 {
     m_readResume.stop();
     m_splitTimer.stop();
+    m_hangupPoll.stop();
     // Later, not now: this may run inside one of their own activations.
     for (QSocketNotifier **n : {&m_readNotifier, &m_writeNotifier, &m_inotifyNotifier}) {
         if (*n) {
@@ -189,6 +210,7 @@ void PtyProgrammer::unplug()
 
 void PtyProgrammer::onInotify()
 {
+#ifdef Q_OS_LINUX
     alignas(inotify_event) char buffer[4096];
     bool opened = false;
     bool closed = false;
@@ -210,6 +232,7 @@ void PtyProgrammer::onInotify()
         setPortOpen(false);
     if (opened || closed)
         checkHangup();
+#endif
 }
 
 void PtyProgrammer::checkHangup()

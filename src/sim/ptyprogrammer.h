@@ -18,17 +18,26 @@ namespace vell::sim {
 
 /// A simulated programmer behind a pseudo-terminal: the link (e.g. DIR/COM3) points at the
 /// pty's slave device, which the app opens like any serial port. Greets on every open, which
-/// it sees through inotify on the slave; reads only while the app holds the port, so the
+/// it sees through inotify on the slave (or, lacking it, by polling the master for the hang-up
+/// of a closed slave); reads only while the app holds the port, so the
 /// read-rate limit and the stall simply leave bytes in the kernel's buffer.
 class PtyProgrammer : public QObject
 {
     Q_OBJECT
 public:
+    /// How the app opening and closing the port is seen.
+    enum class OpenDetection
+    {
+        Inotify, ///< events on the slave device, falling back to Poll where missing
+        Poll,    ///< the master's hang-up state, looked at every few milliseconds
+    };
+
     /// Makes the pty and the link (a stale link of a dead simulator is replaced). Returns
     /// nothing and an error text when either cannot be made.
     static std::unique_ptr<PtyProgrammer> create(const QString &linkPath,
                                                  const DeviceOptions &options = {},
-                                                 QString *error = nullptr);
+                                                 QString *error = nullptr,
+                                                 OpenDetection detection = OpenDetection::Inotify);
     /// Removes the link and closes the pty.
     ~PtyProgrammer() override;
 
@@ -52,7 +61,8 @@ Q_SIGNALS:
     void unplugged();
 
 private:
-    PtyProgrammer(int master, QString slavePath, QString linkPath, const DeviceOptions &options);
+    PtyProgrammer(int master, QString slavePath, QString linkPath, const DeviceOptions &options,
+                  OpenDetection detection);
 
     void onInotify();
     void checkHangup();
@@ -75,6 +85,7 @@ private:
     QSocketNotifier *m_inotifyNotifier = nullptr;
     QTimer m_readResume;  // re-enables reading when the rate limit allows more
     QTimer m_splitTimer;  // paces the one-byte writes of split replies
+    QTimer m_hangupPoll;  // open detection where inotify is missing
     QList<QByteArray> m_outQueue; // writes not yet taken by the pty, in order
     QElapsedTimer m_rateClock;
     double m_rateCredit = 0; // bytes that may be read now under the rate limit

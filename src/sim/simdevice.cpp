@@ -111,59 +111,64 @@ void SimDevice::receive(const QByteArray &bytes)
 {
     m_receivedBytes += bytes.size();
     m_pending.append(bytes);
-    // Each pass consumes bytes or stops for more; a frame may switch between the two modes.
+    // Consumed bytes are dropped once at the end, not block by block (large writes stay linear).
+    qsizetype at = 0;
     for (;;) {
-        const qsizetype before = m_pending.size();
+        const qsizetype before = at;
         const State state = m_state;
         if (m_state == State::ReceivingBlocks)
-            takeBlocks();
+            takeBlocks(&at);
         else
-            parseFrames();
-        if (m_pending.size() == before && m_state == state)
+            parseFrames(&at);
+        // Each pass consumes bytes or waits for more; a frame may switch between the two modes.
+        if (at == before && m_state == state)
             break;
     }
+    m_pending.remove(0, at);
 }
 
-void SimDevice::parseFrames()
+void SimDevice::parseFrames(qsizetype *at)
 {
-    while (!m_pending.isEmpty()) {
-        if (m_pending.at(0) != 'A' || (m_pending.size() > 1 && m_pending.at(1) != 'P')) {
-            m_pending.remove(0, 1); // cannot start a frame: skip it
+    while (*at < m_pending.size()) {
+        const qsizetype left = m_pending.size() - *at;
+        if (m_pending.at(*at) != 'A' || (left > 1 && m_pending.at(*at + 1) != 'P')) {
+            ++*at; // cannot start a frame: skip it
             continue;
         }
-        if (m_pending.size() < kFrameSize)
+        if (left < kFrameSize)
             return;
-        const QByteArray candidate = m_pending.left(kFrameSize);
+        const QByteArray candidate = m_pending.mid(*at, kFrameSize);
         if (!isValidFrame(candidate)) {
             qCDebug(lcSim) << "frame rejected" << candidate.toHex(' ');
             m_rejected.append(candidate);
-            m_pending.remove(0, 1); // resynchronise on the next "AP"
+            ++*at; // resynchronise on the next "AP"
             continue;
         }
-        m_pending.remove(0, kFrameSize);
+        *at += kFrameSize;
         handleFrame(candidate);
         if (m_state == State::ReceivingBlocks)
             return;
     }
 }
 
-void SimDevice::takeBlocks()
+void SimDevice::takeBlocks(qsizetype *at)
 {
     while (m_state == State::ReceivingBlocks) {
         // At a block boundary a whole frame decides between a new command and block data.
-        if (m_pending.size() < kFrameSize)
+        const qsizetype left = m_pending.size() - *at;
+        if (left < kFrameSize)
             return;
-        const QByteArray head = m_pending.left(kFrameSize);
+        const QByteArray head = m_pending.mid(*at, kFrameSize);
         if (isValidFrame(head)) {
-            m_pending.remove(0, kFrameSize);
+            *at += kFrameSize;
             handleFrame(head);
             continue;
         }
-        if (m_pending.size() < kBlockSize)
+        if (left < kBlockSize)
             return;
-        m_image.append(m_pending.constData(), kBlockFileBytes);
-        m_fillers.append(m_pending.at(kBlockFileBytes));
-        m_pending.remove(0, kBlockSize);
+        m_image.append(m_pending.constData() + *at, kBlockFileBytes);
+        m_fillers.append(m_pending.at(*at + kBlockFileBytes));
+        *at += kBlockSize;
         if (++m_blocksDone == m_blocksExpected)
             finishLoad();
     }

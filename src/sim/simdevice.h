@@ -84,8 +84,8 @@ Q_SIGNALS:
 private:
     void setState(State state);
     void reset();
-    void parseFrames();
-    void takeBlocks();
+    void parseFrames(qsizetype *at);
+    void takeBlocks(qsizetype *at);
     void handleFrame(const QByteArray &frame);
     void startLoad(const QByteArray &frame);
     void finishLoad(const QList<QByteArray> &before = {});

@@ -20,7 +20,7 @@ inline const QString kHelp = QStringLiteral(
     "\n"
     "SWITCHES, comma-separated, none for a well-behaved programmer:\n"
     "  silent           sends nothing at all\n"
-    "  text             not a programmer: greets with other text of 32 bytes\n"
+    "  text             not a programmer: greets with 34 bytes of other text\n"
     "  short            a greeting of 23 bytes only\n"
     "  noready          never answers a load frame with ASEND\n"
     "  loaderr=N        answers the load with ALPER, error code N (1..255)\n"

@@ -21,6 +21,8 @@ using vell::sim::PtyProgrammer;
 using vell::sim::SimBank;
 using vell::sim::SimDevice;
 
+Q_DECLARE_METATYPE(vell::sim::PtyProgrammer::OpenDetection)
+
 namespace {
 
 // Collects what a link receives, one entry per read.
@@ -90,10 +92,21 @@ private Q_SLOTS:
         m_dir.reset();
     }
 
+    void greetingOnEveryOpen_data()
+    {
+        QTest::addColumn<PtyProgrammer::OpenDetection>("detection");
+        QTest::newRow("inotify") << PtyProgrammer::OpenDetection::Inotify;
+        QTest::newRow("poll") << PtyProgrammer::OpenDetection::Poll;
+    }
     void greetingOnEveryOpen()
     {
-        PtyProgrammer *p = m_bank->add(3, options(QStringLiteral("version=0107")));
-        QVERIFY2(p, qPrintable(m_bank->errorString()));
+        QFETCH(PtyProgrammer::OpenDetection, detection);
+        QString error;
+        const auto owned = PtyProgrammer::create(m_dir->filePath(QStringLiteral("COM3")),
+                                                 options(QStringLiteral("version=0107")), &error,
+                                                 detection);
+        PtyProgrammer *p = owned.get();
+        QVERIFY2(p, qPrintable(error));
         QCOMPARE(p->linkPath(), m_dir->filePath(QStringLiteral("COM3")));
         QVERIFY(QFileInfo(p->linkPath()).isSymLink());
         QVERIFY(!p->isPortOpen());

@@ -10,6 +10,8 @@ using vell::link::CommandFrame;
 using vell::sim::DeviceOptions;
 using vell::sim::SimDevice;
 
+Q_DECLARE_METATYPE(DeviceOptions)
+
 namespace {
 
 QByteArray loadFrame(quint32 length, bool restore = false)
@@ -427,8 +429,6 @@ private Q_SLOTS:
         QCOMPARE(message, error);
     }
 };
-
-Q_DECLARE_METATYPE(DeviceOptions)
 
 QTEST_GUILESS_MAIN(TestSimDevice)
 #include "tst_simdevice.moc"

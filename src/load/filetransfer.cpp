@@ -9,6 +9,8 @@
 #include "link/seriallink.h"
 #include "link/texts.h"
 
+#include <QFileInfo>
+
 #include <utility>
 
 namespace vell::load {
@@ -124,9 +126,11 @@ bool FileTransfer::drainLinks()
         link::ProgrammerSlot &slot = m_slots.slot(n);
         if (l->isOpen()) {
             m_lost[index(n)] = false;
+            m_wasOpen[index(n)] = true;
             slot.replyText = QString::fromLatin1(l->readAll());
-        } else if (n == 1 && m_lost[index(n)]) {
+        } else if (n == 1 && (m_lost[index(n)] || m_wasOpen[index(n)])) {
             // Programmer 1's device went away and did not come back with the open attempt.
+            // Only a lost device closes a link that was open (its report may still be queued).
             return false;
         }
         slot.replyText.clear();
@@ -140,7 +144,10 @@ void FileTransfer::sendLoadFrame()
 {
     link::CommandFrame::Params params{};
     params[0] = m_hooks.restoreDefaults && m_hooks.restoreDefaults() ? 0x01 : 0x00;
-    m_links.sendFrame(link::CommandFrame::kLoad, params, m_slots.targets());
+    std::array<bool, link::kProgrammerCount> targets = m_slots.targets();
+    for (int n = 1; n <= link::kProgrammerCount; ++n)
+        targets[index(n)] = targets[index(n)] && !m_dropped[index(n)];
+    m_links.sendFrame(link::CommandFrame::kLoad, params, targets);
     // Arming an armed watchdog does not restart its count.
     Q_EMIT watchdogArmRequested();
     m_handshakeTimer.start();
@@ -151,7 +158,7 @@ void FileTransfer::onHandshakeTick()
     if (m_state != State::Handshake)
         return;
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (m_slots.inUse(n) && !m_slots.slot(n).replySend) {
+        if (m_slots.inUse(n) && !m_dropped[index(n)] && !m_slots.slot(n).replySend) {
             sendLoadFrame();
             return;
         }
@@ -180,12 +187,15 @@ void FileTransfer::startStream()
     // the file the programmers expect.
     if (!m_file.openStream(m_path) || m_file.length() != m_announcedLength) {
         qCDebug(lcLoad) << "stream not opened or file changed since the frame";
-        finish(Outcome::StreamFailed);
+        const QFileInfo now(m_path);
+        failStream(!now.exists()                      ? texts::kProgramFileNotFound
+                   : now.size() != m_announcedLength ? texts::kProgramFileChanged
+                                                     : texts::kProgramFileUnreadable);
         return;
     }
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
         m_slots.slot(n).replyText.clear();
-        m_live[index(n)] = m_slots.inUse(n);
+        m_live[index(n)] = m_slots.inUse(n) && !m_dropped[index(n)];
     }
     if (m_hooks.blackBox && m_hooks.blackBox())
         m_config.read(m_folder);
@@ -238,7 +248,11 @@ void FileTransfer::pump()
                 return;
         }
         if (!m_file.readBytes(m_block.data(), kBlockFileBytes)) {
-            finish(Outcome::StreamFailed);
+            // The position stays at the byte that failed: a trailer byte names its line.
+            const qint64 trailerAt = m_file.position() - (m_file.length() - ProgramFile::kTrailerLength);
+            const bool trailer = m_hooks.blackBox && m_hooks.blackBox() && trailerAt >= 0;
+            failStream(trailer ? texts::configLineNotAByte(int(trailerAt) + 3)
+                               : texts::kProgramFileUnreadable);
             return;
         }
         writeBlock();
@@ -326,6 +340,31 @@ void FileTransfer::onDeviceLost(int n)
     m_lost[index(n)] = true;
     if (inStream(n))
         dropOut(n, "device lost");
+    else if (m_state == State::Handshake && m_slots.inUse(n) && !m_dropped[index(n)])
+        dropOutOfHandshake(n);
+}
+
+void FileTransfer::dropOutOfHandshake(int n)
+{
+    // A programmer gone before it was ready would hold every other one until the watchdog:
+    // it leaves this load, and the others stream when they are ready.
+    qCDebug(lcLoad) << "programmer" << n << "drops out of the handshake: device lost";
+    m_dropped[index(n)] = true;
+    m_panes.setStatus(n, texts::kCommunicationLost);
+    Q_EMIT droppedOutOfStream(n);
+    for (int k = 1; k <= link::kProgrammerCount; ++k) {
+        if (m_slots.inUse(k) && !m_dropped[index(k)])
+            return;
+    }
+    Q_EMIT watchdogDisarmRequested();
+    finish(Outcome::AllLinksLost);
+}
+
+void FileTransfer::failStream(const QString &reason)
+{
+    // The load ends first, so the operator's message never runs inside a half-done step.
+    finish(Outcome::StreamFailed);
+    m_operator.message(reason, texts::kVellProgrammer);
 }
 
 } // namespace vell::load

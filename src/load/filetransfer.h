@@ -107,7 +107,8 @@ Q_SIGNALS:
     void watchdogDisarmRequested();
     /// Every programmer is ready; the first block goes out next.
     void streamStarted();
-    /// Programmer n left the stream (device lost, write refused, or stalled).
+    /// Programmer n left the load (device lost in the handshake or the stream, write refused,
+    /// or stalled).
     void droppedOutOfStream(int n);
     void finished(vell::load::FileTransfer::Outcome outcome);
 
@@ -128,6 +129,9 @@ private:
     void onBytesWritten(int n);
     void onStall(int n);
     void onDeviceLost(int n);
+    void dropOutOfHandshake(int n);
+    /// Ends the load and tells the operator why the stream could not go on.
+    void failStream(const QString &reason);
 
     link::ProgrammerSlots &m_slots;
     link::PaneBoard &m_panes;
@@ -152,6 +156,8 @@ private:
     std::array<bool, link::kProgrammerCount> m_dropped{};
     /// The device went away since the link was last found open.
     std::array<bool, link::kProgrammerCount> m_lost{};
+    /// The link was found open at an earlier drain.
+    std::array<bool, link::kProgrammerCount> m_wasOpen{};
 };
 
 } // namespace vell::load

@@ -28,6 +28,14 @@ inline const QString kProgramFileTooLarge = QStringLiteral("Program File Too Lar
 inline const QString kProgramFileLimit =
     QStringLiteral("A program file must be smaller than 16,777,216 bytes");
 
+// A stream that cannot go on.
+inline const QString kProgramFileChanged = QStringLiteral("Program File Changed During Load");
+/// A black-box trailer byte whose Config.txt line (3..34) holds no number from 0 to 255.
+inline QString configLineNotAByte(int line)
+{
+    return QStringLiteral("Config.txt Line %1 Is Not a Number from 0 to 255").arg(line);
+}
+
 inline const QString kVellProgrammer = QStringLiteral("Vell Programmer");
 
 } // namespace vell::load::texts

@@ -281,9 +281,10 @@ qint64 PtyProgrammer::readBudget()
     if (o.unplugAfter >= 0)
         budget = qMin(budget, o.unplugAfter - received);
     if (o.readRate > 0) {
-        // Credit accrues with time, capped at one slice so an idle line gives no burst.
-        const double slice = qMax(1.0, o.readRate * kRateSliceMs / 1000.0);
-        m_rateCredit = qMin(slice, m_rateCredit + m_rateClock.restart() * o.readRate / 1000.0);
+        // Credit accrues with time, capped at a few slices so an idle line gives no burst
+        // and a late timer loses no rate.
+        const double cap = qMax(1.0, o.readRate * 3 * kRateSliceMs / 1000.0);
+        m_rateCredit = qMin(cap, m_rateCredit + m_rateClock.restart() * o.readRate / 1000.0);
         budget = qMin(budget, qint64(m_rateCredit));
     }
     return qMax<qint64>(0, budget);

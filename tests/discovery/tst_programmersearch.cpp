@@ -104,8 +104,8 @@ void tst_ProgrammerSearch::scan_data()
 
     const QByteArray greeting = message("AUSBR");
 
-    QTest::newRow("no ports at all") << Ports{} << QList<int>{0, 0, 0, 0} << range(1, 15)
-                                     << 15 << 16;
+    QTest::newRow("no ports at all")
+        << Ports{} << QList<int>{0, 0, 0, 0} << range(1, 15) << 15 << 16;
 
     Ports silent;
     for (int com = 1; com <= 15; ++com)
@@ -118,8 +118,8 @@ void tst_ProgrammerSearch::scan_data()
         << 16 << 16;
 
     QTest::newRow("programmer on port 15, the last probed")
-        << Ports{{15, PortScript::device({greeting})}} << QList<int>{15, 0, 0, 0}
-        << range(1, 15) << 16 << 16;
+        << Ports{{15, PortScript::device({greeting})}} << QList<int>{15, 0, 0, 0} << range(1, 15)
+        << 16 << 16;
 
     const Ports mixed{
         {1, PortScript::device()},
@@ -134,9 +134,12 @@ void tst_ProgrammerSearch::scan_data()
         << mixed << QList<int>{3, 7, 0, 0} << range(1, 15) << 22 << 16;
 
     const Ports five{
-        {2, PortScript::device({greeting})}, {5, PortScript::device({message("ALPOK")})},
-        {6, PortScript::device({greeting})}, {7, PortScript::device()},
-        {8, PortScript::device()},           {9, PortScript::device({message("ADATA")})},
+        {2, PortScript::device({greeting})},
+        {5, PortScript::device({message("ALPOK")})},
+        {6, PortScript::device({greeting})},
+        {7, PortScript::device()},
+        {8, PortScript::device()},
+        {9, PortScript::device({message("ADATA")})},
         {12, PortScript::device({greeting})},
     };
     QTest::newRow("four programmers end the scan at the fourth")
@@ -198,14 +201,14 @@ void tst_ProgrammerSearch::recognition_data()
         QTest::addRow("23 bytes starting %s", token)
             << QList<QByteArray>{message(token, 23)} << false;
     }
-    QTest::newRow("23 bytes, then one more") << QList<QByteArray>{message("AUSBR", 23), "x"}
-                                             << true;
+    QTest::newRow("23 bytes, then one more")
+        << QList<QByteArray>{message("AUSBR", 23), "x"} << true;
     QTest::newRow("more than 24 bytes") << QList<QByteArray>{message("APTER", 40)} << true;
     QTest::newRow("lower-case token") << QList<QByteArray>{message("ausbr")} << false;
     QTest::newRow("progress token") << QList<QByteArray>{message("APROG")} << false;
     QTest::newRow("four letters of a token") << QList<QByteArray>{message("AUSB")} << false;
-    QTest::newRow("token after the first byte") << QList<QByteArray>{"\n" + message("AUSBR")}
-                                                << false;
+    QTest::newRow("token after the first byte")
+        << QList<QByteArray>{"\n" + message("AUSBR")} << false;
     QTest::newRow("a later message replaces the first")
         << QList<QByteArray>{message("HELLO"), message("AUSBR")} << true;
     QTest::newRow("a later other message replaces a greeting")
@@ -288,9 +291,8 @@ void tst_ProgrammerSearch::portFilesNameThePortsInTheWorkingFolder()
     for (int n : range(1, 14))
         expected.append(QString::number(n));
     QStringList names = QDir(dir.path()).entryList(QDir::Files);
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        return a.toInt() < b.toInt();
-    });
+    std::sort(names.begin(), names.end(),
+              [](const QString &a, const QString &b) { return a.toInt() < b.toInt(); });
     QCOMPARE(names, expected);
 }
 

@@ -130,8 +130,9 @@ void tst_SearchOverPtys::noPortsAtAll()
 
     QCOMPARE(finished.at(0).at(0).toBool(), false);
     QCOMPARE(closeRequested.count(), 0);
-    QCOMPARE(search.portSearchedLabel(),
-             QStringLiteral("No Programmers Found\rPlease Connect Programmer(s) and Restart Program"));
+    QCOMPARE(
+        search.portSearchedLabel(),
+        QStringLiteral("No Programmers Found\rPlease Connect Programmer(s) and Restart Program"));
     QCOMPARE(search.portSearched(), QStringLiteral("16"));
 }
 

@@ -79,7 +79,9 @@ void HeadlessRun::start()
     m_timeout.setInterval(m_options.timeoutSeconds * 1000);
 
     m_bench = std::make_unique<app::Bench>(m_options.ports, m_report, m_factory);
-    connect(m_bench.get(), &app::Bench::busyChanged, this, &HeadlessRun::onBusyChanged);
+    connect(m_bench->transfer(), &load::FileTransfer::finished, this, &HeadlessRun::onLoadFinished);
+    connect(m_bench->transfer(), &load::FileTransfer::droppedOutOfStream, this,
+            &HeadlessRun::onDroppedOut);
     connect(m_bench.get(), &app::Bench::replyHandled, this,
             [this](int n, const QByteArray &) { onReplyHandled(n); });
     connect(&m_bench->links(), &link::Links::deviceLost, this, &HeadlessRun::onDeviceLost);
@@ -117,12 +119,6 @@ void HeadlessRun::startLoad()
     m_bench->setRestoreDefaults(m_options.restoreDefaults);
     m_bench->setBlackBox(m_options.blackBox);
     m_bench->loadProgramFile(m_file.fileName());
-    if (m_state == State::Loading && !m_bench->busy()) {
-        // Refused or ended at once (the operator was told why); no result will come.
-        failPending(Load, texts::kLoadNotStarted);
-        setState(State::AwaitingLoad);
-        checkStep();
-    }
 }
 
 void HeadlessRun::startTarget()
@@ -132,16 +128,41 @@ void HeadlessRun::startTarget()
     m_timeout.start();
 }
 
-void HeadlessRun::onBusyChanged(bool busy)
+void HeadlessRun::onLoadFinished(load::FileTransfer::Outcome outcome)
 {
-    if (busy || m_state != State::Loading)
+    if (m_state != State::Loading)
         return;
-    if (m_bench->faultTimedOut())
+    using Outcome = load::FileTransfer::Outcome;
+    switch (outcome) {
+    case Outcome::Loaded:
+        break;
+    case Outcome::Refused:
+        failPending(Load, texts::kLoadNotStarted);
+        break;
+    case Outcome::ProgrammerLost:
+        fail(1, load::texts::kCommunicationLost);
+        failPending(Load, texts::kLoadNotStarted);
+        break;
+    case Outcome::TimedOut:
         failPending(Load, texts::kNoAnswerToLoad);
+        break;
+    case Outcome::StreamFailed:
+        failPending(Load, texts::kLoadEnded);
+        break;
+    case Outcome::AllLinksLost:
+        failPending(Load, load::texts::kCommunicationLost);
+        break;
+    }
     // The programmers check what they received and answer after the stream.
     setState(State::AwaitingLoad);
     m_timeout.start();
     checkStep();
+}
+
+void HeadlessRun::onDroppedOut(int n)
+{
+    // The transfer has shown why in the pane.
+    fail(n, m_bench->panes().pane(n).status);
 }
 
 void HeadlessRun::onReplyHandled(int n)
@@ -175,6 +196,11 @@ void HeadlessRun::onReplyHandled(int n)
 
 void HeadlessRun::onDeviceLost(int n)
 {
+    fail(n, load::texts::kCommunicationLost);
+}
+
+void HeadlessRun::fail(int n, const QString &detail)
+{
     Step step = Load;
     if (m_state == State::Loading || m_state == State::AwaitingLoad)
         step = Load;
@@ -183,10 +209,10 @@ void HeadlessRun::onDeviceLost(int n)
     else
         return;
     Result &result = m_results[step][size_t(n - 1)];
-    if (result.outcome != Outcome::Pending)
+    if (!m_bench->programmerSlots().inUse(n) || result.outcome != Outcome::Pending)
         return;
     result.outcome = Outcome::Failed;
-    result.detail = load::texts::kCommunicationLost;
+    result.detail = detail;
     checkStep();
 }
 

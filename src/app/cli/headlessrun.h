@@ -3,6 +3,7 @@
 #include "headless.h"
 
 #include "link/portnames.h"
+#include "load/filetransfer.h"
 #include "link/programmerslot.h"
 #include "link/seriallink.h"
 
@@ -84,9 +85,12 @@ private:
     void onSearchFinished(bool anyFound);
     void startLoad();
     void startTarget();
-    void onBusyChanged(bool busy);
+    void onLoadFinished(load::FileTransfer::Outcome outcome);
+    void onDroppedOut(int n);
     void onReplyHandled(int n);
     void onDeviceLost(int n);
+    /// Programmer n failed the current step (first verdict only).
+    void fail(int n, const QString &detail);
     void onTimeout();
     /// Moves on once every programmer in use has a result for the current step.
     void checkStep();

@@ -132,9 +132,7 @@ PtyProgrammer::PtyProgrammer(int master, QString slavePath, QString linkPath,
 #ifdef Q_OS_LINUX
     if (detection == OpenDetection::Inotify)
         m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_inotify >= 0 &&
-        ::inotify_add_watch(m_inotify, QFile::encodeName(m_slavePath).constData(),
-                            IN_OPEN | IN_CLOSE) < 0) {
+    if (m_inotify >= 0 && !watchSlave(true)) {
         ::close(m_inotify);
         m_inotify = -1;
     }
@@ -235,17 +233,59 @@ void PtyProgrammer::onInotify()
 #endif
 }
 
+bool PtyProgrammer::watchSlave(bool on)
+{
+#ifdef Q_OS_LINUX
+    if (m_inotify < 0)
+        return false;
+    if (!on) {
+        ::inotify_rm_watch(m_inotify, m_watch);
+        return true;
+    }
+    m_watch = ::inotify_add_watch(m_inotify, QFile::encodeName(m_slavePath).constData(),
+                                  IN_OPEN | IN_CLOSE);
+    return m_watch >= 0;
+#else
+    Q_UNUSED(on)
+    return false;
+#endif
+}
+
+bool PtyProgrammer::hungUp() const
+{
+    pollfd p{m_master, POLLIN, 0};
+    return ::poll(&p, 1, 0) >= 0 && (p.revents & POLLHUP);
+}
+
 void PtyProgrammer::checkHangup()
 {
     if (m_master < 0)
         return;
-    pollfd p{m_master, POLLIN, 0};
-    if (::poll(&p, 1, 0) < 0)
+    if (!hungUp()) {
+        setPortOpen(true);
         return;
-    const bool hungUp = p.revents & POLLHUP;
-    if (hungUp)
-        ::tcflush(m_master, TCIFLUSH); // what the last session wrote is not for the next one
-    setPortOpen(!hungUp);
+    }
+    setPortOpen(false);
+    if (m_staleInput)
+        dropStaleInput();
+}
+
+void PtyProgrammer::dropStaleInput()
+{
+    // What the last session wrote, and what it left unread, are not for the next one. The
+    // slave keeps unread bytes across a close while the master lives, and only a flush on
+    // the slave drops them; that open must not look like the app's, so the watch is off.
+    m_staleInput = false;
+    ::tcflush(m_master, TCIFLUSH);
+    const bool watching = watchSlave(false);
+    const int slave =
+        ::open(QFile::encodeName(m_slavePath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave >= 0) {
+        ::tcflush(slave, TCIFLUSH);
+        ::close(slave);
+    }
+    if (watching && watchSlave(true) && !hungUp())
+        setPortOpen(true); // the app opened the port while the watch was off
 }
 
 void PtyProgrammer::setPortOpen(bool open)
@@ -264,6 +304,7 @@ void PtyProgrammer::setPortOpen(bool open)
         m_device.open();
     } else {
         qCDebug(lcSim) << "port closed" << m_linkPath;
+        m_staleInput = true;
         // A hung-up master is always readable (EIO); listening now would spin.
         m_readNotifier->setEnabled(false);
         m_device.close();

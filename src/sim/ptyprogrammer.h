@@ -66,6 +66,9 @@ private:
 
     void onInotify();
     void checkHangup();
+    [[nodiscard]] bool hungUp() const;
+    bool watchSlave(bool on);
+    void dropStaleInput();
     void setPortOpen(bool open);
     void readMaster();
     [[nodiscard]] qint64 readBudget();
@@ -77,6 +80,8 @@ private:
     SimDevice m_device;
     int m_master = -1;
     int m_inotify = -1;
+    int m_watch = -1;
+    bool m_staleInput = false; // a session ended; its leftovers are still to be dropped
     QString m_slavePath;
     QString m_linkPath;
     bool m_portOpen = false;

@@ -6,12 +6,16 @@
 #include "sim/simbank.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using vell::link::CommandFrame;
 using vell::link::QSerialPortLink;
@@ -131,6 +135,33 @@ private Q_SLOTS:
         QCOMPARE(m_link->open(p->linkPath()), SerialLink::OpenResult::Opened);
         QTRY_COMPARE(m_reader->all, greeting + greeting);
         QCOMPARE(p->device()->openCount(), 2);
+    }
+
+    void nothingStaleAfterReopen_data() { greetingOnEveryOpen_data(); }
+    void nothingStaleAfterReopen()
+    {
+        // A session that never read its greeting, and left half a frame behind.
+        QFETCH(PtyProgrammer::OpenDetection, detection);
+        const auto owned = PtyProgrammer::create(m_dir->filePath(QStringLiteral("COM3")), {},
+                                                 nullptr, detection);
+        PtyProgrammer *p = owned.get();
+        QVERIFY(p);
+        const int fd = ::open(QFile::encodeName(p->linkPath()).constData(), O_RDWR | O_NOCTTY);
+        QVERIFY(fd >= 0);
+        QTRY_COMPARE(p->device()->sentReplies().size(), 1);
+        QCOMPARE(::write(fd, "APL\0\0", 5), ssize_t(5));
+        ::close(fd);
+        QTRY_VERIFY(!p->isPortOpen());
+
+        QSignalSpy ready(m_link.get(), &SerialLink::readyRead);
+        QCOMPARE(m_link->open(p->linkPath()), SerialLink::OpenResult::Opened);
+        QTRY_COMPARE(m_reader->all, SimDevice::reply("AUSBR", 0, 0, "0106"));
+        QVERIFY(!ready.wait(50));
+        QCOMPARE(m_reader->all.size(), 24);
+        // The old half frame is gone: a whole frame now is answered at once.
+        QVERIFY(m_link->write(CommandFrame::load(false, CommandFrame::SizeFields::fromLength(10))));
+        QTRY_COMPARE(m_reader->all.size(), 3 * 24);
+        QCOMPARE(m_reader->all.mid(24, 5), QByteArray("ASEND"));
     }
 
     void loadHandshakeAndBlocks()

@@ -2,6 +2,7 @@
 
 #include "programfilebrowser.h"
 #include "programmerpanewidget.h"
+#include "wrappingbutton.h"
 
 #include "app/bench.h"
 #include "app/settings.h"
@@ -109,11 +110,14 @@ void MainWindow::buildControls()
     auto *label2 = new QLabel(kBlackBox, this);
     label2->setObjectName(QStringLiteral("Label2"));
 
-    m_programTarget = new QPushButton(app::texts::kTransferToTarget, this);
+    m_programTarget = new WrappingButton(app::texts::kTransferToTarget, 2892 / kTwipsPerPixel,
+                                         this);
     m_programTarget->setObjectName(QStringLiteral("cmdProgramTarget"));
-    m_programTarget->setMinimumSize(2892 / kTwipsPerPixel, 1215 / kTwipsPerPixel);
-    m_programTarget->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-    m_programTarget->setStyleSheet(QStringLiteral("QPushButton { padding: 4px; }"));
+    // Hidden controls keep their place, so the form looks the same for any number of
+    // programmers.
+    QSizePolicy keepPlace = m_programTarget->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    m_programTarget->setSizePolicy(keepPlace);
     m_programTarget->hide();
 
     auto *heading = centredLabel(QStringLiteral("Label6"), app::texts::kProgrammerStatus, this);
@@ -158,6 +162,9 @@ void MainWindow::buildControls()
     for (int n = 1; n <= 4; ++n) {
         auto *pane = new ProgrammerPaneWidget(n, m_bench.panes(), this);
         m_panes[static_cast<size_t>(n - 1)] = pane;
+        QSizePolicy panePolicy = pane->sizePolicy();
+        panePolicy.setRetainSizeWhenHidden(true);
+        pane->setSizePolicy(panePolicy);
         auto *row = new QHBoxLayout;
         row->addStretch(1680);
         row->addWidget(pane, 7500);

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds the tool if needed and writes PNGs of the search window and the main window (as
+# shown, after a load, after programming the targets) into screenshots/, running on simulated
+# programmers without a display. The settings file is left alone.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${BUILD_DIR:-build}
+if [ ! -f "$dir/build.ninja" ]; then
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} >/dev/null
+fi
+cmake --build "$dir" --target vell-usb-programmer -j "$(nproc)"
+
+# The browser opens at the home folder when nothing is remembered: give it one with the
+# example program file in it.
+home=$(mktemp -d)
+trap 'rm -rf "$home"' EXIT
+cp examples/demo-board.bin examples/Config.txt "$home"/ 2>/dev/null ||
+  head -c 4096 /dev/urandom >"$home/demo-board.bin"
+
+out=$PWD/screenshots
+rm -rf "$out"
+shoot() { # shoot PROGRAMMERS FOLDER
+  HOME=$home QT_QPA_PLATFORM=offscreen timeout 90 \
+    "$dir/src/vell-usb-programmer" --simulate "$1" --screenshot "$2" 2>/dev/null
+}
+shoot 2 "$out"
+shoot 1 "$out/one-programmer"
+shoot 4 "$out/four-programmers"
+find "$out" -name '*.png' | sort

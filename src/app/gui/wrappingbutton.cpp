@@ -1,0 +1,51 @@
+#include "wrappingbutton.h"
+
+#include <QStyleOptionButton>
+#include <QStylePainter>
+
+namespace vell::gui {
+
+namespace {
+
+constexpr int kPadding = 8;
+constexpr int kFlags = Qt::AlignCenter | Qt::TextWordWrap;
+
+} // namespace
+
+WrappingButton::WrappingButton(const QString &text, int width, QWidget *parent)
+    : QPushButton(text, parent), m_width(width)
+{
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+}
+
+QRect WrappingButton::captionRect(const QRect &bounds) const
+{
+    return bounds.adjusted(kPadding, kPadding, -kPadding, -kPadding);
+}
+
+QSize WrappingButton::sizeHint() const
+{
+    const QRect text = fontMetrics().boundingRect(QRect(0, 0, m_width - 2 * kPadding, 1000),
+                                                  kFlags, this->text());
+    return {m_width, std::max(text.height() + 4 * kPadding, 2 * fontMetrics().height())};
+}
+
+QSize WrappingButton::minimumSizeHint() const
+{
+    const QSize hint = sizeHint();
+    return {hint.width() * 2 / 3, hint.height()};
+}
+
+void WrappingButton::paintEvent(QPaintEvent *)
+{
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    option.text.clear();
+    painter.drawControl(QStyle::CE_PushButton, option);
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                   QPalette::ButtonText));
+    painter.drawText(captionRect(rect()), kFlags, text());
+}
+
+} // namespace vell::gui

@@ -75,10 +75,15 @@ void tst_ConsoleReport::terminalRedrawsBarsInPlace()
     rig.bench.panes().setStatus(2, QStringLiteral("Transferring File / 50% Complete"));
     QTRY_VERIFY_WITH_TIMEOUT(outText.contains(QStringLiteral("50%  Transferring")), 2000);
 
-    // The block goes back up over the lines drawn before, and no plain line is printed.
-    QVERIFY(outText.startsWith(QStringLiteral("\x1b[3A")));
+    // The block goes back up over the two bars drawn before, and no plain line is printed.
+    QVERIFY(outText.startsWith(QStringLiteral("\x1b[2A")));
     QVERIFY(!outText.contains(QStringLiteral("Programmer 2 (COM 7): ")));
-    QVERIFY(outText.contains(QStringLiteral("Programmer 2 (COM 7) [############............]  50%")));
+    QVERIFY(outText.contains(QStringLiteral("Programmer 2 (COM 7) [########........]  50%")));
+
+    // The prompt joins the block once it changes.
+    QVERIFY(!outText.contains(QStringLiteral("Prompt: ")));
+    rig.bench.setPrompt(QStringLiteral("Error"));
+    QTRY_VERIFY_WITH_TIMEOUT(outText.contains(QStringLiteral("Prompt: Error")), 2000);
 }
 
 void tst_ConsoleReport::barLine_data()
@@ -87,11 +92,11 @@ void tst_ConsoleReport::barLine_data()
     QTest::addColumn<int>("maximum");
     QTest::addColumn<QString>("bar");
 
-    QTest::newRow("empty") << 0 << 100 << QStringLiteral("[........................]   0%");
-    QTest::newRow("quarter") << 2 << 8 << QStringLiteral("[######..................]  25%");
-    QTest::newRow("full") << 8 << 8 << QStringLiteral("[########################] 100%");
-    QTest::newRow("past maximum") << 9 << 8 << QStringLiteral("[########################] 100%");
-    QTest::newRow("maximum 0") << 3 << 0 << QStringLiteral("[........................]   0%");
+    QTest::newRow("empty") << 0 << 100 << QStringLiteral("[................]   0%");
+    QTest::newRow("quarter") << 2 << 8 << QStringLiteral("[####............]  25%");
+    QTest::newRow("full") << 8 << 8 << QStringLiteral("[################] 100%");
+    QTest::newRow("past maximum") << 9 << 8 << QStringLiteral("[################] 100%");
+    QTest::newRow("maximum 0") << 3 << 0 << QStringLiteral("[................]   0%");
 }
 
 void tst_ConsoleReport::barLine()

@@ -20,7 +20,7 @@ namespace vell::cli {
 namespace {
 
 constexpr int kRedrawMs = 50;
-constexpr int kBarWidth = 24;
+constexpr int kBarWidth = 16; // a whole line fits 80 columns
 
 /// Status texts are one line on screen; a stray control character must not break the output.
 QString oneLine(QString text)
@@ -71,6 +71,7 @@ void ConsoleReport::onStatusChanged(int n, const QString &text)
 
 void ConsoleReport::onPromptChanged(const QString &text)
 {
+    m_promptChanged = true;
     if (m_terminal) {
         scheduleRedraw();
         return;
@@ -127,7 +128,8 @@ void ConsoleReport::redraw()
         lines << barLine(texts::programmerName(n, slots_.slot(n).comPort), pane.barValue,
                          pane.barMaximum, oneLine(pane.status), m_width);
     }
-    if (!m_bench->prompt().isEmpty())
+    // The prompt speaks to the windows' operator; a terminal shows it once it has news.
+    if (m_promptChanged)
         lines << texts::promptLine(oneLine(m_bench->prompt())).left(m_width - 1);
 
     if (m_drawnLines > 0)

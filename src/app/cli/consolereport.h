@@ -55,6 +55,7 @@ private:
     const int m_width;
     app::Bench *m_bench = nullptr;
     QTimer m_redrawTimer;
+    bool m_promptChanged = false;
     /// Lines of the live block currently on the screen.
     int m_drawnLines = 0;
 };

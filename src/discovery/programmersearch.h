@@ -52,7 +52,8 @@ public:
     /// One timer period: the step, then the recording of a programmer the step just found.
     /// Public so tests can step the machine without a timer.
     void tick();
-    /// Ends the scan where it stands (the window closes) and releases the scanning port.
+    /// Ends the scan where it stands (the window closes) and releases the scanning port;
+    /// signals finished when it was still scanning.
     void stop();
 
     /// True when a captured message marks a programmer: it begins, case-sensitively, with one

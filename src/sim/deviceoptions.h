@@ -29,10 +29,10 @@ struct DeviceOptions
     qint64 stallAfter = -1;                   ///< stops reading once this many bytes were received
     bool splitReplies = false;                ///< each reply byte in a write of its own
     bool doubleReplies = false;               ///< replies that follow each other glued in one write
-    int readRate = 0;                         ///< bytes per second taken from the wire, 0 = no limit
-    int programSteps = 8;                     ///< "APROG" replies per target programming (count byte)
-    int verifySteps = 8;                      ///< "AVERI" replies per target programming (count byte)
-    int stepIntervalMs = 20;                  ///< pause before each progress or result reply
+    int readRate = 0;        ///< bytes per second taken from the wire, 0 = no limit
+    int programSteps = 8;    ///< "APROG" replies per target programming (count byte)
+    int verifySteps = 8;     ///< "AVERI" replies per target programming (count byte)
+    int stepIntervalMs = 20; ///< pause before each progress or result reply
 
     /// Reads a comma-separated switch list. An empty list gives the defaults. On a bad
     /// switch returns nothing and, when error is given, a message naming the switch.

@@ -32,8 +32,8 @@ void print(FILE *stream, const QString &text)
 
 bool parseArguments(const QStringList &args, Arguments *out, QString *error)
 {
-    static const QRegularExpression portPattern(
-        QStringLiteral("^COM(\\d+)(?::(.*))?$"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression portPattern(QStringLiteral("^COM(\\d+)(?::(.*))?$"),
+                                                QRegularExpression::CaseInsensitiveOption);
     for (int i = 1; i < args.size(); ++i) {
         const QString &a = args.at(i);
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
@@ -96,8 +96,8 @@ int main(int argc, char *argv[])
     Arguments args;
     QString error;
     if (!parseArguments(app.arguments(), &args, &error)) {
-        print(stderr, QStringLiteral("vell-programmer-sim: ") + error + u'\n' +
-                          texts::kUsageHint + u'\n');
+        print(stderr,
+              QStringLiteral("vell-programmer-sim: ") + error + u'\n' + texts::kUsageHint + u'\n');
         return 2;
     }
     if (args.help) {
@@ -114,8 +114,7 @@ int main(int argc, char *argv[])
 
     // Watch for signals before any link exists, so none is left behind.
     SignalWatcher watcher;
-    QObject::connect(&watcher, &SignalWatcher::terminationRequested, &app,
-                     &QCoreApplication::quit);
+    QObject::connect(&watcher, &SignalWatcher::terminationRequested, &app, &QCoreApplication::quit);
     SimBank bank(args.portsDir);
     for (const auto &[com, options] : args.programmers) {
         PtyProgrammer *p = bank.add(com, options);
@@ -124,16 +123,15 @@ int main(int argc, char *argv[])
             return 1;
         }
         const QString switches = options.toString();
-        print(stdout, texts::kProgrammerLine.arg(com)
-                          .arg(p->linkPath(), p->slavePath(),
-                               switches.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(switches)) +
+        print(stdout, texts::kProgrammerLine.arg(com).arg(
+                          p->linkPath(), p->slavePath(),
+                          switches.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(switches)) +
                           u'\n');
         if (!args.recordDir.isEmpty()) {
             const SimDevice *device = p->device();
-            QObject::connect(device, &SimDevice::loadCompleted, &bank,
-                             [dir = args.recordDir, com = com, device] {
-                                 record(dir, com, device->image());
-                             });
+            QObject::connect(
+                device, &SimDevice::loadCompleted, &bank,
+                [dir = args.recordDir, com = com, device] { record(dir, com, device->image()); });
         }
     }
     return app.exec(); // the bank removes its links on the way out

@@ -21,14 +21,15 @@ namespace vell::sim {
 
 namespace {
 
-constexpr int kSplitGapMs = 2;       // between the one-byte writes of a split reply
-constexpr int kReadChunk = 4096;     // most bytes taken from the pty in one read
-constexpr int kRateSliceMs = 10;     // granularity of the read-rate limit
-constexpr int kHangupPollMs = 10;    // open detection without inotify
+constexpr int kSplitGapMs = 2;    // between the one-byte writes of a split reply
+constexpr int kReadChunk = 4096;  // most bytes taken from the pty in one read
+constexpr int kRateSliceMs = 10;  // granularity of the read-rate limit
+constexpr int kHangupPollMs = 10; // open detection without inotify
 
 QString errnoText(const char *what)
 {
-    return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
+    return QStringLiteral("%1: %2").arg(QLatin1String(what),
+                                        QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 bool setFlags(int fd)
@@ -120,7 +121,8 @@ std::unique_ptr<PtyProgrammer> PtyProgrammer::create(const QString &linkPath,
             *error = message;
         return {};
     }
-    return std::unique_ptr<PtyProgrammer>(new PtyProgrammer(master, slavePath, linkPath, options, detection));
+    return std::unique_ptr<PtyProgrammer>(
+        new PtyProgrammer(master, slavePath, linkPath, options, detection));
 }
 
 PtyProgrammer::PtyProgrammer(int master, QString slavePath, QString linkPath,
@@ -278,8 +280,8 @@ void PtyProgrammer::dropStaleInput()
     m_staleInput = false;
     ::tcflush(m_master, TCIFLUSH);
     const bool watching = watchSlave(false);
-    const int slave =
-        ::open(QFile::encodeName(m_slavePath).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int slave = ::open(QFile::encodeName(m_slavePath).constData(),
+                             O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (slave >= 0) {
         ::tcflush(slave, TCIFLUSH);
         ::close(slave);

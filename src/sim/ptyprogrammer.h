@@ -88,9 +88,9 @@ private:
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
     QSocketNotifier *m_inotifyNotifier = nullptr;
-    QTimer m_readResume;  // re-enables reading when the rate limit allows more
-    QTimer m_splitTimer;  // paces the one-byte writes of split replies
-    QTimer m_hangupPoll;  // open detection where inotify is missing
+    QTimer m_readResume;          // re-enables reading when the rate limit allows more
+    QTimer m_splitTimer;          // paces the one-byte writes of split replies
+    QTimer m_hangupPoll;          // open detection where inotify is missing
     QList<QByteArray> m_outQueue; // writes not yet taken by the pty, in order
     QElapsedTimer m_rateClock;
     double m_rateCredit = 0; // bytes that may be read now under the rate limit

@@ -198,8 +198,8 @@ void SimDevice::startLoad(const QByteArray &frame)
     m_targetSteps.clear();
     m_image.clear();
     m_fillers.clear();
-    m_announcedLength = (quint32(byteAt(frame, 18)) << 16) | (quint32(byteAt(frame, 19)) << 8) |
-                        byteAt(frame, 20);
+    m_announcedLength =
+        (quint32(byteAt(frame, 18)) << 16) | (quint32(byteAt(frame, 19)) << 8) | byteAt(frame, 20);
     m_blocksExpected = int(m_announcedLength / kBlockFileBytes);
     m_blocksDone = 0;
     if (m_options.neverReady) {
@@ -218,8 +218,8 @@ void SimDevice::finishLoad(const QList<QByteArray> &before)
 {
     setState(State::Idle);
     const bool ok = m_options.loadError == 0;
-    send(before + QList<QByteArray>{ok ? reply("ALPOK")
-                                       : reply("ALPER", 0, quint8(m_options.loadError))});
+    send(before +
+         QList<QByteArray>{ok ? reply("ALPOK") : reply("ALPER", 0, quint8(m_options.loadError))});
     Q_EMIT loadCompleted(ok);
 }
 

@@ -61,7 +61,8 @@ inline const QString kRecordFailed = QStringLiteral("cannot write %1: %2");
 inline const QString kUnknownSwitch = QStringLiteral("unknown switch '%1'");
 inline const QString kSwitchNeedsValue = QStringLiteral("switch '%1' needs a value, as in %1=%2");
 inline const QString kSwitchTakesNoValue = QStringLiteral("switch '%1' takes no value");
-inline const QString kSwitchBadNumber = QStringLiteral("switch '%1': '%2' is not a number from %3 to %4");
+inline const QString kSwitchBadNumber =
+    QStringLiteral("switch '%1': '%2' is not a number from %3 to %4");
 inline const QString kSwitchBadVersion =
     QStringLiteral("switch 'version': '%1' is not 4 printable ASCII characters");
 inline const QString kSwitchKindTwice =

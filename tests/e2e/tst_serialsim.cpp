@@ -106,9 +106,9 @@ private Q_SLOTS:
     {
         QFETCH(PtyProgrammer::OpenDetection, detection);
         QString error;
-        const auto owned = PtyProgrammer::create(m_dir->filePath(QStringLiteral("COM3")),
-                                                 options(QStringLiteral("version=0107")), &error,
-                                                 detection);
+        const auto owned =
+            PtyProgrammer::create(m_dir->filePath(QStringLiteral("COM3")),
+                                  options(QStringLiteral("version=0107")), &error, detection);
         PtyProgrammer *p = owned.get();
         QVERIFY2(p, qPrintable(error));
         QCOMPARE(p->linkPath(), m_dir->filePath(QStringLiteral("COM3")));
@@ -142,8 +142,8 @@ private Q_SLOTS:
     {
         // A session that never read its greeting, and left half a frame behind.
         QFETCH(PtyProgrammer::OpenDetection, detection);
-        const auto owned = PtyProgrammer::create(m_dir->filePath(QStringLiteral("COM3")), {},
-                                                 nullptr, detection);
+        const auto owned =
+            PtyProgrammer::create(m_dir->filePath(QStringLiteral("COM3")), {}, nullptr, detection);
         PtyProgrammer *p = owned.get();
         QVERIFY(p);
         const int fd = ::open(QFile::encodeName(p->linkPath()).constData(), O_RDWR | O_NOCTTY);
@@ -173,8 +173,8 @@ private Q_SLOTS:
         m_reader->all.clear();
 
         const QByteArray file = fileOf(5 * 512 + 300);
-        const QByteArray frame = CommandFrame::load(false, CommandFrame::SizeFields::fromLength(
-                                                               quint32(file.size())));
+        const QByteArray frame =
+            CommandFrame::load(false, CommandFrame::SizeFields::fromLength(quint32(file.size())));
         // The app writes the frame one byte at a time.
         for (char c : frame)
             QVERIFY(m_link->write(QByteArray(1, c)));
@@ -292,8 +292,9 @@ private Q_SLOTS:
         QCOMPARE(m_bank->programmer(2)->device()->options().neverReady, true);
         QVERIFY(!m_bank->programmer(3));
         m_bank.reset();
-        QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
-                 QStringList());
+        QCOMPARE(
+            QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+            QStringList());
     }
 
 private:

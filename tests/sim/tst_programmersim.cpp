@@ -75,13 +75,15 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QProcess sim;
         QSignalSpy finished(&sim, &QProcess::finished);
-        sim.start(simBinary(), {QStringLiteral("--ports"), dir.path(), QStringLiteral("COM7:noready"),
-                                QStringLiteral("COM3")});
+        sim.start(simBinary(), {QStringLiteral("--ports"), dir.path(),
+                                QStringLiteral("COM7:noready"), QStringLiteral("COM3")});
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += sim.readAllStandardOutput()).count('\n') == 2, 5000);
         const QList<QByteArray> lines = out.trimmed().split('\n');
-        QVERIFY(lines.at(0).startsWith(QByteArray("COM3 " + QFile::encodeName(dir.filePath("COM3")) + " -> ")));
-        QVERIFY(lines.at(1).startsWith(QByteArray("COM7 " + QFile::encodeName(dir.filePath("COM7")) + " -> ")));
+        QVERIFY(lines.at(0).startsWith(
+            QByteArray("COM3 " + QFile::encodeName(dir.filePath("COM3")) + " -> ")));
+        QVERIFY(lines.at(1).startsWith(
+            QByteArray("COM7 " + QFile::encodeName(dir.filePath("COM7")) + " -> ")));
         QVERIFY(lines.at(1).endsWith(" [noready]"));
         sim.terminate();
         QVERIFY(finished.wait(5000));
@@ -125,16 +127,16 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("message");
         QTest::newRow("no --ports") << QStringList{"COM3"} << QByteArray("--ports DIR is required");
-        QTest::newRow("no programmer") << QStringList{"--ports", "DIR"}
-                                       << QByteArray("name at least one programmer");
+        QTest::newRow("no programmer")
+            << QStringList{"--ports", "DIR"} << QByteArray("name at least one programmer");
         QTest::newRow("bad switch") << QStringList{"--ports", "DIR", "COM3:loaderr=x"}
                                     << QByteArray("COM3: switch 'loaderr': 'x' is not a number");
         QTest::newRow("COM16") << QStringList{"--ports", "DIR", "COM16"}
                                << QByteArray("'COM16' is not a port name");
         QTest::newRow("twice") << QStringList{"--ports", "DIR", "COM3", "COM3:split"}
                                << QByteArray("COM3 is named twice");
-        QTest::newRow("unknown option") << QStringList{"--port", "DIR", "COM3"}
-                                        << QByteArray("unknown option '--port'");
+        QTest::newRow("unknown option")
+            << QStringList{"--port", "DIR", "COM3"} << QByteArray("unknown option '--port'");
     }
     void refusesBadArguments()
     {

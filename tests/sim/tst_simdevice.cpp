@@ -72,13 +72,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("switches");
         QTest::addColumn<QByteArray>("expected");
-        const QByteArray ausbr = QByteArray::fromHex("4155534252" "0000000000000000000000");
-        QTest::newRow("programmer") << QString()
-                                    << ausbr + QByteArray("0106") + QByteArray(4, '\0');
+        const QByteArray ausbr = QByteArray::fromHex("4155534252"
+                                                     "0000000000000000000000");
+        QTest::newRow("programmer")
+            << QString() << ausbr + QByteArray("0106") + QByteArray(4, '\0');
         QTest::newRow("version") << QStringLiteral("version=0107")
                                  << ausbr + QByteArray("0107") + QByteArray(4, '\0');
-        QTest::newRow("short") << QStringLiteral("short") << ausbr + QByteArray("0106") +
-                                                                 QByteArray(3, '\0');
+        QTest::newRow("short") << QStringLiteral("short")
+                               << ausbr + QByteArray("0106") + QByteArray(3, '\0');
         QTest::newRow("silent") << QStringLiteral("silent") << QByteArray();
     }
     void greeting()
@@ -88,8 +89,8 @@ private Q_SLOTS:
         SimDevice device(*DeviceOptions::parse(switches));
         QSignalSpy out(&device, &SimDevice::output);
         device.open();
-        QCOMPARE(outputs(out), expected.isEmpty() ? QList<QByteArray>{}
-                                                  : QList<QByteArray>{expected});
+        QCOMPARE(outputs(out),
+                 expected.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{expected});
         // Every open greets again: the search opens and closes, the load opens once more.
         device.close();
         device.open();
@@ -105,8 +106,8 @@ private Q_SLOTS:
         QCOMPARE(out.size(), 1);
         const QByteArray text = out.at(0).at(0).toByteArray();
         QVERIFY(text.size() >= 24);
-        for (const char *t : {"AUSBR", "ASEND", "ALPOK", "ALPER", "APTOK", "APTER", "ADATA",
-                              "AVERI", "APROG"})
+        for (const char *t :
+             {"AUSBR", "ASEND", "ALPOK", "ALPER", "APTOK", "APTER", "ADATA", "AVERI", "APROG"})
             QVERIFY(!text.startsWith(t));
         device.receive(loadFrame(100));
         QCOMPARE(out.size(), 1); // not a programmer: frames go unanswered
@@ -160,7 +161,8 @@ private Q_SLOTS:
         SimDevice device;
         device.open();
         device.receive(loadFrame(1024));
-        device.receive(file.left(512) + QByteArray(1, '\x5A') + file.mid(512) + QByteArray(1, '\0'));
+        device.receive(file.left(512) + QByteArray(1, '\x5A') + file.mid(512) +
+                       QByteArray(1, '\0'));
         QCOMPARE(device.fillers(), QByteArray("\x5A\x00", 2));
         QCOMPARE(device.image(), file); // the filler is never part of the image
     }
@@ -171,9 +173,8 @@ private Q_SLOTS:
         QTest::addColumn<QList<QByteArray>>("expected");
         const QByteArray send = SimDevice::reply("ASEND");
         QTest::newRow("ok") << QString() << QList<QByteArray>{send, SimDevice::reply("ALPOK")};
-        QTest::newRow("load error 3")
-            << QStringLiteral("loaderr=3")
-            << QList<QByteArray>{send, SimDevice::reply("ALPER", 0, 3)};
+        QTest::newRow("load error 3") << QStringLiteral("loaderr=3")
+                                      << QList<QByteArray>{send, SimDevice::reply("ALPER", 0, 3)};
         QTest::newRow("double: one write")
             << QStringLiteral("double") << QList<QByteArray>{send + SimDevice::reply("ALPOK")};
     }
@@ -275,16 +276,16 @@ private Q_SLOTS:
     void targetProgress_data()
     {
         QTest::addColumn<QString>("switches");
-        QTest::addColumn<QByteArray>("tokens");   // one letter per reply: P, V, K(ok), E(error)
+        QTest::addColumn<QByteArray>("tokens"); // one letter per reply: P, V, K(ok), E(error)
         QTest::addColumn<int>("writes");
         QTest::addColumn<int>("code");
         QTest::newRow("ok") << QStringLiteral("prog=3,verify=2") << QByteArray("PPPVVK") << 6 << 0;
-        QTest::newRow("target error") << QStringLiteral("prog=2,verify=1,targeterr=10")
-                                      << QByteArray("PPVE") << 4 << 10;
-        QTest::newRow("no verify") << QStringLiteral("prog=1,verify=0") << QByteArray("PK") << 2
-                                   << 0;
-        QTest::newRow("double") << QStringLiteral("prog=3,verify=2,double")
-                                << QByteArray("PPPVVK") << 3 << 0;
+        QTest::newRow("target error")
+            << QStringLiteral("prog=2,verify=1,targeterr=10") << QByteArray("PPVE") << 4 << 10;
+        QTest::newRow("no verify")
+            << QStringLiteral("prog=1,verify=0") << QByteArray("PK") << 2 << 0;
+        QTest::newRow("double") << QStringLiteral("prog=3,verify=2,double") << QByteArray("PPPVVK")
+                                << 3 << 0;
     }
     void targetProgress()
     {
@@ -404,21 +405,29 @@ private Q_SLOTS:
         QTest::newRow("unknown") << QStringLiteral("noready,fast")
                                  << QStringLiteral("unknown switch 'fast'");
         QTest::newRow("missing value")
-            << QStringLiteral("loaderr") << QStringLiteral("switch 'loaderr' needs a value, as in loaderr=3");
+            << QStringLiteral("loaderr")
+            << QStringLiteral("switch 'loaderr' needs a value, as in loaderr=3");
         QTest::newRow("empty value")
-            << QStringLiteral("rate=") << QStringLiteral("switch 'rate' needs a value, as in rate=11520");
+            << QStringLiteral("rate=")
+            << QStringLiteral("switch 'rate' needs a value, as in rate=11520");
         QTest::newRow("flag with value")
             << QStringLiteral("split=1") << QStringLiteral("switch 'split' takes no value");
         QTest::newRow("code 0") << QStringLiteral("loaderr=0")
-                                << QStringLiteral("switch 'loaderr': '0' is not a number from 1 to 255");
+                                << QStringLiteral(
+                                       "switch 'loaderr': '0' is not a number from 1 to 255");
         QTest::newRow("code 256") << QStringLiteral("targeterr=256")
-                                  << QStringLiteral("switch 'targeterr': '256' is not a number from 1 to 255");
-        QTest::newRow("not a number") << QStringLiteral("unplug=lots")
-                                      << QStringLiteral("switch 'unplug': 'lots' is not a number from 0 to 9223372036854775807");
-        QTest::newRow("version length") << QStringLiteral("version=107")
-                                        << QStringLiteral("switch 'version': '107' is not 4 printable ASCII characters");
-        QTest::newRow("two kinds") << QStringLiteral("silent,text")
-                                   << QStringLiteral("switches 'silent', 'text' and 'short' exclude each other");
+                                  << QStringLiteral(
+                                         "switch 'targeterr': '256' is not a number from 1 to 255");
+        QTest::newRow("not a number")
+            << QStringLiteral("unplug=lots")
+            << QStringLiteral(
+                   "switch 'unplug': 'lots' is not a number from 0 to 9223372036854775807");
+        QTest::newRow("version length")
+            << QStringLiteral("version=107")
+            << QStringLiteral("switch 'version': '107' is not 4 printable ASCII characters");
+        QTest::newRow("two kinds")
+            << QStringLiteral("silent,text")
+            << QStringLiteral("switches 'silent', 'text' and 'short' exclude each other");
     }
     void parseInvalid()
     {

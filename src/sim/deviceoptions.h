@@ -28,7 +28,7 @@ struct DeviceOptions
     qint64 unplugAfter = -1;                  ///< vanishes once this many bytes were received
     qint64 stallAfter = -1;                   ///< stops reading once this many bytes were received
     bool splitReplies = false;                ///< each reply byte in a write of its own
-    bool doubleReplies = false;               ///< replies that follow each other glued in one write
+    bool doubleReplies = false;               ///< two replies to a write where two are due
     int readRate = 0;        ///< bytes per second taken from the wire, 0 = no limit
     int programSteps = 8;    ///< "APROG" replies per target programming (count byte)
     int verifySteps = 8;     ///< "AVERI" replies per target programming (count byte)

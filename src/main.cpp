@@ -3,6 +3,7 @@
 #include "app/bench.h"
 #include "app/cli/headless.h"
 #include "app/gui/mainwindow.h"
+#include "app/gui/programfilebrowser.h"
 #include "app/gui/searchwindow.h"
 #include "app/gui/widgetoperator.h"
 #include "app/settings.h"
@@ -54,6 +55,10 @@ struct Options
         QStringLiteral("timeout"),
         QStringLiteral("Headless: seconds to wait for each result (default 120)."),
         QStringLiteral("SECONDS"), QStringLiteral("120")};
+    QCommandLineOption folder{QStringLiteral("folder"),
+                              QStringLiteral("Developer: open the file browser at DIR instead of "
+                                             "the remembered folder."),
+                              QStringLiteral("DIR")};
     QCommandLineOption screenshot{QStringLiteral("screenshot"),
                                   QStringLiteral("Developer: save both windows as PNGs in DIR "
                                                  "and exit."),
@@ -69,7 +74,7 @@ struct Options
         parser.addHelpOption();
         parser.addVersionOption();
         parser.addOptions({ports, simulate, listPorts, load, programTarget, restoreDefaults,
-                           blackBox, timeout, screenshot});
+                           blackBox, timeout, folder, screenshot});
     }
 };
 
@@ -140,7 +145,20 @@ void screenshotTour(vell::app::Bench &bench, vell::gui::MainWindow &window, cons
     bench.loadProgramFile(files.first());
 }
 
-int runWindows(QApplication &app, const vell::link::PortNames &names, const QString &screenshots)
+/// --simulate's programmers: the pace of a real 115200-baud wire and a target programming of a
+/// few seconds, so the whole workflow can be watched.
+vell::sim::DeviceOptions simulatedProgrammer()
+{
+    vell::sim::DeviceOptions options;
+    options.readRate = 11520;
+    options.programSteps = 20;
+    options.verifySteps = 20;
+    options.stepIntervalMs = 60;
+    return options;
+}
+
+int runWindows(QApplication &app, const vell::link::PortNames &names, const QString &screenshots,
+               const QString &folder)
 {
     using namespace vell;
     // The search window closing must not end the run when the main window follows it.
@@ -164,6 +182,8 @@ int runWindows(QApplication &app, const vell::link::PortNames &names, const QStr
             return;
         }
         mainWindow = std::make_unique<gui::MainWindow>(bench, usedSettings);
+        if (!folder.isEmpty())
+            mainWindow->browser()->setPath(folder);
         op.setParentWidget(mainWindow.get());
         app.setQuitOnLastWindowClosed(true);
         mainWindow->show();
@@ -230,6 +250,11 @@ int main(int argc, char *argv[])
     if (parser.isSet(options.ports) && !QFileInfo(parser.value(options.ports)).isDir())
         return usageError(
             QStringLiteral("--ports: no folder '%1'").arg(parser.value(options.ports)));
+    if (parser.isSet(options.folder) && !windows)
+        return usageError(QStringLiteral("--folder is for the windows"));
+    if (parser.isSet(options.folder) && !QFileInfo(parser.value(options.folder)).isDir())
+        return usageError(
+            QStringLiteral("--folder: no folder '%1'").arg(parser.value(options.folder)));
     if (parser.isSet(options.screenshot) && !windows)
         return usageError(QStringLiteral("--screenshot is for the windows"));
 
@@ -252,7 +277,7 @@ int main(int argc, char *argv[])
         }
         simBank = std::make_unique<vell::sim::SimBank>(simFolder->path());
         for (int com = 1; com <= simulated; ++com) {
-            if (!simBank->add(com)) {
+            if (!simBank->add(com, simulatedProgrammer())) {
                 QTextStream(stderr) << "cannot start simulated programmer COM" << com << ": "
                                     << simBank->errorString() << "\n";
                 return 1;
@@ -267,12 +292,7 @@ int main(int argc, char *argv[])
     }
 
     if (parser.isSet(options.listPorts)) {
-        QTextStream out(stdout);
-        const auto table = names.table();
-        if (table.isEmpty())
-            out << "No serial ports found.\n";
-        for (const auto &[com, device] : table)
-            out << "COM" << com << "\t" << device << "\n";
+        QTextStream(stdout) << names.describe();
         return 0;
     }
 
@@ -288,5 +308,5 @@ int main(int argc, char *argv[])
     }
 
     return runWindows(*static_cast<QApplication *>(app.get()), names,
-                      parser.value(options.screenshot));
+                      parser.value(options.screenshot), parser.value(options.folder));
 }

@@ -5,6 +5,7 @@
 #include "app/bench.h"
 #include "app/gui/mainwindow.h"
 #include "app/gui/programfilebrowser.h"
+#include "app/gui/widgetoperator.h"
 #include "app/settings.h"
 
 #include "common/fakeseriallink.h"
@@ -15,11 +16,13 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -273,6 +276,35 @@ private Q_SLOTS:
         QCOMPARE(asked.count(), 1);
         QCOMPARE(asked.first().first().toString(), QStringLiteral("other.bin"));
         QCOMPARE(m_bench->currentFolder(), m_programFolder);
+    }
+
+    void operatorShowsAPlainModalMessage()
+    {
+        vell::gui::WidgetOperator op;
+        QString text;
+        QString title;
+        QMessageBox::Icon icon = QMessageBox::Warning;
+        QList<QAbstractButton *> buttons;
+        QTimer answer;
+        answer.setInterval(10);
+        connect(&answer, &QTimer::timeout, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            answer.stop();
+            text = box->text();
+            title = box->windowTitle();
+            icon = box->icon();
+            buttons = box->buttons();
+            box->button(QMessageBox::Ok)->click();
+        });
+        answer.start();
+        op.message(QStringLiteral("Please Make Sure Programmer is Connected and Retry"),
+                   QStringLiteral("Incorrect Port Number"));
+        QCOMPARE(text, QStringLiteral("Please Make Sure Programmer is Connected and Retry"));
+        QCOMPARE(title, QStringLiteral("Incorrect Port Number"));
+        QCOMPARE(icon, QMessageBox::NoIcon);
+        QCOMPARE(buttons.size(), 1);
     }
 
 private:

@@ -2,7 +2,7 @@
 """Regenerates the bundled demo files: a 6 KiB program image and its Config.txt."""
 import pathlib
 
-here = pathlib.Path(__file__).resolve().parent
+here = pathlib.Path(__file__).resolve().parent.parent / "examples"
 size = 6 * 1024
 
 # A recognisable header, then a deterministic pseudo-random body (a 32-bit LCG), then a

@@ -40,6 +40,7 @@ inline const QString kHelp = QStringLiteral(
     "  vell-programmer-sim --ports /tmp/vell COM3\n"
     "  vell-programmer-sim --ports /tmp/vell COM3 COM7:noready COM4:loaderr=3,split\n"
     "  vell-programmer-sim --ports /tmp/vell COM2:silent COM5:unplug=5000 COM6:stall=8192\n"
+    "  vell-programmer-sim --ports /tmp/vell COM2:text COM8:short COM9:targeterr=10\n"
     "  vell-programmer-sim --ports /tmp/vell COM3:rate=11520,double,version=0107\n"
     "\n"
     "Replies are 24 bytes: token at 0..4, count byte at 12, version at 16..19, error\n"

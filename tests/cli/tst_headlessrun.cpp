@@ -45,6 +45,7 @@ private Q_SLOTS:
     void loadAndProgramEverywhere();
     void failuresAreNamedAndOthersSucceed();
     void loadFailureSkipsTarget();
+    void loadOptionsReachTheLoad();
     void resultTimeoutFails();
     void noProgrammersIsUsageError();
     void badCommandLine_data();
@@ -183,6 +184,37 @@ void tst_HeadlessRun::loadFailureSkipsTarget()
     QCOMPARE(m_bank->programmer(1)->device()->frames().last().at(2), 'L');
     QVERIFY(!result.out.join('\n').contains(QStringLiteral("Programming Target Board")));
     QVERIFY(result.out.last().contains(QStringLiteral("program target not run")));
+}
+
+void tst_HeadlessRun::loadOptionsReachTheLoad()
+{
+    // Two whole blocks, so the trailer is sent; Config.txt gives it the values 1..32.
+    QTemporaryDir folder;
+    QFile image(folder.filePath(QStringLiteral("old.bin")));
+    QVERIFY(image.open(QIODevice::WriteOnly));
+    image.write(QByteArray(1024, '\x77'));
+    image.close();
+    QFile config(folder.filePath(QStringLiteral("Config.txt")));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("title\r\nunused\r\n");
+    for (int i = 1; i <= 32; ++i)
+        config.write(QByteArray::number(i) + "\r\n");
+    config.close();
+
+    QVERIFY(add(1));
+    cli::Options o = options();
+    o.loadFile = image.fileName();
+    o.restoreDefaults = true;
+    o.blackBox = true;
+
+    const Outcome result = run(o);
+    QCOMPARE(result.exitCode, int(cli::kExitSuccess));
+    const sim::SimDevice *device = m_bank->programmer(1)->device();
+    QCOMPARE(device->frames().first().at(3), '\x01');
+    QByteArray trailer;
+    for (int i = 1; i <= 32; ++i)
+        trailer.append(char(i));
+    QCOMPARE(device->image(), QByteArray(992, '\x77') + trailer);
 }
 
 void tst_HeadlessRun::resultTimeoutFails()

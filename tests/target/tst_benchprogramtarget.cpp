@@ -1,0 +1,55 @@
+// Guards the program-target button on the Bench: it runs the command, and is ignored while a load runs.
+#include "common/fakeseriallink.h"
+#include "common/recordingoperator.h"
+
+#include "app/bench.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vell;
+
+class tst_BenchProgramTarget : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void sendsWhenIdleIgnoredDuringLoad();
+};
+
+void tst_BenchProgramTarget::sendsWhenIdleIgnoredDuringLoad()
+{
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    QFile file(dir.filePath(QStringLiteral("board.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(1024, '\x5A'));
+    file.close();
+
+    const link::PortNames names = link::PortNames::fromDirectory(dir.path());
+    test::RecordingOperator op;
+    test::FakeLinkBank fakes;
+    app::Bench bench(names, op, fakes.factory());
+    bench.programmerSlots().slot(1).comPort = 1;
+    auto *fake = static_cast<test::FakeSerialLink *>(bench.links().link(1));
+
+    bench.programTarget();
+    QCOMPARE(fake->written().left(3), QByteArray("APT"));
+    fake->writes.clear();
+
+    bench.setCurrentFolder(dir.path());
+    bench.loadProgramFile(QStringLiteral("board.bin"));
+    QVERIFY(bench.busy()); // waiting for "ASEND"
+    QCOMPARE(fake->written().left(3), QByteArray("APL"));
+    bench.programmerSlots().slot(1).replyUsbr = true;
+
+    bench.programTarget();
+    QVERIFY(!fake->written().contains("APT"));
+    // Nothing of the command ran: the load's flags and texts stand.
+    QVERIFY(bench.programmerSlots().slot(1).replyUsbr);
+    QVERIFY(bench.panes().pane(1).status != QStringLiteral("Programming Target Board"));
+}
+
+QTEST_GUILESS_MAIN(tst_BenchProgramTarget)
+#include "tst_benchprogramtarget.moc"

@@ -79,6 +79,12 @@ qint64 QSerialPortLink::bytesToWrite() const
     return m_port.bytesToWrite();
 }
 
+void QSerialPortLink::discardOutput()
+{
+    if (m_port.isOpen())
+        m_port.clear(QSerialPort::Output);
+}
+
 void QSerialPortLink::onError(QSerialPort::SerialPortError error)
 {
     switch (error) {

@@ -22,6 +22,7 @@ public:
     QByteArray readAll() override;
     [[nodiscard]] qint64 bytesAvailable() const override;
     [[nodiscard]] qint64 bytesToWrite() const override;
+    void discardOutput() override;
     [[nodiscard]] QString deviceName() const override { return m_deviceName; }
 
 private:

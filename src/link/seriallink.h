@@ -38,6 +38,9 @@ public:
     [[nodiscard]] virtual qint64 bytesAvailable() const = 0;
     /// Bytes queued for writing that the device has not taken yet.
     [[nodiscard]] virtual qint64 bytesToWrite() const = 0;
+    /// Drops what waits to be written, queued and in the driver, so that closing a link whose
+    /// device stopped reading does not wait for it. Nothing by default.
+    virtual void discardOutput() {}
     /// The device name last opened (empty before).
     [[nodiscard]] virtual QString deviceName() const = 0;
 

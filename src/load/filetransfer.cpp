@@ -303,10 +303,13 @@ void FileTransfer::dropOut(int n, const char *why)
     m_live[index(n)] = false;
     m_dropped[index(n)] = true;
     m_stallTimers[index(n)].stop();
-    // Closing discards what still waits for that link; the next command opens it afresh.
+    // What still waits for that link is dropped first, so the close cannot wait on a device
+    // that stopped reading; the next command opens the link afresh.
     link::SerialLink *l = m_links.link(n);
-    if (l->isOpen())
+    if (l->isOpen()) {
+        l->discardOutput();
         l->close();
+    }
     m_panes.setStatus(n, texts::kCommunicationLost);
     Q_EMIT droppedOutOfStream(n);
     if (!anyInStream() && (m_state == State::Streaming || m_state == State::Flushing)) {

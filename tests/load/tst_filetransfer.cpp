@@ -35,6 +35,12 @@ class WireLink : public FakeSerialLink
 {
 public:
     qint64 maxPending = 0;
+    int discardCalls = 0;
+    void discardOutput() override
+    {
+        ++discardCalls;
+        setPending(0);
+    }
     bool write(const QByteArray &bytes) override
     {
         if (!FakeSerialLink::write(bytes))
@@ -303,6 +309,8 @@ private Q_SLOTS:
         QCOMPARE(dropped.at(0).at(0).toInt(), 2);
         QVERIFY(rig.transfer.droppedOut(2));
         QVERIFY(!bad.isOpen());
+        if (how == "stalled")
+            QCOMPARE(bad.discardCalls, 1);
         QCOMPARE(rig.panes.pane(2).status, vell::load::texts::kCommunicationLost);
         QVERIFY(bad.blockBytes().size() < blocksOf(content).size());
         QCOMPARE(rig.wire(1).blockBytes(), blocksOf(content));

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${BUILD_DIR:-build}
-if [ ! -f "$dir/build.ninja" ]; then
+if [ ! -f "$dir/CMakeCache.txt" ]; then
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} >/dev/null
 fi
 cmake --build "$dir" --target vell-usb-programmer -j "$(nproc)"

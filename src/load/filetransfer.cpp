@@ -9,6 +9,7 @@
 #include "link/seriallink.h"
 #include "link/texts.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <utility>
@@ -130,7 +131,8 @@ bool FileTransfer::drainLinks()
             slot.replyText = QString::fromLatin1(l->readAll());
         } else if (n == 1 && (m_lost[index(n)] || m_wasOpen[index(n)])) {
             // Programmer 1's device went away and did not come back with the open attempt.
-            // Only a lost device closes a link that was open (its report may still be queued).
+            // Only a lost device or a failed stream closes a link that was open (the loss
+            // report may still be queued).
             return false;
         }
         slot.replyText.clear();
@@ -188,9 +190,10 @@ void FileTransfer::startStream()
     if (!m_file.openStream(m_path) || m_file.length() != m_announcedLength) {
         qCDebug(lcLoad) << "stream not opened or file changed since the frame";
         const QFileInfo now(m_path);
-        failStream(!now.exists()                      ? texts::kProgramFileNotFound
-                   : now.size() != m_announcedLength ? texts::kProgramFileChanged
-                                                     : texts::kProgramFileUnreadable);
+        const QString &why = !now.exists()                      ? texts::kProgramFileNotFound
+                             : now.size() != m_announcedLength ? texts::kProgramFileChanged
+                                                               : texts::kProgramFileUnreadable;
+        failStream(why + u'\n' + QDir::toNativeSeparators(m_path));
         return;
     }
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
@@ -251,8 +254,11 @@ void FileTransfer::pump()
             // The position stays at the byte that failed: a trailer byte names its line.
             const qint64 trailerAt = m_file.position() - (m_file.length() - ProgramFile::kTrailerLength);
             const bool trailer = m_hooks.blackBox && m_hooks.blackBox() && trailerAt >= 0;
-            failStream(trailer ? texts::configLineNotAByte(int(trailerAt) + 3)
-                               : texts::kProgramFileUnreadable);
+            failStream(trailer ? texts::configLineNotAByte(int(trailerAt) + 3) + u'\n' +
+                                     QDir::toNativeSeparators(
+                                         QDir(m_folder).filePath(ConfigFile::fileName()))
+                               : texts::kProgramFileUnreadable + u'\n' +
+                                     QDir::toNativeSeparators(m_path));
             return;
         }
         writeBlock();

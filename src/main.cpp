@@ -34,9 +34,9 @@ struct Options
     QCommandLineOption ports{QStringLiteral("ports"),
                              QStringLiteral("COM n is the device DIR/COMn."),
                              QStringLiteral("DIR")};
-    QCommandLineOption simulate{
-        QStringLiteral("simulate"),
-        QStringLiteral("Run N simulated programmers (1..4) on COM1..COMN."), QStringLiteral("N")};
+    QCommandLineOption simulate{QStringLiteral("simulate"),
+                                QStringLiteral("Run N simulated programmers (1..4) on COM1..COMN."),
+                                QStringLiteral("N")};
     QCommandLineOption listPorts{QStringLiteral("list-ports"),
                                  QStringLiteral("Print the COM numbers and their devices, exit.")};
     QCommandLineOption load{QStringLiteral("load"),
@@ -110,8 +110,8 @@ void screenshotTour(vell::app::Bench &bench, vell::gui::MainWindow &window, cons
     using vell::app::Bench;
     auto finish = [] { QCoreApplication::exit(0); };
     saveGrab(window, dir, QStringLiteral("main-window.png"));
-    const QStringList files = QDir(bench.currentFolder())
-                                  .entryList({QStringLiteral("*.bin")}, QDir::Files, QDir::Name);
+    const QStringList files =
+        QDir(bench.currentFolder()).entryList({QStringLiteral("*.bin")}, QDir::Files, QDir::Name);
     if (files.isEmpty()) {
         finish();
         return;
@@ -166,8 +166,7 @@ int runWindows(QApplication &app, const vell::link::PortNames &names, const QStr
 
     gui::WidgetOperator op;
     app::Bench bench(names, op, link::qserialPortFactory());
-    discovery::ProgrammerSearch search(bench.programmerSlots(), names,
-                                       link::qserialPortFactory());
+    discovery::ProgrammerSearch search(bench.programmerSlots(), names, link::qserialPortFactory());
     gui::SearchWindow searchWindow(search);
     // The screenshot tour leaves the settings file alone.
     app::Settings settings;
@@ -259,9 +258,9 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("--screenshot is for the windows"));
 
     // The headless run and the listing work without a display.
-    std::unique_ptr<QCoreApplication> app =
-        windows ? std::make_unique<QApplication>(argc, argv)
-                : std::make_unique<QCoreApplication>(argc, argv);
+    std::unique_ptr<QCoreApplication> app = windows
+                                                ? std::make_unique<QApplication>(argc, argv)
+                                                : std::make_unique<QCoreApplication>(argc, argv);
 
     // Simulated programmers live in a folder of their own, removed at exit (also on SIGINT or
     // SIGTERM, which end the event loop).

@@ -12,8 +12,7 @@ inline const QString kPromptError = QStringLiteral("Error");
 inline const QString kProgrammerStatus = QStringLiteral("Programmer Status");
 inline const QString kRestoreDefaults = QStringLiteral("Restore Defaults when Programming");
 inline const QString kBlackBox = QStringLiteral("File is Old Black Box Format");
-inline const QString kTransferToTarget =
-    QStringLiteral("Transfer Programmer File to Target Board");
+inline const QString kTransferToTarget = QStringLiteral("Transfer Programmer File to Target Board");
 
 /// Pane n's first text after the search; n is 1..4.
 inline QString programmerFound(int n, int comPort)

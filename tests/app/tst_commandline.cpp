@@ -86,18 +86,18 @@ private Q_SLOTS:
         QTemporaryDir tmp;
         const Run run = runTool({QStringLiteral("--help")}, tmp.path());
         QCOMPARE(run.exitCode, 0);
-        for (const char *option : {"--ports", "--simulate", "--list-ports", "--load",
-                                   "--program-target", "--restore-defaults", "--black-box",
-                                   "--timeout", "--version"})
+        for (const char *option :
+             {"--ports", "--simulate", "--list-ports", "--load", "--program-target",
+              "--restore-defaults", "--black-box", "--timeout", "--version"})
             QVERIFY2(run.out.contains(QLatin1String(option)), option);
     }
 
     void listPortsOfSimulatedProgrammers()
     {
         QTemporaryDir tmp;
-        const Run run = runTool({QStringLiteral("--simulate"), QStringLiteral("3"),
-                                 QStringLiteral("--list-ports")},
-                                tmp.path());
+        const Run run = runTool(
+            {QStringLiteral("--simulate"), QStringLiteral("3"), QStringLiteral("--list-ports")},
+            tmp.path());
         QCOMPARE(run.exitCode, 0);
         const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 3);
@@ -113,18 +113,18 @@ private Q_SLOTS:
     void listPortsOfAFolder()
     {
         QTemporaryDir ports;
-        const Run empty = runTool({QStringLiteral("--ports"), ports.path(),
-                                   QStringLiteral("--list-ports")},
-                                  ports.path());
+        const Run empty =
+            runTool({QStringLiteral("--ports"), ports.path(), QStringLiteral("--list-ports")},
+                    ports.path());
         QCOMPARE(empty.exitCode, 0);
         QCOMPARE(empty.out, QStringLiteral("No serial ports found.\n"));
 
         QFile device(ports.filePath(QStringLiteral("COM4")));
         QVERIFY(device.open(QIODevice::WriteOnly));
         device.close();
-        const Run run = runTool({QStringLiteral("--ports"), ports.path(),
-                                 QStringLiteral("--list-ports")},
-                                ports.path());
+        const Run run =
+            runTool({QStringLiteral("--ports"), ports.path(), QStringLiteral("--list-ports")},
+                    ports.path());
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(run.out.startsWith(QStringLiteral("COM4 ")), qPrintable(run.out));
         QVERIFY(run.out.trimmed().endsWith(ports.path() + QStringLiteral("/COM4")));

@@ -57,18 +57,17 @@ private Q_SLOTS:
         QTest::newRow("LF only") << QByteArray(kExpected4).replace("\r\n", "\n") << true
                                  << "/srv/boards/Model A";
         QTest::newRow("mixed ends") << QByteArray("h\n\rc\r\n4\n\rl\r/x/y") << true << "/x/y";
-        QTest::newRow("line 7 unended") << QByteArray("1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n/a")
-                                        << true << "/a";
+        QTest::newRow("line 7 unended")
+            << QByteArray("1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n/a") << true << "/a";
         QTest::newRow("line 7 empty") << Settings::format(3, QString()) << true << "";
         QTest::newRow("more than seven lines")
             << QByteArray(kExpected4 + "/other\r\nmore\r\n") << true << "/srv/boards/Model A";
         QTest::newRow("line 4 not a number")
             << QByteArray(kExpected4).replace("\r\n4\r\n", "\r\n  COM four \r\n") << true
             << "/srv/boards/Model A";
-        QTest::newRow("six lines") << QByteArray("1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n") << false
-                                   << "";
-        QTest::newRow("six lines unended") << QByteArray("1\r\n2\r\n3\r\n4\r\n5\r\n6") << false
-                                           << "";
+        QTest::newRow("six lines") << QByteArray("1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n") << false << "";
+        QTest::newRow("six lines unended")
+            << QByteArray("1\r\n2\r\n3\r\n4\r\n5\r\n6") << false << "";
         QTest::newRow("empty") << QByteArray() << false << "";
     }
 
@@ -162,8 +161,8 @@ private Q_SLOTS:
         QCOMPARE(nextRun.readLastFolder(), std::optional<QString>("/srv/boards/Model A"));
 
         if (readOnlyFolder)
-            QFile::setPermissions(exeFolder, QFile::ReadOwner | QFile::WriteOwner |
-                                                 QFile::ExeOwner);
+            QFile::setPermissions(exeFolder,
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 };
 

@@ -23,7 +23,8 @@ namespace {
 bool holdsOpen(const QString &path)
 {
     const QString wanted = QFileInfo(path).canonicalFilePath();
-    const QFileInfoList fds = QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::AllEntries | QDir::System);
+    const QFileInfoList fds =
+        QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::AllEntries | QDir::System);
     for (const QFileInfo &fd : fds) {
         if (fd.symLinkTarget() == wanted)
             return true;

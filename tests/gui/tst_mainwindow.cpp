@@ -16,8 +16,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -205,8 +205,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("remembered");
         QTest::addColumn<QString>("lastFolder");
         QTest::newRow("first run") << false << QString() << QString();
-        QTest::newRow("removed folder") << true << QStringLiteral("/no/such/drive/boards")
-                                        << Settings::fallbackFolder();
+        QTest::newRow("removed folder")
+            << true << QStringLiteral("/no/such/drive/boards") << Settings::fallbackFolder();
         QTest::newRow("short file") << true << QStringLiteral("short") << QString();
     }
 

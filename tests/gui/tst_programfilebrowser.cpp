@@ -154,8 +154,8 @@ private Q_SLOTS:
         QCOMPARE(browser.path(), otherRoot);
         QCOMPARE(changed.last().first().toString(), otherRoot);
         QCOMPARE(names(browser.fileList()),
-                 QDir(otherRoot).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase |
-                                                           QDir::LocaleAware));
+                 QDir(otherRoot).entryList(QDir::Files,
+                                           QDir::Name | QDir::IgnoreCase | QDir::LocaleAware));
 
         drives->setCurrentIndex(folderDrive);
         QCOMPARE(browser.path(), m_folder);

@@ -110,8 +110,8 @@ void MainWindow::buildControls()
     auto *label2 = new QLabel(kBlackBox, this);
     label2->setObjectName(QStringLiteral("Label2"));
 
-    m_programTarget = new WrappingButton(app::texts::kTransferToTarget, 2892 / kTwipsPerPixel,
-                                         this);
+    m_programTarget =
+        new WrappingButton(app::texts::kTransferToTarget, 2892 / kTwipsPerPixel, this);
     m_programTarget->setObjectName(QStringLiteral("cmdProgramTarget"));
     // Hidden controls keep their place, so the form looks the same for any number of
     // programmers.

@@ -199,9 +199,8 @@ void ProgramFileBrowser::fillDirectoryList()
         item->setIcon(0, openIcon);
         parent = item;
     }
-    const QFileInfoList children =
-        QDir(m_path).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot,
-                                   QDir::Name | QDir::IgnoreCase | QDir::LocaleAware);
+    const QFileInfoList children = QDir(m_path).entryInfoList(
+        QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase | QDir::LocaleAware);
     for (const QFileInfo &child : children) {
         auto *item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_dirs);
         item->setText(0, child.fileName());

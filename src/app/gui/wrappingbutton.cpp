@@ -25,8 +25,8 @@ QRect WrappingButton::captionRect(const QRect &bounds) const
 
 QSize WrappingButton::sizeHint() const
 {
-    const QRect text = fontMetrics().boundingRect(QRect(0, 0, m_width - 2 * kPadding, 1000),
-                                                  kFlags, this->text());
+    const QRect text =
+        fontMetrics().boundingRect(QRect(0, 0, m_width - 2 * kPadding, 1000), kFlags, this->text());
     return {m_width, std::max(text.height() + 4 * kPadding, 2 * fontMetrics().height())};
 }
 
@@ -43,8 +43,8 @@ void WrappingButton::paintEvent(QPaintEvent *)
     initStyleOption(&option);
     option.text.clear();
     painter.drawControl(QStyle::CE_PushButton, option);
-    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                                   QPalette::ButtonText));
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
     painter.drawText(captionRect(rect()), kFlags, text());
 }
 

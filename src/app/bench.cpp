@@ -8,6 +8,7 @@
 #include "target/programtarget.h"
 
 #include "load/filetransfer.h"
+#include "load/texts.h"
 
 #include <QFileInfo>
 
@@ -27,6 +28,7 @@ Bench::Bench(const link::PortNames &names, link::Operator &op, link::LinkFactory
         m_replyHandlers[static_cast<size_t>(n - 1)] = std::move(handler);
     }
     connect(m_watchdog.get(), &Watchdog::fired, this, &Bench::onWatchdogFired);
+    connect(m_links.get(), &link::Links::deviceLost, this, &Bench::onDeviceLost);
 
     // The commands: FileTransfer (load/) and ProgramTarget (target/) are constructed here.
     load::FileTransfer::Hooks loadHooks;
@@ -122,6 +124,15 @@ void Bench::releaseFiles()
 {
     releaseProgramFile();
     m_links->closePortFiles();
+}
+
+void Bench::onDeviceLost(int n)
+{
+    // During a load the transfer tells its own story; otherwise (programming a target, or
+    // waiting for a programmer's verdict) the pane would keep its last progress text forever.
+    if (busy() || !m_slots.inUse(n))
+        return;
+    m_panes.setStatus(n, load::texts::kCommunicationLost);
 }
 
 void Bench::onWatchdogFired()

@@ -111,6 +111,7 @@ Q_SIGNALS:
 
 private:
     void onWatchdogFired();
+    void onDeviceLost(int n);
 
     BenchTimings m_timings;
     // Links keeps a reference to the names, so Bench holds its own copy.

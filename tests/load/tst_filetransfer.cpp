@@ -1,6 +1,4 @@
-// Guards the load's state machine over fake links: refusals before any link is touched, the
-// repeated load frame, flow control (never more than 8192 bytes waiting per link), drop-outs
-// that never stall the others, and the stream's own failures ending it between blocks.
+// Guards the load state machine over fake links: frame repeats, flow control, drop-outs, failures.
 #include "load/filetransfer.h"
 #include "load/texts.h"
 
@@ -158,39 +156,6 @@ private Q_SLOTS:
         // Port files are made in the working folder.
         QVERIFY(m_workDir.isValid());
         QVERIFY(QDir::setCurrent(m_workDir.path()));
-    }
-
-    void refusedBeforeAnyLink_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("missing") << "missing";
-        QTest::newRow("folder") << "folder";
-        QTest::newRow("16 MiB") << "16MiB";
-    }
-
-    void refusedBeforeAnyLink()
-    {
-        QFETCH(QString, kind);
-        Rig rig(2);
-        if (kind == "folder") {
-            QVERIFY(QDir(rig.dir.path()).mkdir("image.bin"));
-        } else if (kind == "16MiB") {
-            QFile big(rig.dir.filePath("image.bin"));
-            QVERIFY(big.open(QIODevice::WriteOnly));
-            QVERIFY(big.resize(16 * 1024 * 1024));
-        }
-        rig.panes.setStatus(1, "before");
-        QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
-        rig.transfer.loadProgramFile(rig.dir.path(), "image.bin");
-        QCOMPARE(finished.count(), 1);
-        QCOMPARE(finished.at(0).at(0).value<FileTransfer::Outcome>(),
-                 FileTransfer::Outcome::Refused);
-        QVERIFY(!rig.transfer.isRunning());
-        QCOMPARE(rig.op.messages.size(), 1);
-        QVERIFY(rig.op.messages.at(0).first.contains(QDir::toNativeSeparators(rig.dir.filePath("image.bin"))));
-        for (WireLink *w : rig.wires)
-            QCOMPARE(w->openCalls, 0);
-        QCOMPARE(rig.panes.pane(1).status, QStringLiteral("before"));
     }
 
     // The frame repeats every handshake period to every programmer until all are ready; then

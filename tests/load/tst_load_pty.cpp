@@ -1,6 +1,4 @@
-// Guards the whole load end to end over ptys against simulated programmers: blocks and
-// progress, the repeated frame and the watchdog, the black-box trailer, restore-defaults,
-// a lost programmer 1, drop-outs mid-stream and refusals, through the application's Bench.
+// Guards the whole load over ptys against simulated programmers, through the application's Bench.
 #include "app/bench.h"
 #include "app/texts.h"
 #include "app/watchdog.h"

@@ -1,5 +1,4 @@
-// Guards the program file reader: path and measuring, refusals, size fields, the black-box
-// trailer, the diagnostic checksum and its texts, and that block reads match byte reads.
+// Guards the program file reader: measuring, refusals, size fields, black-box trailer and checksum.
 #include "load/configfile.h"
 #include "load/programfile.h"
 

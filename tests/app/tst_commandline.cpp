@@ -1,6 +1,7 @@
 // Guards vell-usb-programmer's command line: usage errors exit 2, --list-ports prints the
 // table, --simulate's programmers live in a folder of their own that is gone after the run
 // (also after SIGTERM), and the windows run goes from the search to the main window.
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QProcess>
@@ -147,6 +148,31 @@ private Q_SLOTS:
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(comLinks(tmp.path()), QStringList());
+    }
+
+    void headlessRunLeavesTheSettingsFileAlone()
+    {
+        QTemporaryDir tmp;
+        const QString settings = QFileInfo(QStringLiteral(VELL_APP_BIN)).absolutePath() +
+                                 QStringLiteral("/VellProgrammer.txt");
+        const bool existed = QFile::exists(settings);
+        const QDateTime modified = QFileInfo(settings).lastModified();
+        QFile program(tmp.filePath(QStringLiteral("board.bin")));
+        QVERIFY(program.open(QIODevice::WriteOnly));
+        program.write(QByteArray(1024, '\x5a'));
+        program.close();
+
+        const Run run =
+            runTool({QStringLiteral("--simulate"), QStringLiteral("1"), QStringLiteral("--load"),
+                     program.fileName(), QStringLiteral("--timeout"), QStringLiteral("20")},
+                    tmp.path(), 40000);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
+        QCOMPARE(QFile::exists(settings), existed);
+        QCOMPARE(QFileInfo(settings).lastModified(), modified);
+        // Nor in the per-user configuration folder (below HOME).
+        QDirIterator perUser(tmp.path(), {QStringLiteral("VellProgrammer.txt")}, QDir::Files,
+                             QDirIterator::Subdirectories);
+        QVERIFY(!perUser.hasNext());
     }
 
     void windowsGoFromTheSearchToTheMainWindow()

@@ -94,7 +94,9 @@ cli::Options tst_HeadlessRun::options() const
 {
     cli::Options o;
     o.ports = link::PortNames::fromDirectory(m_ports->path());
-    o.searchTickMs = 40;
+    // The shipped tick: a shorter one can miss a greeting on a busy machine. Four programmers
+    // end the search early.
+    o.searchTickMs = 100;
     o.timeoutSeconds = 10;
     return o;
 }
@@ -175,6 +177,8 @@ void tst_HeadlessRun::loadFailureSkipsTarget()
 {
     QVERIFY(add(1));
     QVERIFY(add(2, QStringLiteral("loaderr=3")));
+    QVERIFY(add(3));
+    QVERIFY(add(4));
     cli::Options o = options();
     o.loadFile = m_file;
     o.programTarget = true;
@@ -201,7 +205,8 @@ void tst_HeadlessRun::loadOptionsReachTheLoad()
         config.write(QByteArray::number(i) + "\r\n");
     config.close();
 
-    QVERIFY(add(1));
+    for (int com = 1; com <= 4; ++com)
+        QVERIFY(add(com));
     cli::Options o = options();
     o.loadFile = image.fileName();
     o.restoreDefaults = true;
@@ -221,6 +226,8 @@ void tst_HeadlessRun::resultTimeoutFails()
 {
     QVERIFY(add(1));
     QVERIFY(add(2, QStringLiteral("interval=60000")));
+    QVERIFY(add(3));
+    QVERIFY(add(4));
     cli::Options o = options();
     o.programTarget = true;
     o.timeoutSeconds = 1;
@@ -236,15 +243,14 @@ void tst_HeadlessRun::resultTimeoutFails()
 
 void tst_HeadlessRun::noProgrammersIsUsageError()
 {
+    // The shipped tick's three seconds are checked on the real tool (tst_workflow_headless).
     cli::Options o = options();
-    o.searchTickMs = 100; // what ships
+    o.searchTickMs = 20;
     o.programTarget = true;
 
-    QElapsedTimer clock;
-    clock.start();
     const Outcome result = run(o, 10000);
     QCOMPARE(result.exitCode, int(cli::kExitUsage));
-    QVERIFY2(clock.elapsed() < 4500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(result.out.isEmpty()); // nothing ran, nothing to sum up
     QVERIFY(result.err.contains(QStringLiteral("No Programmers Found")));
 }
 

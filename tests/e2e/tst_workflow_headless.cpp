@@ -1,9 +1,12 @@
 // Guards the headless command line end to end: the real vell-usb-programmer against a
 // vell-programmer-sim process, its output lines, what the programmers received, and exit codes.
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -46,6 +49,7 @@ private:
     QByteArray recorded(int com) const;
 
     QTemporaryDir m_work;
+    QTemporaryDir m_config; // where a settings file would go when the tool's folder is read-only
     QString m_file;
     std::unique_ptr<QTemporaryDir> m_ports;
     std::unique_ptr<QTemporaryDir> m_record;
@@ -96,6 +100,9 @@ Run tst_WorkflowHeadless::runApp(const QStringList &arguments, int budgetMs)
 {
     QProcess app;
     app.setWorkingDirectory(m_work.path()); // the port files land here
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_config.path());
+    app.setProcessEnvironment(env);
     QSignalSpy finished(&app, &QProcess::finished);
     QElapsedTimer clock;
     clock.start();
@@ -120,6 +127,11 @@ QByteArray tst_WorkflowHeadless::recorded(int com) const
 
 void tst_WorkflowHeadless::everyProgrammerSucceeds()
 {
+    const QFileInfo settings(QFileInfo(QStringLiteral(VELL_APP_BIN)).dir().filePath(
+        QStringLiteral("VellProgrammer.txt")));
+    const bool settingsExisted = settings.exists();
+    const QDateTime settingsTime = settings.lastModified();
+
     QVERIFY(startSimulator({QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3"),
                             QStringLiteral("COM4")}));
     const Run run = runApp({QStringLiteral("--ports"), m_ports->path(), QStringLiteral("--load"),
@@ -133,6 +145,12 @@ void tst_WorkflowHeadless::everyProgrammerSucceeds()
         QCOMPARE(recorded(n), programImage().left(5 * 512));
     }
     QVERIFY(run.out.last().startsWith(QStringLiteral("Summary: ")));
+
+    // A headless run leaves the settings file alone, wherever it would live.
+    QFileInfo after(settings.filePath());
+    QCOMPARE(after.exists(), settingsExisted);
+    QCOMPARE(after.lastModified(), settingsTime);
+    QVERIFY(QDir(m_config.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
 }
 
 void tst_WorkflowHeadless::failuresGiveExitCodeOne()

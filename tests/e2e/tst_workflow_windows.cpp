@@ -92,7 +92,7 @@ void tst_WorkflowWindows::loadThenProgram()
     const link::PortNames names = link::PortNames::fromDirectory(ports.path());
     test::RecordingOperator op;
     app::Bench bench(names, op, link::qserialPortFactory());
-    discovery::ProgrammerSearch search(bench.programmerSlots(), names, link::qserialPortFactory(), 40);
+    discovery::ProgrammerSearch search(bench.programmerSlots(), names, link::qserialPortFactory());
     QSignalSpy searched(&search, &discovery::ProgrammerSearch::finished);
     search.start();
     QVERIFY(searched.wait(5000));

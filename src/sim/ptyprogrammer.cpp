@@ -300,6 +300,7 @@ void PtyProgrammer::setPortOpen(bool open)
     if (open) {
         qCDebug(lcSim) << "port opened" << m_linkPath;
         m_rateClock.start();
+        m_rateLastNs = 0;
         m_rateCredit = 0;
         m_readNotifier->setEnabled(true);
         Q_EMIT portOpened();
@@ -327,7 +328,11 @@ qint64 PtyProgrammer::readBudget()
         // Credit accrues with time, capped at a few slices so an idle line gives no burst
         // and a late timer loses no rate.
         const double cap = qMax(1.0, o.readRate * 3 * kRateSliceMs / 1000.0);
-        m_rateCredit = qMin(cap, m_rateCredit + m_rateClock.restart() * o.readRate / 1000.0);
+        // Nanoseconds, so no fraction of a millisecond is lost on every read.
+        const qint64 now = m_rateClock.nsecsElapsed();
+        const double elapsedNs = double(now - m_rateLastNs);
+        m_rateLastNs = now;
+        m_rateCredit = qMin(cap, m_rateCredit + elapsedNs * o.readRate / 1e9);
         budget = qMin(budget, qint64(m_rateCredit));
     }
     return qMax<qint64>(0, budget);

@@ -93,6 +93,7 @@ private:
     QTimer m_hangupPoll;          // open detection where inotify is missing
     QList<QByteArray> m_outQueue; // writes not yet taken by the pty, in order
     QElapsedTimer m_rateClock;
+    qint64 m_rateLastNs = 0;
     double m_rateCredit = 0; // bytes that may be read now under the rate limit
 };
 

@@ -8,10 +8,9 @@ namespace vell::target {
 
 Q_LOGGING_CATEGORY(lcTarget, "vell.target", QtWarningMsg)
 
-ProgramTarget::ProgramTarget(link::ProgrammerSlots &programmerSlots, link::Links &links, QObject *parent)
-    : QObject(parent)
-    , m_slots(programmerSlots)
-    , m_links(links)
+ProgramTarget::ProgramTarget(link::ProgrammerSlots &programmerSlots, link::Links &links,
+                             QObject *parent)
+    : QObject(parent), m_slots(programmerSlots), m_links(links)
 {
 }
 

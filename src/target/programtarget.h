@@ -15,7 +15,8 @@ class ProgramTarget : public QObject
 {
     Q_OBJECT
 public:
-    ProgramTarget(link::ProgrammerSlots &programmerSlots, link::Links &links, QObject *parent = nullptr);
+    ProgramTarget(link::ProgrammerSlots &programmerSlots, link::Links &links,
+                  QObject *parent = nullptr);
 
     /// One press: clears the 28 reply flags, opens the links of the programmers in use with
     /// "Programming Target Board", forgets their last reply text, and sends the frame with the

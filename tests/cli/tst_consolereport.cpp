@@ -122,7 +122,8 @@ void tst_ConsoleReport::messagesGoToStderr()
     cli::ConsoleReport report(out, err, false);
     report.message(QStringLiteral("Communication with Programmer Lost\rRestart Program"),
                    QStringLiteral("Vell Programmer"));
-    QCOMPARE(errText, QStringLiteral("Vell Programmer: Communication with Programmer Lost Restart Program\n"));
+    QCOMPARE(errText, QStringLiteral(
+                          "Vell Programmer: Communication with Programmer Lost Restart Program\n"));
     QVERIFY(outText.isEmpty());
 }
 

@@ -132,12 +132,13 @@ void tst_HeadlessRun::loadAndProgramEverywhere()
     QCOMPARE(result.exitCode, int(cli::kExitSuccess));
     for (int n = 1; n <= 4; ++n) {
         const QString prefix = QStringLiteral("Programmer %1 (COM %1): ").arg(n);
-        QVERIFY2(result.out.contains(prefix + QStringLiteral("File Loaded OK")), qPrintable(result.out.join('\n')));
+        QVERIFY2(result.out.contains(prefix + QStringLiteral("File Loaded OK")),
+                 qPrintable(result.out.join('\n')));
         QVERIFY(result.out.contains(prefix + QStringLiteral("Programming Target Board")));
         QVERIFY(result.out.contains(prefix + QStringLiteral("Board Programmed OK")));
         // The loaded result comes before the target work starts.
-        QVERIFY(result.out.indexOf(prefix + QStringLiteral("File Loaded OK"))
-                < result.out.indexOf(prefix + QStringLiteral("Programming Target Board")));
+        QVERIFY(result.out.indexOf(prefix + QStringLiteral("File Loaded OK")) <
+                result.out.indexOf(prefix + QStringLiteral("Programming Target Board")));
         QCOMPARE(m_bank->programmer(n)->device()->image(), programImage().left(3 * 512));
     }
     QVERIFY(result.out.last().startsWith(QStringLiteral("Summary: ")));
@@ -156,10 +157,11 @@ void tst_HeadlessRun::failuresAreNamedAndOthersSucceed()
 
     Outcome result = run(o);
     QCOMPARE(result.exitCode, int(cli::kExitFailed));
-    QVERIFY(result.out.contains(
-        QStringLiteral("Programmer 2 (COM 2): Error #3 / Memory Size & Processor Type Do Not Match")));
+    QVERIFY(result.out.contains(QStringLiteral(
+        "Programmer 2 (COM 2): Error #3 / Memory Size & Processor Type Do Not Match")));
     for (int n : {1, 3, 4})
-        QVERIFY(result.out.contains(QStringLiteral("Programmer %1 (COM %1): File Loaded OK").arg(n)));
+        QVERIFY(
+            result.out.contains(QStringLiteral("Programmer %1 (COM %1): File Loaded OK").arg(n)));
     QVERIFY(result.out.last().contains(QStringLiteral("load succeeded on 3 of 4")));
 
     o.loadFile.clear();
@@ -169,8 +171,10 @@ void tst_HeadlessRun::failuresAreNamedAndOthersSucceed()
     QVERIFY(result.out.contains(
         QStringLiteral("Programmer 3 (COM 3): Error #10 / Cannot Communicate With Target Board")));
     for (int n : {1, 2, 4})
-        QVERIFY(result.out.contains(QStringLiteral("Programmer %1 (COM %1): Board Programmed OK").arg(n)));
-    QVERIFY(result.out.last().contains(QStringLiteral("Programmer 3 (COM 3) program target: Error #10")));
+        QVERIFY(result.out.contains(
+            QStringLiteral("Programmer %1 (COM %1): Board Programmed OK").arg(n)));
+    QVERIFY(result.out.last().contains(
+        QStringLiteral("Programmer 3 (COM 3) program target: Error #10")));
 }
 
 void tst_HeadlessRun::loadFailureSkipsTarget()
@@ -238,7 +242,8 @@ void tst_HeadlessRun::resultTimeoutFails()
     QCOMPARE(result.exitCode, int(cli::kExitFailed));
     QVERIFY(clock.elapsed() < 8000);
     QVERIFY(result.out.contains(QStringLiteral("Programmer 1 (COM 1): Board Programmed OK")));
-    QVERIFY(result.out.last().contains(QStringLiteral("Programmer 2 (COM 2) program target: no result within 1 s")));
+    QVERIFY(result.out.last().contains(
+        QStringLiteral("Programmer 2 (COM 2) program target: no result within 1 s")));
 }
 
 void tst_HeadlessRun::noProgrammersIsUsageError()

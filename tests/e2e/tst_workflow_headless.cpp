@@ -2,9 +2,9 @@
 // vell-programmer-sim process, its output lines, what the programmers received, and exit codes.
 #include <QDateTime>
 #include <QDir>
-#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSignalSpy>
@@ -84,8 +84,8 @@ bool tst_WorkflowHeadless::startSimulator(const QStringList &programmers)
     QSignalSpy output(m_sim.get(), &QProcess::readyReadStandardOutput);
     m_sim->start(qEnvironmentVariable("VELL_SIM_BIN"),
                  QStringList{QStringLiteral("--ports"), m_ports->path(), QStringLiteral("--record"),
-                             m_record->path()}
-                     + programmers);
+                             m_record->path()} +
+                     programmers);
     // One line per programmer once its link is in place.
     QByteArray lines;
     while (lines.count('\n') < programmers.size()) {
@@ -114,7 +114,8 @@ Run tst_WorkflowHeadless::runApp(const QStringList &arguments, int budgetMs)
     }
     run.elapsedMs = clock.elapsed();
     run.exitCode = app.exitStatus() == QProcess::NormalExit ? app.exitCode() : -2;
-    run.out = QString::fromUtf8(app.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.out =
+        QString::fromUtf8(app.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     run.err = QString::fromUtf8(app.readAllStandardError());
     return run;
 }
@@ -127,8 +128,9 @@ QByteArray tst_WorkflowHeadless::recorded(int com) const
 
 void tst_WorkflowHeadless::everyProgrammerSucceeds()
 {
-    const QFileInfo settings(QFileInfo(QStringLiteral(VELL_APP_BIN)).dir().filePath(
-        QStringLiteral("VellProgrammer.txt")));
+    const QFileInfo settings(QFileInfo(QStringLiteral(VELL_APP_BIN))
+                                 .dir()
+                                 .filePath(QStringLiteral("VellProgrammer.txt")));
     const bool settingsExisted = settings.exists();
     const QDateTime settingsTime = settings.lastModified();
 
@@ -150,7 +152,9 @@ void tst_WorkflowHeadless::everyProgrammerSucceeds()
     QFileInfo after(settings.filePath());
     QCOMPARE(after.exists(), settingsExisted);
     QCOMPARE(after.lastModified(), settingsTime);
-    QVERIFY(QDir(m_config.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+    QVERIFY(QDir(m_config.path())
+                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
+                .isEmpty());
 }
 
 void tst_WorkflowHeadless::failuresGiveExitCodeOne()
@@ -161,8 +165,8 @@ void tst_WorkflowHeadless::failuresGiveExitCodeOne()
 
     Run run = runApp(ports + QStringList{QStringLiteral("--load"), m_file});
     QCOMPARE(run.exitCode, 1);
-    QVERIFY(run.out.contains(
-        QStringLiteral("Programmer 2 (COM 2): Error #3 / Memory Size & Processor Type Do Not Match")));
+    QVERIFY(run.out.contains(QStringLiteral(
+        "Programmer 2 (COM 2): Error #3 / Memory Size & Processor Type Do Not Match")));
     for (int n : {1, 3, 4})
         QVERIFY(run.out.contains(QStringLiteral("Programmer %1 (COM %1): File Loaded OK").arg(n)));
 
@@ -171,14 +175,15 @@ void tst_WorkflowHeadless::failuresGiveExitCodeOne()
     QVERIFY(run.out.contains(
         QStringLiteral("Programmer 3 (COM 3): Error #10 / Cannot Communicate With Target Board")));
     for (int n : {1, 2, 4})
-        QVERIFY(run.out.contains(QStringLiteral("Programmer %1 (COM %1): Board Programmed OK").arg(n)));
+        QVERIFY(
+            run.out.contains(QStringLiteral("Programmer %1 (COM %1): Board Programmed OK").arg(n)));
 }
 
 void tst_WorkflowHeadless::noProgrammerGivesExitCodeTwo()
 {
     QTemporaryDir empty;
-    const Run run = runApp({QStringLiteral("--ports"), empty.path(), QStringLiteral("--load"), m_file},
-                           10000);
+    const Run run =
+        runApp({QStringLiteral("--ports"), empty.path(), QStringLiteral("--load"), m_file}, 10000);
     QCOMPARE(run.exitCode, 2);
     // The search gives up after its 3 seconds; allow for process start and a loaded machine.
     QVERIFY2(run.elapsedMs < 5000, qPrintable(QString::number(run.elapsedMs)));
@@ -188,9 +193,8 @@ void tst_WorkflowHeadless::noProgrammerGivesExitCodeTwo()
 void tst_WorkflowHeadless::usageErrorGivesExitCodeTwo_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("timeout not a number")
-        << QStringList{QStringLiteral("--program-target"), QStringLiteral("--timeout"),
-                       QStringLiteral("soon")};
+    QTest::newRow("timeout not a number") << QStringList{
+        QStringLiteral("--program-target"), QStringLiteral("--timeout"), QStringLiteral("soon")};
     QTest::newRow("missing program file")
         << QStringList{QStringLiteral("--load"), QStringLiteral("no-such-file.bin")};
     QTest::newRow("unknown option") << QStringList{QStringLiteral("--frobnicate")};

@@ -71,7 +71,8 @@ void tst_WorkflowWindows::loadThenProgram_data()
                                  << QStringList{programmed, programmed, programmed, programmed};
     QTest::newRow("one load and one target fail")
         << QStringList{{}, QStringLiteral("loaderr=3"), QStringLiteral("targeterr=10"), {}}
-        << QStringList{loaded, QStringLiteral("Error #3 / Memory Size & Processor Type Do Not Match"),
+        << QStringList{loaded,
+                       QStringLiteral("Error #3 / Memory Size & Processor Type Do Not Match"),
                        loaded, loaded}
         << QStringList{programmed, programmed,
                        QStringLiteral("Error #10 / Cannot Communicate With Target Board"),

@@ -1,4 +1,5 @@
-// Guards the program-target button on the Bench: it runs the command, and is ignored while a load runs.
+// Guards the program-target button on the Bench: it runs the command, and is ignored while a load
+// runs.
 #include "common/fakeseriallink.h"
 #include "common/recordingoperator.h"
 

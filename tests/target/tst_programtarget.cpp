@@ -37,7 +37,10 @@ struct Rig
         }
     }
 
-    test::FakeSerialLink &fake(int n) { return *static_cast<test::FakeSerialLink *>(links.link(n)); }
+    test::FakeSerialLink &fake(int n)
+    {
+        return *static_cast<test::FakeSerialLink *>(links.link(n));
+    }
 
     QTemporaryDir dir;
     link::ProgrammerSlots programmers;
@@ -81,8 +84,8 @@ void tst_ProgramTarget::reachesPresentProgrammersOnly()
 
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
         const auto &s = rig.programmers.slot(n);
-        QVERIFY2(!(s.replyUsbr || s.replySend || s.replyLpOk || s.replyLpEr || s.replyPtOk
-                   || s.replyPtEr || s.replyData),
+        QVERIFY2(!(s.replyUsbr || s.replySend || s.replyLpOk || s.replyLpEr || s.replyPtOk ||
+                   s.replyPtEr || s.replyData),
                  qPrintable(QStringLiteral("programmer %1 keeps a flag").arg(n)));
     }
     QVERIFY(rig.op.messages.isEmpty());

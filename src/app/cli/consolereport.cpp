@@ -36,11 +36,7 @@ QString oneLine(QString text)
 
 ConsoleReport::ConsoleReport(QTextStream &out, QTextStream &err, bool terminal, int width,
                              QObject *parent)
-    : QObject(parent)
-    , m_out(out)
-    , m_err(err)
-    , m_terminal(terminal)
-    , m_width(std::max(width, 40))
+    : QObject(parent), m_out(out), m_err(err), m_terminal(terminal), m_width(std::max(width, 40))
 {
     m_redrawTimer.setSingleShot(true);
     m_redrawTimer.setInterval(kRedrawMs);
@@ -50,8 +46,7 @@ ConsoleReport::ConsoleReport(QTextStream &out, QTextStream &err, bool terminal, 
 void ConsoleReport::attach(app::Bench &bench)
 {
     m_bench = &bench;
-    connect(&bench.panes(), &link::PaneBoard::statusChanged, this,
-            &ConsoleReport::onStatusChanged);
+    connect(&bench.panes(), &link::PaneBoard::statusChanged, this, &ConsoleReport::onStatusChanged);
     connect(&bench, &app::Bench::promptChanged, this, &ConsoleReport::onPromptChanged);
     if (m_terminal) {
         connect(&bench.panes(), &link::PaneBoard::paneChanged, this,
@@ -160,11 +155,11 @@ QString ConsoleReport::barLine(const QString &name, int value, int maximum, cons
     // The bar follows the pane's own bar, which may run past its maximum between phases.
     const double fraction = maximum > 0 ? std::clamp(double(value) / maximum, 0.0, 1.0) : 0.0;
     const int filled = int(fraction * kBarWidth + 0.5);
-    const QString bar = QLatin1Char('[') + QString(filled, QLatin1Char('#'))
-                        + QString(kBarWidth - filled, QLatin1Char('.')) + QLatin1Char(']');
+    const QString bar = QLatin1Char('[') + QString(filled, QLatin1Char('#')) +
+                        QString(kBarWidth - filled, QLatin1Char('.')) + QLatin1Char(']');
     const QString percent = QStringLiteral("%1%").arg(int(fraction * 100 + 0.5), 3);
-    const QString line = name + QLatin1Char(' ') + bar + QLatin1Char(' ') + percent
-                         + QStringLiteral("  ") + status;
+    const QString line =
+        name + QLatin1Char(' ') + bar + QLatin1Char(' ') + percent + QStringLiteral("  ") + status;
     // Longer than the screen would wrap and break the redraw.
     return line.left(width - 1);
 }

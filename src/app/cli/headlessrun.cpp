@@ -23,10 +23,7 @@ constexpr qint64 kLengthLimit = 16777216;
 
 HeadlessRun::HeadlessRun(const Options &options, link::LinkFactory factory, ConsoleReport &report,
                          QObject *parent)
-    : QObject(parent)
-    , m_options(options)
-    , m_factory(std::move(factory))
-    , m_report(report)
+    : QObject(parent), m_options(options), m_factory(std::move(factory)), m_report(report)
 {
     m_timeout.setSingleShot(true);
     connect(&m_timeout, &QTimer::timeout, this, &HeadlessRun::onTimeout);
@@ -68,8 +65,8 @@ void HeadlessRun::start()
         else if (!m_file.isReadable())
             problem = load::texts::kProgramFileUnreadable;
         else if (m_file.size() >= kLengthLimit)
-            problem = load::texts::kProgramFileTooLarge + QStringLiteral(" (")
-                      + load::texts::kProgramFileLimit + QLatin1Char(')');
+            problem = load::texts::kProgramFileTooLarge + QStringLiteral(" (") +
+                      load::texts::kProgramFileLimit + QLatin1Char(')');
         if (!problem.isEmpty()) {
             m_report.error(texts::programFileProblem(m_options.loadFile, problem));
             finish(kExitUsage);
@@ -246,8 +243,8 @@ void HeadlessRun::checkStep()
     else
         return;
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (m_bench->programmerSlots().inUse(n)
-            && m_results[step][size_t(n - 1)].outcome == Outcome::Pending)
+        if (m_bench->programmerSlots().inUse(n) &&
+            m_results[step][size_t(n - 1)].outcome == Outcome::Pending)
             return;
     }
     m_timeout.stop();
@@ -269,8 +266,8 @@ void HeadlessRun::checkStep()
 bool HeadlessRun::stepFailed(Step step) const
 {
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (m_bench->programmerSlots().inUse(n)
-            && m_results[step][size_t(n - 1)].outcome != Outcome::Succeeded)
+        if (m_bench->programmerSlots().inUse(n) &&
+            m_results[step][size_t(n - 1)].outcome != Outcome::Succeeded)
             return true;
     }
     return false;
@@ -301,15 +298,18 @@ QString HeadlessRun::summary() const
             if (result.outcome == Outcome::Succeeded)
                 ++succeeded;
             else
-                failures << texts::programmerName(n, programmers.slot(n).comPort)
-                                + QLatin1Char(' ') + name + QStringLiteral(": ") + result.detail;
+                failures << texts::programmerName(n, programmers.slot(n).comPort) +
+                                QLatin1Char(' ') + name + QStringLiteral(": ") + result.detail;
         }
-        steps << QStringLiteral("%1 %2 on %3 of %4").arg(name, texts::kSucceeded).arg(succeeded).arg(inUse);
+        steps << QStringLiteral("%1 %2 on %3 of %4")
+                     .arg(name, texts::kSucceeded)
+                     .arg(succeeded)
+                     .arg(inUse);
     }
     QString line = texts::kSummary + steps.join(QStringLiteral(", "));
     if (!failures.isEmpty())
-        line += QStringLiteral("; ") + texts::kFailed + QStringLiteral(": ")
-                + failures.join(QStringLiteral("; "));
+        line += QStringLiteral("; ") + texts::kFailed + QStringLiteral(": ") +
+                failures.join(QStringLiteral("; "));
     return line;
 }
 

@@ -3,9 +3,9 @@
 #include "headless.h"
 
 #include "link/portnames.h"
-#include "load/filetransfer.h"
 #include "link/programmerslot.h"
 #include "link/seriallink.h"
+#include "load/filetransfer.h"
 
 #include <QFileInfo>
 #include <QObject>

@@ -36,7 +36,8 @@ inline const QString kNoProgrammers =
     QStringLiteral("No Programmers Found on COM1..COM15. Please Connect Programmer(s) and Retry.");
 inline QString badTimeout(int seconds)
 {
-    return QStringLiteral("--timeout must be a whole number of seconds above 0 (got %1)").arg(seconds);
+    return QStringLiteral("--timeout must be a whole number of seconds above 0 (got %1)")
+        .arg(seconds);
 }
 inline QString programFileProblem(const QString &path, const QString &reason)
 {

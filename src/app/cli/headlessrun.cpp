@@ -97,7 +97,7 @@ void HeadlessRun::onSearchFinished(bool anyFound)
         return;
     m_search->stop(); // the scanning port must be free before the links open
     if (!anyFound) {
-        m_report.error(texts::kNoProgrammers);
+        m_report.error(texts::noProgrammers(m_options.ports.directory()));
         finish(kExitUsage);
         return;
     }

@@ -32,8 +32,14 @@ inline const QString kNoAnswerToLoad = QStringLiteral("no answer to the load fra
 inline const QString kLoadNotStarted = QStringLiteral("the load did not start");
 inline const QString kLoadEnded = QStringLiteral("the load ended before the file was sent");
 
-inline const QString kNoProgrammers =
-    QStringLiteral("No Programmers Found on COM1..COM15. Please Connect Programmer(s) and Retry.");
+/// dir: the --ports folder, empty for the machine's own ports.
+inline QString noProgrammers(const QString &dir)
+{
+    const QString where = dir.isEmpty() ? QStringLiteral("COM1..COM15")
+                                        : QStringLiteral("COM1..COM15 of %1").arg(dir);
+    return QStringLiteral("No Programmers Found on %1. Please Connect Programmer(s) and Retry.")
+        .arg(where);
+}
 inline QString badTimeout(int seconds)
 {
     return QStringLiteral("--timeout must be a whole number of seconds above 0 (got %1)")

@@ -55,7 +55,7 @@ inline qint64 procStatusKiB(const char *field)
 class FaultBench
 {
 public:
-    static constexpr app::BenchTimings kTimings{60, 2000, 1000};
+    static constexpr app::BenchTimings kTimings{60, 3000, 1000};
 
     FaultBench() : m_names(link::PortNames::fromDirectory(m_ports.path()))
     {

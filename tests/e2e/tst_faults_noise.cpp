@@ -45,12 +45,10 @@ private Q_SLOTS:
         PtyProgrammer *chatty = sims.at(1);
         QTimer flood;
         flood.setInterval(1);
-        connect(&flood, &QTimer::timeout, chatty, [chatty] {
-            QByteArray burst;
-            for (int i = 0; i < 50; ++i)
-                burst += SimDevice::reply("ADATA");
-            Q_EMIT chatty->device()->output(burst);
-        });
+        // Faster than the app reads, so its replies arrive amid the chatter in every read.
+        const QByteArray burst = SimDevice::reply("ADATA").repeated(300);
+        connect(&flood, &QTimer::timeout, chatty,
+                [chatty, burst] { Q_EMIT chatty->device()->output(burst); });
         connect(chatty->device(), &SimDevice::frameReceived, &flood, [&flood] { flood.start(); });
 
         vell::app::Bench &bench = fb.start({1, 2, 3, 4});

@@ -45,7 +45,7 @@ private Q_SLOTS:
         QSignalSpy finished(bench.transfer(), &FileTransfer::finished);
 
         bench.loadProgramFile(QStringLiteral("image.bin"));
-        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 1500); // well before the watchdog
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 2000); // well before the watchdog
         QCOMPARE(finished.at(0).at(0).value<FileTransfer::Outcome>(), FileTransfer::Outcome::Loaded);
         for (int n = 1; n <= 4; ++n) {
             if (n == gone)
@@ -69,7 +69,7 @@ private Q_SLOTS:
         fb.writeProgramFile(QStringLiteral("image.bin"), 2048);
         QSignalSpy finished(bench.transfer(), &FileTransfer::finished);
         bench.loadProgramFile(QStringLiteral("image.bin"));
-        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 1500);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 2000);
         QVERIFY(!p->isPlugged());
         QCOMPARE(finished.at(0).at(0).value<FileTransfer::Outcome>(),
                  FileTransfer::Outcome::AllLinksLost);

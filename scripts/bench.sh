@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (optimised, into ${BENCH_BUILD_DIR:-build-bench}) and prints one table:
+# the load's figures (stream vs plain writer, 256 KiB on a 115200 wire, peak RSS by file size),
+# the search over fifteen ports against its 3-second design, and the app's CPU time per MiB.
+# Exit 0 when every goal is met.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+dir=${BENCH_BUILD_DIR:-build-bench}
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELL_BUILD_BENCH=ON >/dev/null
+cmake --build "$dir" -j "$(nproc)" --target bench_load bench_app vell-programmer-sim
+
+load_out=$(mktemp) app_out=$(mktemp)
+trap 'rm -f "$load_out" "$app_out"' EXIT
+status=0
+"$dir/bench/bench_load" >"$load_out" || status=1
+"$dir/bench/bench_app" >"$app_out" || status=1
+
+echo "Benchmarks ($(nproc) cores, $(date -u +%Y-%m-%dT%H:%MZ))"
+echo
+grep -m1 '^figure' "$load_out" || printf '%-58s %12s %s\n' figure value goal
+grep -h '^(' "$load_out" "$app_out"
+echo
+if [ "$status" -eq 0 ]; then echo "all goals met"; else echo "goal missed"; fi
+exit "$status"

@@ -33,8 +33,9 @@ private Q_SLOTS:
         vell::app::Bench &bench = fb.start({});
         {
             // The search, as the search window runs it, fills the slots.
-            ProgrammerSearch search(bench.programmerSlots(),
-                                    vell::link::PortNames::fromDirectory(fb.portDir()),
+            // The search keeps a reference to its port names.
+            const auto names = vell::link::PortNames::fromDirectory(fb.portDir());
+            ProgrammerSearch search(bench.programmerSlots(), names,
                                     vell::link::qserialPortFactory(), 20);
             QSignalSpy finished(&search, &ProgrammerSearch::finished);
             search.start();

@@ -9,29 +9,34 @@ using vell::link::ProgrammerSlots;
 
 namespace {
 
-void raiseAllFlags(ProgrammerSlot &s)
-{
-    s.replyUsbr = s.replySend = s.replyLpOk = s.replyLpEr = true;
-    s.replyPtOk = s.replyPtEr = s.replyData = true;
-}
-
 int flagsRaised(const ProgrammerSlot &s)
 {
     return int(s.replyUsbr) + int(s.replySend) + int(s.replyLpOk) + int(s.replyLpEr) +
            int(s.replyPtOk) + int(s.replyPtEr) + int(s.replyData);
 }
 
+/// Every field set; programmer 4 absent, since an absent programmer's flags are cleared too.
 void fill(ProgrammerSlots &programmers)
 {
     for (int n = 1; n <= vell::link::kProgrammerCount; ++n) {
         ProgrammerSlot &s = programmers.slot(n);
         s.comPort = quint8(n + 2);
-        s.present = n != 4; // an absent programmer's flags are cleared too
-        raiseAllFlags(s);
+        s.present = n != 4;
+        s.replyUsbr = s.replySend = s.replyLpOk = s.replyLpEr = true;
+        s.replyPtOk = s.replyPtEr = s.replyData = true;
         s.replyText = QStringLiteral("reply %1").arg(n);
         s.progressCount = n;
         s.progressTotal = 10 * n;
     }
+}
+
+/// Everything but the flags and the reply text is as fill() left it.
+void checkKept(const ProgrammerSlot &s, int n)
+{
+    QCOMPARE(int(s.comPort), n + 2);
+    QCOMPARE(s.present, n != 4);
+    QCOMPARE(s.progressCount, n);
+    QCOMPARE(s.progressTotal, 10 * n);
 }
 
 } // namespace
@@ -40,22 +45,10 @@ class TstProgrammerSlots : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void startsEmpty();
     void clearReplyFlagsClearsOnlyTheFlagsOfAllFour();
     void resetRepliesTouchesOnlyItsSlot();
     void targets();
 };
-
-void TstProgrammerSlots::startsEmpty()
-{
-    const ProgrammerSlots programmers;
-    for (int n = 1; n <= vell::link::kProgrammerCount; ++n) {
-        QCOMPARE(int(programmers.slot(n).comPort), 0);
-        QVERIFY(!programmers.slot(n).present);
-        QCOMPARE(flagsRaised(programmers.slot(n)), 0);
-        QVERIFY(programmers.slot(n).replyText.isEmpty());
-    }
-}
 
 void TstProgrammerSlots::clearReplyFlagsClearsOnlyTheFlagsOfAllFour()
 {
@@ -63,13 +56,9 @@ void TstProgrammerSlots::clearReplyFlagsClearsOnlyTheFlagsOfAllFour()
     fill(programmers);
     programmers.clearReplyFlags();
     for (int n = 1; n <= vell::link::kProgrammerCount; ++n) {
-        const ProgrammerSlot &s = programmers.slot(n);
-        QCOMPARE(flagsRaised(s), 0);
-        QCOMPARE(int(s.comPort), n + 2);
-        QCOMPARE(s.present, n != 4);
-        QCOMPARE(s.replyText, QStringLiteral("reply %1").arg(n));
-        QCOMPARE(s.progressCount, n);
-        QCOMPARE(s.progressTotal, 10 * n);
+        QCOMPARE(flagsRaised(programmers.slot(n)), 0);
+        QCOMPARE(programmers.slot(n).replyText, QStringLiteral("reply %1").arg(n));
+        checkKept(programmers.slot(n), n);
     }
 }
 
@@ -78,13 +67,9 @@ void TstProgrammerSlots::resetRepliesTouchesOnlyItsSlot()
     ProgrammerSlots programmers;
     fill(programmers);
     programmers.resetReplies(2);
-    const ProgrammerSlot &two = programmers.slot(2);
-    QCOMPARE(flagsRaised(two), 0);
-    QVERIFY(two.replyText.isEmpty());
-    QCOMPARE(int(two.comPort), 4);
-    QVERIFY(two.present);
-    QCOMPARE(two.progressCount, 2);
-    QCOMPARE(two.progressTotal, 20);
+    QCOMPARE(flagsRaised(programmers.slot(2)), 0);
+    QVERIFY(programmers.slot(2).replyText.isEmpty());
+    checkKept(programmers.slot(2), 2);
     for (int n : {1, 3, 4}) {
         QCOMPARE(flagsRaised(programmers.slot(n)), 7);
         QCOMPARE(programmers.slot(n).replyText, QStringLiteral("reply %1").arg(n));

@@ -1,63 +1,22 @@
-// Guards the QSerialPort link on a real pty: line settings, bytes both ways, open results, and
-// a vanished device reported once with the link closed.
+// Guards the QSerialPort link on a real pty: line settings, bytes both ways, open results, a
+// vanished device reported once with the link closed, and replies in pieces reaching a handler.
+#include "common/pty.h"
 #include "link/qserialportlink.h"
+#include "link/replyhandler.h"
 
 #include <QtTest>
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
-
 using vell::link::QSerialPortLink;
 using vell::link::SerialLink;
+using vell::test::Pty;
 
 namespace {
 
-/// The master side of a raw pty, with DIR/COM1 linked to its slave.
-class Pty
+struct Hooks : vell::link::ReplyHooks
 {
-public:
-    explicit Pty(const QString &linkPath)
-    {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
-            return;
-        termios modes{};
-        ::tcgetattr(m_master, &modes);
-        ::cfmakeraw(&modes);
-        ::tcsetattr(m_master, TCSANOW, &modes);
-        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-        m_ok = QFile::link(QString::fromLocal8Bit(::ptsname(m_master)), linkPath);
-    }
-    ~Pty() { closeMaster(); }
-
-    [[nodiscard]] bool ok() const { return m_ok; }
-    [[nodiscard]] int fd() const { return m_master; }
-    void closeMaster()
-    {
-        if (m_master >= 0)
-            ::close(m_master);
-        m_master = -1;
-    }
-    bool send(const QByteArray &bytes) const
-    {
-        return ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    }
-    /// Everything the slave side has written so far.
-    QByteArray received()
-    {
-        char buffer[4096];
-        ssize_t got;
-        while ((got = ::read(m_master, buffer, sizeof buffer)) > 0)
-            m_received.append(buffer, int(got));
-        return m_received;
-    }
-
-private:
-    int m_master = -1;
-    bool m_ok = false;
-    QByteArray m_received;
+    int releases = 0;
+    void releaseProgramFile() override { ++releases; }
+    QString lastLoadedFileName() const override { return {}; }
 };
 
 } // namespace
@@ -72,6 +31,7 @@ private Q_SLOTS:
     void vanishedDeviceIsReportedOnceAndClosed();
     void openResults();
     void sameNameInTwoFoldersOpensBoth();
+    void repliesArriveInPiecesAndTogether();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -205,6 +165,44 @@ void TstQSerialPortLink::sameNameInTwoFoldersOpensBoth()
     QVERIFY(second.write("T"));
     QTRY_COMPARE_WITH_TIMEOUT(otherPty.received(), QByteArray("T"), 5000);
     QVERIFY(m_pty->received().isEmpty());
+}
+
+void TstQSerialPortLink::repliesArriveInPiecesAndTogether()
+{
+    using vell::link::Reply;
+    using vell::link::ReplyHandler;
+    vell::link::ProgrammerSlots programmers;
+    vell::link::PaneBoard panes;
+    Hooks hooks;
+    ReplyHandler handler(2, programmers, panes, hooks);
+    QSerialPortLink link;
+    QCOMPARE(link.open(m_com1), SerialLink::OpenResult::Opened);
+    handler.attach(&link);
+    QSignalSpy handled(&handler, &ReplyHandler::replyHandled);
+
+    // One reply in three pieces: each piece waits until the next arrives.
+    const QByteArray usbr = Reply::encode("AUSBR", 0, "0106");
+    QVERIFY(m_pty->send(usbr.left(5)));
+    QTRY_COMPARE_WITH_TIMEOUT(handler.pendingBytes(), 5, 5000);
+    QVERIFY(m_pty->send(usbr.mid(5, 13)));
+    QTRY_COMPARE_WITH_TIMEOUT(handler.pendingBytes(), 18, 5000);
+    QCOMPARE(handled.count(), 0);
+    QVERIFY(m_pty->send(usbr.mid(18)));
+    QTRY_COMPARE_WITH_TIMEOUT(handled.count(), 1, 5000);
+    QCOMPARE(panes.pane(2).status, QStringLiteral("Programmer Waiting / Software Version 0106"));
+
+    // Two replies and the start of a third in one write, the rest later.
+    const QByteArray ok = Reply::encode("APTOK");
+    QVERIFY(m_pty->send(Reply::encode("ASEND") + Reply::encode("ALPOK") + ok.left(9)));
+    QTRY_COMPARE_WITH_TIMEOUT(handled.count(), 3, 5000);
+    QVERIFY(m_pty->send(ok.mid(9)));
+    QTRY_COMPARE_WITH_TIMEOUT(handled.count(), 4, 5000);
+    QList<QByteArray> tokens;
+    for (const auto &args : handled)
+        tokens << args.at(1).toByteArray();
+    QCOMPARE(tokens, (QList<QByteArray>{"AUSBR", "ASEND", "ALPOK", "APTOK"}));
+    QCOMPARE(hooks.releases, 1);
+    QCOMPARE(panes.pane(2).status, QStringLiteral("Board Programmed OK"));
 }
 
 QTEST_GUILESS_MAIN(TstQSerialPortLink)

@@ -58,20 +58,13 @@ QByteArray reply(const char *token, int count = 0, const QByteArray &version = "
 QString flags(const ProgrammerSlot &s)
 {
     QStringList f;
-    if (s.replyUsbr)
-        f << "usbr";
-    if (s.replySend)
-        f << "send";
-    if (s.replyLpOk)
-        f << "lpok";
-    if (s.replyLpEr)
-        f << "lper";
-    if (s.replyPtOk)
-        f << "ptok";
-    if (s.replyPtEr)
-        f << "pter";
-    if (s.replyData)
-        f << "data";
+    const std::pair<bool, const char *> all[] = {
+        {s.replyUsbr, "usbr"}, {s.replySend, "send"}, {s.replyLpOk, "lpok"}, {s.replyLpEr, "lper"},
+        {s.replyPtOk, "ptok"}, {s.replyPtEr, "pter"}, {s.replyData, "data"}};
+    for (const auto &[on, name] : all) {
+        if (on)
+            f << QLatin1String(name);
+    }
     return f.join(',');
 }
 
@@ -103,9 +96,6 @@ private Q_SLOTS:
     void programThenVerifyPhase();
     void progressStep_data();
     void progressStep();
-    void oddCounts_data();
-    void oddCounts();
-    void discardPending();
     void attachedLink();
     void floodStaysBounded();
 };
@@ -170,24 +160,21 @@ void TstReplyHandler::tokens_data()
     QTest::addColumn<QString>("programmerVersion");
     QTest::addColumn<int>("releases");
 
-    const QString before = QStringLiteral("Establishing Communication");
-    QTest::newRow("AUSBR 1") << 1 << reply("AUSBR", 0, "0106") << "Programmer Waiting"
-                             << "usbr"
-                             << "Programmer Software version 0106" << 0;
+    const auto row = [](const char *name, int n, const QByteArray &bytes, const QString &status,
+                        const char *flags, const QString &version = {}, int releases = 0) {
+        QTest::newRow(name) << n << bytes << status << QString::fromLatin1(flags) << version
+                            << releases;
+    };
+    const auto code = [](const char *token, int c) { return reply(token, 0, "", c); };
+    row("AUSBR 1", 1, reply("AUSBR", 0, "0106"), "Programmer Waiting", "usbr",
+        "Programmer Software version 0106");
     for (int n = 2; n <= 4; ++n) {
-        QTest::addRow("AUSBR %d", n)
-            << n << reply("AUSBR", 0, "0107") << "Programmer Waiting / Software Version 0107"
-            << "usbr"
-            << "" << 0;
+        row(qPrintable(QStringLiteral("AUSBR %1").arg(n)), n, reply("AUSBR", 0, "0107"),
+            "Programmer Waiting / Software Version 0107", "usbr");
     }
-    QTest::newRow("ASEND") << 3 << reply("ASEND") << "Ready For File"
-                           << "send"
-                           << "" << 0;
-    QTest::newRow("ALPOK") << 4 << reply("ALPOK") << "File Loaded OK"
-                           << "lpok"
-                           << "" << 1;
-    QTest::newRow("ADATA") << 1 << reply("ADATA") << before << "data"
-                           << "" << 0;
+    row("ASEND", 3, reply("ASEND"), "Ready For File", "send");
+    row("ALPOK", 4, reply("ALPOK"), "File Loaded OK", "lpok", {}, 1);
+    row("ADATA", 1, reply("ADATA"), "Establishing Communication", "data");
 
     const char *loadErrors[] = {
         "Error #1 / Checksum Does Not Match",
@@ -199,56 +186,29 @@ void TstReplyHandler::tokens_data()
         "Error #7 / Unsupported Processor Type",
         "Error #8 / PC Download Timed Out",
     };
-    for (int code = 1; code <= 8; ++code) {
-        QTest::addRow("ALPER %d", code)
-            << (code % 4 + 1) << reply("ALPER", 0, "0106", code) << loadErrors[code - 1] << "lper"
-            << "" << 0;
+    for (int c = 1; c <= 8; ++c) {
+        row(qPrintable(QStringLiteral("ALPER %1").arg(c)), c % 4 + 1, code("ALPER", c),
+            loadErrors[c - 1], "lper");
     }
     const QString oldBlackBox = QStringLiteral("Error #12 / Old Black Box File Format");
     const QString undefinedLoad = QStringLiteral("Undefined Program Load Error");
     const QString undefinedTarget = QStringLiteral("Undefined Program Target Error");
-    QTest::newRow("ALPER 12 on 1") << 1 << reply("ALPER", 0, "", 12) << oldBlackBox << "lper"
-                                   << "" << 0;
-    QTest::newRow("ALPER 12 on 2") << 2 << reply("ALPER", 0, "", 12) << undefinedLoad << "lper"
-                                   << "" << 0;
-    QTest::newRow("ALPER 12 on 4") << 4 << reply("ALPER", 0, "", 12) << undefinedLoad << "lper"
-                                   << "" << 0;
-    QTest::newRow("ALPER 0") << 1 << reply("ALPER", 0, "", 0) << undefinedLoad << "lper"
-                             << "" << 0;
-    QTest::newRow("ALPER 9 is a target code")
-        << 1 << reply("ALPER", 0, "", 9) << undefinedLoad << "lper"
-        << "" << 0;
-    QTest::newRow("ALPER 0xFF") << 1 << reply("ALPER", 0, "", 255) << undefinedLoad << "lper"
-                                << "" << 0;
-
-    QTest::newRow("APTER 9") << 2 << reply("APTER", 0, "", 9)
-                             << "Error #9 / Processor ID's Do Not Match"
-                             << "pter"
-                             << "" << 0;
-    QTest::newRow("APTER 10") << 3 << reply("APTER", 0, "", 10)
-                              << "Error #10 / Cannot Communicate With Target Board"
-                              << "pter"
-                              << "" << 0;
-    QTest::newRow("APTER 11") << 1 << reply("APTER", 0, "", 11)
-                              << "Error #11 / Target Board Verification Error"
-                              << "pter"
-                              << "" << 0;
-    QTest::newRow("APTER 12 on 1") << 1 << reply("APTER", 0, "", 12) << oldBlackBox << "pter"
-                                   << "" << 0;
-    QTest::newRow("APTER 12 on 2") << 2 << reply("APTER", 0, "", 12) << undefinedTarget << "pter"
-                                   << "" << 0;
-    QTest::newRow("APTER 12 on 3") << 3 << reply("APTER", 0, "", 12) << undefinedTarget << "pter"
-                                   << "" << 0;
-    QTest::newRow("APTER 1 is a load code")
-        << 1 << reply("APTER", 0, "", 1) << undefinedTarget << "pter"
-        << "" << 0;
-    QTest::newRow("APTER 13") << 1 << reply("APTER", 0, "", 13) << undefinedTarget << "pter"
-                              << "" << 0;
-    QTest::newRow("lower case token") << 1 << reply("asend") << before << ""
-                                      << "" << 0;
-    QTest::newRow("token shifted by one")
-        << 1 << QByteArray(1, 'x') + reply("ASEND").left(23) << before << ""
-        << "" << 0;
+    row("ALPER 12 on 1", 1, code("ALPER", 12), oldBlackBox, "lper");
+    row("ALPER 12 on 2", 2, code("ALPER", 12), undefinedLoad, "lper");
+    row("ALPER 0", 1, code("ALPER", 0), undefinedLoad, "lper");
+    row("ALPER 9 is a target code", 1, code("ALPER", 9), undefinedLoad, "lper");
+    row("ALPER 0xFF", 1, code("ALPER", 255), undefinedLoad, "lper");
+    row("APTER 9", 2, code("APTER", 9), "Error #9 / Processor ID's Do Not Match", "pter");
+    row("APTER 10", 3, code("APTER", 10), "Error #10 / Cannot Communicate With Target Board",
+        "pter");
+    row("APTER 11", 1, code("APTER", 11), "Error #11 / Target Board Verification Error", "pter");
+    row("APTER 12 on 1", 1, code("APTER", 12), oldBlackBox, "pter");
+    row("APTER 12 on 2", 2, code("APTER", 12), undefinedTarget, "pter");
+    row("APTER 1 is a load code", 1, code("APTER", 1), undefinedTarget, "pter");
+    row("APTER 13", 1, code("APTER", 13), undefinedTarget, "pter");
+    row("lower case token", 1, reply("asend"), "Establishing Communication", "");
+    row("token shifted by one", 1, QByteArray(1, 'x') + reply("ASEND").left(23),
+        "Establishing Communication", "");
 }
 
 void TstReplyHandler::tokens()
@@ -414,19 +374,18 @@ void TstReplyHandler::programThenVerifyPhase()
     Rig rig(1);
     rig.panes.setStatus(1, QStringLiteral("Programming Target Board"));
     rig.panes.setBarValue(1, 0);
+    const auto eightSteps = [&rig](const char *token, const QString &prefix) {
+        QStringList shown, expected;
+        for (const char *p : {"12", "25", "38", "50", "62", "75", "88", "100"}) {
+            rig.feed(reply(token, 8));
+            shown << rig.pane().status;
+            expected << prefix + QLatin1String(p) + QStringLiteral(" % Complete");
+        }
+        QCOMPARE(shown, expected);
+        QCOMPARE(rig.pane().barValue, 8);
+    };
 
-    QStringList shown;
-    for (int i = 0; i < 8; ++i) {
-        rig.feed(reply("APROG", 8));
-        shown << rig.pane().status;
-        QCOMPARE(rig.pane().barValue, i + 1);
-    }
-    const QStringList program = {"12", "25", "38", "50", "62", "75", "88", "100"};
-    QStringList expected;
-    for (const QString &p : program)
-        expected << QStringLiteral("Programming Target Board / ") + p +
-                        QStringLiteral(" % Complete");
-    QCOMPARE(shown, expected);
+    eightSteps("APROG", QStringLiteral("Programming Target Board / "));
     QCOMPARE(rig.pane().countText, QStringLiteral("8"));
     QCOMPARE(rig.pane().barMaximum, 8);
     QCOMPARE(rig.slot().progressTotal, 8);
@@ -437,20 +396,13 @@ void TstReplyHandler::programThenVerifyPhase()
     QCOMPARE(rig.pane().barValue, 0);
     QCOMPARE(rig.slot().progressCount, 0);
 
-    shown.clear();
-    for (int i = 0; i < 8; ++i) {
-        rig.feed(reply("AVERI", 8));
-        shown << rig.pane().status;
-    }
-    expected.clear();
-    for (const QString &p : program)
-        expected << QStringLiteral("Verifying File / ") + p + QStringLiteral(" % Complete");
-    QCOMPARE(shown, expected);
-    QCOMPARE(rig.pane().barValue, 8);
-    QVERIFY(rig.programmers.slot(1).replyText.startsWith(QStringLiteral("AVERI")));
+    eightSteps("AVERI", QStringLiteral("Verifying File / "));
+    QVERIFY(rig.slot().replyText.startsWith(QStringLiteral("AVERI")));
     QCOMPARE(flags(rig.slot()), QString());
 }
 
+// Count byte 0, or a count beyond the maximum, must leave the bar in range and the text a
+// number (the described system stopped on both).
 void TstReplyHandler::progressStep_data()
 {
     QTest::addColumn<QByteArray>("token");
@@ -459,39 +411,39 @@ void TstReplyHandler::progressStep_data()
     QTest::addColumn<int>("barBefore");
     QTest::addColumn<int>("countByte");
     QTest::addColumn<int>("countAfter");
+    QTest::addColumn<int>("barAfter");
     QTest::addColumn<QString>("statusAfter");
 
-    QTest::newRow("verify after greeting restarts")
-        << QByteArray("AVERI") << "Programmer Waiting / Software Version 0106" << 5 << 0 << 8 << 1
-        << "Verifying File / 12 % Complete";
-    QTest::newRow("verify after program text restarts")
-        << QByteArray("AVERI") << "Programming Target Board" << 5 << 0 << 8 << 1
-        << "Verifying File / 12 % Complete";
-    QTest::newRow("verify goes on") << QByteArray("AVERI") << "Verifying File / 25 % Complete" << 2
-                                    << 2 << 8 << 3 << "Verifying File / 38 % Complete";
-    QTest::newRow("verify after file load does not restart")
-        << QByteArray("AVERI") << "File Loaded OK" << 5 << 0 << 8 << 6
-        << "Verifying File / 75 % Complete";
-    QTest::newRow("program has no restart test")
-        << QByteArray("APROG") << "Programmer Waiting" << 5 << 0 << 8 << 6
-        << "Programming Target Board / 75 % Complete";
-    QTest::newRow("restart test is case-sensitive")
-        << QByteArray("AVERI") << "programmer waiting" << 5 << 0 << 8 << 6
-        << "Verifying File / 75 % Complete";
-    QTest::newRow("full bar resets the count")
-        << QByteArray("APROG") << "Board Programmed OK" << 3 << 60 << 60 << 0
-        << "Programming Target Board / 0 % Complete";
-    QTest::newRow("bar left above the new maximum resets")
-        << QByteArray("APROG") << "Transferring File / 100% Complete" << 3 << 100 << 60 << 0
-        << "Programming Target Board / 0 % Complete";
-    QTest::newRow("one of eight rounds to even") << QByteArray("APROG") << "" << 0 << 0 << 8 << 1
-                                                 << "Programming Target Board / 12 % Complete";
-    QTest::newRow("one of three") << QByteArray("APROG") << "" << 0 << 0 << 3 << 1
-                                  << "Programming Target Board / 33 % Complete";
-    QTest::newRow("two of three") << QByteArray("APROG") << "" << 1 << 1 << 3 << 2
-                                  << "Programming Target Board / 67 % Complete";
-    QTest::newRow("count 255") << QByteArray("AVERI") << "Verifying File" << 100 << 100 << 255
-                               << 101 << "Verifying File / 40 % Complete";
+    const auto row = [](const char *name, const char *token, const char *before, int count,
+                        int bar, int countByte, int countAfter, int barAfter, const char *after) {
+        QTest::newRow(name) << QByteArray(token) << QString::fromLatin1(before) << count << bar
+                            << countByte << countAfter << barAfter << QString::fromLatin1(after);
+    };
+    const char *verify12 = "Verifying File / 12 % Complete";
+    row("verify after greeting restarts", "AVERI", "Programmer Waiting / Software Version 0106",
+        5, 0, 8, 1, 1, verify12);
+    row("verify after program text restarts", "AVERI", "Programming Target Board", 5, 0, 8, 1, 1,
+        verify12);
+    row("verify goes on", "AVERI", "Verifying File / 25 % Complete", 2, 2, 8, 3, 3,
+        "Verifying File / 38 % Complete");
+    row("verify after file load does not restart", "AVERI", "File Loaded OK", 5, 0, 8, 6, 6,
+        "Verifying File / 75 % Complete");
+    row("program has no restart test", "APROG", "Programmer Waiting", 5, 0, 8, 6, 6,
+        "Programming Target Board / 75 % Complete");
+    row("restart test is case-sensitive", "AVERI", "programmer waiting", 5, 0, 8, 6, 6,
+        "Verifying File / 75 % Complete");
+    row("full bar resets the count", "APROG", "Board Programmed OK", 3, 60, 60, 0, 0,
+        "Programming Target Board / 0 % Complete");
+    row("bar left above the new maximum resets", "APROG", "Transferring File / 100% Complete", 3,
+        100, 60, 0, 0, "Programming Target Board / 0 % Complete");
+    row("two of three", "APROG", "", 1, 1, 3, 2, 2, "Programming Target Board / 67 % Complete");
+    row("count 255", "AVERI", "Verifying File", 100, 100, 255, 101, 101,
+        "Verifying File / 40 % Complete");
+    row("count byte 0", "APROG", "", 4, 4, 0, 0, 0, "Programming Target Board / 0 % Complete");
+    row("count byte 0 on an empty bar", "APROG", "", 0, 0, 0, 0, 0,
+        "Programming Target Board / 0 % Complete");
+    row("count above the maximum", "APROG", "", 20, 3, 8, 21, 8,
+        "Programming Target Board / 100 % Complete");
 }
 
 void TstReplyHandler::progressStep()
@@ -502,6 +454,7 @@ void TstReplyHandler::progressStep()
     QFETCH(int, barBefore);
     QFETCH(int, countByte);
     QFETCH(int, countAfter);
+    QFETCH(int, barAfter);
     QFETCH(QString, statusAfter);
 
     Rig rig(4);
@@ -509,75 +462,25 @@ void TstReplyHandler::progressStep()
     rig.panes.setBarMaximum(4, 100);
     rig.panes.setBarValue(4, barBefore);
     rig.slot().progressCount = countBefore;
+    bool inRange = true; // not even between two changes may the bar leave its range
+    connect(&rig.panes, &PaneBoard::paneChanged, &rig.panes, [&] {
+        inRange = inRange && rig.pane().barValue >= 0 &&
+                  rig.pane().barValue <= rig.pane().barMaximum;
+    });
 
     rig.feed(reply(token.constData(), countByte));
     QCOMPARE(rig.slot().progressCount, countAfter);
     QCOMPARE(rig.slot().progressTotal, countByte);
     QCOMPARE(rig.pane().countText, QString::number(countByte));
     QCOMPARE(rig.pane().barMaximum, countByte);
-    QCOMPARE(rig.pane().barValue, countAfter);
+    QCOMPARE(rig.pane().barValue, barAfter);
     QCOMPARE(rig.pane().status, statusAfter);
     QCOMPARE(flags(rig.slot()), QString());
-}
-
-// A count byte of 0, or a count beyond the maximum, must leave the bar in range and the text
-// a number (the described system stopped on both).
-void TstReplyHandler::oddCounts_data()
-{
-    QTest::addColumn<int>("countBefore");
-    QTest::addColumn<int>("barBefore");
-    QTest::addColumn<int>("countByte");
-    QTest::addColumn<int>("barAfter");
-    QTest::addColumn<QString>("statusAfter");
-
-    QTest::newRow("count byte 0") << 4 << 4 << 0 << 0 << "Programming Target Board / 0 % Complete";
-    QTest::newRow("count byte 0 on an empty bar")
-        << 0 << 0 << 0 << 0 << "Programming Target Board / 0 % Complete";
-    QTest::newRow("count above the maximum")
-        << 20 << 3 << 8 << 8 << "Programming Target Board / 100 % Complete";
-}
-
-void TstReplyHandler::oddCounts()
-{
-    QFETCH(int, countBefore);
-    QFETCH(int, barBefore);
-    QFETCH(int, countByte);
-    QFETCH(int, barAfter);
-    QFETCH(QString, statusAfter);
-
-    Rig rig(2);
-    rig.panes.setBarValue(2, barBefore);
-    rig.slot().progressCount = countBefore;
-    QList<QPair<int, int>> seen;
-    connect(&rig.panes, &PaneBoard::paneChanged, &rig.panes, [&] {
-        seen.append({rig.pane().barValue, rig.pane().barMaximum});
-    });
-
-    rig.feed(reply("APROG", countByte));
-    QCOMPARE(rig.pane().barValue, barAfter);
-    QCOMPARE(rig.pane().barMaximum, countByte);
-    QCOMPARE(rig.pane().status, statusAfter);
-    // Never out of range, not even between two changes.
-    for (const auto &[value, maximum] : seen)
-        QVERIFY2(value >= 0 && value <= maximum, qPrintable(QString::number(value)));
 
     // The next step goes on from there without stopping.
-    rig.feed(reply("APROG", countByte));
-    QVERIFY(rig.pane().barValue >= 0 && rig.pane().barValue <= rig.pane().barMaximum);
+    rig.feed(reply(token.constData(), countByte));
+    QVERIFY(inRange);
     QVERIFY(rig.pane().status.endsWith(QStringLiteral(" % Complete")));
-}
-
-void TstReplyHandler::discardPending()
-{
-    Rig rig;
-    QSignalSpy handled(&rig.handler(), &ReplyHandler::replyHandled);
-    rig.feed(reply("ASEND").left(10));
-    rig.handler().discardPending();
-    QCOMPARE(rig.handler().pendingBytes(), 0);
-
-    rig.feed(reply("ALPOK"));
-    QCOMPARE(handled.count(), 1);
-    QCOMPARE(flags(rig.slot()), QStringLiteral("lpok"));
 }
 
 void TstReplyHandler::attachedLink()
@@ -601,10 +504,18 @@ void TstReplyHandler::attachedLink()
     QCOMPARE(handled.count(), 3);
     QCOMPARE(handled.at(2).at(1).toByteArray(), QByteArray("ASEND"));
 
+    // A sender that drains the link drops a partial reply.
+    link.inject(reply("ASEND").left(10));
+    rig.handler().discardPending();
+    QCOMPARE(rig.handler().pendingBytes(), 0);
+    link.inject(reply("ALPOK"));
+    QCOMPARE(handled.count(), 4);
+    QCOMPARE(handled.at(3).at(1).toByteArray(), QByteArray("ALPOK"));
+
     // Detached: bytes stay on the link.
     rig.handler().attach(nullptr);
     link.inject(reply("ADATA"));
-    QCOMPARE(handled.count(), 3);
+    QCOMPARE(handled.count(), 4);
     QCOMPARE(link.bytesAvailable(), 24);
 }
 

@@ -3,6 +3,7 @@
 #include "load/texts.h"
 
 #include "common/fakeseriallink.h"
+#include "common/files.h"
 #include "common/recordingoperator.h"
 #include "link/links.h"
 #include "link/pane.h"
@@ -19,6 +20,7 @@
 
 using vell::load::FileTransfer;
 using vell::test::FakeSerialLink;
+using vell::test::pattern;
 namespace link = vell::link;
 
 Q_DECLARE_METATYPE(vell::load::FileTransfer::Outcome)
@@ -65,14 +67,6 @@ public:
     }
 };
 
-QByteArray pattern(int length)
-{
-    QByteArray bytes(length, Qt::Uninitialized);
-    for (int i = 0; i < length; ++i)
-        bytes[i] = char((i * 7 + i / 256) & 0xFF);
-    return bytes;
-}
-
 QByteArray blocksOf(const QByteArray &content)
 {
     QByteArray out;
@@ -104,24 +98,13 @@ struct Rig
 
     QString writeProgram(const QByteArray &bytes, const QString &name = "image.bin")
     {
-        QFile file(dir.filePath(name));
-        file.open(QIODevice::WriteOnly);
-        file.write(bytes);
-        return name;
+        return vell::test::writeFile(dir.filePath(name), bytes) ? name : QString();
     }
     WireLink &wire(int n) { return *wires.at(size_t(n - 1)); }
     void answerReady(int count)
     {
         for (int n = 1; n <= count; ++n)
             programmers.slot(n).replySend = true;
-    }
-    /// Lets the wires take everything until the load ends.
-    bool runToEnd(QSignalSpy &finished, int count, int expected)
-    {
-        return QTest::qWaitFor([&] {
-            drainWires(count);
-            return finished.count() == expected;
-        }, 2000);
     }
     /// The wire of every open link takes all that waits.
     void drainWires(int count)
@@ -151,13 +134,6 @@ class TstFileTransfer : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase()
-    {
-        // Port files are made in the working folder.
-        QVERIFY(m_workDir.isValid());
-        QVERIFY(QDir::setCurrent(m_workDir.path()));
-    }
-
     // The frame repeats every handshake period to every programmer until all are ready; then
     // the stream; a second load meanwhile is ignored.
     void handshakeRepeatsUntilAllReady()
@@ -331,44 +307,8 @@ private Q_SLOTS:
         QCOMPARE(rig.wire(2).blockBytes(), sent);
     }
 
-    // Programmer 1 gone since an earlier load: the lost-link message, no frame, no watchdog.
-    void programmerOneLostAtDrain()
-    {
-        Rig rig(2);
-        QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
-        rig.transfer.loadProgramFile(rig.dir.path(), rig.writeProgram(pattern(1024)));
-        rig.answerReady(2);
-        QVERIFY(rig.runToEnd(finished, 2, 1));
-        QCOMPARE(finished.at(0).at(0).value<FileTransfer::Outcome>(),
-                 FileTransfer::Outcome::Loaded);
-        rig.wire(1).loseDevice();
-        rig.wire(1).openResult = FakeSerialLink::OpenResult::Failed;
-        const int frames2 = rig.wire(2).frameBytes();
-
-        QSignalSpy arm(&rig.transfer, &FileTransfer::watchdogArmRequested);
-        rig.transfer.loadProgramFile(rig.dir.path(), "image.bin");
-        QCOMPARE(finished.count(), 2);
-        QCOMPARE(finished.at(1).at(0).value<FileTransfer::Outcome>(),
-                 FileTransfer::Outcome::ProgrammerLost);
-        QCOMPARE(rig.op.messages.last().first,
-                 QStringLiteral("Communication with Programmer Lost\r"
-                                "Restart Program with Programmer Connected"));
-        QCOMPARE(rig.op.messages.last().second, QStringLiteral("Vell Programmer"));
-        QCOMPARE(rig.wire(2).frameBytes(), frames2);
-        QCOMPARE(arm.count(), 0);
-        QCOMPARE(rig.panes.pane(2).status, QStringLiteral("Establishing Communication"));
-
-        // Plugged back in: the next load goes through again.
-        rig.wire(1).openResult = FakeSerialLink::OpenResult::Opened;
-        rig.transfer.loadProgramFile(rig.dir.path(), "image.bin");
-        rig.answerReady(2);
-        QVERIFY(rig.runToEnd(finished, 2, 3));
-        QCOMPARE(finished.at(2).at(0).value<FileTransfer::Outcome>(),
-                 FileTransfer::Outcome::Loaded);
-    }
-
 private:
-    QTemporaryDir m_workDir;
+    vell::test::WorkFolder m_workFolder; // port files are made in the working folder
 };
 
 QTEST_GUILESS_MAIN(TstFileTransfer)

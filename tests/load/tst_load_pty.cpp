@@ -5,6 +5,7 @@
 #include "load/filetransfer.h"
 #include "load/texts.h"
 
+#include "common/files.h"
 #include "common/recordingoperator.h"
 #include "link/commandframe.h"
 #include "link/qserialportlink.h"
@@ -21,6 +22,7 @@
 using vell::app::Bench;
 using vell::load::FileTransfer;
 using vell::sim::DeviceOptions;
+using vell::test::pattern;
 namespace link = vell::link;
 
 Q_DECLARE_METATYPE(vell::load::FileTransfer::Outcome)
@@ -31,17 +33,6 @@ constexpr int kHandshakeMs = 100;
 constexpr int kWatchdogMs = 1200;
 constexpr int kStallMs = 500;
 constexpr int kFirstCom = 3;
-
-QByteArray pattern(int length)
-{
-    QByteArray bytes(length, Qt::Uninitialized);
-    quint32 x = 12345;
-    for (int i = 0; i < length; ++i) {
-        x = x * 1664525u + 1013904223u;
-        bytes[i] = char(x >> 24);
-    }
-    return bytes;
-}
 
 /// Simulated programmers on COM3.., a Bench over real serial ports to them, a program folder.
 struct Bed
@@ -67,9 +58,7 @@ struct Bed
 
     void write(const QString &name, const QByteArray &bytes)
     {
-        QFile file(programDir.filePath(name));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write(bytes), bytes.size());
+        QVERIFY(vell::test::writeFile(programDir.filePath(name), bytes));
     }
     vell::sim::SimDevice &device(int n) { return *sims.at(n - 1)->device(); }
     [[nodiscard]] FileTransfer::Outcome outcome(int i) const
@@ -122,12 +111,6 @@ class TstLoadPty : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(m_workDir.isValid());
-        QVERIFY(QDir::setCurrent(m_workDir.path())); // port files land here
-    }
-
     void streams_data()
     {
         QTest::addColumn<int>("programmers");
@@ -347,7 +330,7 @@ private Q_SLOTS:
     }
 
 private:
-    QTemporaryDir m_workDir;
+    vell::test::WorkFolder m_workFolder; // port files land here
 };
 
 QTEST_GUILESS_MAIN(TstLoadPty)

@@ -118,18 +118,20 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("length");
         QTest::addColumn<int>("chunk");
-        QTest::newRow("one block, all at once") << 512 << 100000;
-        QTest::newRow("1000 bytes, tail unsent") << 1000 << 100000;
-        QTest::newRow("three blocks, byte by byte") << 1536 << 1;
-        QTest::newRow("three blocks, odd chunks") << 1536 << 7;
-        QTest::newRow("eight blocks, block-sized chunks") << 4096 + 100 << 513;
+        QTest::addColumn<char>("filler");
+        QTest::newRow("one block, all at once") << 512 << 100000 << '\0';
+        QTest::newRow("1000 bytes, tail unsent") << 1000 << 100000 << '\0';
+        QTest::newRow("three blocks, byte by byte") << 1536 << 1 << '\0';
+        QTest::newRow("three blocks, odd chunks, filler kept as sent") << 1536 << 7 << '\x5A';
+        QTest::newRow("eight blocks, block-sized chunks") << 4096 + 100 << 513 << '\0';
     }
     void loadStream()
     {
         QFETCH(int, length);
         QFETCH(int, chunk);
+        QFETCH(char, filler);
         const QByteArray file = fileOf(length);
-        const QByteArray wire = blocksOf(file);
+        const QByteArray wire = blocksOf(file, filler);
         const int blocks = length / 512;
         SimDevice device;
         device.open();
@@ -148,60 +150,45 @@ private Q_SLOTS:
         QCOMPARE(out.size(), 2);
         QCOMPARE(completed.size(), 1);
         QCOMPARE(completed.at(0).at(0).toBool(), true);
-        QCOMPARE(device.image(), file.left(blocks * 512));
-        QCOMPARE(device.fillers(), QByteArray(blocks, '\0'));
+        QCOMPARE(device.image(), file.left(blocks * 512)); // the filler is never image
+        QCOMPARE(device.fillers(), QByteArray(blocks, filler));
         QCOMPARE(device.receivedBytes(), qint64(24 + wire.size()));
         QCOMPARE(device.frames(), QList<QByteArray>{loadFrame(length)});
         QCOMPARE(device.state(), SimDevice::State::Idle);
     }
 
-    void fillersRecordedAsReceived()
-    {
-        const QByteArray file = fileOf(1024);
-        SimDevice device;
-        device.open();
-        device.receive(loadFrame(1024));
-        device.receive(file.left(512) + QByteArray(1, '\x5A') + file.mid(512) +
-                       QByteArray(1, '\0'));
-        QCOMPARE(device.fillers(), QByteArray("\x5A\x00", 2));
-        QCOMPARE(device.image(), file); // the filler is never part of the image
-    }
-
-    void shortFileLoadsAtOnce_data()
+    void loadOutcome_data()
     {
         QTest::addColumn<QString>("switches");
+        QTest::addColumn<int>("length");
         QTest::addColumn<QList<QByteArray>>("expected");
         const QByteArray send = SimDevice::reply("ASEND");
-        QTest::newRow("ok") << QString() << QList<QByteArray>{send, SimDevice::reply("ALPOK")};
-        QTest::newRow("load error 3") << QStringLiteral("loaderr=3")
-                                      << QList<QByteArray>{send, SimDevice::reply("ALPER", 0, 3)};
+        const QByteArray ok = SimDevice::reply("ALPOK");
+        QTest::newRow("short file loads at once") << QString() << 511 << QList<QByteArray>{send, ok};
+        QTest::newRow("load error 3, short file")
+            << QStringLiteral("loaderr=3") << 511
+            << QList<QByteArray>{send, SimDevice::reply("ALPER", 0, 3)};
+        QTest::newRow("load error 7 after the blocks")
+            << QStringLiteral("loaderr=7") << 1536
+            << QList<QByteArray>{send, SimDevice::reply("ALPER", 0, 7)};
         QTest::newRow("double: one write")
-            << QStringLiteral("double") << QList<QByteArray>{send + SimDevice::reply("ALPOK")};
+            << QStringLiteral("double") << 511 << QList<QByteArray>{send + ok};
     }
-    void shortFileLoadsAtOnce()
+    void loadOutcome()
     {
         QFETCH(QString, switches);
+        QFETCH(int, length);
         QFETCH(QList<QByteArray>, expected);
         SimDevice device(*DeviceOptions::parse(switches));
         device.open();
         QSignalSpy out(&device, &SimDevice::output);
-        device.receive(loadFrame(511));
-        QCOMPARE(outputs(out), expected);
-        QCOMPARE(device.state(), SimDevice::State::Idle);
-    }
-
-    void loadErrorAfterBlocks()
-    {
-        SimDevice device(*DeviceOptions::parse(QStringLiteral("loaderr=7")));
-        device.open();
-        QSignalSpy out(&device, &SimDevice::output);
         QSignalSpy completed(&device, &SimDevice::loadCompleted);
-        device.receive(loadFrame(1536));
-        device.receive(blocksOf(fileOf(1536)));
-        const QByteArray last = outputs(out).last();
-        QCOMPARE(token(last), QByteArray("ALPER"));
-        QCOMPARE(int(quint8(last.at(20))), 7);
-        QCOMPARE(completed.at(0).at(0).toBool(), false);
+        device.receive(loadFrame(quint32(length)));
+        device.receive(blocksOf(fileOf(length)));
+        QCOMPARE(outputs(out), expected);
+        QCOMPARE(completed.size(), 1);
+        QCOMPARE(completed.at(0).at(0).toBool(), expected.last().endsWith(SimDevice::reply("ALPOK")));
+        QCOMPARE(device.state(), SimDevice::State::Idle);
     }
 
     void repeatedLoadFrameAnsweredAgain()

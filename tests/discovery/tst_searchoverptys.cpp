@@ -39,7 +39,6 @@ private Q_SLOTS:
     void init();
     void programmersAmongOtherDevices();
     void fourthProgrammerEndsTheScan();
-    void noPortsAtAll();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -116,24 +115,6 @@ void tst_SearchOverPtys::fourthProgrammerEndsTheScan()
     // The timer has stopped, so COM9 is never opened.
     QCOMPARE(laterOpened.count(), 0);
     QCOMPARE(bank.programmer(9)->device()->openCount(), 0);
-}
-
-void tst_SearchOverPtys::noPortsAtAll()
-{
-    vell::link::ProgrammerSlots programmers;
-    const auto names = vell::link::PortNames::fromDirectory(m_dir->path());
-    ProgrammerSearch search(programmers, names, vell::link::qserialPortFactory(), kTickMs);
-    QSignalSpy finished(&search, &ProgrammerSearch::finished);
-    QSignalSpy closeRequested(&search, &ProgrammerSearch::closeRequested);
-    search.start();
-    QVERIFY(finished.wait(kScanTimeoutMs));
-
-    QCOMPARE(finished.at(0).at(0).toBool(), false);
-    QCOMPARE(closeRequested.count(), 0);
-    QCOMPARE(
-        search.portSearchedLabel(),
-        QStringLiteral("No Programmers Found\rPlease Connect Programmer(s) and Restart Program"));
-    QCOMPARE(search.portSearched(), QStringLiteral("16"));
 }
 
 QTEST_GUILESS_MAIN(tst_SearchOverPtys)

@@ -1,7 +1,6 @@
 // Guards vell-usb-programmer's command line: usage errors exit 2, --list-ports prints the
 // table, --simulate's programmers live in a folder of their own that is gone after the run
 // (also after SIGTERM), and the windows run goes from the search to the main window.
-#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QProcess>
@@ -67,7 +66,6 @@ private Q_SLOTS:
     void usageErrorsExitTwo_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("unknown option") << QStringList{"--bogus"};
         QTest::newRow("simulate 0") << QStringList{"--simulate", "0"};
         QTest::newRow("simulate 5") << QStringList{"--simulate", "5"};
         QTest::newRow("timeout 0") << QStringList{"--load", "x.bin", "--timeout", "0"};
@@ -84,17 +82,6 @@ private Q_SLOTS:
         QCOMPARE(run.exitCode, 2);
         QVERIFY2(run.err.contains(QStringLiteral("--help")), qPrintable(run.err));
         QVERIFY(run.out.isEmpty());
-    }
-
-    void helpNamesEveryOption()
-    {
-        QTemporaryDir tmp;
-        const Run run = runTool({QStringLiteral("--help")}, tmp.path());
-        QCOMPARE(run.exitCode, 0);
-        for (const char *option :
-             {"--ports", "--simulate", "--list-ports", "--load", "--program-target",
-              "--restore-defaults", "--black-box", "--timeout", "--version"})
-            QVERIFY2(run.out.contains(QLatin1String(option)), option);
     }
 
     void listPortsOfSimulatedProgrammers()
@@ -146,31 +133,6 @@ private Q_SLOTS:
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(comLinks(tmp.path()), QStringList());
-    }
-
-    void headlessRunLeavesTheSettingsFileAlone()
-    {
-        QTemporaryDir tmp;
-        const QString settings = QFileInfo(QStringLiteral(VELL_APP_BIN)).absolutePath() +
-                                 QStringLiteral("/VellProgrammer.txt");
-        const bool existed = QFile::exists(settings);
-        const QDateTime modified = QFileInfo(settings).lastModified();
-        QFile program(tmp.filePath(QStringLiteral("board.bin")));
-        QVERIFY(program.open(QIODevice::WriteOnly));
-        program.write(QByteArray(1024, '\x5a'));
-        program.close();
-
-        const Run run =
-            runTool({QStringLiteral("--simulate"), QStringLiteral("1"), QStringLiteral("--load"),
-                     program.fileName(), QStringLiteral("--timeout"), QStringLiteral("20")},
-                    tmp.path(), 40000);
-        QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
-        QCOMPARE(QFile::exists(settings), existed);
-        QCOMPARE(QFileInfo(settings).lastModified(), modified);
-        // Nor in the per-user configuration folder (below HOME).
-        QDirIterator perUser(tmp.path(), {QStringLiteral("VellProgrammer.txt")}, QDir::Files,
-                             QDirIterator::Subdirectories);
-        QVERIFY(!perUser.hasNext());
     }
 
     void windowsGoFromTheSearchToTheMainWindow()

@@ -1,8 +1,11 @@
-// Guards the search's step machine: its port schedule, what counts as a programmer, the order
-// programmers are numbered in, the four-programmer stop, the finish texts and the port files.
+// Guards the search: its port schedule, what counts as a programmer, the order programmers are
+// numbered in, the four-programmer stop, the finish texts and the port files; and the same
+// search over simulated programmers on ptys through QSerialPort, leaving the ports free.
 #include "discovery/programmersearch.h"
 #include "discovery/texts.h"
+#include "link/qserialportlink.h"
 #include "scriptedports.h"
+#include "sim/simbank.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -16,13 +19,17 @@ using vell::test::message;
 using vell::test::PortScript;
 using vell::test::ScriptedLink;
 using Ports = QMap<int, PortScript>;
+using Kind = vell::sim::DeviceOptions::Kind;
 
 Q_DECLARE_METATYPE(Ports)
 
 namespace {
 
-// The timer never fires in these tests: they step the machine by hand.
+// The timer never fires in the scripted tests: they step the machine by hand.
 constexpr int kManualTick = 3600 * 1000;
+// Over ptys: long enough for a greeting to cross within one tick on a busy machine.
+constexpr int kTickMs = 50;
+constexpr int kScanTimeoutMs = 20 * 1000;
 
 QList<int> range(int first, int last)
 {
@@ -66,6 +73,13 @@ struct Scan
     std::unique_ptr<ProgrammerSearch> search;
 };
 
+vell::sim::DeviceOptions kindOf(vell::sim::DeviceOptions::Kind kind)
+{
+    vell::sim::DeviceOptions options;
+    options.kind = kind;
+    return options;
+}
+
 } // namespace
 
 class tst_ProgrammerSearch : public QObject
@@ -82,6 +96,8 @@ private Q_SLOTS:
     void stopEndsTheScanAndFreesThePort();
     void portFilesNameThePortsInTheWorkingFolder();
     void portFilesThatCannotBeCreatedAreSkipped();
+    void overPtysAmongOtherDevices();
+    void overPtysFourthProgrammerEndsTheScan();
 
 private:
     QTemporaryDir m_workDir;
@@ -309,6 +325,72 @@ void tst_ProgrammerSearch::portFilesThatCannotBeCreatedAreSkipped()
 
     QCOMPARE(int(scan.programmers.slot(1).comPort), 3);
     QCOMPARE(scan.link->attempts, range(1, 15));
+}
+
+void tst_ProgrammerSearch::overPtysAmongOtherDevices()
+{
+    QTemporaryDir ptys;
+    vell::sim::SimBank bank(ptys.path());
+    QVERIFY2(bank.add(2, kindOf(Kind::Silent)), qPrintable(bank.errorString()));
+    QVERIFY(bank.add(3));
+    QVERIFY(bank.add(4, kindOf(Kind::OtherText)));
+    QVERIFY(bank.add(5, kindOf(Kind::ShortGreeting)));
+    QVERIFY(bank.add(7));
+    QVERIFY(bank.add(8, kindOf(Kind::Silent)));
+
+    vell::link::ProgrammerSlots programmers;
+    const auto names = vell::link::PortNames::fromDirectory(ptys.path());
+    ProgrammerSearch search(programmers, names, vell::link::qserialPortFactory(), kTickMs);
+    QSignalSpy finished(&search, &ProgrammerSearch::finished);
+    search.start();
+    QVERIFY(finished.wait(kScanTimeoutMs));
+
+    QCOMPARE(finished.at(0).at(0).toBool(), true);
+    QCOMPARE(search.programmersFound(), 2);
+    QCOMPARE(int(programmers.slot(1).comPort), 3);
+    QCOMPARE(int(programmers.slot(2).comPort), 7);
+    QVERIFY(programmers.slot(1).present);
+    QVERIFY(programmers.slot(2).present);
+    QVERIFY(!programmers.slot(3).present);
+    QVERIFY(!programmers.slot(4).present);
+    QCOMPARE(search.programmerLabel(1), QStringLiteral("Programmer Found on Com Port 3"));
+    QCOMPARE(search.programmerLabel(2), QStringLiteral("Programmer Found on Com Port 7"));
+    QVERIFY(search.programmerLabel(3).isEmpty());
+    // Every device was probed once; the search sends nothing.
+    for (int com : bank.comPorts()) {
+        QCOMPARE(bank.programmer(com)->device()->openCount(), 1);
+        QCOMPARE(bank.programmer(com)->device()->receivedBytes(), 0);
+    }
+
+    // The scanning port is let go: the main window's link can open a programmer's port.
+    QTRY_VERIFY(!bank.programmer(7)->isPortOpen());
+    vell::link::QSerialPortLink mainLink;
+    QCOMPARE(mainLink.open(names.deviceFor(7)), vell::link::SerialLink::OpenResult::Opened);
+}
+
+void tst_ProgrammerSearch::overPtysFourthProgrammerEndsTheScan()
+{
+    QTemporaryDir ptys;
+    vell::sim::SimBank bank(ptys.path());
+    for (int com : {1, 2, 4, 6, 9})
+        QVERIFY2(bank.add(com), qPrintable(bank.errorString()));
+
+    vell::link::ProgrammerSlots programmers;
+    const auto names = vell::link::PortNames::fromDirectory(ptys.path());
+    ProgrammerSearch search(programmers, names, vell::link::qserialPortFactory(), kTickMs);
+    QSignalSpy closeRequested(&search, &ProgrammerSearch::closeRequested);
+    QSignalSpy laterOpened(bank.programmer(9), &vell::sim::PtyProgrammer::portOpened);
+    search.start();
+    QVERIFY(closeRequested.wait(kScanTimeoutMs));
+
+    QCOMPARE(search.programmersFound(), 4);
+    QCOMPARE(int(programmers.slot(4).comPort), 6);
+    QVERIFY(programmers.slot(4).present);
+    QVERIFY(!search.isRunning());
+    QCOMPARE(search.currentPort(), 6);
+    // The timer has stopped, so COM9 is never opened.
+    QCOMPARE(laterOpened.count(), 0);
+    QCOMPARE(bank.programmer(9)->device()->openCount(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_ProgrammerSearch)

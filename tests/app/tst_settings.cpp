@@ -2,6 +2,7 @@
 // with any line end, the fallback folder, and where it lives when the executable's folder
 // cannot be written.
 #include "app/settings.h"
+#include "common/files.h"
 #include "common/readonlyfolder.h"
 
 #include <QDir>
@@ -15,17 +16,8 @@ using vell::app::Settings;
 
 namespace {
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
+using vell::test::readFile;
+using vell::test::writeFile;
 
 const QByteArray kExpected4 = "****** Ini file for Vell USB Programmer *******\r\n"
                               "\r\n"
@@ -88,12 +80,12 @@ private Q_SLOTS:
         QCOMPARE(Settings::startFolder(QString()), Settings::fallbackFolder());
 
         QVERIFY(settings.write(2, QString()));
-        QVERIFY(readAll(settings.filePath()).endsWith("\r\n2\r\n\r\nLast File loaded from\r\n\r\n"));
+        QVERIFY(readFile(settings.filePath()).endsWith("\r\n2\r\n\r\nLast File loaded from\r\n\r\n"));
         QCOMPARE(settings.readLastFolder(), std::optional<QString>(QString()));
 
-        QVERIFY(writeBytes(settings.filePath(), QByteArray(4096, 'x')));
+        QVERIFY(writeFile(settings.filePath(), QByteArray(4096, 'x')));
         QVERIFY(settings.write(4, QStringLiteral("/srv/boards/Model A")));
-        QCOMPARE(readAll(settings.filePath()), kExpected4);
+        QCOMPARE(readFile(settings.filePath()), kExpected4);
         QCOMPARE(settings.readLastFolder(), std::optional<QString>("/srv/boards/Model A"));
         // No temporary file is left beside it.
         QCOMPARE(QDir(exe.path()).entryList(QDir::Files),
@@ -105,7 +97,7 @@ private Q_SLOTS:
         QTemporaryDir exe;
         const QString gone = exe.filePath(QStringLiteral("removed/drive"));
         const Settings settings(exe.path(), QString());
-        QVERIFY(writeBytes(settings.filePath(), Settings::format(1, gone)));
+        QVERIFY(writeFile(settings.filePath(), Settings::format(1, gone)));
         QCOMPARE(settings.readLastFolder(), std::optional<QString>(gone));
         QCOMPARE(Settings::startFolder(gone), Settings::fallbackFolder());
         // A file is not a folder either.
@@ -135,7 +127,7 @@ private Q_SLOTS:
                 QSKIP("no read-only folder on this file system");
         } else {
             // A path below a regular file can never be a folder.
-            QVERIFY(writeBytes(exeFolder, "not a folder"));
+            QVERIFY(writeFile(exeFolder, "not a folder"));
             exeFolder += QStringLiteral("/inner");
         }
         const QString userFolder = base.filePath(QStringLiteral("config/vell"));
@@ -143,7 +135,7 @@ private Q_SLOTS:
         QCOMPARE(settings.filePath(), userFolder + QStringLiteral("/VellProgrammer.txt"));
 
         QVERIFY(settings.write(4, QStringLiteral("/srv/boards/Model A")));
-        QCOMPARE(readAll(settings.filePath()), kExpected4);
+        QCOMPARE(readFile(settings.filePath()), kExpected4);
         QVERIFY(!QFile::exists(exeFolder + QStringLiteral("/VellProgrammer.txt")));
         // Read back from where it was written, by a fresh instance as at the next start.
         const Settings nextRun(exeFolder, userFolder);

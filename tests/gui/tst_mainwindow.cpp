@@ -9,6 +9,7 @@
 #include "app/settings.h"
 
 #include "common/fakeseriallink.h"
+#include "common/files.h"
 #include "common/recordingoperator.h"
 
 #include <QCheckBox>
@@ -33,17 +34,8 @@ using vell::gui::MainWindow;
 
 namespace {
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
+using vell::test::readFile;
+using vell::test::writeFile;
 
 QByteArray expectedSettings(int comPort, const QString &folder)
 {
@@ -188,42 +180,38 @@ private Q_SLOTS:
         QVERIFY(!m_bench->blackBox());
     }
 
-    void rememberedFolderIsRestored()
+    void startFolder_data()
     {
-        QVERIFY(writeBytes(m_settings->filePath(), expectedSettings(5, m_programFolder)));
-        MainWindow window(*m_bench, m_settings.get());
-        QCOMPARE(window.browser()->path(), m_programFolder);
-        QCOMPARE(m_bench->currentFolder(), m_programFolder);
-        QCOMPARE(m_bench->lastFileLoadedFolder(), m_programFolder);
-        QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("txtLastFileLoaded"))->text(),
-                 m_programFolder);
+        QTest::addColumn<QString>("settings"); // "none", "short" or the folder remembered
+        QTest::addColumn<bool>("restored");
+        QTest::newRow("remembered folder") << QString() << true;
+        QTest::newRow("first run") << QStringLiteral("none") << false;
+        QTest::newRow("removed folder") << QStringLiteral("/no/such/drive/boards") << false;
+        QTest::newRow("short file") << QStringLiteral("short") << false;
     }
 
-    void missingOrNoFolderFallsBackWithoutAMessage_data()
+    // The remembered folder is where the browser opens; without one, the fallback, no message.
+    void startFolder()
     {
-        QTest::addColumn<bool>("fileExists");
-        QTest::addColumn<QString>("remembered");
-        QTest::addColumn<QString>("lastFolder");
-        QTest::newRow("first run") << false << QString() << QString();
-        QTest::newRow("removed folder")
-            << true << QStringLiteral("/no/such/drive/boards") << Settings::fallbackFolder();
-        QTest::newRow("short file") << true << QStringLiteral("short") << QString();
-    }
-
-    void missingOrNoFolderFallsBackWithoutAMessage()
-    {
-        QFETCH(bool, fileExists);
-        QFETCH(QString, remembered);
-        QFETCH(QString, lastFolder);
-        if (fileExists && remembered == QStringLiteral("short"))
-            QVERIFY(writeBytes(m_settings->filePath(), "1\r\n2\r\n3\r\n4\r\n"));
-        else if (fileExists)
-            QVERIFY(writeBytes(m_settings->filePath(), expectedSettings(5, remembered)));
+        QFETCH(QString, settings);
+        QFETCH(bool, restored);
+        if (settings.isEmpty())
+            QVERIFY(writeFile(m_settings->filePath(), expectedSettings(5, m_programFolder)));
+        else if (settings == QStringLiteral("short"))
+            QVERIFY(writeFile(m_settings->filePath(), "1\r\n2\r\n3\r\n4\r\n"));
+        else if (settings != QStringLiteral("none"))
+            QVERIFY(writeFile(m_settings->filePath(), expectedSettings(5, settings)));
 
         MainWindow window(*m_bench, m_settings.get());
-        QCOMPARE(window.browser()->path(), QDir::cleanPath(Settings::fallbackFolder()));
-        QCOMPARE(m_bench->currentFolder(), window.browser()->path());
-        QCOMPARE(m_bench->lastFileLoadedFolder(), lastFolder);
+        const QString start = restored ? m_programFolder : QDir::cleanPath(Settings::fallbackFolder());
+        QCOMPARE(window.browser()->path(), start);
+        QCOMPARE(m_bench->currentFolder(), start);
+        // The last folder is what the file named, even when it is gone.
+        const QString last = restored ? m_programFolder
+                             : settings.startsWith('/') ? Settings::fallbackFolder()
+                                                        : QString();
+        QCOMPARE(m_bench->lastFileLoadedFolder(), last);
+        QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("txtLastFileLoaded"))->text(), last);
         QVERIFY(m_operator->messages.isEmpty());
     }
 
@@ -237,7 +225,7 @@ private Q_SLOTS:
     void escOrCloseWritesTheSettingsAndCloses()
     {
         QFETCH(bool, escape);
-        QVERIFY(writeBytes(m_settings->filePath(), expectedSettings(5, m_programFolder)));
+        QVERIFY(writeFile(m_settings->filePath(), expectedSettings(5, m_programFolder)));
         m_bench->programmerSlots().slot(1).comPort = 11;
         m_bench->programmerSlots().slot(1).present = true;
         MainWindow window(*m_bench, m_settings.get());
@@ -252,14 +240,14 @@ private Q_SLOTS:
         else
             QVERIFY(window.close());
         QVERIFY(!window.isVisible());
-        QCOMPARE(readAll(m_settings->filePath()), expectedSettings(11, loadedFrom));
+        QCOMPARE(readFile(m_settings->filePath()), expectedSettings(11, loadedFrom));
     }
 
     void doubleClickOnAFileLoadsIt()
     {
-        QVERIFY(writeBytes(m_programFolder + QStringLiteral("/board.bin"), QByteArray(600, 'x')));
-        QVERIFY(writeBytes(m_programFolder + QStringLiteral("/other.bin"), QByteArray(600, 'y')));
-        QVERIFY(writeBytes(m_settings->filePath(), expectedSettings(5, m_programFolder)));
+        QVERIFY(writeFile(m_programFolder + QStringLiteral("/board.bin"), QByteArray(600, 'x')));
+        QVERIFY(writeFile(m_programFolder + QStringLiteral("/other.bin"), QByteArray(600, 'y')));
+        QVERIFY(writeFile(m_settings->filePath(), expectedSettings(5, m_programFolder)));
         MainWindow window(*m_bench, m_settings.get());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));

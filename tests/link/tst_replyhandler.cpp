@@ -82,9 +82,8 @@ class TstReplyHandler : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void replyInPieces_data();
-    void replyInPieces();
-    void severalRepliesInOneRead();
+    void framing_data();
+    void framing();
     void tokens_data();
     void tokens();
     void repeatedUsbr_data();
@@ -100,55 +99,46 @@ private Q_SLOTS:
     void floodStaysBounded();
 };
 
-void TstReplyHandler::replyInPieces_data()
-{
-    QTest::addColumn<int>("split");
-    QTest::newRow("23 then 1") << 23;
-    QTest::newRow("1 then 23") << 1;
-    QTest::newRow("inside the token") << 3;
-    QTest::newRow("before the count byte") << 12;
-}
-
-void TstReplyHandler::replyInPieces()
-{
-    QFETCH(int, split);
-    Rig rig;
-    QSignalSpy handled(&rig.handler(), &ReplyHandler::replyHandled);
-    const QByteArray bytes = reply("ASEND");
-
-    rig.feed(bytes.left(split));
-    QCOMPARE(handled.count(), 0);
-    QVERIFY(!rig.slot().replySend);
-    QCOMPARE(rig.handler().pendingBytes(), split);
-
-    rig.feed(bytes.mid(split));
-    QCOMPARE(handled.count(), 1);
-    QCOMPARE(handled.at(0).at(1).toByteArray(), QByteArray("ASEND"));
-    QVERIFY(rig.slot().replySend);
-    QCOMPARE(rig.pane().status, QStringLiteral("Ready For File"));
-    QCOMPARE(rig.handler().pendingBytes(), 0);
-}
-
-// The described system read the whole buffer and used only its first 24 bytes, losing the
+// The described system read the whole buffer and used only its first 24 bytes, losing any
 // second reply; here every whole reply is handled in order and a partial one waits.
-void TstReplyHandler::severalRepliesInOneRead()
+void TstReplyHandler::framing_data()
 {
+    QTest::addColumn<QList<QByteArray>>("reads");
+    QTest::addColumn<QList<int>>("handledAfter");
+    QTest::addColumn<QString>("expectedFlags");
+
+    const QByteArray send = reply("ASEND");
+    for (int split : {23, 1, 3, 12}) {
+        QTest::addRow("%d then %d", split, 24 - split)
+            << QList<QByteArray>{send.left(split), send.mid(split)} << QList<int>{0, 1} << "send";
+    }
+    const QByteArray third = reply("APTOK");
+    QTest::newRow("two and a part in one read")
+        << QList<QByteArray>{send + reply("ALPOK") + third.left(6), third.mid(6)}
+        << QList<int>{2, 3} << "send,lpok,ptok";
+}
+
+void TstReplyHandler::framing()
+{
+    QFETCH(QList<QByteArray>, reads);
+    QFETCH(QList<int>, handledAfter);
+    QFETCH(QString, expectedFlags);
     Rig rig(2);
     QSignalSpy handled(&rig.handler(), &ReplyHandler::replyHandled);
-    const QByteArray third = reply("APTOK");
-
-    rig.feed(reply("ASEND") + reply("ALPOK") + third.left(6));
-    QCOMPARE(handled.count(), 2);
-    QCOMPARE(handled.at(0).at(1).toByteArray(), QByteArray("ASEND"));
-    QCOMPARE(handled.at(1).at(1).toByteArray(), QByteArray("ALPOK"));
-    QCOMPARE(handled.at(1).at(0).toInt(), 2);
-    QCOMPARE(flags(rig.slot()), QStringLiteral("send,lpok"));
-    QCOMPARE(rig.hooks.releases, 1);
-    QCOMPARE(rig.pane().status, QStringLiteral("File Loaded OK"));
-
-    rig.feed(third.mid(6));
-    QCOMPARE(handled.count(), 3);
-    QCOMPARE(flags(rig.slot()), QStringLiteral("send,lpok,ptok"));
+    qsizetype fed = 0;
+    for (int i = 0; i < reads.size(); ++i) {
+        rig.feed(reads.at(i));
+        fed += reads.at(i).size();
+        QCOMPARE(handled.count(), handledAfter.at(i));
+        QCOMPARE(rig.handler().pendingBytes(), int(fed - 24 * handled.count()));
+    }
+    QStringList tokens;
+    for (const auto &args : handled) {
+        QCOMPARE(args.at(0).toInt(), 2);
+        tokens << QString::fromLatin1(args.at(1).toByteArray()).mid(1).toLower();
+    }
+    QCOMPARE(tokens.join(','), expectedFlags);
+    QCOMPARE(flags(rig.slot()), expectedFlags);
 }
 
 void TstReplyHandler::tokens_data()

@@ -170,23 +170,6 @@ private Q_SLOTS:
         }
     }
 
-    void watchdogEndsHandshake()
-    {
-        Rig rig(2);
-        QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
-        rig.transfer.loadProgramFile(rig.dir.path(), rig.writeProgram(pattern(2048)));
-        rig.programmers.slot(1).replySend = true;
-        QTRY_VERIFY(rig.wire(1).frameBytes() >= 2 * 24);
-        rig.transfer.onWatchdogFired();
-        QCOMPARE(finished.count(), 1);
-        QCOMPARE(finished.at(0).at(0).value<FileTransfer::Outcome>(),
-                 FileTransfer::Outcome::TimedOut);
-        const int frames = rig.wire(1).frameBytes();
-        QTest::qWait(3 * kHandshakeMs); // nothing more may follow a finished load
-        QCOMPARE(rig.wire(1).frameBytes(), frames);
-        QCOMPARE(rig.wire(1).blockBytes().size(), 0);
-    }
-
     // Never more than 8192 bytes wait on a link; the next blocks go out as the wire takes them.
     void flowControl()
     {

@@ -80,7 +80,8 @@ private Q_SLOTS:
         QCOMPARE(Settings::startFolder(QString()), Settings::fallbackFolder());
 
         QVERIFY(settings.write(2, QString()));
-        QVERIFY(readFile(settings.filePath()).endsWith("\r\n2\r\n\r\nLast File loaded from\r\n\r\n"));
+        QVERIFY(
+            readFile(settings.filePath()).endsWith("\r\n2\r\n\r\nLast File loaded from\r\n\r\n"));
         QCOMPARE(settings.readLastFolder(), std::optional<QString>(QString()));
 
         QVERIFY(writeFile(settings.filePath(), QByteArray(4096, 'x')));

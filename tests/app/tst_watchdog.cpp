@@ -5,6 +5,7 @@
 #include "app/watchdog.h"
 
 #include "common/fakeseriallink.h"
+#include "common/files.h"
 #include "common/recordingoperator.h"
 
 #include <QDir>
@@ -81,11 +82,8 @@ private Q_SLOTS:
 
     void firingEndsTheLoadWithError()
     {
-        QTemporaryDir folder;
+        const vell::test::WorkFolder folder; // port files land here
         QVERIFY(folder.isValid());
-        const QString previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(folder.path()));
-        auto restore = qScopeGuard([&] { QDir::setCurrent(previous); });
 
         vell::test::FakeLinkBank bank;
         vell::test::RecordingOperator op;
@@ -100,8 +98,8 @@ private Q_SLOTS:
                                vell::link::Links::Command::Load);
         bench.links().openLink(2, QStringLiteral("Establishing Communication"),
                                vell::link::Links::Command::Load);
-        const QString portFile1 = folder.filePath(QStringLiteral("3"));
-        const QString portFile2 = folder.filePath(QStringLiteral("7"));
+        const QString portFile1 = QDir(folder.path()).filePath(QStringLiteral("3"));
+        const QString portFile2 = QDir(folder.path()).filePath(QStringLiteral("7"));
         QVERIFY(holdsOpen(portFile1));
         QVERIFY(holdsOpen(portFile2));
         QCOMPARE(bench.prompt(), vell::app::texts::kPromptDoubleClick);

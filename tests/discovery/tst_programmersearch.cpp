@@ -1,6 +1,7 @@
 // Guards the search: its port schedule, what counts as a programmer, the order programmers are
 // numbered in, the four-programmer stop, the finish texts and the port files; and the same
 // search over simulated programmers on ptys through QSerialPort, leaving the ports free.
+#include "common/files.h"
 #include "discovery/programmersearch.h"
 #include "discovery/texts.h"
 #include "link/qserialportlink.h"
@@ -87,7 +88,6 @@ class tst_ProgrammerSearch : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
     void scan_data();
     void scan();
     void recognition_data();
@@ -100,15 +100,8 @@ private Q_SLOTS:
     void overPtysFourthProgrammerEndsTheScan();
 
 private:
-    QTemporaryDir m_workDir;
+    vell::test::WorkFolder m_workFolder; // port files go to the working folder
 };
-
-void tst_ProgrammerSearch::initTestCase()
-{
-    // Port files go to the working folder.
-    QVERIFY(m_workDir.isValid());
-    QVERIFY(QDir::setCurrent(m_workDir.path()));
-}
 
 void tst_ProgrammerSearch::scan_data()
 {
@@ -295,11 +288,10 @@ void tst_ProgrammerSearch::stopEndsTheScanAndFreesThePort()
 
 void tst_ProgrammerSearch::portFilesNameThePortsInTheWorkingFolder()
 {
-    QTemporaryDir dir;
-    QVERIFY(QDir::setCurrent(dir.path()));
+    const vell::test::WorkFolder dir;
+    QVERIFY(dir.isValid());
     Scan scan(Ports{{1, PortScript::device()}, {2, PortScript::device()}});
     scan.runToEnd();
-    QVERIFY(QDir::setCurrent(m_workDir.path()));
 
     // Each probe opens the port file named by the port the scanning link was set to before it
     // (port 1 before the first), so port 15's number never names one.
@@ -314,14 +306,13 @@ void tst_ProgrammerSearch::portFilesNameThePortsInTheWorkingFolder()
 
 void tst_ProgrammerSearch::portFilesThatCannotBeCreatedAreSkipped()
 {
-    QTemporaryDir dir;
+    const vell::test::WorkFolder dir;
+    QVERIFY(dir.isValid());
     // A folder in place of every port file makes each one fail to open.
     for (int n = 1; n <= 16; ++n)
         QVERIFY(QDir(dir.path()).mkdir(QString::number(n)));
-    QVERIFY(QDir::setCurrent(dir.path()));
     Scan scan(Ports{{1, PortScript::device()}, {3, PortScript::device({message("AUSBR")})}});
     scan.runToEnd();
-    QVERIFY(QDir::setCurrent(m_workDir.path()));
 
     QCOMPARE(int(scan.programmers.slot(1).comPort), 3);
     QCOMPARE(scan.link->attempts, range(1, 15));

@@ -203,11 +203,12 @@ private Q_SLOTS:
             QVERIFY(writeFile(m_settings->filePath(), expectedSettings(5, settings)));
 
         MainWindow window(*m_bench, m_settings.get());
-        const QString start = restored ? m_programFolder : QDir::cleanPath(Settings::fallbackFolder());
+        const QString start =
+            restored ? m_programFolder : QDir::cleanPath(Settings::fallbackFolder());
         QCOMPARE(window.browser()->path(), start);
         QCOMPARE(m_bench->currentFolder(), start);
         // The last folder is what the file named, even when it is gone.
-        const QString last = restored ? m_programFolder
+        const QString last = restored                   ? m_programFolder
                              : settings.startsWith('/') ? Settings::fallbackFolder()
                                                         : QString();
         QCOMPARE(m_bench->lastFileLoadedFolder(), last);

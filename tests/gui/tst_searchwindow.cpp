@@ -1,6 +1,7 @@
 // Guards the search window: its controls mirror the search over simulated ports, and closing it
 // (by the search, OK or the close box) reports whether a programmer was found.
 #include "app/gui/searchwindow.h"
+#include "common/files.h"
 #include "discovery/programmersearch.h"
 #include "link/portnames.h"
 #include "link/qserialportlink.h"
@@ -61,7 +62,7 @@ private:
     QString labelText(const char *name) { return control<QLabel>(name)->text(); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<QTemporaryDir> m_workDir;
+    std::unique_ptr<vell::test::WorkFolder> m_workFolder; // port files
     std::unique_ptr<vell::sim::SimBank> m_bank;
     std::unique_ptr<vell::link::PortNames> m_names;
     std::unique_ptr<vell::link::ProgrammerSlots> m_programmers;
@@ -72,9 +73,9 @@ private:
 void tst_SearchWindow::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
-    m_workDir = std::make_unique<QTemporaryDir>();
+    m_workFolder = std::make_unique<vell::test::WorkFolder>();
     QVERIFY(m_dir->isValid());
-    QVERIFY(QDir::setCurrent(m_workDir->path())); // port files
+    QVERIFY(m_workFolder->isValid());
     m_bank = std::make_unique<vell::sim::SimBank>(m_dir->path());
     m_names = std::make_unique<vell::link::PortNames>(
         vell::link::PortNames::fromDirectory(m_dir->path()));
@@ -86,6 +87,7 @@ void tst_SearchWindow::cleanup()
     m_window.reset();
     m_search.reset();
     m_bank.reset();
+    m_workFolder.reset();
 }
 
 void tst_SearchWindow::makeWindow()

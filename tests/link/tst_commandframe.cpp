@@ -26,16 +26,14 @@ void TstCommandFrame::frames_data()
     QTest::newRow("program-target after a 74,565-byte file")
         << CommandFrame::programTarget(size(74565))
         << hex("41 50 54") + zeros + hex("01 23 45  01 5B  0D");
-    QTest::newRow("load 32,768 bytes")
-        << CommandFrame::load(false, size(32768))
-        << hex("41 50 4C") + zeros + hex("00 80 00  01 6A  0D");
+    QTest::newRow("load 32,768 bytes") << CommandFrame::load(false, size(32768))
+                                       << hex("41 50 4C") + zeros + hex("00 80 00  01 6A  0D");
     QTest::newRow("load 32,768 bytes, restore defaults")
         << CommandFrame::load(true, size(32768))
         << hex("41 50 4C 01") + zeros.left(14) + hex("00 80 00  01 6B  0D");
     // One past the largest length keeps the low 24 bits.
-    QTest::newRow("load 16,777,216 bytes")
-        << CommandFrame::load(false, size(16777216))
-        << hex("41 50 4C") + zeros + hex("00 00 00  00 EA  0D");
+    QTest::newRow("load 16,777,216 bytes") << CommandFrame::load(false, size(16777216))
+                                           << hex("41 50 4C") + zeros + hex("00 00 00  00 EA  0D");
     CommandFrame::Params params{};
     for (int i = 0; i < CommandFrame::kParamCount; ++i)
         params[size_t(i)] = quint8(i + 1);

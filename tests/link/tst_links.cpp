@@ -1,6 +1,7 @@
 // Guards openLink and sendFrame: status text, port files, opening once, the invalid-port
 // messages, and byte-by-byte interleaving of a frame across the programmers' links.
 #include "common/fakeseriallink.h"
+#include "common/files.h"
 #include "common/readonlyfolder.h"
 #include "common/recordingoperator.h"
 #include "link/links.h"
@@ -82,22 +83,18 @@ private Q_SLOTS:
     void portFileThatCannotBeCreatedIsSkipped();
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_oldCurrent;
+    std::unique_ptr<vell::test::WorkFolder> m_work;
 };
 
 void TstLinks::init()
 {
-    m_oldCurrent = QDir::currentPath();
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    QVERIFY(QDir::setCurrent(m_dir->path()));
+    m_work = std::make_unique<vell::test::WorkFolder>(); // port files land here
+    QVERIFY(m_work->isValid());
 }
 
 void TstLinks::cleanup()
 {
-    QDir::setCurrent(m_oldCurrent);
-    m_dir.reset();
+    m_work.reset();
 }
 
 void TstLinks::frameInterleavesByteByByteInProgrammerOrder()
@@ -277,7 +274,7 @@ void TstLinks::portFileThatCannotBeCreatedIsSkipped()
     QFETCH(bool, readOnlyFolder);
     std::optional<ReadOnlyFolder> readOnly;
     if (readOnlyFolder) {
-        readOnly.emplace(m_dir->path());
+        readOnly.emplace(m_work->path());
         if (!readOnly->isReadOnly())
             QSKIP("no read-only folder on this file system");
     } else {

@@ -404,14 +404,14 @@ void TstReplyHandler::progressStep_data()
     QTest::addColumn<int>("barAfter");
     QTest::addColumn<QString>("statusAfter");
 
-    const auto row = [](const char *name, const char *token, const char *before, int count,
-                        int bar, int countByte, int countAfter, int barAfter, const char *after) {
+    const auto row = [](const char *name, const char *token, const char *before, int count, int bar,
+                        int countByte, int countAfter, int barAfter, const char *after) {
         QTest::newRow(name) << QByteArray(token) << QString::fromLatin1(before) << count << bar
                             << countByte << countAfter << barAfter << QString::fromLatin1(after);
     };
     const char *verify12 = "Verifying File / 12 % Complete";
-    row("verify after greeting restarts", "AVERI", "Programmer Waiting / Software Version 0106",
-        5, 0, 8, 1, 1, verify12);
+    row("verify after greeting restarts", "AVERI", "Programmer Waiting / Software Version 0106", 5,
+        0, 8, 1, 1, verify12);
     row("verify after program text restarts", "AVERI", "Programming Target Board", 5, 0, 8, 1, 1,
         verify12);
     row("verify goes on", "AVERI", "Verifying File / 25 % Complete", 2, 2, 8, 3, 3,
@@ -454,8 +454,8 @@ void TstReplyHandler::progressStep()
     rig.slot().progressCount = countBefore;
     bool inRange = true; // not even between two changes may the bar leave its range
     connect(&rig.panes, &PaneBoard::paneChanged, &rig.panes, [&] {
-        inRange = inRange && rig.pane().barValue >= 0 &&
-                  rig.pane().barValue <= rig.pane().barMaximum;
+        inRange =
+            inRange && rig.pane().barValue >= 0 && rig.pane().barValue <= rig.pane().barMaximum;
     });
 
     rig.feed(reply(token.constData(), countByte));

@@ -71,8 +71,7 @@ private Q_SLOTS:
         QTest::newRow("huge exponent") << "1E999999999999999999999" << kFail;
         QTest::newRow("huge negative exponent") << "1E-999999999999999999999" << 0;
         QTest::newRow("many leading zeros") << QString(5000, u'0') + "12" << 12;
-        QTest::newRow("long fraction then exponent")
-            << "0." + QString(3000, u'0') + "5E3001" << 5;
+        QTest::newRow("long fraction then exponent") << "0." + QString(3000, u'0') + "5E3001" << 5;
         QTest::newRow("long mantissa, negative exponent")
             << "1" + QString(3000, u'0') + "E-2998" << 100;
         QTest::newRow("non-ASCII stops") << QString::fromUtf8("1\u00e92") << 1;

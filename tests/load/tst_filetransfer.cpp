@@ -184,8 +184,8 @@ private Q_SLOTS:
         QCOMPARE(rig.panes.pane(3).status, QStringLiteral("Transferring File / 23% Complete"));
         while (finished.isEmpty()) {
             rig.drainWires(4);
-            QVERIFY(QTest::qWaitFor([&] { return !finished.isEmpty() ||
-                                                 rig.wire(4).bytesToWrite() > 0; }, 1000));
+            QVERIFY(QTest::qWaitFor(
+                [&] { return !finished.isEmpty() || rig.wire(4).bytesToWrite() > 0; }, 1000));
         }
         QCOMPARE(finished.at(0).at(0).value<FileTransfer::Outcome>(),
                  FileTransfer::Outcome::Loaded);
@@ -224,8 +224,8 @@ private Q_SLOTS:
         while (finished.isEmpty()) {
             rig.wire(1).takePending(rig.wire(1).bytesToWrite());
             rig.wire(3).takePending(rig.wire(3).bytesToWrite());
-            QVERIFY(QTest::qWaitFor([&] { return !finished.isEmpty() ||
-                                                 rig.wire(1).bytesToWrite() > 0; }, 2000));
+            QVERIFY(QTest::qWaitFor(
+                [&] { return !finished.isEmpty() || rig.wire(1).bytesToWrite() > 0; }, 2000));
         }
         QCOMPARE(finished.at(0).at(0).value<FileTransfer::Outcome>(),
                  FileTransfer::Outcome::Loaded);

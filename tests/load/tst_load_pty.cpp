@@ -44,9 +44,9 @@ struct Bed
             sims.append(bank->add(kFirstCom + i, devices.at(i)));
             ok = ok && sims.last();
         }
-        bench = std::make_unique<Bench>(link::PortNames::fromDirectory(simDir.path()), op,
-                                        link::qserialPortFactory(),
-                                        vell::app::BenchTimings{kHandshakeMs, kWatchdogMs, kStallMs});
+        bench = std::make_unique<Bench>(
+            link::PortNames::fromDirectory(simDir.path()), op, link::qserialPortFactory(),
+            vell::app::BenchTimings{kHandshakeMs, kWatchdogMs, kStallMs});
         for (int n = 1; n <= devices.size(); ++n) {
             bench->programmerSlots().slot(n).comPort = quint8(kFirstCom + n - 1);
             bench->programmerSlots().slot(n).present = true;
@@ -72,8 +72,9 @@ struct Bed
         for (const QList<QVariant> &args : *statuses) {
             const QString text = args.at(1).toString();
             if (args.at(0).toInt() == n && text.startsWith(vell::load::texts::kTransferringFile))
-                out.append(text.mid(vell::load::texts::kTransferringFile.size()).chopped(
-                                   vell::load::texts::kPercentComplete.size()).toInt());
+                out.append(text.mid(vell::load::texts::kTransferringFile.size())
+                               .chopped(vell::load::texts::kPercentComplete.size())
+                               .toInt());
         }
         return out;
     }
@@ -180,7 +181,8 @@ private Q_SLOTS:
         const int expected = kWatchdogMs / kHandshakeMs;
         for (int n = 1; n <= 2; ++n) {
             const int frames = int(bed.device(n).frames().size());
-            QVERIFY2(frames >= expected - 3 && frames <= expected + 1, qPrintable(QString::number(frames)));
+            QVERIFY2(frames >= expected - 3 && frames <= expected + 1,
+                     qPrintable(QString::number(frames)));
             QVERIFY(bed.device(n).image().isEmpty());
         }
         QVERIFY(!bed.bench->busy());
@@ -220,8 +222,8 @@ private Q_SLOTS:
         bed.bench->setBlackBox(true);
         bed.bench->loadProgramFile("image.bin");
         QTRY_COMPARE(bed.finished->count(), 1);
-        QCOMPARE(bed.outcome(0), loaded ? FileTransfer::Outcome::Loaded
-                                        : FileTransfer::Outcome::StreamFailed);
+        QCOMPARE(bed.outcome(0),
+                 loaded ? FileTransfer::Outcome::Loaded : FileTransfer::Outcome::StreamFailed);
         QByteArray expected = content;
         for (int k = 1; k <= 32; ++k)
             expected[1536 - 33 + k] = char(k);

@@ -22,7 +22,6 @@ QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArra
     return vell::test::writeFile(path, bytes) ? path : QString();
 }
 
-
 ConfigFile trailerOneTo32()
 {
     QByteArray text = "line 1\r\nline 2\r\n";
@@ -224,9 +223,13 @@ private Q_SLOTS:
         QByteArray small(40, '\0');
         small[0] = char(0x0A);
         small[8] = char(0xFF);
-        QTest::newRow("low byte keeps two digits") << small << "0xA" << "0x0" << "0x0A";
+        QTest::newRow("low byte keeps two digits") << small << "0xA"
+                                                   << "0x0"
+                                                   << "0x0A";
         QByteArray wraps(300, char(0xFF)); // 298 x 255 = 75990 -> 10454 = 0x28D6
-        QTest::newRow("wraps at 65536") << wraps << "0x28D6" << "0x28" << "0xD6";
+        QTest::newRow("wraps at 65536") << wraps << "0x28D6"
+                                        << "0x28"
+                                        << "0xD6";
     }
 
     void checksumTexts()

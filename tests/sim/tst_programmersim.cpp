@@ -61,8 +61,10 @@ private Q_SLOTS:
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += sim.readAllStandardOutput()).count('\n') == 2, 5000);
         const QList<QByteArray> lines = out.trimmed().split('\n');
-        QVERIFY(lines.at(0).startsWith(QByteArray("COM3 " + QFile::encodeName(ports + "/COM3") + " -> ")));
-        QVERIFY(lines.at(1).startsWith(QByteArray("COM7 " + QFile::encodeName(ports + "/COM7") + " -> ")));
+        QVERIFY(lines.at(0).startsWith(
+            QByteArray("COM3 " + QFile::encodeName(ports + "/COM3") + " -> ")));
+        QVERIFY(lines.at(1).startsWith(
+            QByteArray("COM7 " + QFile::encodeName(ports + "/COM7") + " -> ")));
         QVERIFY(lines.at(1).endsWith(" [noready]"));
         for (const QString &name : entries(ports)) {
             const QFileInfo link(QDir(ports).filePath(name));

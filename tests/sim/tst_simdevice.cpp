@@ -164,7 +164,8 @@ private Q_SLOTS:
         QTest::addColumn<QList<QByteArray>>("expected");
         const QByteArray send = SimDevice::reply("ASEND");
         const QByteArray ok = SimDevice::reply("ALPOK");
-        QTest::newRow("short file loads at once") << QString() << 511 << QList<QByteArray>{send, ok};
+        QTest::newRow("short file loads at once")
+            << QString() << 511 << QList<QByteArray>{send, ok};
         QTest::newRow("load error 3, short file")
             << QStringLiteral("loaderr=3") << 511
             << QList<QByteArray>{send, SimDevice::reply("ALPER", 0, 3)};
@@ -187,7 +188,8 @@ private Q_SLOTS:
         device.receive(blocksOf(fileOf(length)));
         QCOMPARE(outputs(out), expected);
         QCOMPARE(completed.size(), 1);
-        QCOMPARE(completed.at(0).at(0).toBool(), expected.last().endsWith(SimDevice::reply("ALPOK")));
+        QCOMPARE(completed.at(0).at(0).toBool(),
+                 expected.last().endsWith(SimDevice::reply("ALPOK")));
         QCOMPARE(device.state(), SimDevice::State::Idle);
     }
 

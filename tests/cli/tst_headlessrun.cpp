@@ -3,12 +3,13 @@
 #include "app/cli/headless.h"
 #include "app/cli/headlessrun.h"
 
+#include "common/files.h"
+
 #include "link/qserialportlink.h"
 #include "sim/simbank.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,13 +26,7 @@ struct Outcome
 };
 
 /// A program file of three whole blocks and a tail the load never sends.
-QByteArray programImage()
-{
-    QByteArray image;
-    for (int i = 0; i < 3 * 512 + 164; ++i)
-        image.append(char((i * 7 + i / 512) & 0xFF));
-    return image;
-}
+const QByteArray kImage = test::pattern(3 * 512 + 164);
 
 } // namespace
 
@@ -56,7 +51,7 @@ private:
     cli::Options options() const;
     sim::PtyProgrammer *add(int com, const QString &switches = {});
 
-    QTemporaryDir m_work;
+    test::WorkFolder m_work; // port files land in the working folder
     QString m_file;
     std::unique_ptr<QTemporaryDir> m_ports;
     std::unique_ptr<sim::SimBank> m_bank;
@@ -65,11 +60,8 @@ private:
 void tst_HeadlessRun::initTestCase()
 {
     QVERIFY(m_work.isValid());
-    QDir::setCurrent(m_work.path()); // port files land in the working folder
-    m_file = m_work.filePath(QStringLiteral("board.bin"));
-    QFile f(m_file);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(programImage());
+    m_file = QDir(m_work.path()).filePath(QStringLiteral("board.bin"));
+    QVERIFY(test::writeFile(m_file, kImage));
 }
 
 void tst_HeadlessRun::init()
@@ -139,7 +131,7 @@ void tst_HeadlessRun::loadAndProgramEverywhere()
         // The loaded result comes before the target work starts.
         QVERIFY(result.out.indexOf(prefix + QStringLiteral("File Loaded OK")) <
                 result.out.indexOf(prefix + QStringLiteral("Programming Target Board")));
-        QCOMPARE(m_bank->programmer(n)->device()->image(), programImage().left(3 * 512));
+        QCOMPARE(m_bank->programmer(n)->device()->image(), kImage.left(3 * 512));
     }
     QVERIFY(result.out.last().startsWith(QStringLiteral("Summary: ")));
     QVERIFY(result.out.last().contains(QStringLiteral("load succeeded on 4 of 4")));
@@ -198,21 +190,21 @@ void tst_HeadlessRun::loadOptionsReachTheLoad()
 {
     // Two whole blocks, so the trailer is sent; Config.txt gives it the values 1..32.
     QTemporaryDir folder;
-    QFile image(folder.filePath(QStringLiteral("old.bin")));
-    QVERIFY(image.open(QIODevice::WriteOnly));
-    image.write(QByteArray(1024, '\x77'));
-    image.close();
-    QFile config(folder.filePath(QStringLiteral("Config.txt")));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("title\r\nunused\r\n");
-    for (int i = 1; i <= 32; ++i)
-        config.write(QByteArray::number(i) + "\r\n");
-    config.close();
+    const QByteArray image = test::pattern(1024);
+    const QString imagePath = folder.filePath(QStringLiteral("old.bin"));
+    QVERIFY(test::writeFile(imagePath, image));
+    QByteArray config = "title\r\nunused\r\n";
+    QByteArray trailer;
+    for (int i = 1; i <= 32; ++i) {
+        config += QByteArray::number(i) + "\r\n";
+        trailer.append(char(i));
+    }
+    QVERIFY(test::writeFile(folder.filePath(QStringLiteral("Config.txt")), config));
 
     for (int com = 1; com <= 4; ++com)
         QVERIFY(add(com));
     cli::Options o = options();
-    o.loadFile = image.fileName();
+    o.loadFile = imagePath;
     o.restoreDefaults = true;
     o.blackBox = true;
 
@@ -220,10 +212,7 @@ void tst_HeadlessRun::loadOptionsReachTheLoad()
     QCOMPARE(result.exitCode, int(cli::kExitSuccess));
     const sim::SimDevice *device = m_bank->programmer(1)->device();
     QCOMPARE(device->frames().first().at(3), '\x01');
-    QByteArray trailer;
-    for (int i = 1; i <= 32; ++i)
-        trailer.append(char(i));
-    QCOMPARE(device->image(), QByteArray(992, '\x77') + trailer);
+    QCOMPARE(device->image(), image.left(1024 - 32) + trailer);
 }
 
 void tst_HeadlessRun::resultTimeoutFails()

@@ -1,5 +1,7 @@
 // Guards the headless command line end to end: the real vell-usb-programmer against a
 // vell-programmer-sim process, its output lines, what the programmers received, and exit codes.
+#include "common/files.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -13,13 +15,7 @@
 
 namespace {
 
-QByteArray programImage()
-{
-    QByteArray image;
-    for (int i = 0; i < 5 * 512 + 77; ++i)
-        image.append(char((i * 31 + 5) & 0xFF));
-    return image;
-}
+const QByteArray kImage = vell::test::pattern(5 * 512 + 77);
 
 struct Run
 {
@@ -61,9 +57,7 @@ void tst_WorkflowHeadless::initTestCase()
     QVERIFY(QFile::exists(QStringLiteral(VELL_APP_BIN)));
     QVERIFY(!qEnvironmentVariable("VELL_SIM_BIN").isEmpty());
     m_file = m_work.filePath(QStringLiteral("board.bin"));
-    QFile f(m_file);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(programImage());
+    QVERIFY(vell::test::writeFile(m_file, kImage));
 }
 
 void tst_WorkflowHeadless::cleanup()
@@ -122,8 +116,8 @@ Run tst_WorkflowHeadless::runApp(const QStringList &arguments, int budgetMs)
 
 QByteArray tst_WorkflowHeadless::recorded(int com) const
 {
-    QFile f(QDir(m_record->path()).filePath(QStringLiteral("COM%1.bin").arg(com)));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return vell::test::readFile(
+        QDir(m_record->path()).filePath(QStringLiteral("COM%1.bin").arg(com)));
 }
 
 void tst_WorkflowHeadless::everyProgrammerSucceeds()
@@ -144,7 +138,7 @@ void tst_WorkflowHeadless::everyProgrammerSucceeds()
         const QString prefix = QStringLiteral("Programmer %1 (COM %1): ").arg(n);
         QVERIFY(run.out.contains(prefix + QStringLiteral("File Loaded OK")));
         QVERIFY(run.out.contains(prefix + QStringLiteral("Board Programmed OK")));
-        QCOMPARE(recorded(n), programImage().left(5 * 512));
+        QCOMPARE(recorded(n), kImage.left(5 * 512));
     }
     QVERIFY(run.out.last().startsWith(QStringLiteral("Summary: ")));
 

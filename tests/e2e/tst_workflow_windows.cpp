@@ -1,5 +1,6 @@
 // Guards the whole bench workflow in the windows over four simulated programmers: search,
 // double-click to load, the program-target button, and the texts every pane ends with.
+#include "common/files.h"
 #include "common/recordingoperator.h"
 
 #include "app/bench.h"
@@ -10,7 +11,6 @@
 #include "sim/simbank.h"
 
 #include <QDir>
-#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -22,13 +22,7 @@ using namespace vell;
 
 namespace {
 
-QByteArray programImage()
-{
-    QByteArray image;
-    for (int i = 0; i < 4 * 512 + 300; ++i)
-        image.append(char((i * 13 + i / 256) & 0xFF));
-    return image;
-}
+const QByteArray kImage = test::pattern(4 * 512 + 300);
 
 QString paneName(int n)
 {
@@ -46,16 +40,13 @@ private Q_SLOTS:
     void loadThenProgram();
 
 private:
-    QTemporaryDir m_work;
+    test::WorkFolder m_work; // port files land in the working folder
 };
 
 void tst_WorkflowWindows::initTestCase()
 {
     QVERIFY(m_work.isValid());
-    QDir::setCurrent(m_work.path()); // port files land in the working folder
-    QFile f(m_work.filePath(QStringLiteral("board.bin")));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(programImage());
+    QVERIFY(test::writeFile(QDir(m_work.path()).filePath(QStringLiteral("board.bin")), kImage));
 }
 
 void tst_WorkflowWindows::loadThenProgram_data()
@@ -120,7 +111,7 @@ void tst_WorkflowWindows::loadThenProgram()
     for (int n = 1; n <= 4; ++n)
         QTRY_COMPARE_WITH_TIMEOUT(status.at(n - 1)->text(), afterLoad.at(n - 1), 15000);
     for (int com = 1; com <= 4; ++com)
-        QCOMPARE(bank.programmer(com)->device()->image(), programImage().left(4 * 512));
+        QCOMPARE(bank.programmer(com)->device()->image(), kImage.left(4 * 512));
 
     auto *button = window.findChild<QPushButton *>(QStringLiteral("cmdProgramTarget"));
     QVERIFY(button && button->isVisible());

@@ -1,13 +1,12 @@
 // Guards the program-target button on the Bench: it runs the command, and is ignored while a load
 // runs.
 #include "common/fakeseriallink.h"
+#include "common/files.h"
 #include "common/recordingoperator.h"
 
 #include "app/bench.h"
 
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace vell;
@@ -21,14 +20,11 @@ private Q_SLOTS:
 
 void tst_BenchProgramTarget::sendsWhenIdleIgnoredDuringLoad()
 {
-    QTemporaryDir dir;
-    QDir::setCurrent(dir.path());
-    QFile file(dir.filePath(QStringLiteral("board.bin")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(1024, '\x5A'));
-    file.close();
+    test::WorkFolder work;
+    QVERIFY(test::writeFile(QDir(work.path()).filePath(QStringLiteral("board.bin")),
+                            test::pattern(1024)));
 
-    const link::PortNames names = link::PortNames::fromDirectory(dir.path());
+    const link::PortNames names = link::PortNames::fromDirectory(work.path());
     test::RecordingOperator op;
     test::FakeLinkBank fakes;
     app::Bench bench(names, op, fakes.factory());
@@ -39,7 +35,7 @@ void tst_BenchProgramTarget::sendsWhenIdleIgnoredDuringLoad()
     QCOMPARE(fake->written().left(3), QByteArray("APT"));
     fake->writes.clear();
 
-    bench.setCurrentFolder(dir.path());
+    bench.setCurrentFolder(work.path());
     bench.loadProgramFile(QStringLiteral("board.bin"));
     QVERIFY(bench.busy()); // waiting for "ASEND"
     QCOMPARE(fake->written().left(3), QByteArray("APL"));

@@ -1,13 +1,12 @@
 // Guards the program-target command: who gets the "T" frame, its bytes, and what it leaves alone.
 #include "common/fakeseriallink.h"
+#include "common/files.h"
 #include "common/recordingoperator.h"
 
 #include "link/links.h"
 #include "link/texts.h"
 #include "target/programtarget.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace vell;
@@ -25,7 +24,6 @@ struct Rig
 {
     explicit Rig(int present)
     {
-        QDir::setCurrent(dir.path()); // port files land in the working folder
         for (int n = 1; n <= link::kProgrammerCount; ++n) {
             auto &s = programmers.slot(n);
             s.comPort = quint8(n);
@@ -42,10 +40,10 @@ struct Rig
         return *static_cast<test::FakeSerialLink *>(links.link(n));
     }
 
-    QTemporaryDir dir;
+    test::WorkFolder work; // port files land in the working folder
     link::ProgrammerSlots programmers;
     link::PaneBoard panes;
-    link::PortNames names = link::PortNames::fromDirectory(dir.path());
+    link::PortNames names = link::PortNames::fromDirectory(work.path());
     test::RecordingOperator op;
     test::FakeLinkBank bank;
     link::Links links{programmers, panes, names, op, bank.factory()};

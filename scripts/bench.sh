@@ -10,11 +10,13 @@ dir=${BENCH_BUILD_DIR:-build-bench}
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELL_BUILD_BENCH=ON >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target bench_load bench_app vell-programmer-sim
 
-load_out=$(mktemp) app_out=$(mktemp)
-trap 'rm -f "$load_out" "$app_out"' EXIT
+load_out=$(mktemp) app_out=$(mktemp) notes=$(mktemp)
+trap 'rm -f "$load_out" "$app_out" "$notes"' EXIT
 status=0
-"$dir/bench/bench_load" >"$load_out" || status=1
-"$dir/bench/bench_app" >"$app_out" || status=1
+"$dir/bench/bench_load" >"$load_out" 2>>"$notes" || status=1
+"$dir/bench/bench_app" >"$app_out" 2>>"$notes" || status=1
+# The benchmarks' own progress notes only matter when something failed.
+[ "$status" -eq 0 ] || cat "$notes" >&2
 
 echo "Benchmarks ($(nproc) cores, $(date -u +%Y-%m-%dT%H:%MZ))"
 echo

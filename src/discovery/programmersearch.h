@@ -99,7 +99,7 @@ private:
     void setState(State state);
 
     link::ProgrammerSlots &m_slots;
-    const link::PortNames &m_names;
+    link::PortNames m_names; // a copy: callers often build the names on the fly
     link::LinkFactory m_factory;
     std::unique_ptr<link::SerialLink> m_link;
     link::PortFile m_portFile;

@@ -2,6 +2,7 @@
 // time the app spends per MiB it loads into four programmers (the simulators run in a process
 // of their own, so only the app's work is counted). Not a test: it prints figures and goals.
 #include "app/bench.h"
+#include "benchsupport.h"
 #include "discovery/programmersearch.h"
 #include "link/operatorinterface.h"
 #include "link/portnames.h"
@@ -31,32 +32,13 @@ using namespace vell;
 
 namespace {
 
+using bench::PrintingOperator;
+using bench::runUntil;
+
 constexpr int kProgrammers = 4;
 constexpr double kSearchDesignSeconds = 3.0; // 30 steps of the 100 ms tick
 
-class PrintingOperator : public link::Operator
-{
-public:
-    void message(const QString &prompt, const QString &title) override
-    {
-        std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(prompt));
-    }
-};
 
-bool runUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    poll.start(5);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    if (!done())
-        loop.exec();
-    return done();
-}
 
 double cpuSeconds()
 {

@@ -5,6 +5,7 @@
 //   bench_load                  all three parts
 //   bench_load --rss-child DIR FILE   (internal) one load into DIR/COM1..4, prints VmHWM
 #include "app/bench.h"
+#include "benchsupport.h"
 #include "link/commandframe.h"
 #include "link/operatorinterface.h"
 #include "link/qserialportlink.h"
@@ -30,19 +31,18 @@ using namespace vell;
 
 namespace {
 
+using bench::PrintingOperator;
+
+bool runUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    return bench::runUntil(done, timeoutMs, 1); // stream timings want a fine poll
+}
+
 constexpr int kProgrammers = 4;
 constexpr int kBlockFileBytes = 512;
 constexpr int kBlockSize = 513;
 constexpr int kWireRate = 11520; // bytes per second of a 115200 8N1 wire
 
-class PrintingOperator : public link::Operator
-{
-public:
-    void message(const QString &prompt, const QString &title) override
-    {
-        std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(prompt));
-    }
-};
 
 bool writeProgramFile(const QString &path, qint64 length)
 {
@@ -78,21 +78,6 @@ qint64 vmHwmKiB()
     return -1;
 }
 
-/// Runs the event loop until done() holds or the time runs out.
-bool runUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    poll.start(1);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    if (!done())
-        loop.exec();
-    return done();
-}
 
 std::unique_ptr<app::Bench> makeBench(const QString &simDir, link::Operator &op, int handshakeMs)
 {

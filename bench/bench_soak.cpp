@@ -6,6 +6,7 @@
 //
 //   bench_soak [--minutes M] [--file-kib K]
 #include "app/bench.h"
+#include "benchsupport.h"
 #include "discovery/programmersearch.h"
 #include "link/operatorinterface.h"
 #include "link/portnames.h"
@@ -29,33 +30,12 @@ using namespace vell;
 
 namespace {
 
+using bench::PrintingOperator;
+using bench::runUntil;
+
 constexpr int kProgrammers = 4;
 
-class PrintingOperator : public link::Operator
-{
-public:
-    void message(const QString &prompt, const QString &title) override
-    {
-        std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(prompt));
-        ++count;
-    }
-    int count = 0;
-};
 
-bool runUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    poll.start(5);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    if (!done())
-        loop.exec();
-    return done();
-}
 
 bool allShow(app::Bench &bench, const QString &text)
 {

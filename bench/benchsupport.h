@@ -1,0 +1,45 @@
+#pragma once
+
+// What every benchmark driver shares: an operator that prints, and a way to let the event loop
+// run until a condition holds. Benchmarks may wait in nested loops; the product never does.
+
+#include "link/operatorinterface.h"
+
+#include <QEventLoop>
+#include <QObject>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+namespace vell::bench {
+
+/// Prints operator messages to stderr and counts them.
+class PrintingOperator : public link::Operator
+{
+public:
+    void message(const QString &prompt, const QString &title) override
+    {
+        std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(prompt));
+        ++count;
+    }
+    int count = 0;
+};
+
+/// Runs the event loop until done() holds or timeoutMs pass, checking every pollMs.
+inline bool runUntil(const std::function<bool()> &done, int timeoutMs, int pollMs = 5)
+{
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    poll.start(pollMs);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    if (!done())
+        loop.exec();
+    return done();
+}
+
+} // namespace vell::bench

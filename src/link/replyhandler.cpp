@@ -198,52 +198,35 @@ void ReplyHandler::progressStep(const Reply &reply, bool restartTest, const QStr
     m_panes.setStatus(m_n, prefix + QString::number(percent) + texts::kPercentComplete);
 }
 
+QString ReplyHandler::errorText(int code, const QList<QPair<int, QString>> &table,
+                                const QString &undefined) const
+{
+    // Code 12 is in both tables, but only programmer 1's handler knows it.
+    if (code == kOldBlackBoxCode)
+        return knowsCode12(m_n) ? texts::kOldBlackBoxError12 : undefined;
+    for (const auto &[known, text] : table) {
+        if (known == code)
+            return text;
+    }
+    return undefined;
+}
+
 QString ReplyHandler::loadErrorText(int code) const
 {
-    switch (code) {
-    case 1:
-        return texts::kLoadError1;
-    case 2:
-        return texts::kLoadError2;
-    case 3:
-        return texts::kLoadError3;
-    case 4:
-        return texts::kLoadError4;
-    case 5:
-        return texts::kLoadError5;
-    case 6:
-        return texts::kLoadError6;
-    case 7:
-        return texts::kLoadError7;
-    case 8:
-        return texts::kLoadError8;
-    case kOldBlackBoxCode:
-        if (knowsCode12(m_n))
-            return texts::kOldBlackBoxError12;
-        break;
-    default:
-        break;
-    }
-    return texts::kUndefinedLoadError;
+    static const QList<QPair<int, QString>> table = {
+        {1, texts::kLoadError1}, {2, texts::kLoadError2}, {3, texts::kLoadError3},
+        {4, texts::kLoadError4}, {5, texts::kLoadError5}, {6, texts::kLoadError6},
+        {7, texts::kLoadError7}, {8, texts::kLoadError8},
+    };
+    return errorText(code, table, texts::kUndefinedLoadError);
 }
 
 QString ReplyHandler::targetErrorText(int code) const
 {
-    switch (code) {
-    case 9:
-        return texts::kTargetError9;
-    case 10:
-        return texts::kTargetError10;
-    case 11:
-        return texts::kTargetError11;
-    case kOldBlackBoxCode:
-        if (knowsCode12(m_n))
-            return texts::kOldBlackBoxError12;
-        break;
-    default:
-        break;
-    }
-    return texts::kUndefinedTargetError;
+    static const QList<QPair<int, QString>> table = {
+        {9, texts::kTargetError9}, {10, texts::kTargetError10}, {11, texts::kTargetError11},
+    };
+    return errorText(code, table, texts::kUndefinedTargetError);
 }
 
 } // namespace vell::link

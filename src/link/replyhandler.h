@@ -6,7 +6,9 @@
 #include "seriallink.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QPointer>
 #include <QString>
 
@@ -56,6 +58,9 @@ private:
     /// Acts on one reply; false when its bytes are out of step with the replies.
     bool handle(const QByteArray &bytes);
     void progressStep(const Reply &reply, bool restartTest, const QString &prefix);
+    /// The text for an error code in table, or undefined; code 12 follows programmer 1's rule.
+    [[nodiscard]] QString errorText(int code, const QList<QPair<int, QString>> &table,
+                                    const QString &undefined) const;
     [[nodiscard]] QString loadErrorText(int code) const;
     [[nodiscard]] QString targetErrorText(int code) const;
 

@@ -18,10 +18,13 @@ namespace vell::bench {
 class PrintingOperator : public link::Operator
 {
 public:
-    void message(const QString &prompt, const QString &title) override
+    void message(const QString &prompt, const QString &title,
+                 std::function<void()> acknowledged) override
     {
         std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(prompt));
         ++count;
+        if (acknowledged)
+            acknowledged();
     }
     int count = 0;
 };

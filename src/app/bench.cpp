@@ -94,7 +94,7 @@ void Bench::clearFault()
 
 bool Bench::busy() const
 {
-    return m_transfer->isRunning();
+    return m_transfer->isRunning() || m_links->awaitingOk();
 }
 
 void Bench::loadProgramFile(const QString &fileName)
@@ -130,7 +130,7 @@ void Bench::onDeviceLost(int n)
 {
     // During a load the transfer tells its own story; otherwise (programming a target, or
     // waiting for a programmer's verdict) the pane would keep its last progress text forever.
-    if (busy() || !m_slots.inUse(n))
+    if (m_transfer->isRunning() || !m_slots.inUse(n))
         return;
     m_panes.setStatus(n, load::texts::kCommunicationLost);
 }

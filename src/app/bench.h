@@ -86,7 +86,8 @@ public:
     /// A new load starts without the previous load's fault.
     void clearFault();
 
-    /// True while a load runs; a second command is ignored then.
+    /// True while a load runs or a command waits for the operator's OK; a second command is
+    /// ignored then.
     [[nodiscard]] bool busy() const;
 
     /// The load entry point (double-click in the file list, or --load): fileName in currentFolder.

@@ -3,6 +3,8 @@
 #include "logging.h"
 #include "texts.h"
 
+#include <utility>
+
 namespace vell::link {
 
 namespace {
@@ -37,7 +39,30 @@ Links::Links(ProgrammerSlots &programmerSlots, PaneBoard &panes, const PortNames
 
 Links::~Links() = default;
 
-void Links::openLink(int n, const QString &statusText, Command command)
+void Links::openLinks(const std::array<bool, kProgrammerCount> &targets,
+                      const QString &statusText, Command command, std::function<void()> opened)
+{
+    m_opening = {targets, statusText, command, std::move(opened), 1, false};
+    openRemainingLinks();
+}
+
+void Links::openRemainingLinks()
+{
+    m_opening.awaitingOk = false;
+    while (m_opening.next <= kProgrammerCount) {
+        const int n = m_opening.next++;
+        if (!m_opening.targets[index(n)] || openLink(n, m_opening.statusText))
+            continue;
+        const auto [prompt, title] = invalidPortMessage(n, m_opening.command);
+        m_opening.awaitingOk = true;
+        m_operator.message(prompt, title, [this] { openRemainingLinks(); });
+        return;
+    }
+    if (auto opened = std::exchange(m_opening.opened, nullptr))
+        opened();
+}
+
+bool Links::openLink(int n, const QString &statusText)
 {
     closePortFile(n);
     m_panes.setStatus(n, statusText);
@@ -50,16 +75,13 @@ void Links::openLink(int n, const QString &statusText, Command command)
 
     SerialLink &link = *m_links[index(n)];
     if (link.isOpen())
-        return;
+        return true;
 
     const QString device = m_names.deviceFor(comPort);
     const SerialLink::OpenResult result =
         device.isEmpty() ? SerialLink::OpenResult::InvalidPort : link.open(device);
     qCDebug(lcLink) << "programmer" << n << "COM" << comPort << device << "open:" << int(result);
-    if (result == SerialLink::OpenResult::InvalidPort) {
-        const auto [prompt, title] = invalidPortMessage(n, command);
-        m_operator.message(prompt, title);
-    }
+    return result != SerialLink::OpenResult::InvalidPort;
 }
 
 void Links::sendFrame(char letter, const CommandFrame::Params &params,

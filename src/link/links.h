@@ -11,6 +11,7 @@
 #include <QObject>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 namespace vell::link {
@@ -33,10 +34,15 @@ public:
           LinkFactory factory, QObject *parent = nullptr);
     ~Links() override;
 
-    /// Makes sure programmer n's (1..4) link is open: closes and reopens its port file, shows
-    /// statusText in its pane, and, only when the link is not open yet, opens the port with the
-    /// fixed settings. An invalid port shows the operator the message for n and command.
-    void openLink(int n, const QString &statusText, Command command);
+    /// Makes sure the link of each target (programmer order) is open: closes and reopens its
+    /// port file, shows statusText in its pane, and, only when the link is not open yet, opens
+    /// the port with the fixed settings. An invalid port shows the operator the message for
+    /// that programmer and command, and the next target waits until it is acknowledged.
+    /// opened runs once every target had its turn, possibly before openLinks returns.
+    void openLinks(const std::array<bool, kProgrammerCount> &targets, const QString &statusText,
+                   Command command, std::function<void()> opened);
+    /// True while openLinks waits for the operator's OK; a second command is ignored then.
+    [[nodiscard]] bool awaitingOk() const { return m_opening.awaitingOk; }
 
     /// Writes the frame to every target, byte i to each target (programmer order) before byte
     /// i + 1. A target whose link is not open or refuses a byte is skipped; nothing pauses.
@@ -61,6 +67,21 @@ Q_SIGNALS:
     void deviceLost(int n);
 
 private:
+    /// Opens programmer n's link; false when its port number is invalid.
+    bool openLink(int n, const QString &statusText);
+    void openRemainingLinks();
+
+    /// The openLinks call in progress.
+    struct Opening
+    {
+        std::array<bool, kProgrammerCount> targets{};
+        QString statusText;
+        Command command = Command::Load;
+        std::function<void()> opened;
+        int next = 1;
+        bool awaitingOk = false;
+    };
+
     ProgrammerSlots &m_slots;
     PaneBoard &m_panes;
     const PortNames &m_names;
@@ -69,6 +90,7 @@ private:
     std::array<PortFile, kProgrammerCount> m_portFiles;
     CommandFrame::SizeFields m_sizeFields;
     QByteArray m_lastFrame;
+    Opening m_opening;
 };
 
 } // namespace vell::link

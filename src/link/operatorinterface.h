@@ -2,15 +2,21 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace vell::link {
 
-/// Where the system shows a modal message and waits for OK. The windows show a message box,
-/// the headless run prints to stderr, tests record.
+/// Where the system shows a modal message and waits for OK. The windows open a message box,
+/// the headless run prints to stderr and acknowledges at once, tests record. A command that
+/// must wait for OK passes what comes next as acknowledged; it never spins an event loop.
 class Operator
 {
 public:
     virtual ~Operator() = default;
-    virtual void message(const QString &prompt, const QString &title) = 0;
+    /// Shows the message; calls acknowledged (when set) once the operator pressed OK, which
+    /// may be before message returns.
+    virtual void message(const QString &prompt, const QString &title,
+                         std::function<void()> acknowledged = {}) = 0;
 };
 
 } // namespace vell::link

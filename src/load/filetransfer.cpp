@@ -16,10 +16,6 @@
 
 namespace vell::load {
 
-namespace {
-size_t index(int n) { return size_t(n - 1); }
-} // namespace
-
 FileTransfer::FileTransfer(link::ProgrammerSlots &programmerSlots, link::PaneBoard &panes,
                            link::Links &links, link::Operator &op, Hooks hooks,
                            TransferTimings timings, QObject *parent)
@@ -37,7 +33,7 @@ FileTransfer::FileTransfer(link::ProgrammerSlots &programmerSlots, link::PaneBoa
     connect(&m_pumpTimer, &QTimer::timeout, this, &FileTransfer::pump);
 
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        QTimer &stall = m_stallTimers[index(n)];
+        QTimer &stall = record(n).stall;
         stall.setSingleShot(true);
         stall.setInterval(m_timings.stallMs);
         connect(&stall, &QTimer::timeout, this, [this, n] { onStall(n); });
@@ -66,12 +62,13 @@ void FileTransfer::finish(Outcome outcome)
     qCDebug(lcLoad) << "load ends:" << outcome;
     m_handshakeTimer.stop();
     m_pumpTimer.stop();
-    for (QTimer &stall : m_stallTimers)
-        stall.stop();
+    for (LinkRecord &r : m_records) {
+        r.stall.stop();
+        r.inStream = false;
+    }
     // The file stays open after a good stream until "ALPOK" releases it; a failed one lets go.
     if (outcome != Outcome::Loaded)
         m_file.release();
-    m_live.fill(false);
     setState(State::Idle);
     Q_EMIT finished(outcome);
 }
@@ -83,8 +80,10 @@ void FileTransfer::loadProgramFile(const QString &folder, const QString &fileNam
         return;
     }
     m_file.release();
-    m_dropped.fill(false);
-    m_live.fill(false);
+    for (LinkRecord &r : m_records) {
+        r.droppedOut = false;
+        r.inStream = false;
+    }
     m_folder = folder;
     m_path = ProgramFile::pathIn(folder, fileName);
 
@@ -103,15 +102,22 @@ void FileTransfer::loadProgramFile(const QString &folder, const QString &fileNam
         m_panes.setBarMaximum(n, 100);
     Q_EMIT lastFileLoadedFolderChanged(m_folder);
 
-    for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (m_slots.inUse(n))
-            m_links.openLink(n, link::texts::kEstablishingCommunication, link::Links::Command::Load);
-    }
-    m_links.setSizeFields(m_file.sizeFields());
+    m_links.openLinks(m_slots.targets(), link::texts::kEstablishingCommunication,
+                      link::Links::Command::Load, [this] { onLinksOpened(); });
+}
 
+void FileTransfer::onLinksOpened()
+{
+    // The watchdog may have ended the load while the operator read a message.
+    if (m_state != State::Opening)
+        return;
+    m_links.setSizeFields(m_file.sizeFields());
     if (!drainLinks()) {
-        m_operator.message(texts::kCommunicationLostPrompt, texts::kVellProgrammer);
-        finish(Outcome::ProgrammerLost);
+        setState(State::AwaitingOk);
+        m_operator.message(texts::kCommunicationLostPrompt, texts::kVellProgrammer, [this] {
+            if (m_state == State::AwaitingOk)
+                finish(Outcome::ProgrammerLost);
+        });
         return;
     }
     setState(State::Handshake);
@@ -125,11 +131,12 @@ bool FileTransfer::drainLinks()
             continue;
         link::SerialLink *l = m_links.link(n);
         link::ProgrammerSlot &slot = m_slots.slot(n);
+        LinkRecord &r = record(n);
         if (l->isOpen()) {
-            m_lost[index(n)] = false;
-            m_wasOpen[index(n)] = true;
+            r.lost = false;
+            r.wasOpen = true;
             slot.replyText = QString::fromLatin1(l->readAll());
-        } else if (n == 1 && (m_lost[index(n)] || m_wasOpen[index(n)])) {
+        } else if (n == 1 && (r.lost || r.wasOpen)) {
             // Programmer 1's device went away and did not come back with the open attempt.
             // Only a lost device or a failed stream closes a link that was open (the loss
             // report may still be queued).
@@ -146,9 +153,9 @@ void FileTransfer::sendLoadFrame()
 {
     link::CommandFrame::Params params{};
     params[0] = m_hooks.restoreDefaults && m_hooks.restoreDefaults() ? 0x01 : 0x00;
-    std::array<bool, link::kProgrammerCount> targets = m_slots.targets();
+    std::array<bool, link::kProgrammerCount> targets{};
     for (int n = 1; n <= link::kProgrammerCount; ++n)
-        targets[index(n)] = targets[index(n)] && !m_dropped[index(n)];
+        targets[size_t(n - 1)] = takesPart(n);
     m_links.sendFrame(link::CommandFrame::kLoad, params, targets);
     // Arming an armed watchdog does not restart its count.
     Q_EMIT watchdogArmRequested();
@@ -160,7 +167,7 @@ void FileTransfer::onHandshakeTick()
     if (m_state != State::Handshake)
         return;
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (m_slots.inUse(n) && !m_dropped[index(n)] && !m_slots.slot(n).replySend) {
+        if (takesPart(n) && !m_slots.slot(n).replySend) {
             sendLoadFrame();
             return;
         }
@@ -198,7 +205,7 @@ void FileTransfer::startStream()
     }
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
         m_slots.slot(n).replyText.clear();
-        m_live[index(n)] = m_slots.inUse(n) && !m_dropped[index(n)];
+        record(n).inStream = takesPart(n);
     }
     if (m_hooks.blackBox && m_hooks.blackBox())
         m_config.read(m_folder);
@@ -208,12 +215,15 @@ void FileTransfer::startStream()
     pump();
 }
 
-bool FileTransfer::inStream(int n) const { return m_live.at(index(n)); }
+bool FileTransfer::takesPart(int n) const
+{
+    return m_slots.inUse(n) && !m_records.at(size_t(n - 1)).droppedOut;
+}
 
 bool FileTransfer::anyInStream() const
 {
-    for (bool live : m_live) {
-        if (live)
+    for (const LinkRecord &r : m_records) {
+        if (r.inStream)
             return true;
     }
     return false;
@@ -279,7 +289,7 @@ void FileTransfer::writeBlock()
             dropOut(n, "write refused");
             continue;
         }
-        QTimer &stall = m_stallTimers[index(n)];
+        QTimer &stall = record(n).stall;
         if (!stall.isActive())
             stall.start();
     }
@@ -306,9 +316,10 @@ void FileTransfer::dropOut(int n, const char *why)
     if (!inStream(n))
         return;
     qCDebug(lcLoad) << "programmer" << n << "drops out of the stream:" << why;
-    m_live[index(n)] = false;
-    m_dropped[index(n)] = true;
-    m_stallTimers[index(n)].stop();
+    LinkRecord &r = record(n);
+    r.inStream = false;
+    r.droppedOut = true;
+    r.stall.stop();
     // What still waits for that link is dropped first, so the close cannot wait on a device
     // that stopped reading; the next command opens the link afresh.
     link::SerialLink *l = m_links.link(n);
@@ -330,7 +341,7 @@ void FileTransfer::onBytesWritten(int n)
 {
     if (!inStream(n))
         return;
-    QTimer &stall = m_stallTimers[index(n)];
+    QTimer &stall = record(n).stall;
     if (m_links.link(n)->bytesToWrite() > 0)
         stall.start(); // restarts the count: the link is taking bytes
     else
@@ -346,10 +357,10 @@ void FileTransfer::onStall(int n)
 
 void FileTransfer::onDeviceLost(int n)
 {
-    m_lost[index(n)] = true;
+    record(n).lost = true;
     if (inStream(n))
         dropOut(n, "device lost");
-    else if (m_state == State::Handshake && m_slots.inUse(n) && !m_dropped[index(n)])
+    else if (m_state == State::Handshake && takesPart(n))
         dropOutOfHandshake(n);
 }
 
@@ -358,11 +369,11 @@ void FileTransfer::dropOutOfHandshake(int n)
     // A programmer gone before it was ready would hold every other one until the watchdog:
     // it leaves this load, and the others stream when they are ready.
     qCDebug(lcLoad) << "programmer" << n << "drops out of the handshake: device lost";
-    m_dropped[index(n)] = true;
+    record(n).droppedOut = true;
     m_panes.setStatus(n, texts::kCommunicationLost);
     Q_EMIT droppedOutOfStream(n);
     for (int k = 1; k <= link::kProgrammerCount; ++k) {
-        if (m_slots.inUse(k) && !m_dropped[index(k)])
+        if (takesPart(k))
             return;
     }
     Q_EMIT watchdogDisarmRequested();

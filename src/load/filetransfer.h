@@ -46,7 +46,8 @@ public:
     enum class State
     {
         Idle,
-        Opening,   ///< links opened and drained (the operator may be answering a message)
+        Opening,    ///< links being opened (the operator may be answering an invalid port)
+        AwaitingOk, ///< programmer 1 was lost at the drain; the load ends at the operator's OK
         Handshake, ///< the load frame repeats until every programmer in use is ready
         Streaming, ///< blocks go out as the links take them
         Flushing,  ///< the last block is queued; waiting until the links have taken it
@@ -90,7 +91,7 @@ public:
     [[nodiscard]] const ProgramFile &programFile() const { return m_file; }
     [[nodiscard]] const ConfigFile &configFile() const { return m_config; }
     /// Programmer n (1..4) dropped out of the current or last stream.
-    [[nodiscard]] bool droppedOut(int n) const { return m_dropped.at(size_t(n - 1)); }
+    [[nodiscard]] bool droppedOut(int n) const { return m_records.at(size_t(n - 1)).droppedOut; }
 
     /// Releases the program file ("ALPOK", the watchdog, the next load). A stream still
     /// reading it ends, between blocks.
@@ -115,6 +116,7 @@ Q_SIGNALS:
 private:
     void setState(State next);
     void finish(Outcome outcome);
+    void onLinksOpened();
     bool drainLinks();
     void sendLoadFrame();
     void onHandshakeTick();
@@ -123,7 +125,9 @@ private:
     void schedulePump();
     void showProgress(int percent);
     void writeBlock();
-    [[nodiscard]] bool inStream(int n) const;
+    /// In use and not dropped out of this load.
+    [[nodiscard]] bool takesPart(int n) const;
+    [[nodiscard]] bool inStream(int n) const { return m_records.at(size_t(n - 1)).inStream; }
     [[nodiscard]] bool anyInStream() const;
     void dropOut(int n, const char *why);
     void onBytesWritten(int n);
@@ -148,16 +152,20 @@ private:
     ConfigFile m_config;
     QByteArray m_block;
 
+    /// What the load knows of one programmer's link.
+    struct LinkRecord
+    {
+        bool inStream = false;   ///< taking part in the stream now
+        bool droppedOut = false; ///< left the current or last load
+        bool lost = false;       ///< the device went away since the link was last found open
+        bool wasOpen = false;    ///< the link was found open at an earlier drain
+        QTimer stall;            ///< runs while bytes wait on the link during a stream
+    };
+    [[nodiscard]] LinkRecord &record(int n) { return m_records.at(size_t(n - 1)); }
+
     QTimer m_handshakeTimer;
     QTimer m_pumpTimer;
-    std::array<QTimer, link::kProgrammerCount> m_stallTimers;
-    /// Taking part in the stream (in use and not dropped out).
-    std::array<bool, link::kProgrammerCount> m_live{};
-    std::array<bool, link::kProgrammerCount> m_dropped{};
-    /// The device went away since the link was last found open.
-    std::array<bool, link::kProgrammerCount> m_lost{};
-    /// The link was found open at an earlier drain.
-    std::array<bool, link::kProgrammerCount> m_wasOpen{};
+    std::array<LinkRecord, link::kProgrammerCount> m_records;
 };
 
 } // namespace vell::load

@@ -20,18 +20,17 @@ void ProgramTarget::run()
     m_slots.clearReplyFlags();
 
     const auto targets = m_slots.targets();
-    for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (targets[static_cast<size_t>(n - 1)])
-            m_links.openLink(n, link::texts::kProgrammingTargetBoard,
-                             link::Links::Command::ProgramTarget);
-    }
+    m_links.openLinks(targets, link::texts::kProgrammingTargetBoard,
+                      link::Links::Command::ProgramTarget, [this, targets] { send(targets); });
+}
+
+void ProgramTarget::send(const std::array<bool, link::kProgrammerCount> &targets)
+{
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
         if (targets[static_cast<size_t>(n - 1)])
             m_slots.slot(n).replyText.clear();
     }
-
-    const link::CommandFrame::Params params{};
-    m_links.sendFrame(link::CommandFrame::kProgramTarget, params, targets);
+    m_links.sendFrame(link::CommandFrame::kProgramTarget, {}, targets);
     qCDebug(lcTarget) << "program-target frame sent, size" << m_links.sizeFields().length();
 }
 

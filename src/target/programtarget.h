@@ -9,8 +9,8 @@
 namespace vell::target {
 
 /// The program-target command: has every programmer in use write the file it holds into its
-/// target board. Fire-and-forget: it sends one "T" frame and returns; the progress and the
-/// outcome arrive later through each link's reply handler.
+/// target board. Fire-and-forget: it sends one "T" frame (once the operator acknowledged any
+/// invalid port); the progress and the outcome arrive later through each link's reply handler.
 class ProgramTarget : public QObject
 {
     Q_OBJECT
@@ -24,6 +24,9 @@ public:
     void run();
 
 private:
+    /// After the links are open: forgets their last reply text and sends the frame.
+    void send(const std::array<bool, link::kProgrammerCount> &targets);
+
     link::ProgrammerSlots &m_slots;
     link::Links &m_links;
 };

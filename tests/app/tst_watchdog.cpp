@@ -94,10 +94,8 @@ private Q_SLOTS:
         bench.programmerSlots().slot(1).comPort = 3;
         bench.programmerSlots().slot(2).comPort = 7;
         bench.programmerSlots().slot(2).present = true;
-        bench.links().openLink(1, QStringLiteral("Establishing Communication"),
-                               vell::link::Links::Command::Load);
-        bench.links().openLink(2, QStringLiteral("Establishing Communication"),
-                               vell::link::Links::Command::Load);
+        bench.links().openLinks(vell::test::only(1), QStringLiteral("Establishing Communication"), vell::link::Links::Command::Load, {});
+        bench.links().openLinks(vell::test::only(2), QStringLiteral("Establishing Communication"), vell::link::Links::Command::Load, {});
         const QString portFile1 = QDir(folder.path()).filePath(QStringLiteral("3"));
         const QString portFile2 = QDir(folder.path()).filePath(QStringLiteral("7"));
         QVERIFY(holdsOpen(portFile1));

@@ -120,8 +120,10 @@ void tst_ConsoleReport::messagesGoToStderr()
     QString outText, errText;
     QTextStream out(&outText), err(&errText);
     cli::ConsoleReport report(out, err, false);
+    bool acknowledged = false;
     report.message(QStringLiteral("Communication with Programmer Lost\rRestart Program"),
-                   QStringLiteral("Vell Programmer"));
+                   QStringLiteral("Vell Programmer"), [&] { acknowledged = true; });
+    QVERIFY(acknowledged);
     QCOMPARE(errText, QStringLiteral(
                           "Vell Programmer: Communication with Programmer Lost Restart Program\n"));
     QVERIFY(outText.isEmpty());

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <array>
+
+#include "link/programmerslot.h"
 #include "link/seriallink.h"
 
 #include <QByteArray>
@@ -124,5 +127,13 @@ public:
         };
     }
 };
+
+/// The targets of a command addressed to programmer n alone.
+inline std::array<bool, link::kProgrammerCount> only(int n)
+{
+    std::array<bool, link::kProgrammerCount> t{};
+    t[size_t(n - 1)] = true;
+    return t;
+}
 
 } // namespace vell::test

@@ -14,9 +14,12 @@ class RecordingOperator : public link::Operator
 public:
     QList<QPair<QString, QString>> messages;
 
-    void message(const QString &prompt, const QString &title) override
+    void message(const QString &prompt, const QString &title,
+                 std::function<void()> acknowledged) override
     {
         messages.append({prompt, title});
+        if (acknowledged)
+            acknowledged();
     }
 };
 

@@ -288,8 +288,12 @@ private Q_SLOTS:
             box->button(QMessageBox::Ok)->click();
         });
         answer.start();
+        bool acknowledged = false;
         op.message(QStringLiteral("Please Make Sure Programmer is Connected and Retry"),
-                   QStringLiteral("Incorrect Port Number"));
+                   QStringLiteral("Incorrect Port Number"), [&] { acknowledged = true; });
+        // The box is open and the caller goes on; OK comes later.
+        QVERIFY(!acknowledged);
+        QTRY_VERIFY(acknowledged);
         QCOMPARE(text, QStringLiteral("Please Make Sure Programmer is Connected and Retry"));
         QCOMPARE(title, QStringLiteral("Incorrect Port Number"));
         QCOMPARE(icon, QMessageBox::NoIcon);

@@ -41,7 +41,7 @@ struct Rig
         const auto targets = programmers.targets();
         for (int n = 1; n <= kProgrammerCount; ++n) {
             if (targets[size_t(n - 1)])
-                links->openLink(n, status, command);
+                links->openLinks(vell::test::only(n), status, command, {});
         }
         links->sendFrame(CommandFrame::kProgramTarget, CommandFrame::Params{}, targets);
     }
@@ -242,7 +242,7 @@ void TstLinks::openLinkShowsStatusAndOpensDeviceAndPortFile()
 {
     Rig rig(2, QStringLiteral("/dev/fake"));
     QVERIFY(!QFile::exists(QStringLiteral("5")));
-    rig.links->openLink(2, texts::kEstablishingCommunication, Links::Command::Load);
+    rig.links->openLinks(vell::test::only(2), texts::kEstablishingCommunication, Links::Command::Load, {});
     QCOMPARE(rig.panes.pane(2).status, texts::kEstablishingCommunication);
     QVERIFY(rig.panes.pane(1).status.isEmpty());
     QCOMPARE(rig.fake(2).openCalls, 1);
@@ -255,7 +255,7 @@ void TstLinks::openLinkShowsStatusAndOpensDeviceAndPortFile()
     QVERIFY(!rig.links->portFile(1).isOpen());
 
     // The next opening closes and reopens it; closePortFiles releases it.
-    rig.links->openLink(2, texts::kProgrammingTargetBoard, Links::Command::ProgramTarget);
+    rig.links->openLinks(vell::test::only(2), texts::kProgrammingTargetBoard, Links::Command::ProgramTarget, {});
     QVERIFY(rig.links->portFile(2).isOpen());
     rig.links->closePortFiles();
     QVERIFY(!rig.links->portFile(2).isOpen());

@@ -75,13 +75,17 @@ void ConsoleReport::onPromptChanged(const QString &text)
     m_out.flush();
 }
 
-void ConsoleReport::message(const QString &prompt, const QString &title)
+void ConsoleReport::message(const QString &prompt, const QString &title,
+                            std::function<void()> acknowledged)
 {
     eraseBars();
     m_err << oneLine(title) << ": " << oneLine(prompt) << '\n';
     m_err.flush();
     if (m_terminal && m_bench)
         redraw();
+    // Nobody is there to press OK: the run goes on at once.
+    if (acknowledged)
+        acknowledged();
 }
 
 void ConsoleReport::error(const QString &text)

@@ -28,7 +28,8 @@ public:
     /// Starts showing bench's programmers in use (after the search has found them).
     void attach(app::Bench &bench);
 
-    void message(const QString &prompt, const QString &title) override;
+    void message(const QString &prompt, const QString &title,
+                 std::function<void()> acknowledged) override;
     /// A line of the run's own on stderr.
     void error(const QString &text);
     /// The closing line; draws the bars a last time first.

@@ -7,7 +7,8 @@
 
 namespace vell::gui {
 
-/// The windows' operator: a modal message box with the prompt, an OK button and no icon.
+/// The windows' operator: a window-modal message box with the prompt, an OK button and no
+/// icon, opened without a nested event loop.
 class WidgetOperator : public link::Operator
 {
 public:
@@ -15,7 +16,8 @@ public:
     explicit WidgetOperator(QWidget *parent = nullptr) : m_parent(parent) {}
 
     void setParentWidget(QWidget *parent) { m_parent = parent; }
-    void message(const QString &prompt, const QString &title) override;
+    void message(const QString &prompt, const QString &title,
+                 std::function<void()> acknowledged) override;
 
 private:
     QPointer<QWidget> m_parent;

@@ -1,5 +1,5 @@
 // vell-programmer-sim: simulated programmers on pseudo-terminals, until SIGTERM or SIGINT.
-#include "sim/signalwatcher.h"
+#include "app/terminationwatcher.h"
 #include "sim/simbank.h"
 #include "sim/texts.h"
 
@@ -113,8 +113,8 @@ int main(int argc, char *argv[])
     }
 
     // Watch for signals before any link exists, so none is left behind.
-    SignalWatcher watcher;
-    QObject::connect(&watcher, &SignalWatcher::terminationRequested, &app, &QCoreApplication::quit);
+    vell::app::TerminationWatcher watcher;
+    QObject::connect(&watcher, &vell::app::TerminationWatcher::terminationRequested, &app, &QCoreApplication::quit);
     SimBank bank(args.portsDir);
     for (const auto &[com, options] : args.programmers) {
         PtyProgrammer *p = bank.add(com, options);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/commandline.h"
 #include "link/portnames.h"
 
 #include <QString>
@@ -22,7 +23,7 @@ struct Options
     bool restoreDefaults = false;
     bool blackBox = false;
     /// --timeout SECONDS: how long to wait for each programmer's result of each step.
-    int timeoutSeconds = 120;
+    int timeoutSeconds = app::CommandLine::kDefaultTimeoutSeconds;
     /// The search's tick; only tests shorten it.
     int searchTickMs = 100;
 };

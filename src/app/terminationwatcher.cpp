@@ -1,4 +1,4 @@
-#include "sim/signalwatcher.h"
+#include "app/terminationwatcher.h"
 
 #include <QSocketNotifier>
 
@@ -8,7 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace vell::sim {
+namespace vell::app {
 
 namespace {
 
@@ -24,13 +24,13 @@ void onSignal(int signalNumber)
 
 } // namespace
 
-SignalWatcher::SignalWatcher(QObject *parent) : QObject(parent)
+TerminationWatcher::TerminationWatcher(QObject *parent) : QObject(parent)
 {
     if (g_pipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe) != 0)
         return;
     ::fcntl(g_pipe[1], F_SETFL, ::fcntl(g_pipe[1], F_GETFL) | O_NONBLOCK);
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::onReadable);
+    connect(m_notifier, &QSocketNotifier::activated, this, &TerminationWatcher::onReadable);
     struct sigaction sa = {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
@@ -39,7 +39,7 @@ SignalWatcher::SignalWatcher(QObject *parent) : QObject(parent)
     ::sigaction(SIGINT, &sa, nullptr);
 }
 
-SignalWatcher::~SignalWatcher()
+TerminationWatcher::~TerminationWatcher()
 {
     if (!m_notifier)
         return;
@@ -50,11 +50,11 @@ SignalWatcher::~SignalWatcher()
     g_pipe[0] = g_pipe[1] = -1;
 }
 
-void SignalWatcher::onReadable()
+void TerminationWatcher::onReadable()
 {
     char byte = 0;
     if (::read(g_pipe[0], &byte, 1) == 1)
         Q_EMIT terminationRequested(int(byte));
 }
 
-} // namespace vell::sim
+} // namespace vell::app

@@ -4,17 +4,17 @@
 
 class QSocketNotifier;
 
-namespace vell::sim {
+namespace vell::app {
 
 /// Turns SIGTERM and SIGINT into a Qt signal through a self-pipe, so the event loop can shut
 /// down cleanly (a signal handler may do no more than write a byte).
-class SignalWatcher : public QObject
+class TerminationWatcher : public QObject
 {
     Q_OBJECT
 public:
     /// One watcher per process; installs the handlers, restores the defaults when destroyed.
-    explicit SignalWatcher(QObject *parent = nullptr);
-    ~SignalWatcher() override;
+    explicit TerminationWatcher(QObject *parent = nullptr);
+    ~TerminationWatcher() override;
 
     [[nodiscard]] bool isValid() const { return m_notifier != nullptr; }
 
@@ -27,4 +27,4 @@ private:
     QSocketNotifier *m_notifier = nullptr;
 };
 
-} // namespace vell::sim
+} // namespace vell::app

@@ -1,0 +1,123 @@
+#include "commandline.h"
+
+#include "link/programmerslot.h"
+
+#include <QFileInfo>
+
+#include <optional>
+
+namespace vell::app {
+
+namespace {
+
+/// A positive whole number from an option's value, or nothing.
+std::optional<int> positiveNumber(const QString &text)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value <= 0)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+CommandLine::CommandLine()
+    : m_ports(QStringLiteral("ports"), QStringLiteral("COM n is the device DIR/COMn."),
+              QStringLiteral("DIR")),
+      m_simulate(QStringLiteral("simulate"),
+                 QStringLiteral("Run N simulated programmers (1..4) on COM1..COMN."),
+                 QStringLiteral("N")),
+      m_listPorts(QStringLiteral("list-ports"),
+                  QStringLiteral("Print the COM numbers and their devices, exit.")),
+      m_load(QStringLiteral("load"),
+             QStringLiteral("Headless: search, load FILE into every programmer found, wait for "
+                            "each result."),
+             QStringLiteral("FILE")),
+      m_programTarget(QStringLiteral("program-target"),
+                      QStringLiteral("Headless: then (or alone) program every target board, "
+                                     "wait for each result.")),
+      m_restoreDefaults(QStringLiteral("restore-defaults"),
+                        QStringLiteral("Restore defaults when programming.")),
+      m_blackBox(QStringLiteral("black-box"),
+                 QStringLiteral("The file is in the old black-box format.")),
+      m_timeout(QStringLiteral("timeout"),
+                QStringLiteral("Headless: seconds to wait for each result (default %1).")
+                    .arg(kDefaultTimeoutSeconds),
+                QStringLiteral("SECONDS"), QString::number(kDefaultTimeoutSeconds)),
+      m_folder(QStringLiteral("folder"),
+               QStringLiteral("Developer: open the file browser at DIR instead of the "
+                              "remembered folder."),
+               QStringLiteral("DIR")),
+      m_screenshot(QStringLiteral("screenshot"),
+                   QStringLiteral("Developer: save both windows as PNGs in DIR and exit."),
+                   QStringLiteral("DIR"))
+{
+    m_screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
+    m_parser.setApplicationDescription(
+        QStringLiteral("Finds up to four USB programmers, loads one program file into all of "
+                       "them and has each program its target board."));
+    m_parser.addHelpOption();
+    m_parser.addVersionOption();
+    m_parser.addOptions({m_ports, m_simulate, m_listPorts, m_load, m_programTarget,
+                         m_restoreDefaults, m_blackBox, m_timeout, m_folder, m_screenshot});
+}
+
+bool CommandLine::fail(const QString &text)
+{
+    m_error = text;
+    return false;
+}
+
+bool CommandLine::parse(const QStringList &arguments)
+{
+    if (!m_parser.parse(arguments))
+        return fail(m_parser.errorText());
+    if (!m_parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument '%1'")
+                        .arg(m_parser.positionalArguments().constFirst()));
+    if (asksForHelpOrVersion())
+        return true;
+
+    m_run = m_parser.isSet(m_load) || m_parser.isSet(m_programTarget) ? Run::Headless
+            : m_parser.isSet(m_listPorts)                             ? Run::ListPorts
+                                                                      : Run::Windows;
+    if (m_parser.isSet(m_simulate)) {
+        const std::optional<int> n = positiveNumber(m_parser.value(m_simulate));
+        if (!n || *n > link::kProgrammerCount)
+            return fail(QStringLiteral("--simulate takes a number from 1 to 4"));
+        if (m_parser.isSet(m_ports))
+            return fail(QStringLiteral("--simulate and --ports cannot be used together"));
+        m_simulated = *n;
+    }
+    if (m_parser.isSet(m_timeout)) {
+        const std::optional<int> seconds = positiveNumber(m_parser.value(m_timeout));
+        if (!seconds)
+            return fail(QStringLiteral("--timeout takes a whole number of seconds"));
+        m_timeoutSeconds = *seconds;
+    }
+    if (m_parser.isSet(m_ports) && !QFileInfo(portsFolder()).isDir())
+        return fail(QStringLiteral("--ports: no folder '%1'").arg(portsFolder()));
+    if (m_parser.isSet(m_folder) && m_run != Run::Windows)
+        return fail(QStringLiteral("--folder is for the windows"));
+    if (m_parser.isSet(m_folder) && !QFileInfo(folder()).isDir())
+        return fail(QStringLiteral("--folder: no folder '%1'").arg(folder()));
+    if (m_parser.isSet(m_screenshot) && m_run != Run::Windows)
+        return fail(QStringLiteral("--screenshot is for the windows"));
+    return true;
+}
+
+bool CommandLine::asksForHelpOrVersion() const
+{
+    return m_parser.isSet(QStringLiteral("help")) || m_parser.isSet(QStringLiteral("help-all")) ||
+           m_parser.isSet(QStringLiteral("version"));
+}
+
+void CommandLine::showHelpOrVersion()
+{
+    if (m_parser.isSet(QStringLiteral("version")))
+        m_parser.showVersion();
+    m_parser.showHelp(0);
+}
+
+} // namespace vell::app

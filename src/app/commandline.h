@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+
+namespace vell::app {
+
+/// The tool's command line: which run it asks for (the windows, a headless run, the port
+/// listing) and the values of its options, parsed and checked once, one default per option.
+class CommandLine
+{
+public:
+    enum class Run
+    {
+        Windows,
+        Headless,
+        ListPorts,
+    };
+
+    static constexpr int kDefaultTimeoutSeconds = 120;
+
+    CommandLine();
+
+    /// Parses the arguments (argv[0] first). False, with errorText(), on a usage error.
+    [[nodiscard]] bool parse(const QStringList &arguments);
+    [[nodiscard]] QString errorText() const { return m_error; }
+
+    /// --help, --help-all or --version: printed by showHelpOrVersion, which ends the process.
+    [[nodiscard]] bool asksForHelpOrVersion() const;
+    [[noreturn]] void showHelpOrVersion();
+
+    [[nodiscard]] Run run() const { return m_run; }
+    /// --simulate N (0 without it).
+    [[nodiscard]] int simulated() const { return m_simulated; }
+    /// --ports DIR (empty without it).
+    [[nodiscard]] QString portsFolder() const { return m_parser.value(m_ports); }
+    [[nodiscard]] QString loadFile() const { return m_parser.value(m_load); }
+    [[nodiscard]] bool programTarget() const { return m_parser.isSet(m_programTarget); }
+    [[nodiscard]] bool restoreDefaults() const { return m_parser.isSet(m_restoreDefaults); }
+    [[nodiscard]] bool blackBox() const { return m_parser.isSet(m_blackBox); }
+    [[nodiscard]] int timeoutSeconds() const { return m_timeoutSeconds; }
+    /// --folder DIR: the windows' browser opens there (empty without it).
+    [[nodiscard]] QString folder() const { return m_parser.value(m_folder); }
+    /// --screenshot DIR: the windows' screenshot tour (empty without it).
+    [[nodiscard]] QString screenshotFolder() const { return m_parser.value(m_screenshot); }
+
+private:
+    bool fail(const QString &text);
+
+    QCommandLineParser m_parser;
+    QCommandLineOption m_ports;
+    QCommandLineOption m_simulate;
+    QCommandLineOption m_listPorts;
+    QCommandLineOption m_load;
+    QCommandLineOption m_programTarget;
+    QCommandLineOption m_restoreDefaults;
+    QCommandLineOption m_blackBox;
+    QCommandLineOption m_timeout;
+    QCommandLineOption m_folder;
+    QCommandLineOption m_screenshot;
+
+    QString m_error;
+    Run m_run = Run::Windows;
+    int m_simulated = 0;
+    int m_timeoutSeconds = kDefaultTimeoutSeconds;
+};
+
+} // namespace vell::app

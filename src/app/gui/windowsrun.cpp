@@ -1,0 +1,118 @@
+#include "windowsrun.h"
+
+#include "mainwindow.h"
+#include "programfilebrowser.h"
+#include "searchwindow.h"
+#include "widgetoperator.h"
+
+#include "app/bench.h"
+#include "app/settings.h"
+#include "discovery/programmersearch.h"
+#include "link/qserialportlink.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTextStream>
+#include <QTimer>
+
+#include <memory>
+
+namespace vell::gui {
+
+namespace {
+
+void saveGrab(QWidget &window, const QString &dir, const QString &name)
+{
+    QDir().mkpath(dir);
+    const QString path = QDir(dir).filePath(name);
+    if (!window.grab().save(path))
+        QTextStream(stderr) << "cannot save " << path << "\n";
+}
+
+/// The developer's screenshot tour of the main window: as shown, after loading the first
+/// program file of the folder, and after programming the targets. Ends the run.
+void screenshotTour(app::Bench &bench, MainWindow &window, const QString &dir)
+{
+    using app::Bench;
+    auto finish = [] { QCoreApplication::exit(0); };
+    saveGrab(window, dir, QStringLiteral("main-window.png"));
+    const QStringList files =
+        QDir(bench.currentFolder()).entryList({QStringLiteral("*.bin")}, QDir::Files, QDir::Name);
+    if (files.isEmpty()) {
+        finish();
+        return;
+    }
+    // Whatever happens, the tour ends.
+    QTimer::singleShot(60000, &window, finish);
+    auto done = std::make_shared<int>(0);
+    QObject::connect(&bench, &Bench::replyHandled, &window,
+                     [&bench, &window, dir, done, finish](int, const QByteArray &token) {
+                         if (token != "APTOK" && token != "APTER")
+                             return;
+                         if (++*done < bench.programmerSlots().presentCount())
+                             return;
+                         QTimer::singleShot(200, &window, [&window, dir, finish] {
+                             saveGrab(window, dir, QStringLiteral("main-window-programmed.png"));
+                             finish();
+                         });
+                     });
+    QObject::connect(&bench, &Bench::busyChanged, &window,
+                     [&bench, &window, dir, finish](bool busy) {
+                         if (busy)
+                             return;
+                         QTimer::singleShot(300, &window, [&bench, &window, dir, finish] {
+                             saveGrab(window, dir, QStringLiteral("main-window-loaded.png"));
+                             if (bench.programmerSlots().slot(2).present)
+                                 bench.programTarget();
+                             else
+                                 finish();
+                         });
+                     });
+    bench.loadProgramFile(files.first());
+}
+
+} // namespace
+
+int runWindows(QApplication &app, const link::PortNames &names, const QString &screenshots,
+               const QString &folder)
+{
+    // The search window closing must not end the run when the main window follows it.
+    app.setQuitOnLastWindowClosed(false);
+
+    WidgetOperator op;
+    app::Bench bench(names, op, link::qserialPortFactory());
+    discovery::ProgrammerSearch search(bench.programmerSlots(), names, link::qserialPortFactory());
+    SearchWindow searchWindow(search);
+    // The screenshot tour leaves the settings file alone.
+    app::Settings settings;
+    app::Settings *usedSettings = screenshots.isEmpty() ? &settings : nullptr;
+    std::unique_ptr<MainWindow> mainWindow;
+
+    QObject::connect(&searchWindow, &SearchWindow::searchClosed, &app, [&](bool found) {
+        if (!screenshots.isEmpty())
+            saveGrab(searchWindow, screenshots, QStringLiteral("search-window.png"));
+        if (!found) {
+            QCoreApplication::exit(0);
+            return;
+        }
+        mainWindow = std::make_unique<MainWindow>(bench, usedSettings);
+        if (!folder.isEmpty())
+            mainWindow->browser()->setPath(folder);
+        op.setParentWidget(mainWindow.get());
+        app.setQuitOnLastWindowClosed(true);
+        mainWindow->show();
+        if (!screenshots.isEmpty()) {
+            QTimer::singleShot(300, mainWindow.get(),
+                               [&] { screenshotTour(bench, *mainWindow, screenshots); });
+        }
+    });
+    if (!screenshots.isEmpty()) {
+        // Nobody is there to press OK: close the search window shortly after it ends.
+        QObject::connect(&search, &discovery::ProgrammerSearch::finished, &searchWindow,
+                         [&] { QTimer::singleShot(300, &searchWindow, &QWidget::close); });
+    }
+    searchWindow.show();
+    return app.exec();
+}
+
+} // namespace vell::gui

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "link/portnames.h"
+
+#include <QString>
+
+class QApplication;
+
+namespace vell::gui {
+
+/// The windows' run: the search window, then, when a programmer was found, the main window.
+/// With screenshotFolder set it is the developer's screenshot tour instead: both windows are
+/// saved as PNGs while the first program file of the folder is loaded and the targets are
+/// programmed, the settings file is left alone, and the run ends by itself.
+/// folder, when set, is where the browser opens. Returns the event loop's exit code.
+[[nodiscard]] int runWindows(QApplication &app, const link::PortNames &names,
+                             const QString &screenshotFolder, const QString &folder);
+
+} // namespace vell::gui

@@ -1,6 +1,7 @@
 #include "replyhandler.h"
 
 #include "logging.h"
+#include "programmertraits.h"
 #include "texts.h"
 
 #include <algorithm>
@@ -11,24 +12,6 @@ namespace vell::link {
 namespace {
 
 constexpr int kOldBlackBoxCode = 12;
-
-/// Only programmer 1's handler knows error code 12.
-bool knowsCode12(int n)
-{
-    return n == 1;
-}
-
-/// Programmers 1 and 2 ignore an "AUSBR" while the previous one is still recorded.
-bool repeatsUsbrAsUnknown(int n)
-{
-    return n <= 2;
-}
-
-/// Programmers 1 and 2 fill the bar on "APTOK".
-bool fillsBarOnPtOk(int n)
-{
-    return n <= 2;
-}
 
 } // namespace
 
@@ -96,15 +79,16 @@ bool ReplyHandler::handle(const QByteArray &bytes)
     ProgrammerSlot &slot = m_slots.slot(m_n);
     slot.replyText = QString::fromLatin1(bytes);
     const Reply reply = Reply::parse(bytes);
+    const ProgrammerTraits &traits = traitsOf(m_n);
 
     Reply::Kind kind = reply.kind();
-    if (kind == Reply::Kind::Usbr && slot.replyUsbr && repeatsUsbrAsUnknown(m_n))
+    if (kind == Reply::Kind::Usbr && slot.replyUsbr && traits.repeatedUsbrIsUnknown)
         kind = Reply::Kind::Unknown;
 
     switch (kind) {
     case Reply::Kind::Usbr:
         slot.replyUsbr = true;
-        if (m_n == 1) {
+        if (traits.greetsOnVersionLabel) {
             m_panes.setStatus(m_n, texts::kProgrammerWaiting);
             m_panes.setProgrammerVersion(texts::kProgrammerSoftwareVersion + reply.version());
         } else {
@@ -127,9 +111,9 @@ bool ReplyHandler::handle(const QByteArray &bytes)
     case Reply::Kind::PtOk:
         slot.replyPtOk = true;
         m_panes.setStatus(m_n, texts::kBoardProgrammedOk);
-        if (fillsBarOnPtOk(m_n))
+        if (traits.fillsBarOnPtOk)
             m_panes.setBarValue(m_n, m_panes.pane(m_n).barMaximum);
-        if (m_n == 1)
+        if (traits.namesBoardSoftware)
             m_panes.setSoftwareVersion(texts::kBoardSoftwareVersion + m_hooks.lastLoadedFileName());
         break;
     case Reply::Kind::PtEr:
@@ -201,9 +185,9 @@ void ReplyHandler::progressStep(const Reply &reply, bool restartTest, const QStr
 QString ReplyHandler::errorText(int code, const QList<QPair<int, QString>> &table,
                                 const QString &undefined) const
 {
-    // Code 12 is in both tables, but only programmer 1's handler knows it.
+    // Code 12 is in both tables, but not every programmer's handler knows it.
     if (code == kOldBlackBoxCode)
-        return knowsCode12(m_n) ? texts::kOldBlackBoxError12 : undefined;
+        return traitsOf(m_n).knowsCode12 ? texts::kOldBlackBoxError12 : undefined;
     for (const auto &[known, text] : table) {
         if (known == code)
             return text;

@@ -58,7 +58,7 @@ private:
     /// Acts on one reply; false when its bytes are out of step with the replies.
     bool handle(const QByteArray &bytes);
     void progressStep(const Reply &reply, bool restartTest, const QString &prefix);
-    /// The text for an error code in table, or undefined; code 12 follows programmer 1's rule.
+    /// The text for an error code in table, or undefined; code 12 follows the programmer's traits.
     [[nodiscard]] QString errorText(int code, const QList<QPair<int, QString>> &table,
                                     const QString &undefined) const;
     [[nodiscard]] QString loadErrorText(int code) const;

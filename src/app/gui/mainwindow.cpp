@@ -7,6 +7,7 @@
 #include "app/bench.h"
 #include "app/settings.h"
 #include "app/texts.h"
+#include "link/programmertraits.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -74,7 +75,11 @@ MainWindow::MainWindow(app::Bench &bench, app::Settings *settings, QWidget *pare
     // The load: the remembered folder, then the programmers found by the search.
     restoreFolder();
     m_bench.showFoundProgrammers();
-    m_programTarget->setVisible(m_bench.programmerSlots().slot(2).present);
+    bool showTarget = false;
+    for (int n = 1; n <= link::kProgrammerCount; ++n)
+        showTarget |=
+            link::traitsOf(n).showsProgramTarget && m_bench.programmerSlots().slot(n).present;
+    m_programTarget->setVisible(showTarget);
     showVersions();
 }
 

@@ -13,6 +13,13 @@ namespace {
 
 constexpr int kOldBlackBoxCode = 12;
 
+/// A verify phase after a program phase, or after a fresh start, counts from 0.
+bool restartsVerifyCount(const QString &status)
+{
+    return status.contains(texts::kProgrammingTargetBoard) ||
+           status.contains(texts::kProgrammerWaiting);
+}
+
 } // namespace
 
 ReplyHandler::ReplyHandler(int n, ProgrammerSlots &programmers, PaneBoard &panes, ReplyHooks &hooks,
@@ -47,31 +54,22 @@ void ReplyHandler::readLink()
 
 void ReplyHandler::feed(const QByteArray &bytes)
 {
-    m_buffer.append(bytes);
+    m_framer.append(bytes);
     // A slot of replyHandled may feed again; the loop below picks those bytes up in order.
     if (m_handling)
         return;
     m_handling = true;
-    // Handled bytes are skipped by position and dropped once at the end, so a large read
-    // costs one pass, not one copy per reply.
-    while (m_buffer.size() - m_pos >= Reply::kSize) {
-        const QByteArray bytesOfReply = m_buffer.mid(m_pos, Reply::kSize);
-        m_pos += Reply::kSize;
-        if (!handle(bytesOfReply)) {
-            // Out of step with the programmer: what follows in this read cannot be trusted.
-            m_buffer.clear();
-            m_pos = 0;
-        }
+    while (const std::optional<QByteArray> bytesOfReply = m_framer.next()) {
+        // Out of step with the programmer: what follows in this read cannot be trusted.
+        if (!handle(*bytesOfReply))
+            m_framer.clear();
     }
-    m_buffer.remove(0, m_pos);
-    m_pos = 0;
     m_handling = false;
 }
 
 void ReplyHandler::discardPending()
 {
-    m_buffer.clear();
-    m_pos = 0;
+    m_framer.clear();
 }
 
 bool ReplyHandler::handle(const QByteArray &bytes)
@@ -145,11 +143,8 @@ void ReplyHandler::progressStep(const Reply &reply, bool restartTest, const QStr
     ProgrammerSlot &slot = m_slots.slot(m_n);
     const Pane &pane = m_panes.pane(m_n);
 
-    // A verify phase after a program phase, or after a fresh start, counts from 0.
-    if (restartTest && (pane.status.contains(texts::kProgrammingTargetBoard) ||
-                        pane.status.contains(texts::kProgrammerWaiting))) {
+    if (restartTest && restartsVerifyCount(pane.status))
         slot.progressCount = 0;
-    }
 
     const int total = reply.count();
     m_panes.setCountText(m_n, QString::number(total));

@@ -2,6 +2,8 @@
 
 #include "texts.h"
 
+#include "link/reply.h"
+
 #include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(lcDiscovery, "vell.discovery", QtWarningMsg)
@@ -9,10 +11,6 @@ Q_LOGGING_CATEGORY(lcDiscovery, "vell.discovery", QtWarningMsg)
 namespace vell::discovery {
 
 namespace {
-
-// The reply tokens a programmer's messages begin with.
-constexpr std::array<const char *, 7> kTokens{"AUSBR", "ASEND", "ALPOK", "ALPER",
-                                              "APTOK", "APTER", "ADATA"};
 
 bool isOdd(int step)
 {
@@ -40,8 +38,8 @@ ProgrammerSearch::~ProgrammerSearch()
 
 bool ProgrammerSearch::isProgrammerReply(QByteArrayView captured)
 {
-    for (const char *token : kTokens) {
-        if (captured.startsWith(QByteArrayView(token)))
+    for (const link::Reply::Token &token : link::Reply::kTokens) {
+        if (token.marksProgrammer && captured.startsWith(QByteArrayView(token.letters)))
             return true;
     }
     return false;

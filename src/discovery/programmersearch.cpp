@@ -1,12 +1,9 @@
 #include "programmersearch.h"
 
+#include "logging.h"
 #include "texts.h"
 
 #include "link/reply.h"
-
-#include <QLoggingCategory>
-
-Q_LOGGING_CATEGORY(lcDiscovery, "vell.discovery", QtWarningMsg)
 
 namespace vell::discovery {
 

@@ -174,7 +174,7 @@ void ReplyHandler::progressStep(const Reply &reply, bool restartTest, const QStr
                              static_cast<double>(slot.progressTotal) * 100.0;
         percent = static_cast<int>(std::min(std::nearbyint(share), 100.0));
     }
-    m_panes.setStatus(m_n, prefix + QString::number(percent) + texts::kPercentComplete);
+    m_panes.setStatus(m_n, prefix + QString::number(percent) + texts::kSpacedPercentComplete);
 }
 
 QString ReplyHandler::errorText(int code, const QList<QPair<int, QString>> &table,

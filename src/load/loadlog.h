@@ -1,6 +1,3 @@
 #pragma once
 
-#include <QLoggingCategory>
-
-// The load's diagnostics: phases, drop-outs, refusals. Off by default.
-Q_DECLARE_LOGGING_CATEGORY(lcLoad)
+#include "logging.h" // the old name, until its last user includes logging.h

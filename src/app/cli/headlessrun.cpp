@@ -1,6 +1,7 @@
 #include "headlessrun.h"
 
 #include "consolereport.h"
+#include "logging.h"
 #include "texts.h"
 
 #include "app/bench.h"
@@ -8,12 +9,9 @@
 #include "load/programfile.h"
 #include "load/texts.h"
 
-#include <QLoggingCategory>
 #include <QStringList>
 
 namespace vell::cli {
-
-Q_LOGGING_CATEGORY(lcCli, "vell.cli", QtWarningMsg)
 
 HeadlessRun::HeadlessRun(const Options &options, link::LinkFactory factory, ConsoleReport &report,
                          QObject *parent)

@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     search.start();
     int ticks = 0;
     while (search.isRunning()) {
-        if (++ticks > ProgrammerSearch::kFinishStep)
+        if (++ticks > ProgrammerSearch::kMostTicks)
             fail("ticks", ticks);
         search.tick();
         if (search.currentPort() < 1 || search.currentPort() > ProgrammerSearch::kPortLimit)

@@ -4,6 +4,7 @@
 #include "texts.h"
 #include "watchdog.h"
 
+#include "link/programmertraits.h"
 #include "link/replyhandler.h"
 #include "target/programtarget.h"
 
@@ -68,6 +69,15 @@ void Bench::showFoundProgrammers()
         m_panes.setVisible(n, true);
         m_panes.setStatus(n, texts::programmerFound(n, slot.comPort));
     }
+}
+
+bool Bench::offersProgramTarget() const
+{
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        if (link::traitsOf(n).showsProgramTarget && m_slots.slot(n).present)
+            return true;
+    }
+    return false;
 }
 
 void Bench::setPrompt(const QString &text)

@@ -62,6 +62,8 @@ public:
 
     /// After the search: pane texts and visibility for every programmer found (main-window load).
     void showFoundProgrammers();
+    /// Whether the programmers found offer the program-target command (its button shows).
+    [[nodiscard]] bool offersProgramTarget() const;
 
     [[nodiscard]] QString prompt() const { return m_prompt; }
     void setPrompt(const QString &text);

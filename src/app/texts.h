@@ -1,5 +1,7 @@
 #pragma once
 
+#include "discovery/texts.h"
+
 #include <QString>
 
 // Operator texts of the application shell and its windows, word for word.
@@ -18,7 +20,7 @@ inline const QString kTransferToTarget = QStringLiteral("Transfer Programmer Fil
 inline QString programmerFound(int n, int comPort)
 {
     if (n == 1)
-        return QStringLiteral("Programmer Found on Com Port ") + QString::number(comPort);
+        return discovery::texts::kProgrammerFoundOnComPort + QString::number(comPort);
     return QStringLiteral("Programmer #%1 Found on Com Port %2").arg(n).arg(comPort);
 }
 

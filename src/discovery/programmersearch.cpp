@@ -1,25 +1,11 @@
 #include "programmersearch.h"
 
+#include "logging.h"
 #include "texts.h"
 
-#include <QLoggingCategory>
-
-Q_LOGGING_CATEGORY(lcDiscovery, "vell.discovery", QtWarningMsg)
+#include "link/reply.h"
 
 namespace vell::discovery {
-
-namespace {
-
-// The reply tokens a programmer's messages begin with.
-constexpr std::array<const char *, 7> kTokens{"AUSBR", "ASEND", "ALPOK", "ALPER",
-                                              "APTOK", "APTER", "ADATA"};
-
-bool isOdd(int step)
-{
-    return step % 2 != 0;
-}
-
-} // namespace
 
 ProgrammerSearch::ProgrammerSearch(link::ProgrammerSlots &programmerSlots,
                                    const link::PortNames &names, link::LinkFactory factory,
@@ -40,8 +26,8 @@ ProgrammerSearch::~ProgrammerSearch()
 
 bool ProgrammerSearch::isProgrammerReply(QByteArrayView captured)
 {
-    for (const char *token : kTokens) {
-        if (captured.startsWith(QByteArrayView(token)))
+    for (const link::Reply::Token &token : link::Reply::kTokens) {
+        if (token.marksProgrammer && captured.startsWith(QByteArrayView(token.letters)))
             return true;
     }
     return false;
@@ -59,31 +45,34 @@ void ProgrammerSearch::start()
     m_link = m_factory();
     connect(m_link.get(), &link::SerialLink::readyRead, this, &ProgrammerSearch::onReadyRead);
 
-    m_step = 1;
-    setState(State::Scanning);
     m_timer.start();
     m_portFile.close();
     m_portFile.open(m_linkPort);
     if (!m_link->isOpen() && openScanningPort() == link::SerialLink::OpenResult::InvalidPort) {
         // The first tick opens the next port instead of judging this one.
         advancePort();
-        m_step += 1;
+        setState(State::Opening);
+    } else {
+        setState(State::Judging);
     }
     Q_EMIT changed();
 }
 
 void ProgrammerSearch::tick()
 {
-    if (m_state != State::Scanning)
-        return;
-
-    if (m_step >= 1 && m_step < kFinishStep) {
-        if (isOdd(m_step))
-            evaluate();
-        else
+    switch (m_state) {
+    case State::Judging:
+        evaluate();
+        break;
+    case State::Opening:
+        if (m_port < kPortLimit)
             openNext();
-    } else if (m_step == kFinishStep) {
-        finish();
+        else
+            finish();
+        break;
+    case State::Idle:
+    case State::Ended:
+        return;
     }
 
     // Recording follows the step in the same tick, so the port it stores is the one just judged.
@@ -92,7 +81,7 @@ void ProgrammerSearch::tick()
             recordProgrammer(n);
     }
 
-    if (m_state == State::Scanning)
+    if (isRunning())
         Q_EMIT changed();
 }
 
@@ -100,7 +89,7 @@ void ProgrammerSearch::stop()
 {
     if (m_state == State::Ended)
         return;
-    const bool wasScanning = m_state == State::Scanning;
+    const bool wasScanning = isRunning();
     end();
     if (wasScanning)
         Q_EMIT finished(m_found > 0);
@@ -125,7 +114,7 @@ void ProgrammerSearch::evaluate()
     flush();
     m_captured.clear();
     m_portFile.close();
-    m_step += 1;
+    setState(State::Opening);
     if (recognised)
         m_found += 1; // the port stays open; recordProgrammer moves on
     else
@@ -141,13 +130,12 @@ void ProgrammerSearch::openNext()
     m_captured.clear();
     m_portFile.open(m_linkPort);
     if (!m_link->isOpen() && openScanningPort() == link::SerialLink::OpenResult::InvalidPort) {
-        // No device: skip it without waiting for a tick.
+        // No device: the next tick opens the port after it.
         advancePort();
-        m_step += 2;
         return;
     }
     // Any other failure is judged as a port that said nothing.
-    m_step += 1;
+    setState(State::Judging);
 }
 
 void ProgrammerSearch::recordProgrammer(int n)

@@ -21,24 +21,26 @@ namespace vell::discovery {
 /// programmers in the slots, numbered in the order found. Sends nothing. Each port gets one
 /// tick to deliver at least 24 bytes that begin with a reply token.
 ///
-/// The scan runs in steps 1..30 on a timer: odd steps judge the port opened one step before,
-/// even steps open the next port, step 30 ends the scan. A port with no device costs one tick.
+/// Each tick either opens the next port or judges the port opened one tick before; reaching
+/// port 16 ends the scan. A port with no device costs one tick.
 class ProgrammerSearch : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int kDefaultTickMs = 100;
-    static constexpr int kFinishStep = 30;
     /// The current port number stops here; this port itself is never probed.
     static constexpr int kPortLimit = 16;
+    /// A scan ends within this many ticks: two per port probed.
+    static constexpr int kMostTicks = 2 * (kPortLimit - 1);
     /// Fewest bytes the receive handler takes as a programmer's message.
     static constexpr int kMessageLength = 24;
 
     enum class State
     {
-        Idle,     ///< not started
-        Scanning, ///< the timer runs
-        Ended,    ///< the scan is over (finished, fourth programmer recorded, or stopped)
+        Idle,    ///< not started
+        Opening, ///< the next tick opens the next port (or ends the scan at port 16)
+        Judging, ///< the next tick judges what the open port sent
+        Ended,   ///< the scan is over (finished, fourth programmer recorded, or stopped)
     };
 
     /// The slots and port names must outlive the search. The factory makes the scanning link.
@@ -61,8 +63,10 @@ public:
     [[nodiscard]] static bool isProgrammerReply(QByteArrayView captured);
 
     [[nodiscard]] State state() const { return m_state; }
-    [[nodiscard]] bool isRunning() const { return m_state == State::Scanning; }
-    [[nodiscard]] int searchStep() const { return m_step; }
+    [[nodiscard]] bool isRunning() const
+    {
+        return m_state == State::Opening || m_state == State::Judging;
+    }
     /// The port being probed, 1..16.
     [[nodiscard]] int currentPort() const { return m_port; }
     [[nodiscard]] int programmersFound() const { return m_found; }
@@ -106,7 +110,6 @@ private:
     QTimer m_timer;
 
     State m_state = State::Idle;
-    int m_step = 1;
     int m_port = 1;
     /// The port number the scanning link was last set to; names the port file opened before
     /// the next probe. Port 1 before the first.

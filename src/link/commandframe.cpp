@@ -13,7 +13,7 @@ CommandFrame::SizeFields CommandFrame::SizeFields::fromLength(quint32 length)
 
 quint16 CommandFrame::checksum(char letter, const Params &params, SizeFields size)
 {
-    // Bytes 21 and 22 are the checksum itself; byte 23, the carriage return, counts as 13.
+    // The checksum bytes themselves stay out; the carriage return counts as 13.
     quint32 sum = quint32('A') + quint32('P') + quint8(letter);
     for (quint8 b : params)
         sum += b;
@@ -27,15 +27,15 @@ QByteArray CommandFrame::encode(char letter, const Params &params, SizeFields si
     QByteArray f(kSize, '\0');
     f[0] = 'A';
     f[1] = 'P';
-    f[2] = letter;
+    f[kLetterByte] = letter;
     for (int i = 0; i < kParamCount; ++i)
-        f[3 + i] = char(params[size_t(i)]);
-    f[18] = char(size.high);
-    f[19] = char(size.mid);
-    f[20] = char(size.low);
-    f[21] = char(sum >> 8);
-    f[22] = char(sum & 0xFF);
-    f[23] = '\r';
+        f[kParamByte + i] = char(params[size_t(i)]);
+    f[kSizeHighByte] = char(size.high);
+    f[kSizeMidByte] = char(size.mid);
+    f[kSizeLowByte] = char(size.low);
+    f[kChecksumHighByte] = char(sum >> 8);
+    f[kChecksumLowByte] = char(sum & 0xFF);
+    f[kCarriageReturnByte] = '\r';
     return f;
 }
 

@@ -13,6 +13,16 @@ class CommandFrame
 public:
     static constexpr int kSize = 24;
     static constexpr int kParamCount = 15;
+    // Byte offsets: "A" at 0 and "P" at 1, then these; the carriage return is the last byte.
+    static constexpr int kLetterByte = 2;
+    static constexpr int kParamByte = 3;
+    static constexpr int kSizeHighByte = 18;
+    static constexpr int kSizeMidByte = 19;
+    static constexpr int kSizeLowByte = 20;
+    static constexpr int kChecksumHighByte = 21;
+    static constexpr int kChecksumLowByte = 22;
+    static constexpr int kCarriageReturnByte = 23;
+
     static constexpr char kLoad = 'L';
     static constexpr char kProgramTarget = 'T';
 

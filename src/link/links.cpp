@@ -1,7 +1,7 @@
 #include "links.h"
 
 #include "logging.h"
-#include "texts.h"
+#include "programmertraits.h"
 
 #include <utility>
 
@@ -14,13 +14,11 @@ size_t index(int n)
     return static_cast<size_t>(n - 1);
 }
 
-QPair<QString, QString> invalidPortMessage(int n, Links::Command command)
+const OperatorMessage &invalidPortMessage(int n, Links::Command command)
 {
-    if (n == 1 && command == Links::Command::ProgramTarget)
-        return {texts::kIncorrectPortNumber, texts::kVellProgrammer};
-    if (n == 1)
-        return {texts::kConnectProgrammer1, texts::kIncorrectPortNumber};
-    return {texts::connectProgrammerN(n), texts::kIncorrectPortNumber};
+    const ProgrammerTraits &traits = traitsOf(n);
+    return command == Links::Command::ProgramTarget ? traits.invalidPortOnTarget
+                                                    : traits.invalidPortOnLoad;
 }
 
 } // namespace

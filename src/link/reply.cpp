@@ -1,29 +1,13 @@
 #include "reply.h"
 
-#include <array>
-#include <utility>
-
 namespace vell::link {
 
 namespace {
 
-constexpr int kTokenLength = 5;
 constexpr int kCountByte = 12;
 constexpr int kVersionByte = 16;
 constexpr int kVersionLength = 4;
 constexpr int kErrorByte = 20;
-
-constexpr std::array<std::pair<const char *, Reply::Kind>, 9> kTokens{{
-    {"AUSBR", Reply::Kind::Usbr},
-    {"ASEND", Reply::Kind::Send},
-    {"ALPOK", Reply::Kind::LpOk},
-    {"ALPER", Reply::Kind::LpEr},
-    {"APTOK", Reply::Kind::PtOk},
-    {"APTER", Reply::Kind::PtEr},
-    {"ADATA", Reply::Kind::Data},
-    {"AVERI", Reply::Kind::Veri},
-    {"APROG", Reply::Kind::Prog},
-}};
 
 } // namespace
 
@@ -32,9 +16,9 @@ Reply Reply::parse(const QByteArray &bytes)
     Q_ASSERT(bytes.size() >= kSize);
     Reply r;
     r.m_token = bytes.left(kTokenLength);
-    for (const auto &[token, kind] : kTokens) {
-        if (r.m_token == token) {
-            r.m_kind = kind;
+    for (const Token &token : kTokens) {
+        if (r.m_token == token.letters) {
+            r.m_kind = token.kind;
             break;
         }
     }

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <array>
+
 namespace vell::link {
 
 /// One 24-byte reply from a programmer: the token (bytes 0..4), the count byte of a progress
@@ -26,6 +28,28 @@ public:
         Prog,
         Unknown,
     };
+
+    /// A reply token, its kind, and whether the search takes a message that begins with it as
+    /// a programmer's (progress replies come only during target programming).
+    struct Token
+    {
+        const char *letters;
+        Kind kind;
+        bool marksProgrammer;
+    };
+    static constexpr int kTokenLength = 5;
+    /// Every reply token, in the order the handler tests them.
+    static constexpr std::array<Token, 9> kTokens{{
+        {"AUSBR", Kind::Usbr, true},
+        {"ASEND", Kind::Send, true},
+        {"ALPOK", Kind::LpOk, true},
+        {"ALPER", Kind::LpEr, true},
+        {"APTOK", Kind::PtOk, true},
+        {"APTER", Kind::PtEr, true},
+        {"ADATA", Kind::Data, true},
+        {"AVERI", Kind::Veri, false},
+        {"APROG", Kind::Prog, false},
+    }};
 
     /// bytes must hold at least kSize bytes; only the first kSize are read.
     [[nodiscard]] static Reply parse(const QByteArray &bytes);

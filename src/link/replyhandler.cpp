@@ -1,6 +1,7 @@
 #include "replyhandler.h"
 
 #include "logging.h"
+#include "programmertraits.h"
 #include "texts.h"
 
 #include <algorithm>
@@ -12,22 +13,11 @@ namespace {
 
 constexpr int kOldBlackBoxCode = 12;
 
-/// Only programmer 1's handler knows error code 12.
-bool knowsCode12(int n)
+/// A verify phase after a program phase, or after a fresh start, counts from 0.
+bool restartsVerifyCount(const QString &status)
 {
-    return n == 1;
-}
-
-/// Programmers 1 and 2 ignore an "AUSBR" while the previous one is still recorded.
-bool repeatsUsbrAsUnknown(int n)
-{
-    return n <= 2;
-}
-
-/// Programmers 1 and 2 fill the bar on "APTOK".
-bool fillsBarOnPtOk(int n)
-{
-    return n <= 2;
+    return status.contains(texts::kProgrammingTargetBoard) ||
+           status.contains(texts::kProgrammerWaiting);
 }
 
 } // namespace
@@ -64,31 +54,22 @@ void ReplyHandler::readLink()
 
 void ReplyHandler::feed(const QByteArray &bytes)
 {
-    m_buffer.append(bytes);
+    m_framer.append(bytes);
     // A slot of replyHandled may feed again; the loop below picks those bytes up in order.
     if (m_handling)
         return;
     m_handling = true;
-    // Handled bytes are skipped by position and dropped once at the end, so a large read
-    // costs one pass, not one copy per reply.
-    while (m_buffer.size() - m_pos >= Reply::kSize) {
-        const QByteArray bytesOfReply = m_buffer.mid(m_pos, Reply::kSize);
-        m_pos += Reply::kSize;
-        if (!handle(bytesOfReply)) {
-            // Out of step with the programmer: what follows in this read cannot be trusted.
-            m_buffer.clear();
-            m_pos = 0;
-        }
+    while (const std::optional<QByteArray> bytesOfReply = m_framer.next()) {
+        // Out of step with the programmer: what follows in this read cannot be trusted.
+        if (!handle(*bytesOfReply))
+            m_framer.clear();
     }
-    m_buffer.remove(0, m_pos);
-    m_pos = 0;
     m_handling = false;
 }
 
 void ReplyHandler::discardPending()
 {
-    m_buffer.clear();
-    m_pos = 0;
+    m_framer.clear();
 }
 
 bool ReplyHandler::handle(const QByteArray &bytes)
@@ -96,15 +77,16 @@ bool ReplyHandler::handle(const QByteArray &bytes)
     ProgrammerSlot &slot = m_slots.slot(m_n);
     slot.replyText = QString::fromLatin1(bytes);
     const Reply reply = Reply::parse(bytes);
+    const ProgrammerTraits &traits = traitsOf(m_n);
 
     Reply::Kind kind = reply.kind();
-    if (kind == Reply::Kind::Usbr && slot.replyUsbr && repeatsUsbrAsUnknown(m_n))
+    if (kind == Reply::Kind::Usbr && slot.replyUsbr && traits.repeatedUsbrIsUnknown)
         kind = Reply::Kind::Unknown;
 
     switch (kind) {
     case Reply::Kind::Usbr:
         slot.replyUsbr = true;
-        if (m_n == 1) {
+        if (traits.greetsOnVersionLabel) {
             m_panes.setStatus(m_n, texts::kProgrammerWaiting);
             m_panes.setProgrammerVersion(texts::kProgrammerSoftwareVersion + reply.version());
         } else {
@@ -127,9 +109,9 @@ bool ReplyHandler::handle(const QByteArray &bytes)
     case Reply::Kind::PtOk:
         slot.replyPtOk = true;
         m_panes.setStatus(m_n, texts::kBoardProgrammedOk);
-        if (fillsBarOnPtOk(m_n))
+        if (traits.fillsBarOnPtOk)
             m_panes.setBarValue(m_n, m_panes.pane(m_n).barMaximum);
-        if (m_n == 1)
+        if (traits.namesBoardSoftware)
             m_panes.setSoftwareVersion(texts::kBoardSoftwareVersion + m_hooks.lastLoadedFileName());
         break;
     case Reply::Kind::PtEr:
@@ -161,11 +143,8 @@ void ReplyHandler::progressStep(const Reply &reply, bool restartTest, const QStr
     ProgrammerSlot &slot = m_slots.slot(m_n);
     const Pane &pane = m_panes.pane(m_n);
 
-    // A verify phase after a program phase, or after a fresh start, counts from 0.
-    if (restartTest && (pane.status.contains(texts::kProgrammingTargetBoard) ||
-                        pane.status.contains(texts::kProgrammerWaiting))) {
+    if (restartTest && restartsVerifyCount(pane.status))
         slot.progressCount = 0;
-    }
 
     const int total = reply.count();
     m_panes.setCountText(m_n, QString::number(total));
@@ -195,15 +174,15 @@ void ReplyHandler::progressStep(const Reply &reply, bool restartTest, const QStr
                              static_cast<double>(slot.progressTotal) * 100.0;
         percent = static_cast<int>(std::min(std::nearbyint(share), 100.0));
     }
-    m_panes.setStatus(m_n, prefix + QString::number(percent) + texts::kPercentComplete);
+    m_panes.setStatus(m_n, prefix + QString::number(percent) + texts::kSpacedPercentComplete);
 }
 
 QString ReplyHandler::errorText(int code, const QList<QPair<int, QString>> &table,
                                 const QString &undefined) const
 {
-    // Code 12 is in both tables, but only programmer 1's handler knows it.
+    // Code 12 is in both tables, but not every programmer's handler knows it.
     if (code == kOldBlackBoxCode)
-        return knowsCode12(m_n) ? texts::kOldBlackBoxError12 : undefined;
+        return traitsOf(m_n).knowsCode12 ? texts::kOldBlackBoxError12 : undefined;
     for (const auto &[known, text] : table) {
         if (known == code)
             return text;

@@ -3,6 +3,7 @@
 #include "pane.h"
 #include "programmerslot.h"
 #include "reply.h"
+#include "replyframer.h"
 #include "seriallink.h"
 
 #include <QByteArray>
@@ -25,8 +26,8 @@ public:
     [[nodiscard]] virtual QString lastLoadedFileName() const = 0;
 };
 
-/// The receive side of programmer n's link: frames the byte stream into 24-byte replies and
-/// turns each into the slot's flags and counters and the pane's texts and bar.
+/// The receive side of programmer n's link: reads the link, has a ReplyFramer cut the bytes into
+/// replies, and applies each Reply to the slot's flags and counters and the pane's texts and bar.
 class ReplyHandler : public QObject
 {
     Q_OBJECT
@@ -47,7 +48,7 @@ public:
     /// Drops a partial reply, for a sender that drains the link before a command.
     void discardPending();
     /// Bytes of a partial reply waiting for the rest (always fewer than one reply).
-    [[nodiscard]] int pendingBytes() const { return static_cast<int>(m_buffer.size() - m_pos); }
+    [[nodiscard]] int pendingBytes() const { return m_framer.pendingBytes(); }
 
 Q_SIGNALS:
     /// After a reply was acted on; token is its five letters, empty for an unrecognised one.
@@ -58,7 +59,7 @@ private:
     /// Acts on one reply; false when its bytes are out of step with the replies.
     bool handle(const QByteArray &bytes);
     void progressStep(const Reply &reply, bool restartTest, const QString &prefix);
-    /// The text for an error code in table, or undefined; code 12 follows programmer 1's rule.
+    /// The text for an error code in table, or undefined; code 12 follows the programmer's traits.
     [[nodiscard]] QString errorText(int code, const QList<QPair<int, QString>> &table,
                                     const QString &undefined) const;
     [[nodiscard]] QString loadErrorText(int code) const;
@@ -70,9 +71,7 @@ private:
     ReplyHooks &m_hooks;
     QPointer<SerialLink> m_link;
 
-    /// Received bytes; those before m_pos are already handled.
-    QByteArray m_buffer;
-    qsizetype m_pos = 0;
+    ReplyFramer m_framer;
     bool m_handling = false;
 };
 

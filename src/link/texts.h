@@ -29,7 +29,8 @@ inline const QString kBoardProgrammedOk = QStringLiteral("Board Programmed OK");
 inline const QString kBoardSoftwareVersion = QStringLiteral("Board Software Version ");
 inline const QString kVerifyingFilePrefix = QStringLiteral("Verifying File / ");
 inline const QString kProgrammingTargetBoardPrefix = QStringLiteral("Programming Target Board / ");
-inline const QString kPercentComplete = QStringLiteral(" % Complete");
+/// After a progress step's number, with a blank before the sign (the transfer has none).
+inline const QString kSpacedPercentComplete = QStringLiteral(" % Complete");
 
 // Error codes of "ALPER" (1..8, 12) and "APTER" (9..12) replies.
 inline const QString kLoadError1 = QStringLiteral("Error #1 / Checksum Does Not Match");

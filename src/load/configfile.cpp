@@ -1,6 +1,6 @@
 #include "configfile.h"
 
-#include "loadlog.h"
+#include "logging.h"
 
 #include <QDir>
 #include <QFile>

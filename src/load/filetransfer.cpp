@@ -1,6 +1,6 @@
 #include "filetransfer.h"
 
-#include "loadlog.h"
+#include "logging.h"
 #include "texts.h"
 
 #include "link/links.h"
@@ -90,7 +90,7 @@ void FileTransfer::loadProgramFile(const QString &folder, const QString &fileNam
     // A file that cannot be sent is refused before any link or pane is touched.
     QString reason;
     if (m_file.measure(m_path, &reason) != ProgramFile::Refusal::None) {
-        m_operator.message(reason, texts::kVellProgrammer);
+        m_operator.message(reason, link::texts::kVellProgrammer);
         Q_EMIT finished(Outcome::Refused);
         return;
     }
@@ -114,7 +114,7 @@ void FileTransfer::onLinksOpened()
     m_links.setSizeFields(m_file.sizeFields());
     if (!drainLinks()) {
         setState(State::AwaitingOk);
-        m_operator.message(texts::kCommunicationLostPrompt, texts::kVellProgrammer, [this] {
+        m_operator.message(texts::kCommunicationLostPrompt, link::texts::kVellProgrammer, [this] {
             if (m_state == State::AwaitingOk)
                 finish(Outcome::ProgrammerLost);
         });
@@ -384,7 +384,7 @@ void FileTransfer::failStream(const QString &reason)
 {
     // The load ends first, so the operator's message never runs inside a half-done step.
     finish(Outcome::StreamFailed);
-    m_operator.message(reason, texts::kVellProgrammer);
+    m_operator.message(reason, link::texts::kVellProgrammer);
 }
 
 } // namespace vell::load

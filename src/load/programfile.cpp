@@ -1,7 +1,7 @@
 #include "programfile.h"
 
 #include "configfile.h"
-#include "loadlog.h"
+#include "logging.h"
 #include "texts.h"
 
 #include <QDir>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "configfile.h"
+
 #include "link/commandframe.h"
 
 #include <QByteArray>
@@ -11,8 +13,6 @@
 
 namespace vell::load {
 
-class ConfigFile;
-
 /// The program file of a load: its path and length, and the byte stream the blocks are built
 /// from, with the black-box trailer (the last 32 bytes taken from Config.txt) and the
 /// diagnostic 16-bit checksum. Read through a buffer of its own: memory stays flat for any
@@ -22,7 +22,7 @@ class ProgramFile
 public:
     /// The 24-bit size field of the frames: lengths from here up are refused.
     static constexpr qint64 kLengthLimit = 16'777'216;
-    static constexpr int kTrailerLength = 32;
+    static constexpr int kTrailerLength = ConfigFile::kTrailerLength;
     static constexpr int kReadBufferSize = 64 * 1024;
 
     enum class Refusal

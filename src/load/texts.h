@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/texts.h"
+
 #include <QString>
 
 // Operator texts of the program file load, word for word.
@@ -35,7 +37,5 @@ inline QString configLineNotAByte(int line)
 {
     return QStringLiteral("Config.txt Line %1 Is Not a Number from 0 to 255").arg(line);
 }
-
-inline const QString kVellProgrammer = QStringLiteral("Vell Programmer");
 
 } // namespace vell::load::texts

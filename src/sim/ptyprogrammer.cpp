@@ -1,6 +1,6 @@
 #include "sim/ptyprogrammer.h"
 
-#include "sim/simlog.h"
+#include "logging.h"
 
 #include <QFile>
 #include <QFileInfo>

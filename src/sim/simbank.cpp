@@ -1,6 +1,6 @@
 #include "sim/simbank.h"
 
-#include "sim/simlog.h"
+#include "logging.h"
 
 #include <QDir>
 

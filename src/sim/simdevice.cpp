@@ -1,6 +1,6 @@
 #include "sim/simdevice.h"
 
-#include "sim/simlog.h"
+#include "logging.h"
 
 #include <cstring>
 

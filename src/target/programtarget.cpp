@@ -1,12 +1,10 @@
 #include "programtarget.h"
 
+#include "logging.h"
+
 #include "link/texts.h"
 
-#include <QLoggingCategory>
-
 namespace vell::target {
-
-Q_LOGGING_CATEGORY(lcTarget, "vell.target", QtWarningMsg)
 
 ProgramTarget::ProgramTarget(link::ProgrammerSlots &programmerSlots, link::Links &links,
                              QObject *parent)

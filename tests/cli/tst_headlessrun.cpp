@@ -241,12 +241,18 @@ void tst_HeadlessRun::badCommandLine_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("timeout");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<qint64>("makeSize"); // the file is made this large first; -1: not made
 
     QTest::newRow("missing file") << QStringLiteral("nothing-here.bin") << 10
-                                  << QStringLiteral("Program File Not Found");
+                                  << QStringLiteral("Program File Not Found") << qint64(-1);
     QTest::newRow("a folder") << QStringLiteral(".") << 10
-                              << QStringLiteral("Program File Is Not a File");
-    QTest::newRow("zero timeout") << QString() << 0 << QStringLiteral("--timeout");
+                              << QStringLiteral("Program File Is Not a File") << qint64(-1);
+    QTest::newRow("too large")
+        << QStringLiteral("huge.bin") << 10
+        << QStringLiteral("huge.bin: Program File Too Large (A program file must be smaller than "
+                          "16,777,216 bytes)")
+        << qint64(16'777'216);
+    QTest::newRow("zero timeout") << QString() << 0 << QStringLiteral("--timeout") << qint64(-1);
 }
 
 void tst_HeadlessRun::badCommandLine()
@@ -254,6 +260,10 @@ void tst_HeadlessRun::badCommandLine()
     QFETCH(QString, file);
     QFETCH(int, timeout);
     QFETCH(QString, message);
+    QFETCH(qint64, makeSize);
+    QFile made(file);
+    if (makeSize >= 0)
+        QVERIFY(made.open(QIODevice::WriteOnly) && made.resize(makeSize)); // sparse
 
     sim::PtyProgrammer *programmer = add(1);
     cli::Options o = options();

@@ -100,7 +100,7 @@ private Q_SLOTS:
                  FileTransfer::Outcome::StreamFailed);
         QCOMPARE(fb.op.messages.size(), 1);
         QCOMPARE(fb.op.messages.at(0).first, told + u'\n' + QDir::toNativeSeparators(path));
-        QCOMPARE(fb.op.messages.at(0).second, ldt::kVellProgrammer);
+        QCOMPARE(fb.op.messages.at(0).second, vell::link::texts::kVellProgrammer);
         for (PtyProgrammer *p : sims) {
             QCOMPARE(p->device()->image(), QByteArray()); // not one block of a changed file
             QCOMPARE(p->device()->receivedBytes() % 24, 0);
@@ -172,7 +172,7 @@ private Q_SLOTS:
         QCOMPARE(fb.op.messages.size(), 1);
         QCOMPARE(fb.op.messages.at(0).first.section(u'\n', 0, 0), ldt::configLineNotAByte(20));
         QVERIFY(fb.op.messages.at(0).first.endsWith(QStringLiteral("Config.txt")));
-        QCOMPARE(fb.op.messages.at(0).second, ldt::kVellProgrammer);
+        QCOMPARE(fb.op.messages.at(0).second, vell::link::texts::kVellProgrammer);
         QTRY_COMPARE(p->device()->image(), file.left(3 * 512));
         QCOMPARE((p->device()->receivedBytes() - 3 * 513) % 24, 0); // frames and whole blocks
         QVERIFY(fb.status(1) != lt::kFileLoadedOk);

@@ -1,25 +1,17 @@
 #include "headlessrun.h"
 
 #include "consolereport.h"
+#include "logging.h"
 #include "texts.h"
 
 #include "app/bench.h"
 #include "discovery/programmersearch.h"
+#include "load/programfile.h"
 #include "load/texts.h"
 
-#include <QLoggingCategory>
 #include <QStringList>
 
 namespace vell::cli {
-
-Q_LOGGING_CATEGORY(lcCli, "vell.cli", QtWarningMsg)
-
-namespace {
-
-/// The frame carries 24 bits of length.
-constexpr qint64 kLengthLimit = 16777216;
-
-} // namespace
 
 HeadlessRun::HeadlessRun(const Options &options, link::LinkFactory factory, ConsoleReport &report,
                          QObject *parent)
@@ -58,15 +50,23 @@ void HeadlessRun::start()
         m_file = QFileInfo(m_options.loadFile);
         m_file.makeAbsolute();
         QString problem;
-        if (!m_file.exists())
+        switch (load::ProgramFile().measure(m_file.filePath())) {
+        case load::ProgramFile::Refusal::None:
+            break;
+        case load::ProgramFile::Refusal::NotFound:
             problem = load::texts::kProgramFileNotFound;
-        else if (!m_file.isFile())
+            break;
+        case load::ProgramFile::Refusal::NotAFile:
             problem = load::texts::kProgramFileNotAFile;
-        else if (!m_file.isReadable())
+            break;
+        case load::ProgramFile::Refusal::Unreadable:
             problem = load::texts::kProgramFileUnreadable;
-        else if (m_file.size() >= kLengthLimit)
+            break;
+        case load::ProgramFile::Refusal::TooLarge:
             problem = load::texts::kProgramFileTooLarge + QStringLiteral(" (") +
                       load::texts::kProgramFileLimit + QLatin1Char(')');
+            break;
+        }
         if (!problem.isEmpty()) {
             m_report.error(texts::programFileProblem(m_options.loadFile, problem));
             finish(kExitUsage);

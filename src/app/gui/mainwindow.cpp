@@ -74,7 +74,7 @@ MainWindow::MainWindow(app::Bench &bench, app::Settings *settings, QWidget *pare
     // The load: the remembered folder, then the programmers found by the search.
     restoreFolder();
     m_bench.showFoundProgrammers();
-    m_programTarget->setVisible(m_bench.programmerSlots().slot(2).present);
+    m_programTarget->setVisible(m_bench.offersProgramTarget());
     showVersions();
 }
 

@@ -62,7 +62,7 @@ void screenshotTour(app::Bench &bench, MainWindow &window, const QString &dir)
                              return;
                          QTimer::singleShot(300, &window, [&bench, &window, dir, finish] {
                              saveGrab(window, dir, QStringLiteral("main-window-loaded.png"));
-                             if (bench.programmerSlots().slot(2).present)
+                             if (bench.offersProgramTarget())
                                  bench.programTarget();
                              else
                                  finish();

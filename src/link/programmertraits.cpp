@@ -1,0 +1,34 @@
+#include "programmertraits.h"
+
+#include "programmerslot.h"
+#include "texts.h"
+
+#include <array>
+
+namespace vell::link {
+
+const ProgrammerTraits &traitsOf(int n)
+{
+    Q_ASSERT(n >= 1 && n <= kProgrammerCount);
+    // Built on first use, after the texts it copies.
+    static const auto table = [] {
+        using namespace texts;
+        const OperatorMessage load1{kConnectProgrammer1, kIncorrectPortNumber};
+        const OperatorMessage target1{kIncorrectPortNumber, kVellProgrammer};
+        const OperatorMessage other2{connectProgrammerN(2), kIncorrectPortNumber};
+        const OperatorMessage other3{connectProgrammerN(3), kIncorrectPortNumber};
+        const OperatorMessage other4{connectProgrammerN(4), kIncorrectPortNumber};
+        // Columns in the order of the fields: repeated AUSBR unknown, code 12, APTOK bar,
+        // APTOK board version, greeting on the version label, program-target button, invalid
+        // port on a load, on program target.
+        return std::array<ProgrammerTraits, kProgrammerCount>{{
+            {true, true, true, true, true, false, load1, target1},
+            {true, false, true, false, false, true, other2, other2},
+            {false, false, false, false, false, false, other3, other3},
+            {false, false, false, false, false, false, other4, other4},
+        }};
+    }();
+    return table.at(static_cast<size_t>(n - 1));
+}
+
+} // namespace vell::link

@@ -1,3 +1,0 @@
-#include "loadlog.h"
-
-Q_LOGGING_CATEGORY(lcLoad, "vell.load", QtWarningMsg)

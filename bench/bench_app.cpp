@@ -1,7 +1,7 @@
 // App benchmark: the search over all fifteen ports against its 3-second design, and the CPU
 // time the app spends per MiB it loads into four programmers (the simulators run in a process
 // of their own, so only the app's work is counted). Not a test: it prints figures and goals.
-#include "app/bench.h"
+#include "app/station.h"
 #include "benchsupport.h"
 #include "discovery/programmersearch.h"
 #include "link/operatorinterface.h"
@@ -111,7 +111,7 @@ std::optional<double> loadCpuSeconds(const QString &dir, const QString &folder,
 
     PrintingOperator op;
     const link::PortNames names = link::PortNames::fromDirectory(dir);
-    app::Bench bench(names, op, link::qserialPortFactory());
+    app::Station bench(names, op, link::qserialPortFactory());
     for (int n = 1; n <= kProgrammers; ++n) {
         bench.programmerSlots().slot(n).comPort = quint8(n);
         bench.programmerSlots().slot(n).present = true;

@@ -4,7 +4,7 @@
 //
 //   bench_load                  all three parts
 //   bench_load --rss-child DIR FILE   (internal) one load into DIR/COM1..4, prints VmHWM
-#include "app/bench.h"
+#include "app/station.h"
 #include "benchsupport.h"
 #include "link/commandframe.h"
 #include "link/operatorinterface.h"
@@ -79,11 +79,11 @@ qint64 vmHwmKiB()
 }
 
 
-std::unique_ptr<app::Bench> makeBench(const QString &simDir, link::Operator &op, int handshakeMs)
+std::unique_ptr<app::Station> makeBench(const QString &simDir, link::Operator &op, int handshakeMs)
 {
-    auto bench = std::make_unique<app::Bench>(link::PortNames::fromDirectory(simDir), op,
+    auto bench = std::make_unique<app::Station>(link::PortNames::fromDirectory(simDir), op,
                                               link::qserialPortFactory(),
-                                              app::BenchTimings{handshakeMs, 15000, 5000});
+                                              app::StationTimings{handshakeMs, 15000, 5000});
     for (int n = 1; n <= kProgrammers; ++n) {
         bench->programmerSlots().slot(n).comPort = quint8(n);
         bench->programmerSlots().slot(n).present = true;

@@ -5,7 +5,7 @@
 // programmer that does not report success.
 //
 //   bench_soak [--minutes M] [--file-kib K]
-#include "app/bench.h"
+#include "app/station.h"
 #include "benchsupport.h"
 #include "discovery/programmersearch.h"
 #include "link/operatorinterface.h"
@@ -37,7 +37,7 @@ constexpr int kProgrammers = 4;
 
 
 
-bool allShow(app::Bench &bench, const QString &text)
+bool allShow(app::Station &bench, const QString &text)
 {
     for (int n = 1; n <= kProgrammers; ++n) {
         if (bench.panes().pane(n).status != text)
@@ -94,7 +94,7 @@ int main(int argc, char **argv)
 
     PrintingOperator op;
     const link::PortNames names = link::PortNames::fromDirectory(ports);
-    app::Bench bench(names, op, link::qserialPortFactory());
+    app::Station bench(names, op, link::qserialPortFactory());
     {
         discovery::ProgrammerSearch search(bench.programmerSlots(), names,
                                            link::qserialPortFactory());

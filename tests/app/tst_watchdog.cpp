@@ -1,6 +1,6 @@
 // Guards the load watchdog: one shot per arming, no restart when armed again, disarm stops it,
 // and what the bench does when it fires (prompt "Error", port files released, fault set).
-#include "app/bench.h"
+#include "app/station.h"
 #include "app/texts.h"
 #include "app/watchdog.h"
 
@@ -15,7 +15,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using vell::app::Bench;
+using vell::app::Station;
 using vell::app::Watchdog;
 
 namespace {
@@ -87,9 +87,9 @@ private Q_SLOTS:
 
         vell::test::FakeLinkBank bank;
         vell::test::RecordingOperator op;
-        vell::app::BenchTimings timings;
+        vell::app::StationTimings timings;
         timings.watchdogMs = 30;
-        Bench bench(vell::link::PortNames::fromDirectory(folder.path()), op, bank.factory(),
+        Station bench(vell::link::PortNames::fromDirectory(folder.path()), op, bank.factory(),
                     timings);
         bench.programmerSlots().slot(1).comPort = 3;
         bench.programmerSlots().slot(2).comPort = 7;
@@ -102,7 +102,7 @@ private Q_SLOTS:
         QVERIFY(holdsOpen(portFile2));
         QCOMPARE(bench.prompt(), vell::app::texts::kPromptDoubleClick);
 
-        QSignalSpy prompts(&bench, &Bench::promptChanged);
+        QSignalSpy prompts(&bench, &Station::promptChanged);
         bench.watchdog().arm();
         QTRY_VERIFY_WITH_TIMEOUT(bench.faultTimedOut(), 2000);
         QCOMPARE(bench.prompt(), QStringLiteral("Error"));

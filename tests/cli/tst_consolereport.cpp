@@ -4,7 +4,7 @@
 #include "common/fakeseriallink.h"
 #include "common/recordingoperator.h"
 
-#include "app/bench.h"
+#include "app/station.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,7 +35,7 @@ private:
         link::PortNames names = link::PortNames::fromDirectory(dir.path());
         test::RecordingOperator op;
         test::FakeLinkBank fakes;
-        app::Bench bench{names, op, fakes.factory()};
+        app::Station bench{names, op, fakes.factory()};
     };
 };
 

@@ -1,11 +1,11 @@
 #pragma once
 
-// A Bench over simulated programmers on ptys, driven the way the windows drive it, for the
+// A Station over simulated programmers on ptys, driven the way the windows drive it, for the
 // fault scenarios: in-process simulators, real QSerialPort links, short intervals.
 
 #include "common/recordingoperator.h"
 
-#include "app/bench.h"
+#include "app/station.h"
 #include "app/watchdog.h"
 #include "link/portnames.h"
 #include "link/qserialportlink.h"
@@ -55,7 +55,7 @@ inline qint64 procStatusKiB(const char *field)
 class FaultBench
 {
 public:
-    static constexpr app::BenchTimings kTimings{60, 3000, 1000};
+    static constexpr app::StationTimings kTimings{60, 3000, 1000};
 
     FaultBench() : m_names(link::PortNames::fromDirectory(m_ports.path()))
     {
@@ -77,11 +77,11 @@ public:
         return m_sims->add(com, options);
     }
 
-    /// The Bench, with programmers 1..4 recorded on the COM numbers given (as the search
+    /// The Station, with programmers 1..4 recorded on the COM numbers given (as the search
     /// would), their panes shown and the browser in the file folder.
-    app::Bench &start(const QList<int> &comPorts)
+    app::Station &start(const QList<int> &comPorts)
     {
-        bench = std::make_unique<app::Bench>(m_names, op, link::qserialPortFactory(), kTimings);
+        bench = std::make_unique<app::Station>(m_names, op, link::qserialPortFactory(), kTimings);
         for (int n = 1; n <= comPorts.size(); ++n) {
             bench->programmerSlots().slot(n).comPort = quint8(comPorts.at(n - 1));
             bench->programmerSlots().slot(n).present = true;
@@ -104,7 +104,7 @@ public:
     [[nodiscard]] QString status(int n) const { return bench->panes().pane(n).status; }
 
     RecordingOperator op;
-    std::unique_ptr<app::Bench> bench;
+    std::unique_ptr<app::Station> bench;
 
 private:
     QTemporaryDir m_ports;

@@ -78,7 +78,7 @@ private Q_SLOTS:
         QList<PtyProgrammer *> sims;
         for (int com : {1, 2, 3})
             sims << fb.add(com);
-        vell::app::Bench &bench = fb.start({1, 2, 3});
+        vell::app::Station &bench = fb.start({1, 2, 3});
         const QByteArray file = fb.writeProgramFile(QStringLiteral("image.bin"), 8 * 512);
         const QString path = QDir(fb.fileDir()).filePath(QStringLiteral("image.bin"));
         bool changed = false;
@@ -135,7 +135,7 @@ private Q_SLOTS:
         FaultBench fb;
         PtyProgrammer *one = fb.add(3);
         PtyProgrammer *two = fb.add(4);
-        vell::app::Bench &bench = fb.start({3, 4});
+        vell::app::Station &bench = fb.start({3, 4});
         bench.setBlackBox(true);
         const QByteArray file = fb.writeProgramFile(QStringLiteral("old.bin"), 4 * 512);
         if (present)
@@ -156,7 +156,7 @@ private Q_SLOTS:
     {
         FaultBench fb;
         PtyProgrammer *p = fb.add(7);
-        vell::app::Bench &bench = fb.start({7});
+        vell::app::Station &bench = fb.start({7});
         bench.setBlackBox(true);
         const QByteArray file = fb.writeProgramFile(QStringLiteral("old.bin"), 4 * 512);
         QByteArray config = "header\r\nnot used\r\n";

@@ -51,8 +51,8 @@ private Q_SLOTS:
                 [chatty, burst] { Q_EMIT chatty->device()->output(burst); });
         connect(chatty->device(), &SimDevice::frameReceived, &flood, [&flood] { flood.start(); });
 
-        vell::app::Bench &bench = fb.start({1, 2, 3, 4});
-        QSignalSpy handled(&bench, &vell::app::Bench::replyHandled);
+        vell::app::Station &bench = fb.start({1, 2, 3, 4});
+        QSignalSpy handled(&bench, &vell::app::Station::replyHandled);
         const QByteArray file = fb.writeProgramFile(QStringLiteral("image.bin"), 40 * 512);
         bench.loadProgramFile(QStringLiteral("image.bin"));
         for (int n = 1; n <= 4; ++n) {
@@ -78,7 +78,7 @@ private Q_SLOTS:
         QList<PtyProgrammer *> sims;
         for (int com : {11, 12, 13, 14})
             sims << fb.add(com, fastDevice(QStringLiteral("split,prog=1,verify=1")));
-        vell::app::Bench &bench = fb.start({11, 12, 13, 14});
+        vell::app::Station &bench = fb.start({11, 12, 13, 14});
         const QByteArray file = fb.writeProgramFile(QStringLiteral("image.bin"), 6 * 512);
         bench.loadProgramFile(QStringLiteral("image.bin"));
         for (int n = 1; n <= 4; ++n) {
@@ -103,7 +103,7 @@ private Q_SLOTS:
             sims << fb.add(com);
         NoisyProgrammer noisy(QDir(fb.portDir()).filePath(QStringLiteral("COM9")));
         QVERIFY(noisy.isValid());
-        vell::app::Bench &bench = fb.start({1, 2, 3, 9});
+        vell::app::Station &bench = fb.start({1, 2, 3, 9});
         const QByteArray file = fb.writeProgramFile(QStringLiteral("image.bin"), 256 * 512);
         connect(bench.transfer(), &FileTransfer::streamStarted, &noisy,
                 [&noisy] { noisy.startNoise(kNoise); });

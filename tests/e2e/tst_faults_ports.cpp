@@ -30,7 +30,7 @@ private Q_SLOTS:
         QList<PtyProgrammer *> sims;
         for (int com : {2, 5, 9})
             sims << fb.add(com);
-        vell::app::Bench &bench = fb.start({});
+        vell::app::Station &bench = fb.start({});
         {
             // The search, as the search window runs it, fills the slots.
             // The search keeps a reference to its port names.
@@ -88,7 +88,7 @@ private Q_SLOTS:
             if (!work.isReadOnly())
                 QSKIP("no read-only folder can be made here");
             QVERIFY(QDir::setCurrent(work.path()));
-            vell::app::Bench &bench = fb.start({3, 4});
+            vell::app::Station &bench = fb.start({3, 4});
             const QByteArray file = fb.writeProgramFile(QStringLiteral("image.bin"), 4 * 512);
             bench.loadProgramFile(QStringLiteral("image.bin"));
             for (int n = 1; n <= 2; ++n) {

@@ -4,7 +4,7 @@
 #include "common/readonlyfolder.h"
 #include "common/recordingoperator.h"
 
-#include "app/bench.h"
+#include "app/station.h"
 #include "app/gui/mainwindow.h"
 #include "app/settings.h"
 #include "link/qserialportlink.h"
@@ -13,7 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using vell::app::Bench;
+using vell::app::Station;
 using vell::app::Settings;
 using vell::gui::MainWindow;
 using vell::test::ReadOnlyFolder;
@@ -25,7 +25,7 @@ namespace {
 QString run(const Settings &settings, const QString &portDir, const QString &folder)
 {
     vell::test::RecordingOperator op;
-    Bench bench(vell::link::PortNames::fromDirectory(portDir), op, vell::link::qserialPortFactory());
+    Station bench(vell::link::PortNames::fromDirectory(portDir), op, vell::link::qserialPortFactory());
     bench.programmerSlots().slot(1).comPort = 1;
     Settings copy = settings;
     MainWindow window(bench, &copy);

@@ -40,7 +40,7 @@ private Q_SLOTS:
         PtyProgrammer *victim = sims.at(gone - 1);
         connect(victim->device(), &SimDevice::frameReceived, victim,
                 [victim] { QTimer::singleShot(0, victim, [victim] { victim->unplug(); }); });
-        vell::app::Bench &bench = fb.start({2, 4, 6, 8});
+        vell::app::Station &bench = fb.start({2, 4, 6, 8});
         const QByteArray file = fb.writeProgramFile(QStringLiteral("image.bin"), 4 * 512);
         QSignalSpy finished(bench.transfer(), &FileTransfer::finished);
 
@@ -65,7 +65,7 @@ private Q_SLOTS:
     {
         FaultBench fb;
         PtyProgrammer *p = fb.add(3, fastDevice(QStringLiteral("noready,unplug=24")));
-        vell::app::Bench &bench = fb.start({3});
+        vell::app::Station &bench = fb.start({3});
         fb.writeProgramFile(QStringLiteral("image.bin"), 2048);
         QSignalSpy finished(bench.transfer(), &FileTransfer::finished);
         bench.loadProgramFile(QStringLiteral("image.bin"));
@@ -85,7 +85,7 @@ private Q_SLOTS:
         QList<PtyProgrammer *> sims;
         for (int com : {1, 2, 3})
             sims << fb.add(com, fastDevice(com == 2 ? QStringLiteral("unplug=3000") : QString()));
-        vell::app::Bench &bench = fb.start({1, 2, 3});
+        vell::app::Station &bench = fb.start({1, 2, 3});
         const QByteArray file = fb.writeProgramFile(QStringLiteral("big.bin"), 64 * 512);
         QSignalSpy finished(bench.transfer(), &FileTransfer::finished);
         bench.loadProgramFile(QStringLiteral("big.bin"));
@@ -107,7 +107,7 @@ private Q_SLOTS:
         QList<PtyProgrammer *> sims;
         for (int com : {5, 6, 7})
             sims << fb.add(com, fastDevice(QStringLiteral("prog=40,verify=40,interval=5")));
-        vell::app::Bench &bench = fb.start({5, 6, 7});
+        vell::app::Station &bench = fb.start({5, 6, 7});
         fb.writeProgramFile(QStringLiteral("image.bin"), 2 * 512);
         bench.loadProgramFile(QStringLiteral("image.bin"));
         for (int n = 1; n <= 3; ++n)

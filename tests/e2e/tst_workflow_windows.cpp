@@ -3,7 +3,7 @@
 #include "common/files.h"
 #include "common/recordingoperator.h"
 
-#include "app/bench.h"
+#include "app/station.h"
 #include "app/gui/mainwindow.h"
 #include "app/gui/programfilebrowser.h"
 #include "discovery/programmersearch.h"
@@ -83,7 +83,7 @@ void tst_WorkflowWindows::loadThenProgram()
 
     const link::PortNames names = link::PortNames::fromDirectory(ports.path());
     test::RecordingOperator op;
-    app::Bench bench(names, op, link::qserialPortFactory());
+    app::Station bench(names, op, link::qserialPortFactory());
     discovery::ProgrammerSearch search(bench.programmerSlots(), names, link::qserialPortFactory());
     QSignalSpy searched(&search, &discovery::ProgrammerSearch::finished);
     search.start();

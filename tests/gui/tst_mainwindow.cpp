@@ -2,7 +2,7 @@
 // button for 1, 2 and 4 programmers, the mirrors of the bench, the settings file restored at
 // load and written byte for byte at Esc or close, and the file list's double-click reaching
 // the one load entry point.
-#include "app/bench.h"
+#include "app/station.h"
 #include "app/gui/mainwindow.h"
 #include "app/gui/programfilebrowser.h"
 #include "app/gui/widgetoperator.h"
@@ -28,7 +28,7 @@
 
 #include <memory>
 
-using vell::app::Bench;
+using vell::app::Station;
 using vell::app::Settings;
 using vell::gui::MainWindow;
 
@@ -59,13 +59,13 @@ private Q_SLOTS:
         m_settings = std::make_unique<Settings>(m_exe->path(), m_user->path());
         m_links = std::make_unique<vell::test::FakeLinkBank>();
         m_operator = std::make_unique<vell::test::RecordingOperator>();
-        m_bench = std::make_unique<Bench>(vell::link::PortNames::fromDirectory(m_exe->path()),
+        m_station = std::make_unique<Station>(vell::link::PortNames::fromDirectory(m_exe->path()),
                                           *m_operator, m_links->factory());
     }
 
     void cleanup()
     {
-        m_bench.reset();
+        m_station.reset();
         m_links.reset();
     }
 
@@ -81,10 +81,10 @@ private Q_SLOTS:
     {
         QFETCH(QList<int>, ports);
         for (int i = 0; i < ports.size(); ++i) {
-            m_bench->programmerSlots().slot(i + 1).comPort = quint8(ports.at(i));
-            m_bench->programmerSlots().slot(i + 1).present = true;
+            m_station->programmerSlots().slot(i + 1).comPort = quint8(ports.at(i));
+            m_station->programmerSlots().slot(i + 1).present = true;
         }
-        MainWindow window(*m_bench, m_settings.get());
+        MainWindow window(*m_station, m_settings.get());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
@@ -144,17 +144,17 @@ private Q_SLOTS:
 
     void mirrorsTheBench()
     {
-        MainWindow window(*m_bench, m_settings.get());
+        MainWindow window(*m_station, m_settings.get());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        vell::link::PaneBoard &panes = m_bench->panes();
+        vell::link::PaneBoard &panes = m_station->panes();
         panes.setVisible(3, true);
         panes.setStatus(3, QStringLiteral("Transferring File / 40% Complete"));
         panes.setBarMaximum(3, 200);
         panes.setBarValue(3, 80);
         panes.setCountText(3, QStringLiteral("17"));
         panes.setProgrammerVersion(QStringLiteral("Programmer Software Version 0106"));
-        m_bench->setPrompt(QStringLiteral("Error"));
+        m_station->setPrompt(QStringLiteral("Error"));
 
         QVERIFY(window.findChild<QLineEdit *>(QStringLiteral("txtResponse3"))->isVisible());
         QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("txtResponse3"))->text(),
@@ -172,12 +172,12 @@ private Q_SLOTS:
         auto *blackBox = window.findChild<QCheckBox *>(QStringLiteral("chkBlackBox"));
         auto *restore = window.findChild<QCheckBox *>(QStringLiteral("chkRestoreDefaults"));
         QTest::mouseClick(blackBox, Qt::LeftButton);
-        QVERIFY(m_bench->blackBox());
-        QVERIFY(!m_bench->restoreDefaults());
+        QVERIFY(m_station->blackBox());
+        QVERIFY(!m_station->restoreDefaults());
         QTest::mouseClick(restore, Qt::LeftButton);
-        QVERIFY(m_bench->restoreDefaults());
+        QVERIFY(m_station->restoreDefaults());
         QTest::mouseClick(blackBox, Qt::LeftButton);
-        QVERIFY(!m_bench->blackBox());
+        QVERIFY(!m_station->blackBox());
     }
 
     void startFolder_data()
@@ -202,16 +202,16 @@ private Q_SLOTS:
         else if (settings != QStringLiteral("none"))
             QVERIFY(writeFile(m_settings->filePath(), expectedSettings(5, settings)));
 
-        MainWindow window(*m_bench, m_settings.get());
+        MainWindow window(*m_station, m_settings.get());
         const QString start =
             restored ? m_programFolder : QDir::cleanPath(Settings::fallbackFolder());
         QCOMPARE(window.browser()->path(), start);
-        QCOMPARE(m_bench->currentFolder(), start);
+        QCOMPARE(m_station->currentFolder(), start);
         // The last folder is what the file named, even when it is gone.
         const QString last = restored                   ? m_programFolder
                              : settings.startsWith('/') ? Settings::fallbackFolder()
                                                         : QString();
-        QCOMPARE(m_bench->lastFileLoadedFolder(), last);
+        QCOMPARE(m_station->lastFileLoadedFolder(), last);
         QCOMPARE(window.findChild<QLineEdit *>(QStringLiteral("txtLastFileLoaded"))->text(), last);
         QVERIFY(m_operator->messages.isEmpty());
     }
@@ -227,14 +227,14 @@ private Q_SLOTS:
     {
         QFETCH(bool, escape);
         QVERIFY(writeFile(m_settings->filePath(), expectedSettings(5, m_programFolder)));
-        m_bench->programmerSlots().slot(1).comPort = 11;
-        m_bench->programmerSlots().slot(1).present = true;
-        MainWindow window(*m_bench, m_settings.get());
+        m_station->programmerSlots().slot(1).comPort = 11;
+        m_station->programmerSlots().slot(1).present = true;
+        MainWindow window(*m_station, m_settings.get());
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         // A load remembered another folder meanwhile.
         const QString loadedFrom = m_programFolder + QStringLiteral("/Model B");
-        m_bench->setLastFileLoadedFolder(loadedFrom);
+        m_station->setLastFileLoadedFolder(loadedFrom);
 
         if (escape)
             QTest::keyClick(window.browser()->fileList(), Qt::Key_Escape);
@@ -249,10 +249,10 @@ private Q_SLOTS:
         QVERIFY(writeFile(m_programFolder + QStringLiteral("/board.bin"), QByteArray(600, 'x')));
         QVERIFY(writeFile(m_programFolder + QStringLiteral("/other.bin"), QByteArray(600, 'y')));
         QVERIFY(writeFile(m_settings->filePath(), expectedSettings(5, m_programFolder)));
-        MainWindow window(*m_bench, m_settings.get());
+        MainWindow window(*m_station, m_settings.get());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QSignalSpy asked(m_bench.get(), &Bench::loadRequested);
+        QSignalSpy asked(m_station.get(), &Station::loadRequested);
 
         QListWidget *files = window.browser()->fileList();
         const QList<QListWidgetItem *> found =
@@ -264,7 +264,7 @@ private Q_SLOTS:
         QTest::mouseDClick(files->viewport(), Qt::LeftButton, {}, at);
         QCOMPARE(asked.count(), 1);
         QCOMPARE(asked.first().first().toString(), QStringLiteral("other.bin"));
-        QCOMPARE(m_bench->currentFolder(), m_programFolder);
+        QCOMPARE(m_station->currentFolder(), m_programFolder);
     }
 
     void operatorShowsAPlainModalMessage()
@@ -308,7 +308,7 @@ private:
     std::unique_ptr<Settings> m_settings;
     std::unique_ptr<vell::test::FakeLinkBank> m_links;
     std::unique_ptr<vell::test::RecordingOperator> m_operator;
-    std::unique_ptr<Bench> m_bench;
+    std::unique_ptr<Station> m_station;
 };
 
 QTEST_MAIN(TestMainWindow)

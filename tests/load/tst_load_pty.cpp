@@ -1,5 +1,5 @@
-// Guards the whole load over ptys against simulated programmers, through the application's Bench.
-#include "app/bench.h"
+// Guards the whole load over ptys against simulated programmers, through the application's Station.
+#include "app/station.h"
 #include "app/texts.h"
 #include "app/watchdog.h"
 #include "load/filetransfer.h"
@@ -19,7 +19,7 @@
 
 #include <memory>
 
-using vell::app::Bench;
+using vell::app::Station;
 using vell::load::FileTransfer;
 using vell::sim::DeviceOptions;
 using vell::test::pattern;
@@ -34,7 +34,7 @@ constexpr int kWatchdogMs = 1200;
 constexpr int kStallMs = 500;
 constexpr int kFirstCom = 3;
 
-/// Simulated programmers on COM3.., a Bench over real serial ports to them, a program folder.
+/// Simulated programmers on COM3.., a Station over real serial ports to them, a program folder.
 struct Bed
 {
     explicit Bed(QList<DeviceOptions> devices)
@@ -44,9 +44,9 @@ struct Bed
             sims.append(bank->add(kFirstCom + i, devices.at(i)));
             ok = ok && sims.last();
         }
-        bench = std::make_unique<Bench>(
+        bench = std::make_unique<Station>(
             link::PortNames::fromDirectory(simDir.path()), op, link::qserialPortFactory(),
-            vell::app::BenchTimings{kHandshakeMs, kWatchdogMs, kStallMs});
+            vell::app::StationTimings{kHandshakeMs, kWatchdogMs, kStallMs});
         for (int n = 1; n <= devices.size(); ++n) {
             bench->programmerSlots().slot(n).comPort = quint8(kFirstCom + n - 1);
             bench->programmerSlots().slot(n).present = true;
@@ -84,7 +84,7 @@ struct Bed
     std::unique_ptr<vell::sim::SimBank> bank;
     QList<vell::sim::PtyProgrammer *> sims;
     vell::test::RecordingOperator op;
-    std::unique_ptr<Bench> bench;
+    std::unique_ptr<Station> bench;
     std::unique_ptr<QSignalSpy> finished;
     std::unique_ptr<QSignalSpy> statuses;
     bool ok = true;

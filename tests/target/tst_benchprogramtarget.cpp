@@ -1,10 +1,10 @@
-// Guards the program-target button on the Bench: it runs the command, and is ignored while a load
+// Guards the program-target button on the Station: it runs the command, and is ignored while a load
 // runs.
 #include "common/fakeseriallink.h"
 #include "common/files.h"
 #include "common/recordingoperator.h"
 
-#include "app/bench.h"
+#include "app/station.h"
 
 #include <QDir>
 #include <QTest>
@@ -27,7 +27,7 @@ void tst_BenchProgramTarget::sendsWhenIdleIgnoredDuringLoad()
     const link::PortNames names = link::PortNames::fromDirectory(work.path());
     test::RecordingOperator op;
     test::FakeLinkBank fakes;
-    app::Bench bench(names, op, fakes.factory());
+    app::Station bench(names, op, fakes.factory());
     bench.programmerSlots().slot(1).comPort = 1;
     auto *fake = static_cast<test::FakeSerialLink *>(bench.links().link(1));
 

@@ -1,6 +1,6 @@
 #include "consolereport.h"
 
-#include "app/bench.h"
+#include "app/station.h"
 #include "texts.h"
 
 #include <QtGlobal>
@@ -43,13 +43,13 @@ ConsoleReport::ConsoleReport(QTextStream &out, QTextStream &err, bool terminal, 
     connect(&m_redrawTimer, &QTimer::timeout, this, &ConsoleReport::redraw);
 }
 
-void ConsoleReport::attach(app::Bench &bench)
+void ConsoleReport::attach(app::Station &station)
 {
-    m_bench = &bench;
-    connect(&bench.panes(), &link::PaneBoard::statusChanged, this, &ConsoleReport::onStatusChanged);
-    connect(&bench, &app::Bench::promptChanged, this, &ConsoleReport::onPromptChanged);
+    m_station = &station;
+    connect(&station.panes(), &link::PaneBoard::statusChanged, this, &ConsoleReport::onStatusChanged);
+    connect(&station, &app::Station::promptChanged, this, &ConsoleReport::onPromptChanged);
     if (m_terminal) {
-        connect(&bench.panes(), &link::PaneBoard::paneChanged, this,
+        connect(&station.panes(), &link::PaneBoard::paneChanged, this,
                 &ConsoleReport::scheduleRedraw);
         redraw();
     }
@@ -57,9 +57,9 @@ void ConsoleReport::attach(app::Bench &bench)
 
 void ConsoleReport::onStatusChanged(int n, const QString &text)
 {
-    if (m_terminal || !m_bench || !m_bench->programmerSlots().inUse(n))
+    if (m_terminal || !m_station || !m_station->programmerSlots().inUse(n))
         return;
-    m_out << texts::programmerLine(n, m_bench->programmerSlots().slot(n).comPort, oneLine(text))
+    m_out << texts::programmerLine(n, m_station->programmerSlots().slot(n).comPort, oneLine(text))
           << '\n';
     m_out.flush();
 }
@@ -81,7 +81,7 @@ void ConsoleReport::message(const QString &prompt, const QString &title,
     eraseBars();
     m_err << oneLine(title) << ": " << oneLine(prompt) << '\n';
     m_err.flush();
-    if (m_terminal && m_bench)
+    if (m_terminal && m_station)
         redraw();
     // Nobody is there to press OK: the run goes on at once.
     if (acknowledged)
@@ -93,13 +93,13 @@ void ConsoleReport::error(const QString &text)
     eraseBars();
     m_err << text << '\n';
     m_err.flush();
-    if (m_terminal && m_bench)
+    if (m_terminal && m_station)
         redraw();
 }
 
 void ConsoleReport::summary(const QString &text)
 {
-    if (m_terminal && m_bench) {
+    if (m_terminal && m_station) {
         m_redrawTimer.stop();
         redraw();
         m_drawnLines = 0; // the block stays on screen above the summary
@@ -116,20 +116,20 @@ void ConsoleReport::scheduleRedraw()
 
 void ConsoleReport::redraw()
 {
-    if (!m_terminal || !m_bench)
+    if (!m_terminal || !m_station)
         return;
     QStringList lines;
-    auto &slots_ = m_bench->programmerSlots();
+    auto &slots_ = m_station->programmerSlots();
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
         if (!slots_.inUse(n))
             continue;
-        const link::Pane &pane = m_bench->panes().pane(n);
+        const link::Pane &pane = m_station->panes().pane(n);
         lines << barLine(texts::programmerName(n, slots_.slot(n).comPort), pane.barValue,
                          pane.barMaximum, oneLine(pane.status), m_width);
     }
     // The prompt speaks to the windows' operator; a terminal shows it once it has news.
     if (m_promptChanged)
-        lines << texts::promptLine(oneLine(m_bench->prompt())).left(m_width - 1);
+        lines << texts::promptLine(oneLine(m_station->prompt())).left(m_width - 1);
 
     if (m_drawnLines > 0)
         m_out << "\x1b[" << m_drawnLines << 'A';

@@ -9,7 +9,7 @@
 #include <QTimer>
 
 namespace vell::app {
-class Bench;
+class Station;
 }
 
 namespace vell::cli {
@@ -25,8 +25,8 @@ public:
     ConsoleReport(QTextStream &out, QTextStream &err, bool terminal, int width = 80,
                   QObject *parent = nullptr);
 
-    /// Starts showing bench's programmers in use (after the search has found them).
-    void attach(app::Bench &bench);
+    /// Starts showing station's programmers in use (after the search has found them).
+    void attach(app::Station &station);
 
     void message(const QString &prompt, const QString &title,
                  std::function<void()> acknowledged) override;
@@ -54,7 +54,7 @@ private:
     QTextStream &m_err;
     const bool m_terminal;
     const int m_width;
-    app::Bench *m_bench = nullptr;
+    app::Station *m_station = nullptr;
     QTimer m_redrawTimer;
     bool m_promptChanged = false;
     /// Lines of the live block currently on the screen.

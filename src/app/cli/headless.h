@@ -6,7 +6,7 @@
 #include <QString>
 
 // The headless run: the same search, load and program-target as the windows, driven by the
-// same Bench, reporting on stdout. Library `vell_cli` (links vell_app, never Qt Widgets).
+// same Station, reporting on stdout. Library `vell_cli` (links vell_app, never Qt Widgets).
 
 namespace vell::cli {
 

@@ -4,7 +4,7 @@
 #include "logging.h"
 #include "texts.h"
 
-#include "app/bench.h"
+#include "app/station.h"
 #include "discovery/programmersearch.h"
 #include "load/programfile.h"
 #include "load/texts.h"
@@ -75,16 +75,16 @@ void HeadlessRun::start()
     }
     m_timeout.setInterval(m_options.timeoutSeconds * 1000);
 
-    m_bench = std::make_unique<app::Bench>(m_options.ports, m_report, m_factory);
-    connect(m_bench->transfer(), &load::FileTransfer::finished, this, &HeadlessRun::onLoadFinished);
-    connect(m_bench->transfer(), &load::FileTransfer::droppedOutOfStream, this,
+    m_station = std::make_unique<app::Station>(m_options.ports, m_report, m_factory);
+    connect(m_station->transfer(), &load::FileTransfer::finished, this, &HeadlessRun::onLoadFinished);
+    connect(m_station->transfer(), &load::FileTransfer::droppedOutOfStream, this,
             &HeadlessRun::onDroppedOut);
-    connect(m_bench.get(), &app::Bench::replyHandled, this,
+    connect(m_station.get(), &app::Station::replyHandled, this,
             [this](int n, const QByteArray &) { onReplyHandled(n); });
-    connect(&m_bench->links(), &link::Links::deviceLost, this, &HeadlessRun::onDeviceLost);
+    connect(&m_station->links(), &link::Links::deviceLost, this, &HeadlessRun::onDeviceLost);
 
     m_search = std::make_unique<discovery::ProgrammerSearch>(
-        m_bench->programmerSlots(), m_options.ports, m_factory, m_options.searchTickMs);
+        m_station->programmerSlots(), m_options.ports, m_factory, m_options.searchTickMs);
     connect(m_search.get(), &discovery::ProgrammerSearch::finished, this,
             &HeadlessRun::onSearchFinished);
     setState(State::Searching);
@@ -101,8 +101,8 @@ void HeadlessRun::onSearchFinished(bool anyFound)
         finish(kExitUsage);
         return;
     }
-    m_report.attach(*m_bench);
-    m_bench->showFoundProgrammers();
+    m_report.attach(*m_station);
+    m_station->showFoundProgrammers();
     if (m_asked[Load])
         startLoad();
     else
@@ -112,16 +112,16 @@ void HeadlessRun::onSearchFinished(bool anyFound)
 void HeadlessRun::startLoad()
 {
     setState(State::Loading);
-    m_bench->setCurrentFolder(m_file.absolutePath());
-    m_bench->setRestoreDefaults(m_options.restoreDefaults);
-    m_bench->setBlackBox(m_options.blackBox);
-    m_bench->loadProgramFile(m_file.fileName());
+    m_station->setCurrentFolder(m_file.absolutePath());
+    m_station->setRestoreDefaults(m_options.restoreDefaults);
+    m_station->setBlackBox(m_options.blackBox);
+    m_station->loadProgramFile(m_file.fileName());
 }
 
 void HeadlessRun::startTarget()
 {
     setState(State::AwaitingTarget);
-    m_bench->programTarget();
+    m_station->programTarget();
     m_timeout.start();
 }
 
@@ -159,7 +159,7 @@ void HeadlessRun::onLoadFinished(load::FileTransfer::Outcome outcome)
 void HeadlessRun::onDroppedOut(int n)
 {
     // The transfer has shown why in the pane.
-    fail(n, m_bench->panes().pane(n).status);
+    fail(n, m_station->panes().pane(n).status);
 }
 
 void HeadlessRun::onReplyHandled(int n)
@@ -167,7 +167,7 @@ void HeadlessRun::onReplyHandled(int n)
     Step step = Load;
     bool ok = false;
     bool error = false;
-    const link::ProgrammerSlot &slot = m_bench->programmerSlots().slot(n);
+    const link::ProgrammerSlot &slot = m_station->programmerSlots().slot(n);
     switch (m_state) {
     case State::Loading:
     case State::AwaitingLoad:
@@ -187,7 +187,7 @@ void HeadlessRun::onReplyHandled(int n)
     if (result.outcome != Outcome::Pending || !(ok || error))
         return;
     result.outcome = ok ? Outcome::Succeeded : Outcome::Failed;
-    result.detail = m_bench->panes().pane(n).status;
+    result.detail = m_station->panes().pane(n).status;
     checkStep();
 }
 
@@ -206,7 +206,7 @@ void HeadlessRun::fail(int n, const QString &detail)
     else
         return;
     Result &result = m_results[step][size_t(n - 1)];
-    if (!m_bench->programmerSlots().inUse(n) || result.outcome != Outcome::Pending)
+    if (!m_station->programmerSlots().inUse(n) || result.outcome != Outcome::Pending)
         return;
     result.outcome = Outcome::Failed;
     result.detail = detail;
@@ -226,7 +226,7 @@ void HeadlessRun::failPending(Step step, const QString &detail)
 {
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
         Result &result = m_results[step][size_t(n - 1)];
-        if (m_bench->programmerSlots().inUse(n) && result.outcome == Outcome::Pending) {
+        if (m_station->programmerSlots().inUse(n) && result.outcome == Outcome::Pending) {
             result.outcome = Outcome::Failed;
             result.detail = detail;
         }
@@ -243,7 +243,7 @@ void HeadlessRun::checkStep()
     else
         return;
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (m_bench->programmerSlots().inUse(n) &&
+        if (m_station->programmerSlots().inUse(n) &&
             m_results[step][size_t(n - 1)].outcome == Outcome::Pending)
             return;
     }
@@ -266,7 +266,7 @@ void HeadlessRun::checkStep()
 bool HeadlessRun::stepFailed(Step step) const
 {
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (m_bench->programmerSlots().inUse(n) &&
+        if (m_station->programmerSlots().inUse(n) &&
             m_results[step][size_t(n - 1)].outcome != Outcome::Succeeded)
             return true;
     }
@@ -275,7 +275,7 @@ bool HeadlessRun::stepFailed(Step step) const
 
 QString HeadlessRun::summary() const
 {
-    const auto &programmers = m_bench->programmerSlots();
+    const auto &programmers = m_station->programmerSlots();
     int inUse = 0;
     for (int n = 1; n <= link::kProgrammerCount; ++n)
         inUse += programmers.inUse(n) ? 1 : 0;
@@ -319,7 +319,7 @@ void HeadlessRun::finish(int exitCode)
     m_timeout.stop();
     m_exitCode = exitCode;
     // Usage errors end before anything ran; there is nothing to sum up then.
-    if (m_bench && exitCode != kExitUsage)
+    if (m_station && exitCode != kExitUsage)
         m_report.summary(summary());
     Q_EMIT finished(exitCode);
 }

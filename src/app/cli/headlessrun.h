@@ -16,7 +16,7 @@
 #include <memory>
 
 namespace vell::app {
-class Bench;
+class Station;
 }
 namespace vell::discovery {
 class ProgrammerSearch;
@@ -27,7 +27,7 @@ namespace vell::cli {
 class ConsoleReport;
 
 /// One headless run: the search, then the load and/or the program-target command on the same
-/// Bench the windows use, waiting for every programmer's result of each step. Ends with
+/// Station the windows use, waiting for every programmer's result of each step. Ends with
 /// finished(exit code).
 class HeadlessRun : public QObject
 {
@@ -61,8 +61,8 @@ public:
 
     [[nodiscard]] State state() const { return m_state; }
     [[nodiscard]] int exitCode() const { return m_exitCode; }
-    /// The Bench of the run (null before the command line was accepted).
-    [[nodiscard]] app::Bench *bench() const { return m_bench.get(); }
+    /// The Station of the run (null before the command line was accepted).
+    [[nodiscard]] app::Station *station() const { return m_station.get(); }
 
 Q_SIGNALS:
     void finished(int exitCode);
@@ -103,7 +103,7 @@ private:
     link::LinkFactory m_factory;
     ConsoleReport &m_report;
     QFileInfo m_file;
-    std::unique_ptr<app::Bench> m_bench;
+    std::unique_ptr<app::Station> m_station;
     std::unique_ptr<discovery::ProgrammerSearch> m_search;
     QTimer m_timeout;
 

@@ -4,7 +4,7 @@
 #include "programmerpanewidget.h"
 #include "wrappingbutton.h"
 
-#include "app/bench.h"
+#include "app/station.h"
 #include "app/settings.h"
 #include "app/texts.h"
 
@@ -49,23 +49,23 @@ QHBoxLayout *optionRow(QCheckBox *box, QLabel *caption)
 
 } // namespace
 
-MainWindow::MainWindow(app::Bench &bench, app::Settings *settings, QWidget *parent)
-    : QWidget(parent), m_bench(bench), m_settings(settings)
+MainWindow::MainWindow(app::Station &station, app::Settings *settings, QWidget *parent)
+    : QWidget(parent), m_station(station), m_settings(settings)
 {
     setObjectName(QStringLiteral("frmUsbProgFile"));
     setWindowTitle(app::texts::kMainWindowTitle);
     buildControls();
 
-    connect(&m_bench, &app::Bench::promptChanged, m_prompt, &QLabel::setText);
-    connect(&m_bench.panes(), &link::PaneBoard::versionsChanged, this, &MainWindow::showVersions);
-    connect(&m_bench, &app::Bench::lastFileLoadedFolderChanged, m_lastFileLoaded,
+    connect(&m_station, &app::Station::promptChanged, m_prompt, &QLabel::setText);
+    connect(&m_station.panes(), &link::PaneBoard::versionsChanged, this, &MainWindow::showVersions);
+    connect(&m_station, &app::Station::lastFileLoadedFolderChanged, m_lastFileLoaded,
             &QLineEdit::setText);
-    connect(m_browser, &ProgramFileBrowser::pathChanged, &m_bench, &app::Bench::setCurrentFolder);
-    connect(m_browser, &ProgramFileBrowser::fileDoubleClicked, &m_bench,
-            &app::Bench::loadProgramFile);
-    connect(m_restoreDefaults, &QCheckBox::toggled, &m_bench, &app::Bench::setRestoreDefaults);
-    connect(m_blackBox, &QCheckBox::toggled, &m_bench, &app::Bench::setBlackBox);
-    connect(m_programTarget, &QPushButton::clicked, &m_bench, &app::Bench::programTarget);
+    connect(m_browser, &ProgramFileBrowser::pathChanged, &m_station, &app::Station::setCurrentFolder);
+    connect(m_browser, &ProgramFileBrowser::fileDoubleClicked, &m_station,
+            &app::Station::loadProgramFile);
+    connect(m_restoreDefaults, &QCheckBox::toggled, &m_station, &app::Station::setRestoreDefaults);
+    connect(m_blackBox, &QCheckBox::toggled, &m_station, &app::Station::setBlackBox);
+    connect(m_programTarget, &QPushButton::clicked, &m_station, &app::Station::programTarget);
 
     // The window sees Esc before its controls do.
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -73,8 +73,8 @@ MainWindow::MainWindow(app::Bench &bench, app::Settings *settings, QWidget *pare
 
     // The load: the remembered folder, then the programmers found by the search.
     restoreFolder();
-    m_bench.showFoundProgrammers();
-    m_programTarget->setVisible(m_bench.offersProgramTarget());
+    m_station.showFoundProgrammers();
+    m_programTarget->setVisible(m_station.offersProgramTarget());
     showVersions();
 }
 
@@ -87,7 +87,7 @@ void MainWindow::buildControls()
 
     m_programmerVersion = centredLabel(QStringLiteral("lblProgrammerVersion"), QString(), this);
     m_softwareVersion = centredLabel(QStringLiteral("lblSoftwareVersion"), QString(), this);
-    m_prompt = centredLabel(QStringLiteral("lblPrompt"), m_bench.prompt(), this);
+    m_prompt = centredLabel(QStringLiteral("lblPrompt"), m_station.prompt(), this);
     QFont promptFont(QStringLiteral("Times New Roman"));
     promptFont.setStyleHint(QFont::Serif);
     promptFont.setPointSizeF(9.75);
@@ -101,12 +101,12 @@ void MainWindow::buildControls()
 
     m_restoreDefaults = new QCheckBox(this);
     m_restoreDefaults->setObjectName(QStringLiteral("chkRestoreDefaults"));
-    m_restoreDefaults->setChecked(m_bench.restoreDefaults());
+    m_restoreDefaults->setChecked(m_station.restoreDefaults());
     auto *label1 = new QLabel(kRestoreDefaults, this);
     label1->setObjectName(QStringLiteral("Label1"));
     m_blackBox = new QCheckBox(this);
     m_blackBox->setObjectName(QStringLiteral("chkBlackBox"));
-    m_blackBox->setChecked(m_bench.blackBox());
+    m_blackBox->setChecked(m_station.blackBox());
     auto *label2 = new QLabel(kBlackBox, this);
     label2->setObjectName(QStringLiteral("Label2"));
 
@@ -160,7 +160,7 @@ void MainWindow::buildControls()
 
     // The panes, indented as on the form, one under the other.
     for (int n = 1; n <= 4; ++n) {
-        auto *pane = new ProgrammerPaneWidget(n, m_bench.panes(), this);
+        auto *pane = new ProgrammerPaneWidget(n, m_station.panes(), this);
         m_panes[static_cast<size_t>(n - 1)] = pane;
         QSizePolicy panePolicy = pane->sizePolicy();
         panePolicy.setRetainSizeWhenHidden(true);
@@ -181,33 +181,33 @@ void MainWindow::restoreFolder()
 {
     const QString remembered =
         m_settings ? m_settings->readLastFolder().value_or(QString()) : QString();
-    m_bench.setLastFileLoadedFolder(remembered);
+    m_station.setLastFileLoadedFolder(remembered);
     m_lastFileLoaded->setText(remembered);
 
     const QString start = app::Settings::startFolder(remembered);
     // A remembered folder that is gone is replaced by the fallback, which is then remembered.
     if (!remembered.isEmpty() && start == app::Settings::fallbackFolder())
-        m_bench.setLastFileLoadedFolder(start);
+        m_station.setLastFileLoadedFolder(start);
     if (!m_browser->setPath(start))
         m_browser->setPath(QDir::rootPath());
-    m_bench.setCurrentFolder(m_browser->path());
+    m_station.setCurrentFolder(m_browser->path());
 }
 
 void MainWindow::showVersions()
 {
-    m_programmerVersion->setText(m_bench.panes().programmerVersion());
-    m_softwareVersion->setText(m_bench.panes().softwareVersion());
+    m_programmerVersion->setText(m_station.panes().programmerVersion());
+    m_softwareVersion->setText(m_station.panes().softwareVersion());
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     // The close ends the run: every file a command holds is let go, then the settings are
     // saved once.
-    m_bench.releaseFiles();
+    m_station.releaseFiles();
     if (m_settings && !m_saved) {
         m_saved = true;
-        m_settings->write(m_bench.programmerSlots().slot(1).comPort,
-                          m_bench.lastFileLoadedFolder());
+        m_settings->write(m_station.programmerSlots().slot(1).comPort,
+                          m_station.lastFileLoadedFolder());
     }
     event->accept();
 }

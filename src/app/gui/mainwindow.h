@@ -10,7 +10,7 @@ class QLineEdit;
 class QPushButton;
 
 namespace vell::app {
-class Bench;
+class Station;
 class Settings;
 } // namespace vell::app
 
@@ -20,7 +20,7 @@ class ProgramFileBrowser;
 class ProgrammerPaneWidget;
 
 /// frmUsbProgFile: the browser, the operator's prompt, the programmer panes, the
-/// program-target button and the two load options. A view of the Bench; its load restores
+/// program-target button and the two load options. A view of the Station; its load restores
 /// the last program-file folder from the settings file and shows the programmers found, and
 /// its close (or Esc) saves the settings file and ends the application.
 class MainWindow : public QWidget
@@ -28,7 +28,7 @@ class MainWindow : public QWidget
     Q_OBJECT
 public:
     /// settings may be null: then nothing is read or written.
-    MainWindow(app::Bench &bench, app::Settings *settings, QWidget *parent = nullptr);
+    MainWindow(app::Station &station, app::Settings *settings, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     [[nodiscard]] ProgramFileBrowser *browser() const { return m_browser; }
@@ -41,7 +41,7 @@ private:
     void restoreFolder();
     void showVersions();
 
-    app::Bench &m_bench;
+    app::Station &m_station;
     app::Settings *m_settings;
     bool m_saved = false;
 

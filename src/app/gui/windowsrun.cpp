@@ -5,7 +5,7 @@
 #include "searchwindow.h"
 #include "widgetoperator.h"
 
-#include "app/bench.h"
+#include "app/station.h"
 #include "app/settings.h"
 #include "discovery/programmersearch.h"
 #include "link/qserialportlink.h"
@@ -31,13 +31,13 @@ void saveGrab(QWidget &window, const QString &dir, const QString &name)
 
 /// The developer's screenshot tour of the main window: as shown, after loading the first
 /// program file of the folder, and after programming the targets. Ends the run.
-void screenshotTour(app::Bench &bench, MainWindow &window, const QString &dir)
+void screenshotTour(app::Station &station, MainWindow &window, const QString &dir)
 {
-    using app::Bench;
+    using app::Station;
     auto finish = [] { QCoreApplication::exit(0); };
     saveGrab(window, dir, QStringLiteral("main-window.png"));
     const QStringList files =
-        QDir(bench.currentFolder()).entryList({QStringLiteral("*.bin")}, QDir::Files, QDir::Name);
+        QDir(station.currentFolder()).entryList({QStringLiteral("*.bin")}, QDir::Files, QDir::Name);
     if (files.isEmpty()) {
         finish();
         return;
@@ -45,30 +45,30 @@ void screenshotTour(app::Bench &bench, MainWindow &window, const QString &dir)
     // Whatever happens, the tour ends.
     QTimer::singleShot(60000, &window, finish);
     auto done = std::make_shared<int>(0);
-    QObject::connect(&bench, &Bench::replyHandled, &window,
-                     [&bench, &window, dir, done, finish](int, const QByteArray &token) {
+    QObject::connect(&station, &Station::replyHandled, &window,
+                     [&station, &window, dir, done, finish](int, const QByteArray &token) {
                          if (token != "APTOK" && token != "APTER")
                              return;
-                         if (++*done < bench.programmerSlots().presentCount())
+                         if (++*done < station.programmerSlots().presentCount())
                              return;
                          QTimer::singleShot(200, &window, [&window, dir, finish] {
                              saveGrab(window, dir, QStringLiteral("main-window-programmed.png"));
                              finish();
                          });
                      });
-    QObject::connect(&bench, &Bench::busyChanged, &window,
-                     [&bench, &window, dir, finish](bool busy) {
+    QObject::connect(&station, &Station::busyChanged, &window,
+                     [&station, &window, dir, finish](bool busy) {
                          if (busy)
                              return;
-                         QTimer::singleShot(300, &window, [&bench, &window, dir, finish] {
+                         QTimer::singleShot(300, &window, [&station, &window, dir, finish] {
                              saveGrab(window, dir, QStringLiteral("main-window-loaded.png"));
-                             if (bench.offersProgramTarget())
-                                 bench.programTarget();
+                             if (station.offersProgramTarget())
+                                 station.programTarget();
                              else
                                  finish();
                          });
                      });
-    bench.loadProgramFile(files.first());
+    station.loadProgramFile(files.first());
 }
 
 } // namespace
@@ -80,8 +80,8 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
     app.setQuitOnLastWindowClosed(false);
 
     WidgetOperator op;
-    app::Bench bench(names, op, link::qserialPortFactory());
-    discovery::ProgrammerSearch search(bench.programmerSlots(), names, link::qserialPortFactory());
+    app::Station station(names, op, link::qserialPortFactory());
+    discovery::ProgrammerSearch search(station.programmerSlots(), names, link::qserialPortFactory());
     SearchWindow searchWindow(search);
     // The screenshot tour leaves the settings file alone.
     app::Settings settings;
@@ -95,7 +95,7 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
             QCoreApplication::exit(0);
             return;
         }
-        mainWindow = std::make_unique<MainWindow>(bench, usedSettings);
+        mainWindow = std::make_unique<MainWindow>(station, usedSettings);
         if (!folder.isEmpty())
             mainWindow->browser()->setPath(folder);
         op.setParentWidget(mainWindow.get());
@@ -103,7 +103,7 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
         mainWindow->show();
         if (!screenshots.isEmpty()) {
             QTimer::singleShot(300, mainWindow.get(),
-                               [&] { screenshotTour(bench, *mainWindow, screenshots); });
+                               [&] { screenshotTour(station, *mainWindow, screenshots); });
         }
     });
     if (!screenshots.isEmpty()) {

@@ -13,15 +13,6 @@
 #include <array>
 #include <memory>
 
-// Application-wide state and the one place both front ends drive: slots, panes, links, reply
-// handlers, the watchdog, the prompt, the current folder, the two load options, and the
-// commands. One command at a time.
-//
-// Ownership of the parts (so several developers can extend it without stepping on each other):
-//   - slots, panes, links, reply handlers, prompt, folders, options, watchdog: the shell
-//   - FileTransfer (load/) and ProgramTarget (target/): constructed here and wired in the
-//     constructor; their own classes hold their rules.
-
 namespace vell::link {
 class ReplyHandler;
 }
@@ -37,20 +28,24 @@ namespace vell::app {
 class Watchdog;
 
 /// Intervals are injectable so tests can run them fast; the defaults are what ships.
-struct BenchTimings
+struct StationTimings
 {
     int handshakeMs = 1000;
     int watchdogMs = 15000;
     int stallMs = 5000; ///< a link that takes no byte for this long drops out of a stream
 };
 
-class Bench : public QObject, public link::ReplyHooks
+/// The programming station: the application's state and the one place both front ends drive.
+/// It holds the slots, panes, links, reply handlers, the watchdog, the prompt, the current
+/// folder and the two load options, and runs the commands (FileTransfer and ProgramTarget hold
+/// their own rules), one command at a time.
+class Station : public QObject, public link::ReplyHooks
 {
     Q_OBJECT
 public:
-    Bench(const link::PortNames &names, link::Operator &op, link::LinkFactory factory,
-          BenchTimings timings = {}, QObject *parent = nullptr);
-    ~Bench() override;
+    Station(const link::PortNames &names, link::Operator &op, link::LinkFactory factory,
+          StationTimings timings = {}, QObject *parent = nullptr);
+    ~Station() override;
 
     [[nodiscard]] link::ProgrammerSlots &programmerSlots() { return m_slots; }
     [[nodiscard]] link::PaneBoard &panes() { return m_panes; }
@@ -58,7 +53,7 @@ public:
     [[nodiscard]] Watchdog &watchdog() { return *m_watchdog; }
     [[nodiscard]] load::FileTransfer *transfer() { return m_transfer.get(); }
     [[nodiscard]] target::ProgramTarget *programTargetCommand() { return m_target.get(); }
-    [[nodiscard]] const BenchTimings &timings() const { return m_timings; }
+    [[nodiscard]] const StationTimings &timings() const { return m_timings; }
 
     /// After the search: pane texts and visibility for every programmer found (main-window load).
     void showFoundProgrammers();
@@ -116,8 +111,8 @@ private:
     void onWatchdogFired();
     void onDeviceLost(int n);
 
-    BenchTimings m_timings;
-    // Links keeps a reference to the names, so Bench holds its own copy.
+    StationTimings m_timings;
+    // Links keeps a reference to the names, so Station holds its own copy.
     link::PortNames m_names;
     link::ProgrammerSlots m_slots;
     link::PaneBoard m_panes;

@@ -1,4 +1,4 @@
-#include "bench.h"
+#include "station.h"
 
 #include "logging.h"
 #include "texts.h"
@@ -15,8 +15,8 @@
 
 namespace vell::app {
 
-Bench::Bench(const link::PortNames &names, link::Operator &op, link::LinkFactory factory,
-             BenchTimings timings, QObject *parent)
+Station::Station(const link::PortNames &names, link::Operator &op, link::LinkFactory factory,
+             StationTimings timings, QObject *parent)
     : QObject(parent), m_timings(timings), m_names(names),
       m_links(std::make_unique<link::Links>(m_slots, m_panes, m_names, op, std::move(factory))),
       m_watchdog(std::make_unique<Watchdog>(timings.watchdogMs)),
@@ -25,13 +25,12 @@ Bench::Bench(const link::PortNames &names, link::Operator &op, link::LinkFactory
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
         auto handler = std::make_unique<link::ReplyHandler>(n, m_slots, m_panes, *this);
         handler->attach(m_links->link(n));
-        connect(handler.get(), &link::ReplyHandler::replyHandled, this, &Bench::replyHandled);
+        connect(handler.get(), &link::ReplyHandler::replyHandled, this, &Station::replyHandled);
         m_replyHandlers[static_cast<size_t>(n - 1)] = std::move(handler);
     }
-    connect(m_watchdog.get(), &Watchdog::fired, this, &Bench::onWatchdogFired);
-    connect(m_links.get(), &link::Links::deviceLost, this, &Bench::onDeviceLost);
+    connect(m_watchdog.get(), &Watchdog::fired, this, &Station::onWatchdogFired);
+    connect(m_links.get(), &link::Links::deviceLost, this, &Station::onDeviceLost);
 
-    // The commands: FileTransfer (load/) and ProgramTarget (target/) are constructed here.
     load::FileTransfer::Hooks loadHooks;
     loadHooks.blackBox = [this] { return m_blackBox; };
     loadHooks.restoreDefaults = [this] { return m_restoreDefaults; };
@@ -45,20 +44,20 @@ Bench::Bench(const link::PortNames &names, link::Operator &op, link::LinkFactory
             &Watchdog::arm);
     connect(m_transfer.get(), &load::FileTransfer::watchdogDisarmRequested, m_watchdog.get(),
             &Watchdog::disarm);
-    // After the shell's own handler: the fault is recorded before the load ends.
+    // After the station's own handler: the fault is recorded before the load ends.
     connect(m_watchdog.get(), &Watchdog::fired, m_transfer.get(),
             &load::FileTransfer::onWatchdogFired);
     connect(m_transfer.get(), &load::FileTransfer::lastFileLoadedFolderChanged, this,
-            &Bench::setLastFileLoadedFolder);
+            &Station::setLastFileLoadedFolder);
     connect(m_transfer.get(), &load::FileTransfer::streamStarted, this,
             [this] { setLastLoadedFileName(QFileInfo(m_transfer->path()).fileName()); });
-    connect(m_transfer.get(), &load::FileTransfer::runningChanged, this, &Bench::busyChanged);
+    connect(m_transfer.get(), &load::FileTransfer::runningChanged, this, &Station::busyChanged);
     m_target = std::make_unique<target::ProgramTarget>(m_slots, *m_links);
 }
 
-Bench::~Bench() = default;
+Station::~Station() = default;
 
-void Bench::showFoundProgrammers()
+void Station::showFoundProgrammers()
 {
     m_panes.setStatus(1, texts::programmerFound(1, m_slots.slot(1).comPort));
     m_panes.setVisible(1, true);
@@ -71,7 +70,7 @@ void Bench::showFoundProgrammers()
     }
 }
 
-bool Bench::offersProgramTarget() const
+bool Station::offersProgramTarget() const
 {
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
         if (link::traitsOf(n).showsProgramTarget && m_slots.slot(n).present)
@@ -80,7 +79,7 @@ bool Bench::offersProgramTarget() const
     return false;
 }
 
-void Bench::setPrompt(const QString &text)
+void Station::setPrompt(const QString &text)
 {
     if (m_prompt == text)
         return;
@@ -88,7 +87,7 @@ void Bench::setPrompt(const QString &text)
     Q_EMIT promptChanged(text);
 }
 
-void Bench::setLastFileLoadedFolder(const QString &folder)
+void Station::setLastFileLoadedFolder(const QString &folder)
 {
     if (m_lastFolder == folder)
         return;
@@ -96,18 +95,18 @@ void Bench::setLastFileLoadedFolder(const QString &folder)
     Q_EMIT lastFileLoadedFolderChanged(folder);
 }
 
-void Bench::clearFault()
+void Station::clearFault()
 {
     m_faultTimedOut = false;
     setPrompt(texts::kPromptDoubleClick);
 }
 
-bool Bench::busy() const
+bool Station::busy() const
 {
     return m_transfer->isRunning() || m_links->awaitingOk();
 }
 
-void Bench::loadProgramFile(const QString &fileName)
+void Station::loadProgramFile(const QString &fileName)
 {
     Q_EMIT loadRequested(fileName);
     qCDebug(lcApp) << "load asked for" << fileName << "in" << m_currentFolder;
@@ -118,25 +117,25 @@ void Bench::loadProgramFile(const QString &fileName)
     m_transfer->loadProgramFile(m_currentFolder, fileName);
 }
 
-void Bench::programTarget()
+void Station::programTarget()
 {
     if (busy())
         return;
     m_target->run();
 }
 
-void Bench::releaseProgramFile()
+void Station::releaseProgramFile()
 {
     m_transfer->releaseProgramFile();
 }
 
-void Bench::releaseFiles()
+void Station::releaseFiles()
 {
     releaseProgramFile();
     m_links->closePortFiles();
 }
 
-void Bench::onDeviceLost(int n)
+void Station::onDeviceLost(int n)
 {
     // During a load the transfer tells its own story; otherwise (programming a target, or
     // waiting for a programmer's verdict) the pane would keep its last progress text forever.
@@ -145,7 +144,7 @@ void Bench::onDeviceLost(int n)
     m_panes.setStatus(n, load::texts::kCommunicationLost);
 }
 
-void Bench::onWatchdogFired()
+void Station::onWatchdogFired()
 {
     qCDebug(lcApp) << "watchdog fired";
     releaseFiles();

@@ -1,13 +1,12 @@
 #pragma once
 
-#include <array>
+// The one fake serial link: the test feeds its bytes, or a scripted port table (the search's
+// tests) or in-process simulated programmers (fakedevices.h) stand behind it.
 
-#include "link/programmerslot.h"
 #include "link/seriallink.h"
 
 #include <QByteArray>
 #include <QList>
-#include <QPair>
 
 #include <functional>
 #include <memory>
@@ -15,22 +14,17 @@
 
 namespace vell::test {
 
-/// A SerialLink that records what is written and lets a test feed bytes, lose the device,
-/// refuse writes and play the part of a slow wire (pending bytes).
+/// Records what is written, lets a test feed bytes, lose the device, refuse writes and keep
+/// bytes pending on a slow wire.
 class FakeSerialLink : public link::SerialLink
 {
 public:
-    using SerialLink::SerialLink;
-
-    /// What the next open returns (an already open link answers AlreadyOpen).
-    OpenResult openResult = OpenResult::Opened;
+    OpenResult openResult = OpenResult::Opened; ///< what the next open returns
     int openCalls = 0;
-    int closeCalls = 0;
-    /// One entry per write call that was accepted.
-    QList<QByteArray> writes;
-    /// While set, every write fails and records nothing.
-    bool refuseWrites = false;
-    /// Called with each accepted write (the bank uses it for the global write order).
+    int discardCalls = 0;
+    QList<QByteArray> writes;  ///< one entry per accepted write
+    bool refuseWrites = false; ///< every write fails while set
+    bool holdWrites = false;   ///< accepted bytes wait until takePending
     std::function<void(const QByteArray &)> onWrite;
 
     OpenResult open(const QString &deviceName) override
@@ -39,61 +33,55 @@ public:
         if (m_open)
             return OpenResult::AlreadyOpen;
         m_deviceName = deviceName;
-        if (openResult == OpenResult::Opened)
-            m_open = true;
+        m_open = openResult == OpenResult::Opened;
         return openResult;
     }
     bool isOpen() const override { return m_open; }
-    void close() override
-    {
-        ++closeCalls;
-        m_open = false;
-    }
+    void close() override { m_open = false; }
     bool write(const QByteArray &bytes) override
     {
         if (!m_open || refuseWrites)
             return false;
         writes.append(bytes);
+        if (holdWrites)
+            m_pending += bytes.size();
         if (onWrite)
             onWrite(bytes);
         return true;
     }
-    QByteArray readAll() override
-    {
-        QByteArray out;
-        out.swap(m_received);
-        return out;
-    }
+    QByteArray readAll() override { return std::exchange(m_received, {}); }
     qint64 bytesAvailable() const override { return m_received.size(); }
     qint64 bytesToWrite() const override { return m_pending; }
+    void discardOutput() override
+    {
+        ++discardCalls;
+        m_pending = 0;
+    }
     QString deviceName() const override { return m_deviceName; }
 
-    /// All accepted bytes, in order.
-    [[nodiscard]] QByteArray written() const
+    [[nodiscard]] QByteArray written() const { return writes.join(); }
+    /// The writes of exactly size bytes, joined (the blocks of a stream: size 513).
+    [[nodiscard]] QByteArray writesOfSize(int size) const
     {
         QByteArray all;
         for (const QByteArray &w : writes)
-            all += w;
+            all += w.size() == size ? w : QByteArray();
         return all;
     }
-    /// Appends to the receive buffer and signals readyRead.
     void inject(const QByteArray &bytes)
     {
         m_received += bytes;
         Q_EMIT readyRead();
     }
-    /// The device goes away: the link closes and deviceLost is signalled.
     void loseDevice()
     {
         m_open = false;
         Q_EMIT deviceLost();
     }
-    /// Bytes the "wire" has not taken yet (what bytesToWrite reports).
-    void setPending(qint64 bytes) { m_pending = bytes; }
-    /// The wire takes up to `bytes` of the pending bytes; bytesWritten reports how many.
-    void takePending(qint64 bytes)
+    /// The wire takes up to bytes of the pending ones.
+    void takePending(qint64 bytes = -1)
     {
-        const qint64 taken = std::min(bytes, m_pending);
+        const qint64 taken = bytes < 0 ? m_pending : std::min(bytes, m_pending);
         m_pending -= taken;
         Q_EMIT bytesWritten(taken);
     }
@@ -106,20 +94,20 @@ private:
     qint64 m_pending = 0;
 };
 
-/// Makes FakeSerialLinks through a LinkFactory and keeps pointers to them (the consumer owns
-/// them) plus the order of every write across all of them.
+/// Makes fakes through a LinkFactory, keeps pointers to them (the consumer owns them) and the
+/// order of every write across all of them.
 class FakeLinkBank
 {
 public:
-    /// The fakes created, in creation order.
     std::vector<FakeSerialLink *> links;
-    /// Every accepted write: (index into links, bytes), in the order they happened.
-    QList<QPair<int, QByteArray>> writeLog;
+    QList<QPair<int, QByteArray>> writeLog; ///< (index into links, bytes)
 
-    [[nodiscard]] link::LinkFactory factory()
+    /// hold: the links' bytes wait until the test lets the wire take them.
+    [[nodiscard]] link::LinkFactory factory(bool hold = false)
     {
-        return [this]() -> std::unique_ptr<link::SerialLink> {
+        return [this, hold]() -> std::unique_ptr<link::SerialLink> {
             auto fake = std::make_unique<FakeSerialLink>();
+            fake->holdWrites = hold;
             const int i = int(links.size());
             fake->onWrite = [this, i](const QByteArray &bytes) { writeLog.append({i, bytes}); };
             links.push_back(fake.get());
@@ -127,13 +115,5 @@ public:
         };
     }
 };
-
-/// The targets of a command addressed to programmer n alone.
-inline std::array<bool, link::kProgrammerCount> only(int n)
-{
-    std::array<bool, link::kProgrammerCount> t{};
-    t[size_t(n - 1)] = true;
-    return t;
-}
 
 } // namespace vell::test

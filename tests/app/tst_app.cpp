@@ -1,0 +1,400 @@
+// Guards the application over in-process simulated programmers (no ports): load and program
+// target through the Station, one command at a time, programmers that vanish, the black-box
+// Config.txt, the watchdog's fault and its end; the headless run's lines and exit codes; the
+// watchdog itself and the settings file.
+#include "common/fakedevices.h"
+#include "common/files.h"
+#include "common/recordingoperator.h"
+#include "common/testmain.h"
+
+#include "app/station.h"
+#include "app/cli/consolereport.h"
+#include "app/cli/headless.h"
+#include "app/cli/headlessrun.h"
+#include "app/settings.h"
+#include "app/watchdog.h"
+#include "load/filetransfer.h"
+
+#include <QtTest>
+
+using namespace vell;
+using load::FileTransfer;
+using test::pattern;
+
+Q_DECLARE_METATYPE(vell::load::FileTransfer::Outcome)
+
+namespace {
+
+const QString kLoaded = QStringLiteral("File Loaded OK");
+const QString kProgrammed = QStringLiteral("Board Programmed OK");
+const QString kLost = QStringLiteral("Communication with Programmer Lost");
+
+/// A Station over simulated programmers on COM 1..n, as the search left it, browsing a folder.
+struct Bed
+{
+    explicit Bed(const QStringList &switches, int stepMs = 1, int watchdogMs = 1000)
+    {
+        for (int n = 1; n <= switches.size(); ++n)
+            devices.add(n, switches.at(n - 1), stepMs);
+        station =
+            std::make_unique<app::Station>(link::PortNames::fromDirectory("/fake"), op,
+                                         devices.factory(), app::StationTimings{20, watchdogMs, 300});
+        for (int n = 1; n <= switches.size(); ++n) {
+            station->programmerSlots().slot(n).comPort = quint8(n);
+            station->programmerSlots().slot(n).present = true;
+        }
+        station->showFoundProgrammers();
+        station->setCurrentFolder(files.path());
+        finished = std::make_unique<QSignalSpy>(station->transfer(), &FileTransfer::finished);
+    }
+    QByteArray write(int length, const QString &name = QStringLiteral("image.bin"))
+    {
+        const QByteArray bytes = pattern(length);
+        return test::writeFile(files.filePath(name), bytes) ? bytes : QByteArray();
+    }
+    [[nodiscard]] QString status(int n) const { return station->panes().pane(n).status; }
+    [[nodiscard]] FileTransfer::Outcome outcome(int i = 0) const
+    {
+        return finished->at(i).at(0).value<FileTransfer::Outcome>();
+    }
+    test::WorkFolder work; // port files
+    QTemporaryDir files;
+    test::FakeDevices devices; // outlives the links
+    test::RecordingOperator op;
+    std::unique_ptr<app::Station> station;
+    std::unique_ptr<QSignalSpy> finished;
+};
+
+/// One headless run over simulated programmers; its exit code, stdout lines and stderr.
+struct Headless
+{
+    int exitCode = -1;
+    QStringList out;
+    QString err;
+};
+
+Headless runHeadless(test::FakeDevices &devices, cli::Options options)
+{
+    options.ports = link::PortNames::fromDirectory("/fake");
+    options.searchTickMs = 5;
+    QString outText, errText;
+    QTextStream out(&outText), err(&errText);
+    cli::ConsoleReport report(out, err, false);
+    cli::HeadlessRun run(options, devices.factory(), report);
+    QSignalSpy finished(&run, &cli::HeadlessRun::finished);
+    run.start();
+    Headless result;
+    if (finished.isEmpty() && !finished.wait(10000))
+        return result;
+    result.exitCode = finished.first().first().toInt();
+    result.out = outText.split(u'\n', Qt::SkipEmptyParts);
+    result.err = errText;
+    return result;
+}
+
+QString line(int n, const QString &text)
+{
+    return QStringLiteral("Programmer %1 (COM %1): ").arg(n) + text;
+}
+
+} // namespace
+
+class TstStation : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void loadThenProgram_data()
+    {
+        QTest::addColumn<QStringList>("switches");
+        QTest::addColumn<QStringList>("afterLoad");
+        QTest::addColumn<QStringList>("afterTarget");
+        QTest::newRow("all succeed")
+            << QStringList{{}, {}, {}, {}} << QStringList{kLoaded, kLoaded, kLoaded, kLoaded}
+            << QStringList{kProgrammed, kProgrammed, kProgrammed, kProgrammed};
+        QTest::newRow("one load and one target fail")
+            << QStringList{{}, "loaderr=3", "targeterr=10", {}}
+            << QStringList{kLoaded, "Error #3 / Memory Size & Processor Type Do Not Match", kLoaded,
+                           kLoaded}
+            << QStringList{kProgrammed, kProgrammed,
+                           "Error #10 / Cannot Communicate With Target Board", kProgrammed};
+    }
+    // Whole blocks reach every programmer; the button meanwhile is ignored; the "T" frame
+    // then carries the length of the file just loaded.
+    void loadThenProgram()
+    {
+        QFETCH(QStringList, switches);
+        QFETCH(QStringList, afterLoad);
+        QFETCH(QStringList, afterTarget);
+        Bed bed(switches);
+        const QByteArray file = bed.write(4 * 512 + 300);
+        bed.station->loadProgramFile(QStringLiteral("image.bin"));
+        QVERIFY(bed.station->busy());
+        bed.station->programTarget();
+        for (int n = 1; n <= 4; ++n)
+            QTRY_COMPARE(bed.status(n), afterLoad.at(n - 1));
+        QTRY_VERIFY(!bed.station->busy());
+        for (int n = 1; n <= 4; ++n) {
+            QCOMPARE(bed.devices.device(n)->image(), file.left(4 * 512));
+            QVERIFY(!bed.devices.device(n)->frames().join().contains("APT"));
+        }
+        bed.station->programTarget();
+        for (int n = 1; n <= 4; ++n) {
+            QTRY_COMPARE(bed.status(n), afterTarget.at(n - 1));
+            QCOMPARE(bed.devices.device(n)->frames().last().mid(18, 3).toHex(),
+                     QByteArray("00092c"));
+        }
+        QCOMPARE(bed.station->panes().softwareVersion(),
+                 QStringLiteral("Board Software Version image.bin"));
+        QVERIFY(bed.op.messages.isEmpty());
+    }
+
+    void vanishesDuringLoad_data()
+    {
+        QTest::addColumn<int>("gone");
+        QTest::addColumn<bool>("inHandshake");
+        QTest::newRow("programmer 1 before it was ready") << 1 << true;
+        QTest::newRow("programmer 3 before it was ready") << 3 << true;
+        QTest::newRow("programmer 2 in the stream") << 2 << false;
+    }
+    // That programmer leaves the load at once and says so; the others are not held until the
+    // watchdog and get every block.
+    void vanishesDuringLoad()
+    {
+        QFETCH(int, gone);
+        QFETCH(bool, inHandshake);
+        QStringList switches{{}, {}, {}, {}};
+        if (inHandshake)
+            switches[gone - 1] = QStringLiteral("noready");
+        Bed bed(switches);
+        const QByteArray file = bed.write(64 * 512);
+        const auto unplug = [&bed, gone] {
+            QTimer::singleShot(0, bed.station.get(), [&bed, gone] { bed.devices.unplug(gone); });
+        };
+        if (inHandshake)
+            connect(bed.devices.device(gone), &sim::SimDevice::frameReceived, bed.station.get(),
+                    unplug);
+        else
+            connect(bed.station->transfer(), &FileTransfer::streamStarted, bed.station.get(), unplug);
+        bed.station->loadProgramFile(QStringLiteral("image.bin"));
+        QTRY_COMPARE(bed.finished->size(), 1);
+        QCOMPARE(bed.outcome(), FileTransfer::Outcome::Loaded);
+        for (int n = 1; n <= 4; ++n) {
+            if (n != gone) {
+                QTRY_COMPARE(bed.status(n), kLoaded);
+                QCOMPARE(bed.devices.device(n)->image(), file);
+            }
+        }
+        QCOMPARE(bed.status(gone), kLost);
+        QCOMPARE(bed.station->prompt(), QStringLiteral("Double-click file to Load Programmer ==>"));
+        QVERIFY(!bed.station->faultTimedOut());
+        QVERIFY(bed.op.messages.isEmpty());
+    }
+
+    // Programmer 2 never ready: the watchdog ends the load with "Error" and lets go of the port
+    // files; the next load starts without that fault.
+    void watchdogEndsTheLoadAndNotTheNext()
+    {
+        Bed bed({{}, QStringLiteral("noready")}, 1, 300);
+        const QByteArray file = bed.write(2048);
+        bed.station->loadProgramFile(QStringLiteral("image.bin"));
+        QVERIFY(bed.station->links().portFile(2).isOpen());
+        QTRY_COMPARE(bed.finished->size(), 1);
+        QCOMPARE(bed.outcome(), FileTransfer::Outcome::TimedOut);
+        QCOMPARE(bed.station->prompt(), QStringLiteral("Error"));
+        QVERIFY(bed.station->faultTimedOut());
+        QVERIFY(!bed.station->links().portFile(1).isOpen() &&
+                !bed.station->links().portFile(2).isOpen());
+        QVERIFY(bed.devices.device(1)->image().isEmpty());
+
+        bed.station->programmerSlots().slot(2).present = false;
+        bed.station->loadProgramFile(QStringLiteral("image.bin"));
+        QCOMPARE(bed.station->prompt(), QStringLiteral("Double-click file to Load Programmer ==>"));
+        QVERIFY(!bed.station->faultTimedOut());
+        QTRY_COMPARE(bed.finished->size(), 2);
+        QCOMPARE(bed.outcome(1), FileTransfer::Outcome::Loaded);
+        QTRY_COMPARE(bed.devices.device(1)->image(), file);
+    }
+
+    void blackBox_data()
+    {
+        QTest::addColumn<QByteArray>("config");  // "-": no Config.txt
+        QTest::addColumn<QByteArray>("trailer"); // empty: the stream stops at line 20
+        QByteArray oneTo32;
+        for (int k = 1; k <= 32; ++k)
+            oneTo32 += char(k);
+        QList<QByteArray> line20 = test::numbers(32, 3);
+        line20[17] = "256";
+        QTest::newRow("lines 3..34 = 1..32") << test::configText(test::numbers(32)) << oneTo32;
+        QTest::newRow("ended by junk, CR and LF ends")
+            << QByteArray("1\r\n2\n") + test::numbers(32).join(QByteArray("\x00\xffjunk\r", 7))
+            << oneTo32;
+        QTest::newRow("missing") << QByteArray("-") << QByteArray(32, '\0');
+        QTest::newRow("line 20 is no byte") << test::configText(line20) << QByteArray();
+    }
+    // The last 32 bytes come from Config.txt; a value that is not a byte ends the stream before
+    // the block that holds it, and the operator is told which line.
+    void blackBox()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(QByteArray, trailer);
+        Bed bed(QStringList(2));
+        bed.station->setBlackBox(true);
+        const QByteArray file = bed.write(4 * 512);
+        if (config != "-")
+            QVERIFY(test::writeFile(bed.files.filePath("Config.txt"), config));
+        bed.station->loadProgramFile(QStringLiteral("image.bin"));
+        QTRY_COMPARE(bed.finished->size(), 1);
+        if (trailer.isEmpty()) {
+            QCOMPARE(bed.outcome(), FileTransfer::Outcome::StreamFailed);
+            QCOMPARE(bed.op.messages.size(), 1);
+            QCOMPARE(bed.op.messages.at(0).first.section(u'\n', 0, 0),
+                     QStringLiteral("Config.txt Line 20 Is Not a Number from 0 to 255"));
+            QVERIFY(bed.op.messages.at(0).first.endsWith(QStringLiteral("Config.txt")));
+            QTRY_COMPARE(bed.devices.device(1)->image(), file.left(3 * 512));
+            QVERIFY(bed.status(1) != kLoaded);
+        } else {
+            QTRY_COMPARE(bed.status(2), kLoaded);
+            QCOMPARE(bed.devices.device(1)->image(), file.left(file.size() - 32) + trailer);
+            QCOMPARE(bed.devices.device(2)->image(), file.left(file.size() - 32) + trailer);
+            QVERIFY(bed.op.messages.isEmpty());
+        }
+    }
+};
+
+class TstHeadless : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(test::writeFile(m_work.file("board.bin"), pattern(3 * 512 + 164)));
+    }
+
+    // A load that failed anywhere programs no board; asked alone, the boards are programmed.
+    void failuresAreNamed()
+    {
+        test::FakeDevices devices;
+        const QStringList switches{{}, "loaderr=3", "targeterr=10", {}};
+        for (int com = 1; com <= 4; ++com)
+            devices.add(com, switches.at(com - 1));
+        cli::Options o;
+        o.loadFile = m_work.file("board.bin");
+        o.programTarget = true;
+        Headless run = runHeadless(devices, o);
+        QCOMPARE(run.exitCode, int(cli::kExitFailed));
+        QVERIFY(run.out.contains(line(2, "Error #3 / Memory Size & Processor Type Do Not Match")));
+        QVERIFY(run.out.contains(line(4, kLoaded)));
+        QVERIFY(!run.out.join('\n').contains(QStringLiteral("Programming Target Board")));
+        QVERIFY(run.out.last().contains(QStringLiteral("load succeeded on 3 of 4")));
+        QVERIFY(run.out.last().contains(QStringLiteral("program target not run")));
+
+        o.loadFile.clear();
+        run = runHeadless(devices, o);
+        QCOMPARE(run.exitCode, int(cli::kExitFailed));
+        QVERIFY(run.out.contains(line(3, "Error #10 / Cannot Communicate With Target Board")));
+        QVERIFY(run.out.contains(line(2, kProgrammed)));
+        QVERIFY(run.out.last().contains(
+            QStringLiteral("Programmer 3 (COM 3) program target: Error #10")));
+    }
+
+    void badCommandLine_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("timeout");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing file") << "nothing-here.bin" << 10 << "Program File Not Found";
+        QTest::newRow("16 MiB") << "big.bin" << 10 << "Program File Too Large";
+        QTest::newRow("zero timeout") << "" << 0 << "--timeout";
+    }
+    // Refused before any port is touched.
+    void badCommandLine()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, timeout);
+        QFETCH(QString, message);
+        QFile big(m_work.file("big.bin"));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(16 * 1024 * 1024));
+        test::FakeDevices devices;
+        devices.add(1);
+        cli::Options o;
+        o.loadFile = file;
+        o.programTarget = file.isEmpty();
+        o.timeoutSeconds = timeout;
+        const Headless run = runHeadless(devices, o);
+        QCOMPARE(run.exitCode, int(cli::kExitUsage));
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QCOMPARE(devices.device(1)->openCount(), 0);
+    }
+
+private:
+    test::WorkFolder m_work;
+};
+
+class TstWatchdog : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    // Arming an armed watchdog does not restart its count.
+    void armingAgainKeepsTheCount()
+    {
+        app::Watchdog slow(5000);
+        QElapsedTimer clock;
+        clock.start();
+        slow.arm();
+        QTRY_VERIFY(clock.elapsed() >= 150);
+        slow.arm();
+        QVERIFY2(slow.remainingMs() <= 5000 - clock.elapsed() + 10,
+                 qPrintable(QString::number(slow.remainingMs())));
+    }
+};
+
+class TstSettings : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void parseLastFolder_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("found");
+        QTest::addColumn<QString>("folder");
+        const QByteArray four = app::Settings::format(4, QStringLiteral("/srv/boards/Model A"));
+        QTest::newRow("as written") << four << true << "/srv/boards/Model A";
+        QTest::newRow("CR only") << QByteArray(four).replace("\r\n", "\r") << true
+                                 << "/srv/boards/Model A";
+        QTest::newRow("LF only") << QByteArray(four).replace("\r\n", "\n") << true
+                                 << "/srv/boards/Model A";
+        QTest::newRow("seventh unended")
+            << QByteArray("1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n/a") << true << "/a";
+        QTest::newRow("six lines") << QByteArray("1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n") << false << "";
+        QTest::newRow("empty") << QByteArray() << false << "";
+    }
+    void parseLastFolder()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, found);
+        const std::optional<QString> read = app::Settings::parseLastFolder(content);
+        QCOMPARE(read.has_value(), found);
+        if (found)
+            QTEST(*read, "folder");
+    }
+
+    // Seven CR LF lines byte for byte, replacing whatever stood there, no temporary left.
+    void writeThenRead()
+    {
+        QTemporaryDir exe, user;
+        const app::Settings settings(exe.path(), user.path());
+        QCOMPARE(settings.filePath(), exe.filePath(QStringLiteral("VellProgrammer.txt")));
+        QVERIFY(!settings.readLastFolder().has_value());
+        QVERIFY(test::writeFile(settings.filePath(), QByteArray(4096, 'x')));
+        QVERIFY(settings.write(4, QStringLiteral("/srv/boards/Model A")));
+        QCOMPARE(test::readFile(settings.filePath()),
+                 QByteArray("****** Ini file for Vell USB Programmer *******\r\n\r\nLast Com Port "
+                            "Number used\r\n"
+                            "4\r\n\r\nLast File loaded from\r\n/srv/boards/Model A\r\n"));
+        QCOMPARE(settings.readLastFolder(), std::optional<QString>("/srv/boards/Model A"));
+        QCOMPARE(QDir(exe.path()).entryList(QDir::Files), QStringList{"VellProgrammer.txt"});
+    }
+};
+
+VELL_TEST_MAIN(QCoreApplication, TstStation, TstHeadless, TstWatchdog, TstSettings)
+#include "tst_app.moc"

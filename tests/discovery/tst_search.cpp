@@ -1,0 +1,165 @@
+// Guards the search over scripted ports, stepped by hand: its port schedule, what counts as a
+// programmer, the order programmers are numbered in, the four-programmer stop, the finish
+// texts.
+#include "common/files.h"
+#include "discovery/programmersearch.h"
+#include "discovery/scriptedports.h"
+
+#include <QtTest>
+
+using vell::discovery::ProgrammerSearch;
+using vell::test::PortScript;
+using vell::test::ScriptedLink;
+using Ports = QMap<int, PortScript>;
+
+namespace {
+
+/// 24 bytes (or length) that start with token, as a device sends them after open.
+QByteArray message(const QByteArray &token, int length = 24)
+{
+    return token.leftJustified(length, '\0', true);
+}
+
+QList<int> range(int first, int last)
+{
+    QList<int> out;
+    for (int i = first; i <= last; ++i)
+        out << i;
+    return out;
+}
+
+/// One search whose timer never fires: the test ticks it.
+struct Scan
+{
+    explicit Scan(const Ports &ports)
+    {
+        search = std::make_unique<ProgrammerSearch>(
+            programmers, vell::link::PortNames::fromDirectory(QStringLiteral("/nonexistent")),
+            [this, ports] {
+                auto scripted = std::make_unique<ScriptedLink>(ports);
+                link = scripted.get();
+                return scripted;
+            },
+            3600 * 1000);
+    }
+    /// Starts and ticks until the scan ends; the number of ticks it took.
+    int runToEnd()
+    {
+        search->start();
+        int ticks = 0;
+        for (; search->isRunning() && ticks < 100; ++ticks)
+            search->tick();
+        return ticks;
+    }
+
+    vell::link::ProgrammerSlots programmers;
+    ScriptedLink *link = nullptr; // owned by the search
+    std::unique_ptr<ProgrammerSearch> search;
+};
+
+} // namespace
+
+class TstSearch : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void scan_data()
+    {
+        QTest::addColumn<Ports>("ports");
+        QTest::addColumn<QList<int>>("comPorts"); // programmers 1..4, 0 = not found
+        QTest::addColumn<int>("lastAttempt");
+        QTest::addColumn<int>("ticks");
+        const QByteArray hi = message("AUSBR");
+        const auto dev = &PortScript::device;
+        Ports silent;
+        for (int com = 1; com <= 15; ++com)
+            silent[com] = dev({});
+        QTest::newRow("no ports") << Ports{} << QList<int>{0, 0, 0, 0} << 15 << 15;
+        QTest::newRow("fifteen silent: one tick to open, one to judge")
+            << silent << QList<int>{0, 0, 0, 0} << 15 << 30;
+        QTest::newRow("on port 15 only")
+            << Ports{{15, dev({hi})}} << QList<int>{15, 0, 0, 0} << 15 << 16;
+        QTest::newRow("3 and 7 among other devices")
+            << Ports{{1, dev({})},
+                     {2, dev({"MODEM READY, FIRMWARE 2.31\r\n"})},
+                     {3, dev({hi})},
+                     {4, dev({hi.left(23)})},
+                     {5, PortScript::busy()},
+                     {7, dev({hi.left(10), hi.mid(10)})},
+                     {8, dev({})}}
+            << QList<int>{3, 7, 0, 0} << 15 << 22;
+        QTest::newRow("the fourth ends the scan")
+            << Ports{{2, dev({hi})}, {5, dev({message("ALPOK")})}, {6, dev({hi})}, {7, dev({})},
+                     {8, dev({})},   {9, dev({message("ADATA")})}, {12, dev({hi})}}
+            << QList<int>{2, 5, 6, 9} << 9 << 14;
+    }
+    void scan()
+    {
+        QFETCH(Ports, ports);
+        QFETCH(QList<int>, comPorts);
+        QFETCH(int, lastAttempt);
+        Scan scan(ports);
+        QSignalSpy finished(scan.search.get(), &ProgrammerSearch::finished);
+        QSignalSpy closeRequested(scan.search.get(), &ProgrammerSearch::closeRequested);
+        QTEST(scan.runToEnd(), "ticks");
+        const int found = int(comPorts.size() - comPorts.count(0));
+        QCOMPARE(scan.search->programmersFound(), found);
+        for (int n = 1; n <= 4; ++n) {
+            const int com = comPorts.at(n - 1);
+            QCOMPARE(int(scan.programmers.slot(n).comPort), com);
+            QCOMPARE(scan.programmers.slot(n).present, com != 0);
+            QCOMPARE(scan.search->programmerLabel(n),
+                     com ? QStringLiteral("Programmer Found on Com Port %1").arg(com) : QString());
+        }
+        QCOMPARE(scan.link->attempts, range(1, lastAttempt));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).toBool(), found > 0);
+        QCOMPARE(closeRequested.count(), found > 0 ? 1 : 0);
+        QCOMPARE(
+            scan.search->portSearchedLabel(),
+            found > 0
+                ? QStringLiteral("Searching Port")
+                : QStringLiteral(
+                      "No Programmers Found\rPlease Connect Programmer(s) and Restart Program"));
+        QVERIFY(!scan.link->isOpen()); // let go, for the main window's links
+    }
+
+    void recognition_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("chunks");
+        QTest::addColumn<bool>("recognised");
+        for (const char *token : {"AUSBR", "ASEND", "ALPOK", "ALPER", "APTOK", "APTER", "ADATA"}) {
+            QTest::addRow("24 bytes of %s", token) << QList<QByteArray>{message(token)} << true;
+            QTest::addRow("23 bytes of %s", token)
+                << QList<QByteArray>{message(token, 23)} << false;
+        }
+        QTest::newRow("23 bytes, then one more")
+            << QList<QByteArray>{message("AUSBR", 23), "x"} << true;
+        QTest::newRow("more than 24 bytes") << QList<QByteArray>{message("APTER", 40)} << true;
+        QTest::newRow("lower-case token") << QList<QByteArray>{message("ausbr")} << false;
+        QTest::newRow("progress token") << QList<QByteArray>{message("APROG")} << false;
+        QTest::newRow("token after the first byte")
+            << QList<QByteArray>{"\n" + message("AUSBR")} << false;
+        QTest::newRow("a later message replaces the first")
+            << QList<QByteArray>{message("HELLO"), message("AUSBR")} << true;
+        QTest::newRow("a later other message replaces a greeting")
+            << QList<QByteArray>{message("AUSBR"), message("HELLO")} << false;
+    }
+    void recognition()
+    {
+        QFETCH(QList<QByteArray>, chunks);
+        QFETCH(bool, recognised);
+        Scan scan(Ports{{1, PortScript::device(chunks)}, {2, PortScript::device()}});
+        scan.search->start();
+        scan.search->tick(); // judges port 1
+        QCOMPARE(scan.programmers.slot(1).present, recognised);
+        QCOMPARE(int(scan.programmers.slot(1).comPort), recognised ? 1 : 0);
+        QCOMPARE(scan.search->currentPort(), 2);
+    }
+
+private:
+    vell::test::WorkFolder m_work; // the port files the search leaves
+};
+
+QTEST_GUILESS_MAIN(TstSearch)
+#include "tst_search.moc"

@@ -1,0 +1,137 @@
+// Guards the windows' wiring over in-process simulated programmers: the panes and the button
+// shown for the programmers found, a double-click and the button reaching the panes, the check
+// boxes reaching the load, the settings file read at start and written at Esc or close.
+#include "common/fakedevices.h"
+#include "common/files.h"
+#include "common/recordingoperator.h"
+#include "common/testmain.h"
+
+#include "app/station.h"
+#include "app/gui/mainwindow.h"
+#include "app/gui/programfilebrowser.h"
+#include "app/settings.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace vell;
+
+namespace {
+
+struct Windows
+{
+    explicit Windows(const QList<int> &found)
+    {
+        for (int i = 0; i < found.size(); ++i) {
+            devices.add(found.at(i));
+            station.programmerSlots().slot(i + 1).comPort = quint8(found.at(i));
+            station.programmerSlots().slot(i + 1).present = true;
+        }
+    }
+    QLineEdit *status(int n)
+    {
+        return window->findChild<QLineEdit *>(n == 1 ? QStringLiteral("txtResponse")
+                                                     : QStringLiteral("txtResponse%1").arg(n));
+    }
+    void show()
+    {
+        window = std::make_unique<gui::MainWindow>(station, &settings);
+        window->show();
+    }
+
+    test::WorkFolder work; // port files
+    QTemporaryDir exe, user, programs;
+    app::Settings settings{exe.path(), user.path()};
+    test::FakeDevices devices;
+    test::RecordingOperator op;
+    app::Station station{link::PortNames::fromDirectory("/fake"), op, devices.factory()};
+    std::unique_ptr<gui::MainWindow> window;
+};
+
+} // namespace
+
+class TstMainWindow : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void panesForTheProgrammersFound_data()
+    {
+        QTest::addColumn<QList<int>>("found");
+        QTest::newRow("one") << QList<int>{3};
+        QTest::newRow("two") << QList<int>{3, 7};
+        QTest::newRow("four") << QList<int>{3, 7, 9, 12};
+    }
+    // A pane per programmer found, naming its port; the button from two programmers on.
+    void panesForTheProgrammersFound()
+    {
+        QFETCH(QList<int>, found);
+        Windows w(found);
+        w.show();
+        for (int n = 1; n <= 4; ++n) {
+            QCOMPARE(w.status(n)->isVisible(), n <= found.size());
+            if (n <= found.size())
+                QCOMPARE(w.status(n)->text(),
+                         n == 1 ? QStringLiteral("Programmer Found on Com Port %1").arg(found.at(0))
+                                : QStringLiteral("Programmer #%1 Found on Com Port %2")
+                                      .arg(n)
+                                      .arg(found.at(n - 1)));
+        }
+        QCOMPARE(w.window->findChild<QPushButton *>("cmdProgramTarget")->isVisible(),
+                 found.size() >= 2);
+    }
+
+    // The remembered folder opens in the browser; a double-click loads a file into every
+    // programmer with the boxes ticked; the button programs the boards; Esc or the close box
+    // writes the settings with the folder loaded from.
+    void doubleClickLoadsAndCloseRemembers_data()
+    {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("Esc") << true;
+        QTest::newRow("close box") << false;
+    }
+    void doubleClickLoadsAndCloseRemembers()
+    {
+        QFETCH(bool, escape);
+        Windows w({5, 6});
+        const QString folder = QDir(w.programs.path()).canonicalPath();
+        QVERIFY(test::writeFile(folder + "/board.bin", test::pattern(1024)));
+        QVERIFY(test::writeFile(folder + "/Config.txt", test::configText(test::numbers(32))));
+        QVERIFY(w.settings.write(9, folder));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        QCOMPARE(w.window->browser()->path(), folder);
+        QTest::mouseClick(w.window->findChild<QCheckBox *>("chkBlackBox"), Qt::LeftButton);
+        QTest::mouseClick(w.window->findChild<QCheckBox *>("chkRestoreDefaults"), Qt::LeftButton);
+        QListWidget *files = w.window->browser()->fileList(); // a click first, at the same point
+        const QPoint at =
+            files->visualItemRect(files->findItems("board.bin", Qt::MatchExactly).value(0))
+                .center();
+        QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(files->viewport(), Qt::LeftButton, {}, at);
+        QTRY_COMPARE(w.status(1)->text(), QStringLiteral("File Loaded OK"));
+        QTRY_COMPARE(w.status(2)->text(), QStringLiteral("File Loaded OK"));
+        QCOMPARE(w.devices.device(6)->image().right(1), QByteArray("\x20"));
+        QCOMPARE(w.devices.device(6)->frames().first().at(3), '\x01');
+        QTRY_VERIFY(!w.station.busy());
+        QTest::mouseClick(w.window->findChild<QPushButton *>("cmdProgramTarget"), Qt::LeftButton);
+        QTRY_COMPARE(w.status(2)->text(), QStringLiteral("Board Programmed OK"));
+        QCOMPARE(w.window->findChild<QLabel *>("lblSoftwareVersion")->text(),
+                 QStringLiteral("Board Software Version board.bin"));
+
+        if (escape)
+            QTest::keyClick(w.window->browser()->fileList(), Qt::Key_Escape);
+        else
+            QVERIFY(w.window->close());
+        QVERIFY(!w.window->isVisible());
+        QCOMPARE(test::readFile(w.settings.filePath()), app::Settings::format(5, folder));
+        QVERIFY(w.op.messages.isEmpty());
+    }
+};
+
+VELL_TEST_MAIN(QApplication, TstMainWindow)
+#include "tst_gui.moc"

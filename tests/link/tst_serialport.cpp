@@ -1,0 +1,156 @@
+// Guards what only a real port shows, with QSerialPort on ptys: a vanished device reported
+// once, the simulator's greeting on every open and nothing stale after a reopen, split and
+// merged replies reaching a handler, flow control against a slow and a stalled reader.
+#include "common/files.h"
+#include "common/recordingoperator.h"
+#include "common/testmain.h"
+
+#include "app/station.h"
+#include "link/qserialportlink.h"
+#include "link/replyhandler.h"
+#include "load/filetransfer.h"
+#include "sim/simbank.h"
+
+#include <QtTest>
+
+using namespace vell;
+using link::QSerialPortLink;
+using link::SerialLink;
+using sim::PtyProgrammer;
+
+Q_DECLARE_METATYPE(vell::sim::PtyProgrammer::OpenDetection)
+Q_DECLARE_METATYPE(vell::load::FileTransfer::Outcome)
+
+namespace {
+
+struct Hooks : link::ReplyHooks
+{
+    void releaseProgramFile() override {}
+    QString lastLoadedFileName() const override { return {}; }
+};
+
+sim::DeviceOptions options(const QString &switches)
+{
+    auto o = *sim::DeviceOptions::parse(switches);
+    o.stepIntervalMs = 1;
+    return o;
+}
+
+} // namespace
+
+class TstSerialPort : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    // Reported once with the link closed, no flood after; plugged in again, once more.
+    void vanishedDeviceIsReportedOnce()
+    {
+        QTemporaryDir dir;
+        QSerialPortLink link;
+        QSignalSpy lost(&link, &SerialLink::deviceLost);
+        for (int round = 1; round <= 2; ++round) {
+            const auto p = PtyProgrammer::create(dir.filePath("COM1"));
+            QCOMPARE(link.open(p->linkPath()), SerialLink::OpenResult::Opened);
+            p->unplug();
+            QVERIFY(lost.wait(5000));
+            QVERIFY(!link.isOpen());
+            QVERIFY(!lost.wait(300));
+            QCOMPARE(lost.count(), round);
+        }
+    }
+
+    void greetingOnEveryOpenNothingStale_data()
+    {
+        QTest::addColumn<PtyProgrammer::OpenDetection>("detection");
+        QTest::newRow("inotify") << PtyProgrammer::OpenDetection::Inotify;
+        QTest::newRow("poll") << PtyProgrammer::OpenDetection::Poll;
+    }
+    // The search opens and closes, the load opens again: greeted each time, and what a session
+    // left behind (half a frame) is gone at the next.
+    void greetingOnEveryOpenNothingStale()
+    {
+        QFETCH(PtyProgrammer::OpenDetection, detection);
+        QTemporaryDir dir;
+        const auto p = PtyProgrammer::create(dir.filePath("COM3"), options("version=0107"), nullptr,
+                                             detection);
+        QVERIFY(p);
+        QSerialPortLink link;
+        QByteArray got;
+        connect(&link, &SerialLink::readyRead, &link, [&] { got += link.readAll(); });
+        const QByteArray greeting = test::reply("AUSBR", 0, "0107");
+        QCOMPARE(link.open(p->linkPath()), SerialLink::OpenResult::Opened);
+        QTRY_COMPARE(got, greeting);
+        QVERIFY(link.write(QByteArray("APL\0\0", 5)));
+        QTRY_COMPARE(p->device()->receivedBytes(), 5);
+        link.close();
+        QTRY_VERIFY(!p->isPortOpen());
+        QCOMPARE(link.open(p->linkPath()), SerialLink::OpenResult::Opened);
+        QTRY_COMPARE(got, greeting + greeting);
+        QVERIFY(link.write(
+            link::CommandFrame::load(false, link::CommandFrame::SizeFields::fromLength(10))));
+        QTRY_COMPARE(got.size(), 4 * 24); // answered at once: "ASEND", "ALPOK"
+        QCOMPARE(got.mid(48, 5), QByteArray("ASEND"));
+    }
+
+    // One byte per read, or two replies in one read: each reply handled once, in order.
+    void splitAndMergedReplies()
+    {
+        QTemporaryDir dir;
+        sim::SimBank bank(dir.path());
+        QVERIFY(bank.add(5, options("split,prog=2,verify=0")) &&
+                bank.add(6, options("double,prog=2,verify=0")));
+        for (int com : {5, 6}) {
+            link::ProgrammerSlots programmers;
+            link::PaneBoard panes;
+            Hooks hooks;
+            link::ReplyHandler handler(2, programmers, panes, hooks);
+            QSerialPortLink link;
+            QSignalSpy handled(&handler, &link::ReplyHandler::replyHandled);
+            QCOMPARE(link.open(bank.programmer(com)->linkPath()), SerialLink::OpenResult::Opened);
+            handler.attach(&link);
+            QTRY_COMPARE(handled.count(), 1);
+            QVERIFY(link.write(link::CommandFrame::programTarget({})));
+            QTRY_COMPARE(handled.count(), 4);
+            QList<QByteArray> tokens;
+            for (const auto &args : handled)
+                tokens << args.at(1).toByteArray();
+            QCOMPARE(tokens, (QList<QByteArray>{"AUSBR", "APROG", "APROG", "APTOK"}));
+            QCOMPARE(panes.pane(2).status, QStringLiteral("Board Programmed OK"));
+        }
+    }
+
+    // A slow reader gets every block at its pace; a stalled one drops out alone.
+    void flowControlAgainstSlowAndStalledReaders()
+    {
+        QTemporaryDir ports, files;
+        test::WorkFolder work;
+        sim::SimBank bank(ports.path());
+        QVERIFY(bank.add(1) && bank.add(2, options("rate=200000")) &&
+                bank.add(3, options("stall=10000")));
+        test::RecordingOperator op;
+        app::Station station(link::PortNames::fromDirectory(ports.path()), op,
+                         link::qserialPortFactory(), app::StationTimings{100, 15000, 500});
+        for (int n = 1; n <= 3; ++n) {
+            station.programmerSlots().slot(n).comPort = quint8(n);
+            station.programmerSlots().slot(n).present = true;
+        }
+        const QByteArray file = test::pattern(256 * 512);
+        QVERIFY(test::writeFile(files.filePath("image.bin"), file));
+        station.setCurrentFolder(files.path());
+        QSignalSpy finished(station.transfer(), &load::FileTransfer::finished);
+        station.loadProgramFile(QStringLiteral("image.bin"));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 15000);
+        QCOMPARE(finished.at(0).at(0).value<load::FileTransfer::Outcome>(),
+                 load::FileTransfer::Outcome::Loaded);
+        QCOMPARE(station.panes().pane(3).status,
+                 QStringLiteral("Communication with Programmer Lost"));
+        for (int n = 1; n <= 2; ++n) {
+            QTRY_COMPARE(station.panes().pane(n).status, QStringLiteral("File Loaded OK"));
+            QCOMPARE(bank.programmer(n)->device()->image(), file);
+        }
+        QVERIFY(bank.programmer(3)->device()->receivedBytes() == 10000);
+    }
+};
+
+VELL_TEST_MAIN(QCoreApplication, TstSerialPort)
+#include "tst_serialport.moc"

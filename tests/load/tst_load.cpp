@@ -1,0 +1,408 @@
+// Guards the load and the program-target command over fakes: Config.txt lines as bytes, the
+// program file's refusals, trailer and checksum, the transfer's frame repeats, progress, flow
+// control, stalls and drop-outs, and who gets the "T" frame.
+#include "common/fakeseriallink.h"
+#include "common/files.h"
+#include "common/recordingoperator.h"
+#include "common/testmain.h"
+#include "link/links.h"
+#include "link/pane.h"
+#include "load/configfile.h"
+#include "load/filetransfer.h"
+#include "load/programfile.h"
+#include "target/programtarget.h"
+
+#include <QtTest>
+
+using namespace vell;
+using load::ConfigFile;
+using load::FileTransfer;
+using load::ProgramFile;
+using test::blocksOf;
+using test::pattern;
+
+Q_DECLARE_METATYPE(vell::load::FileTransfer::Outcome)
+
+namespace {
+
+constexpr int kFail = -1;
+
+ConfigFile trailerOneTo32()
+{
+    ConfigFile config;
+    config.readText(test::configText(test::numbers(32)));
+    return config;
+}
+
+QByteArray readAllBytes(ProgramFile &file)
+{
+    QByteArray out;
+    while (!file.atEnd()) {
+        const std::optional<quint8> b = file.nextByte();
+        if (!b)
+            break;
+        out += char(*b);
+    }
+    return out;
+}
+
+/// Links and a transfer over fakes whose bytes wait until the test lets the wire take them.
+struct Rig
+{
+    explicit Rig(int count)
+    {
+        for (int n = 1; n <= count; ++n) {
+            programmers.slot(n).comPort = quint8(n + 2);
+            programmers.slot(n).present = true;
+        }
+    }
+    QString writeProgram(const QByteArray &bytes, const QString &name = QStringLiteral("image.bin"))
+    {
+        return test::writeFile(dir.filePath(name), bytes) ? name : QString();
+    }
+    test::FakeSerialLink &wire(int n) { return *bank.links.at(size_t(n - 1)); }
+    void ready(int count)
+    {
+        for (int n = 1; n <= count; ++n)
+            programmers.slot(n).replySend = true;
+    }
+    /// Until the load ends, the wires of the links given take all that waits (link 4 only
+    /// slowFour bytes a round, when given).
+    bool drainUntilFinished(QList<int> taking, QSignalSpy &finished, qint64 slowFour = -1)
+    {
+        while (finished.isEmpty()) {
+            for (int n : taking)
+                wire(n).takePending(n == 4 ? slowFour : -1);
+            if (!QTest::qWaitFor(
+                    [&] { return !finished.isEmpty() || wire(taking.first()).bytesToWrite() > 0; },
+                    2000))
+                return false;
+        }
+        return true;
+    }
+
+    test::WorkFolder work; // port files
+    QTemporaryDir dir;
+    link::ProgrammerSlots programmers;
+    link::PaneBoard panes;
+    link::PortNames names = link::PortNames::fromDirectory(dir.path());
+    test::RecordingOperator op;
+    test::FakeLinkBank bank;
+    link::Links links{programmers, panes, names, op, bank.factory(true)};
+    bool blackBox = false;
+    bool restoreDefaults = false;
+    QList<int> discarded;
+    FileTransfer transfer{programmers,
+                          panes,
+                          links,
+                          op,
+                          {[this] { return blackBox; }, [this] { return restoreDefaults; },
+                           [this](int n) { discarded.append(n); }},
+                          {20, 150}};
+};
+
+} // namespace
+
+class TstConfigFile : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void byteValue_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("expected"); // kFail: not a byte
+        // clang-format off
+        const std::pair<const char *, int> rows[] = {
+            {"17", 17}, {"", 0}, {"&H1F", 31}, {"&h1f", 31}, {"&H", 0}, {"&H1G", 1},
+            {"&H100", kFail}, {"&H00000000000000FF", 255}, {"&O17", 15}, {"&O18", 1}, {"&17", 0},
+            {"0x1F", 0}, {"2 5", 25}, {"2\t5", 25}, {"  42  ", 42}, {"abc", 0}, {"12abc", 12},
+            {"1,5", 1}, {"255", 255}, {"256", kFail}, {"255.5", kFail}, {"254.5", 254}, {"2.5", 2},
+            {"2.51", 3}, {".6", 1}, {"7.", 7}, {"+9", 9}, {"-1", kFail}, {"-0.4", 0}, {"-0.5", 0},
+            {"--5", 0}, {"2.5E1", 25}, {"1D2", 100}, {"1500e-1", 150}, {"3E", 3},
+            {"1E999999999999999999999", kFail}, {"1E-999999999999999999999", 0}};
+        // clang-format on
+        for (const auto &[line, value] : rows)
+            QTest::addRow("'%s'", line) << QString::fromLatin1(line) << value;
+        QTest::newRow("many leading zeros") << QString(5000, u'0') + "12" << 12;
+        QTest::newRow("long fraction then exponent") << "0." + QString(3000, u'0') + "5E3001" << 5;
+        QTest::newRow("non-ASCII stops") << QString::fromUtf8("1\u00e92") << 1;
+    }
+    void byteValue()
+    {
+        QFETCH(QString, line);
+        QFETCH(int, expected);
+        const std::optional<quint8> value = ConfigFile::byteValue(line);
+        QCOMPARE(value.has_value(), expected != kFail);
+        if (value)
+            QCOMPARE(int(*value), expected);
+    }
+
+    void lineEnds_data()
+    {
+        QTest::addColumn<QByteArray>("end");
+        QTest::newRow("CR LF") << QByteArray("\r\n");
+        QTest::newRow("CR") << QByteArray("\r");
+        QTest::newRow("LF") << QByteArray("\n");
+    }
+    // Lines 3..34 give trailer positions 1..32 with any line end; line 35 is never read.
+    void lineEnds()
+    {
+        QFETCH(QByteArray, end);
+        ConfigFile config;
+        config.readText(test::configText(test::numbers(33), end));
+        QCOMPARE(config.line(0), QStringLiteral("header two"));
+        for (int k = 1; k <= 32; ++k)
+            QCOMPARE(config.trailerByte(k), std::optional<quint8>(quint8(k)));
+        QVERIFY(config.line(33).isEmpty());
+    }
+};
+
+class TstProgramFile : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<ProgramFile::Refusal>("refusal");
+        QTest::newRow("missing") << "missing" << ProgramFile::Refusal::NotFound;
+        QTest::newRow("folder") << "folder" << ProgramFile::Refusal::NotAFile;
+        QTest::newRow("16 MiB") << "16MiB" << ProgramFile::Refusal::TooLarge;
+    }
+    void refusals()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("image.bin");
+        QFile big(path);
+        if (kind == "folder")
+            QVERIFY(QDir(dir.path()).mkdir("image.bin"));
+        else if (kind == "16MiB")
+            QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(ProgramFile::kLengthLimit));
+        ProgramFile file;
+        QString reason;
+        QTEST(file.measure(path, &reason), "refusal");
+        QVERIFY(reason.contains(QDir::toNativeSeparators(path)));
+        QCOMPARE(file.length(), 0);
+    }
+
+    void trailer_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("blackBox");
+        QTest::newRow("plain 1,000") << 1000 << false;
+        QTest::newRow("black box 1,000") << 1000 << true;
+        QTest::newRow("black box 10") << 10 << true;
+        QTest::newRow("black box across read buffers") << 200000 << true;
+        QTest::newRow("plain across read buffers") << 200000 << false;
+    }
+    // The last 32 bytes come from lines 3..34 in the black-box format (a shorter file takes the
+    // last lines); block reads and byte reads agree, and so does the checksum.
+    void trailer()
+    {
+        QFETCH(int, length);
+        QFETCH(bool, blackBox);
+        QTemporaryDir dir;
+        const QByteArray content = pattern(length);
+        QVERIFY(test::writeFile(dir.filePath("image.bin"), content));
+        const ConfigFile config = trailerOneTo32();
+        QByteArray expected = content;
+        for (int i = std::max(0, length - 32); blackBox && i < length; ++i)
+            expected[i] = char(32 - (length - 1 - i));
+        quint16 sum = 0; // every byte sent but those at L-32 and L-31
+        for (int i = 0; i < length; ++i)
+            sum += (i == length - 32 || i == length - 31) ? 0 : quint8(expected[i]);
+
+        ProgramFile byBytes;
+        QVERIFY(byBytes.openStream(dir.filePath("image.bin")));
+        byBytes.setTrailerSource(&config, [blackBox] { return blackBox; });
+        QCOMPARE(readAllBytes(byBytes), expected);
+        QCOMPARE(byBytes.position(), length);
+        QCOMPARE(byBytes.checksum(), sum);
+
+        ProgramFile byBlocks;
+        QVERIFY(byBlocks.openStream(dir.filePath("image.bin")));
+        byBlocks.setTrailerSource(&config, [blackBox] { return blackBox; });
+        QByteArray blocks(length, '\0');
+        for (int done = 0; done < length; done += 513) // odd size: runs cross the trailer
+            QVERIFY(byBlocks.readBytes(blocks.data() + done, std::min(513, length - done)));
+        QCOMPARE(blocks, expected);
+        QCOMPARE(byBlocks.checksum(), sum);
+        QVERIFY(!byBlocks.readBytes(blocks.data(), 1));
+    }
+};
+
+class TstTransfer : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    // The frame repeats every handshake period to every programmer until all are ready; then
+    // the stream; a second load meanwhile is ignored.
+    void handshakeRepeatsUntilAllReady()
+    {
+        Rig rig(2);
+        rig.restoreDefaults = true;
+        const QString name = rig.writeProgram(pattern(1536));
+        QSignalSpy disarm(&rig.transfer, &FileTransfer::watchdogDisarmRequested);
+        QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
+        QSignalSpy statuses(&rig.panes, &link::PaneBoard::statusChanged);
+        rig.transfer.loadProgramFile(rig.dir.path(), name);
+        QCOMPARE(rig.transfer.state(), FileTransfer::State::Handshake);
+        QCOMPARE(rig.discarded, QList<int>({1, 2}));
+        QCOMPARE(rig.panes.pane(2).status, QStringLiteral("Establishing Communication"));
+        QTRY_VERIFY(rig.wire(1).writesOfSize(1).size() >= 3 * 24);
+        rig.transfer.loadProgramFile(rig.dir.path(), name);
+        QCOMPARE(rig.transfer.state(), FileTransfer::State::Handshake);
+
+        rig.programmers.slot(1).replySend = true; // programmer 2 still not ready
+        const qsizetype framesNow = rig.wire(2).writesOfSize(1).size();
+        QTRY_VERIFY(rig.wire(2).writesOfSize(1).size() >= framesNow + 2 * 24);
+        QCOMPARE(rig.wire(1).writesOfSize(513), QByteArray());
+        rig.programmers.slot(2).replySend = true;
+        QTRY_COMPARE(finished.count(), 1);
+        QCOMPARE(disarm.count(), 1);
+        QStringList shown; // the share that left the PC, truncated
+        for (const auto &args : statuses) {
+            if (args.at(0).toInt() == 1 && args.at(1).toString().startsWith("Transferring"))
+                shown << args.at(1).toString();
+        }
+        QCOMPARE(shown, QStringList({"Transferring File / 33% Complete",
+                                     "Transferring File / 66% Complete",
+                                     "Transferring File / 100% Complete"}));
+        for (int n = 1; n <= 2; ++n) {
+            const QByteArray frames = rig.wire(n).writesOfSize(1);
+            QCOMPARE(frames.left(24).toHex(' '),
+                     QByteArray("41 50 4c 01 00 00 00 00 00 00 00 00 00 00 00 "
+                                "00 00 00 00 06 00 00 f1 0d"));
+            QCOMPARE(frames, frames.left(24).repeated(int(frames.size() / 24)));
+            QCOMPARE(rig.wire(n).writesOfSize(513), blocksOf(pattern(1536)));
+        }
+    }
+
+    // Never more than 8192 bytes wait on any link, also the slow fourth one; the next blocks go
+    // out as the wires take them.
+    void flowControl()
+    {
+        Rig rig(4);
+        const QByteArray content = pattern(64 * 512);
+        QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
+        qint64 maxPending = 0;
+        rig.transfer.loadProgramFile(rig.dir.path(), rig.writeProgram(content));
+        for (int n = 1; n <= 4; ++n) {
+            rig.wire(n).onWrite = [&rig, &maxPending, n](const QByteArray &) {
+                maxPending = std::max(maxPending, rig.wire(n).bytesToWrite());
+            };
+        }
+        rig.ready(4);
+        QTRY_COMPARE(rig.transfer.state(), FileTransfer::State::Streaming);
+        QCOMPARE(rig.wire(1).writesOfSize(513).size(), (8192 / 513) * 513);
+        QCOMPARE(rig.panes.pane(3).status, QStringLiteral("Transferring File / 23% Complete"));
+        QVERIFY(rig.drainUntilFinished({1, 2, 3, 4}, finished, 4 * 513));
+        QCOMPARE(finished.at(0).at(0).value<FileTransfer::Outcome>(),
+                 FileTransfer::Outcome::Loaded);
+        QVERIFY(maxPending <= FileTransfer::kMaxPendingPerLink);
+        for (int n = 1; n <= 4; ++n) {
+            QCOMPARE(rig.wire(n).writesOfSize(513), blocksOf(content));
+            QCOMPARE(rig.panes.pane(n).barValue, 100);
+        }
+    }
+
+    void dropOut_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("device lost") << "lost";
+        QTest::newRow("write refused") << "refused";
+        QTest::newRow("stalled") << "stalled";
+    }
+    // A failing link leaves the stream with "Communication with Programmer Lost"; the others
+    // receive every block.
+    void dropOut()
+    {
+        QFETCH(QString, how);
+        Rig rig(3);
+        const QByteArray content = pattern(80 * 512);
+        QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
+        QSignalSpy dropped(&rig.transfer, &FileTransfer::droppedOutOfStream);
+        rig.transfer.loadProgramFile(rig.dir.path(), rig.writeProgram(content));
+        rig.ready(3);
+        QTRY_COMPARE(rig.transfer.state(), FileTransfer::State::Streaming);
+        test::FakeSerialLink &bad = rig.wire(2);
+        if (how == "lost")
+            bad.loseDevice();
+        else if (how == "refused")
+            bad.refuseWrites = true;
+        QVERIFY(rig.drainUntilFinished({1, 3}, finished));
+        QCOMPARE(finished.at(0).at(0).value<FileTransfer::Outcome>(),
+                 FileTransfer::Outcome::Loaded);
+        QCOMPARE(dropped.count(), 1);
+        QCOMPARE(dropped.at(0).at(0).toInt(), 2);
+        QVERIFY(rig.transfer.droppedOut(2));
+        QVERIFY(!bad.isOpen());
+        if (how == "stalled")
+            QCOMPARE(bad.discardCalls, 1);
+        QCOMPARE(rig.panes.pane(2).status, QStringLiteral("Communication with Programmer Lost"));
+        QCOMPARE(rig.wire(1).writesOfSize(513), blocksOf(content));
+        QCOMPARE(rig.wire(3).writesOfSize(513), blocksOf(content));
+        QCOMPARE(rig.panes.pane(3).status, QStringLiteral("Transferring File / 100% Complete"));
+    }
+
+    // A link that keeps taking bytes, slowly, is not stalled however long the stream takes.
+    void slowLinkIsNotStalled()
+    {
+        Rig rig(1);
+        QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
+        rig.transfer.loadProgramFile(rig.dir.path(), rig.writeProgram(pattern(40 * 512)));
+        rig.ready(1);
+        QTimer wire; // a block every 10 ms: the stream takes about 400 ms, the stall limit is 150
+        connect(&wire, &QTimer::timeout, &rig.transfer, [&rig] { rig.wire(1).takePending(513); });
+        wire.start(10);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 5000);
+        QCOMPARE(finished.at(0).at(0).value<FileTransfer::Outcome>(),
+                 FileTransfer::Outcome::Loaded);
+        QVERIFY(!rig.transfer.droppedOut(1));
+    }
+};
+
+class TstProgramTarget : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    // One press: flags of all four cleared, the links in use opened with the status, their
+    // reply texts forgotten, one "T" frame byte by byte; others untouched.
+    void frameGoesToProgrammersInUse()
+    {
+        const int present = 3;
+        Rig rig(0);
+        for (int n = 1; n <= 4; ++n) {
+            auto &s = rig.programmers.slot(n);
+            s.comPort = quint8(n);
+            s.present = n <= present;
+            s.replyUsbr = s.replySend = s.replyLpOk = s.replyLpEr = true;
+            s.replyPtOk = s.replyPtEr = s.replyData = true;
+            s.replyText = QStringLiteral("earlier reply");
+            rig.panes.setStatus(n, QStringLiteral("File Loaded OK"));
+        }
+        rig.links.setSizeFields(link::CommandFrame::SizeFields::fromLength(74565));
+        target::ProgramTarget command(rig.programmers, rig.links);
+        command.run();
+        const QByteArray frame = "APT" + QByteArray(15, '\0') + QByteArray::fromHex("012345015B0D");
+        for (int n = 1; n <= 4; ++n) {
+            auto &s = rig.programmers.slot(n);
+            QVERIFY(!(s.replyUsbr || s.replySend || s.replyLpOk || s.replyLpEr || s.replyPtOk ||
+                      s.replyPtEr || s.replyData));
+            const bool inUse = n <= present;
+            QCOMPARE(rig.wire(n).written(), inUse ? frame : QByteArray());
+            QCOMPARE(rig.wire(n).writes.size(), inUse ? 24 : 0);
+            QCOMPARE(rig.panes.pane(n).status, inUse ? QStringLiteral("Programming Target Board")
+                                                     : QStringLiteral("File Loaded OK"));
+            QCOMPARE(s.replyText.isEmpty(), inUse);
+        }
+        rig.wire(1).inject("APTOK"); // half a reply waiting stays for the reply handler
+        command.run();
+        QCOMPARE(rig.wire(1).openCalls, 1);
+        QCOMPARE(rig.wire(1).bytesAvailable(), 5);
+    }
+};
+
+VELL_TEST_MAIN(QCoreApplication, TstConfigFile, TstProgramFile, TstTransfer, TstProgramTarget)
+#include "tst_load.moc"

@@ -148,6 +148,28 @@ private Q_SLOTS:
         QVERIFY(bed.op.messages.isEmpty());
     }
 
+    // Programmer 2's port is gone: program-target waits for the operator's OK, ignoring the
+    // button and a load meanwhile, then sends its one frame to the others.
+    void secondCommandIgnoredWhileWaitingForOk()
+    {
+        Bed bed(QStringList{{}, {}, {}});
+        bed.station->programmerSlots().slot(2).comPort = 16; // nothing stands for it
+        bed.write(1024);
+        bed.op.holdOk = true;
+        bed.station->programTarget();
+        QVERIFY(bed.station->busy());
+        bed.station->programTarget();
+        bed.station->loadProgramFile(QStringLiteral("image.bin"));
+        QVERIFY(bed.station->links().lastFrame().isEmpty());
+        QCOMPARE(bed.op.messages.size(), 1);
+        QVERIFY(bed.op.acknowledge());
+        QVERIFY(!bed.station->busy());
+        QTRY_COMPARE(bed.status(3), kProgrammed);
+        QCOMPARE(bed.devices.device(1)->frames().size(), 1);
+        QCOMPARE(bed.devices.device(1)->frames().at(0).left(3), QByteArray("APT"));
+        QVERIFY(bed.finished->isEmpty());
+    }
+
     void vanishesDuringLoad_data()
     {
         QTest::addColumn<int>("gone");

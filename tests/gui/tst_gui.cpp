@@ -9,6 +9,7 @@
 #include "app/station.h"
 #include "app/gui/mainwindow.h"
 #include "app/gui/programfilebrowser.h"
+#include "app/gui/widgetoperator.h"
 #include "app/settings.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QtTest>
 
@@ -59,6 +61,28 @@ class TstMainWindow : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // The operator's message is a box over the window that returns at once; its OK
+    // acknowledges once and closes it.
+    void messageWaitsForOk()
+    {
+        QWidget window;
+        window.show();
+        gui::WidgetOperator op(&window);
+        int acks = 0;
+        op.message(QStringLiteral("Please Make Sure Programmer 2 is Connected and Retry"),
+                   QStringLiteral("Incorrect Port Number"), [&acks] { ++acks; });
+        auto *box = window.findChild<QMessageBox *>();
+        QVERIFY(box);
+        QTRY_VERIFY(box->isVisible());
+        QCOMPARE(box->windowTitle(), QStringLiteral("Incorrect Port Number"));
+        QCOMPARE(box->text(), QStringLiteral("Please Make Sure Programmer 2 is Connected and Retry"));
+        QCOMPARE(acks, 0);
+        box->button(QMessageBox::Ok)->click();
+        QCOMPARE(acks, 1);
+        QTRY_VERIFY(!window.findChild<QMessageBox *>());
+        QCOMPARE(acks, 1);
+    }
+
     void panesForTheProgrammersFound_data()
     {
         QTest::addColumn<QList<int>>("found");

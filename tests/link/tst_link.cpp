@@ -445,7 +445,8 @@ private Q_SLOTS:
                     << incorrect;
         }
     }
-    // The missing programmer is named every time; the others get the frame all the same.
+    // The missing programmer is named every time; the others get the frame all the same, after
+    // the operator's OK.
     void invalidPort()
     {
         QFETCH(int, bad);
@@ -459,7 +460,16 @@ private Q_SLOTS:
         else
             rig.fake(bad).openResult = SerialLink::OpenResult::InvalidPort;
         const QByteArray frame = CommandFrame::programTarget({});
+        // Until the operator's OK nothing more is opened and nothing is sent.
+        rig.op.holdOk = true;
         rig.command(command);
+        QVERIFY(rig.links->awaitingOk());
+        for (int n = bad + 1; n <= 4; ++n)
+            QCOMPARE(rig.fake(n).openCalls, 0);
+        QVERIFY(rig.bank.writeLog.isEmpty());
+        QVERIFY(rig.op.acknowledge());
+        QVERIFY(!rig.links->awaitingOk());
+        rig.op.holdOk = false;
         rig.command(command);
         QCOMPARE(rig.op.messages, (QList<Message>{{prompt, title}, {prompt, title}}));
         for (int n = 1; n <= 4; ++n) {

@@ -346,6 +346,27 @@ private Q_SLOTS:
         QCOMPARE(rig.panes.pane(3).status, QStringLiteral("Transferring File / 100% Complete"));
     }
 
+    // Programmer 1 unplugged since: the load sends nothing, waits for the operator's OK on
+    // "Communication with programmer lost", and only then ends.
+    void firstProgrammerLostAtTheDrain()
+    {
+        Rig rig(2);
+        QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
+        rig.wire(1).loseDevice();
+        rig.wire(1).openResult = link::SerialLink::OpenResult::Failed;
+        rig.op.holdOk = true;
+        rig.transfer.loadProgramFile(rig.dir.path(), rig.writeProgram(pattern(1024)));
+        QCOMPARE(rig.transfer.state(), FileTransfer::State::AwaitingOk);
+        QCOMPARE(rig.op.messages.size(), 1);
+        QVERIFY(rig.op.messages.at(0).first.startsWith("Communication with"));
+        QVERIFY(finished.isEmpty());
+        QVERIFY(rig.op.acknowledge());
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.at(0).at(0).value<FileTransfer::Outcome>(),
+                 FileTransfer::Outcome::ProgrammerLost);
+        QVERIFY(rig.wire(2).written().isEmpty());
+    }
+
     // A link that keeps taking bytes, slowly, is not stalled however long the stream takes.
     void slowLinkIsNotStalled()
     {

@@ -39,10 +39,12 @@ int main(int argc, char *argv[])
         run == app::CommandLine::Run::Windows ? std::make_unique<QApplication>(argc, argv)
                                               : std::make_unique<QCoreApplication>(argc, argv);
 
-    // Simulated programmers are removed at exit, also on SIGINT or SIGTERM, which end the
-    // event loop.
+    // SIGINT and SIGTERM end the event loop: the steps still waiting are recorded, and
+    // simulated programmers are removed.
+    app::TerminationWatcher watcher;
+    QObject::connect(&watcher, &app::TerminationWatcher::terminationRequested, application.get(),
+                     [] { QCoreApplication::exit(130); });
     std::unique_ptr<sim::SimulatedProgrammers> simulated;
-    std::unique_ptr<app::TerminationWatcher> watcher;
     link::PortNames names;
     if (commandLine.simulated() > 0) {
         simulated = std::make_unique<sim::SimulatedProgrammers>();
@@ -50,9 +52,6 @@ int main(int argc, char *argv[])
             QTextStream(stderr) << simulated->errorString() << "\n";
             return 1;
         }
-        watcher = std::make_unique<app::TerminationWatcher>();
-        QObject::connect(watcher.get(), &app::TerminationWatcher::terminationRequested,
-                         application.get(), [] { QCoreApplication::exit(130); });
         names = link::PortNames::fromDirectory(simulated->folder());
     } else if (!commandLine.portsFolder().isEmpty()) {
         names = link::PortNames::fromDirectory(commandLine.portsFolder());
@@ -70,11 +69,14 @@ int main(int argc, char *argv[])
         options.restoreDefaults = commandLine.restoreDefaults();
         options.blackBox = commandLine.blackBox();
         options.timeoutSeconds = commandLine.timeoutSeconds();
+        options.json = commandLine.json();
+        options.logFile = commandLine.logFile();
         return cli::runHeadless(options);
     }
     case app::CommandLine::Run::Windows:
         break;
     }
     return gui::runWindows(*static_cast<QApplication *>(application.get()), names,
-                           commandLine.screenshotFolder(), commandLine.folder());
+                           commandLine.screenshotFolder(), commandLine.folder(),
+                           commandLine.logFile());
 }

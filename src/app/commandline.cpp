@@ -45,6 +45,13 @@ CommandLine::CommandLine()
                 QStringLiteral("Headless: seconds to wait for each result (default %1).")
                     .arg(kDefaultTimeoutSeconds),
                 QStringLiteral("SECONDS"), QString::number(kDefaultTimeoutSeconds)),
+      m_json(QStringLiteral("json"),
+             QStringLiteral("Headless: print one JSON object per line (found, status, progress, "
+                            "prompt, result, summary events).")),
+      m_log(QStringLiteral("log"),
+            QStringLiteral("Append a record of every attempt to FILE (default: attempts.jsonl "
+                           "in the per-user data folder)."),
+            QStringLiteral("FILE")),
       m_folder(QStringLiteral("folder"),
                QStringLiteral("Developer: open the file browser at DIR instead of the "
                               "remembered folder."),
@@ -60,7 +67,8 @@ CommandLine::CommandLine()
     m_parser.addHelpOption();
     m_parser.addVersionOption();
     m_parser.addOptions({m_ports, m_simulate, m_listPorts, m_load, m_programTarget,
-                         m_restoreDefaults, m_blackBox, m_timeout, m_folder, m_screenshot});
+                         m_restoreDefaults, m_blackBox, m_timeout, m_json, m_log, m_folder,
+                         m_screenshot});
 }
 
 bool CommandLine::fail(const QString &text)
@@ -102,6 +110,10 @@ bool CommandLine::parse(const QStringList &arguments)
         return fail(QStringLiteral("--folder is for the windows"));
     if (m_parser.isSet(m_folder) && !QFileInfo(folder()).isDir())
         return fail(QStringLiteral("--folder: no folder '%1'").arg(folder()));
+    if (m_parser.isSet(m_json) && m_run != Run::Headless)
+        return fail(QStringLiteral("--json is for a headless run (--load, --program-target)"));
+    if (m_parser.isSet(m_log) && logFile().isEmpty())
+        return fail(QStringLiteral("--log takes a file name"));
     if (m_parser.isSet(m_screenshot) && m_run != Run::Windows)
         return fail(QStringLiteral("--screenshot is for the windows"));
     return true;

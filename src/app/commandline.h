@@ -40,6 +40,10 @@ public:
     [[nodiscard]] bool restoreDefaults() const { return m_parser.isSet(m_restoreDefaults); }
     [[nodiscard]] bool blackBox() const { return m_parser.isSet(m_blackBox); }
     [[nodiscard]] int timeoutSeconds() const { return m_timeoutSeconds; }
+    /// --json: the headless run's stdout as JSON events.
+    [[nodiscard]] bool json() const { return m_parser.isSet(m_json); }
+    /// --log FILE: the attempt log (empty: the default one).
+    [[nodiscard]] QString logFile() const { return m_parser.value(m_log); }
     /// --folder DIR: the windows' browser opens there (empty without it).
     [[nodiscard]] QString folder() const { return m_parser.value(m_folder); }
     /// --screenshot DIR: the windows' screenshot tour (empty without it).
@@ -57,6 +61,8 @@ private:
     QCommandLineOption m_restoreDefaults;
     QCommandLineOption m_blackBox;
     QCommandLineOption m_timeout;
+    QCommandLineOption m_json;
+    QCommandLineOption m_log;
     QCommandLineOption m_folder;
     QCommandLineOption m_screenshot;
 

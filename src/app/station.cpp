@@ -1,5 +1,6 @@
 #include "station.h"
 
+#include "attempttracker.h"
 #include "logging.h"
 #include "texts.h"
 #include "watchdog.h"
@@ -53,6 +54,23 @@ Station::Station(const link::PortNames &names, link::Operator &op, link::LinkFac
             [this] { setLastLoadedFileName(QFileInfo(m_transfer->path()).fileName()); });
     connect(m_transfer.get(), &load::FileTransfer::runningChanged, this, &Station::busyChanged);
     m_target = std::make_unique<target::ProgramTarget>(m_slots, *m_links);
+
+    // Last, so that the pane shows what each step ended with before its attempt is recorded.
+    m_attempts = std::make_unique<AttemptTracker>(m_slots, m_panes, m_names);
+    AttemptTracker *attempts = m_attempts.get();
+    connect(m_transfer.get(), &load::FileTransfer::stateChanged, attempts,
+            [this](load::FileTransfer::State state) {
+                if (state == load::FileTransfer::State::Opening)
+                    m_attempts->beginLoad(m_transfer->path(), m_restoreDefaults, m_blackBox);
+            });
+    connect(m_transfer.get(), &load::FileTransfer::droppedOutOfStream, attempts,
+            &AttemptTracker::onLost);
+    connect(m_transfer.get(), &load::FileTransfer::finished, attempts,
+            &AttemptTracker::onLoadFinished);
+    connect(m_links.get(), &link::Links::deviceLost, attempts, &AttemptTracker::onLost);
+    connect(this, &Station::replyHandled, attempts, &AttemptTracker::onReply);
+    connect(m_target.get(), &target::ProgramTarget::frameSent, attempts,
+            &AttemptTracker::beginProgramTarget);
 }
 
 Station::~Station() = default;

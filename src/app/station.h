@@ -25,6 +25,7 @@ class ProgramTarget;
 
 namespace vell::app {
 
+class AttemptTracker;
 class Watchdog;
 
 /// Intervals are injectable so tests can run them fast; the defaults are what ships.
@@ -54,6 +55,9 @@ public:
     [[nodiscard]] load::FileTransfer *transfer() { return m_transfer.get(); }
     [[nodiscard]] target::ProgramTarget *programTargetCommand() { return m_target.get(); }
     [[nodiscard]] const StationTimings &timings() const { return m_timings; }
+    /// Every programmer's steps, the image of the last load and the tallies.
+    [[nodiscard]] AttemptTracker &attempts() { return *m_attempts; }
+    [[nodiscard]] const link::PortNames &portNames() const { return m_names; }
 
     /// After the search: pane texts and visibility for every programmer found (main-window load).
     void showFoundProgrammers();
@@ -121,6 +125,7 @@ private:
     std::unique_ptr<Watchdog> m_watchdog;
     std::unique_ptr<load::FileTransfer> m_transfer;
     std::unique_ptr<target::ProgramTarget> m_target;
+    std::unique_ptr<AttemptTracker> m_attempts;
 
     QString m_prompt;
     QString m_currentFolder;

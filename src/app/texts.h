@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 // Operator texts of the application shell and its windows, word for word.
 namespace vell::app::texts {
 
@@ -22,6 +24,26 @@ inline QString programmerFound(int n, int comPort)
     if (n == 1)
         return discovery::texts::kProgrammerFoundOnComPort + QString::number(comPort);
     return QStringLiteral("Programmer #%1 Found on Com Port %2").arg(n).arg(comPort);
+}
+
+// The production record's texts, shared by both front ends.
+/// The program file of the last load: "demo-board.bin (4096 bytes, CRC-32 1a2b3c4d)".
+inline QString imageLine(const QString &name, qint64 size, const QString &crc32)
+{
+    return QStringLiteral("%1 (%2 bytes, CRC-32 %3)").arg(name).arg(size).arg(crc32);
+}
+inline const QString kProgramFileCaption = QStringLiteral("Program file: ");
+/// One programmer's boards since the start: "2 OK 1 failed (yield 67%)".
+inline QString tally(int ok, int failed, std::optional<int> yield)
+{
+    return QStringLiteral("%1 OK %2 failed (yield %3)")
+        .arg(ok)
+        .arg(failed)
+        .arg(yield ? QString::number(*yield) + QLatin1Char('%') : QStringLiteral("-"));
+}
+inline QString logProblem(const QString &reason)
+{
+    return QStringLiteral("Cannot write the attempt log %1").arg(reason);
 }
 
 // The settings file's fixed lines.

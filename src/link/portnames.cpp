@@ -73,6 +73,39 @@ QString PortNames::deviceFor(int comPort) const
     return comPort <= m_systemPorts.size() ? m_systemPorts.at(comPort - 1) : QString();
 }
 
+PortNames::Identity PortNames::identityOf(int comPort) const
+{
+    Identity identity;
+    identity.device = deviceFor(comPort);
+    if (identity.device.isEmpty())
+        return identity;
+    // Names may be symlinks (--ports, by-path entries): compare the devices they lead to.
+    const QString device = QFileInfo(identity.device).canonicalFilePath();
+    const auto infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos) {
+        const QString location = QFileInfo(info.systemLocation()).canonicalFilePath();
+        if (device.isEmpty() || location != device)
+            continue;
+        identity.usbSerial = info.serialNumber();
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+            identity.vidPid = QStringLiteral("%1:%2")
+                                  .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                                  .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
+        break;
+    }
+#ifdef Q_OS_LINUX
+    const QFileInfoList byPath = QDir(QStringLiteral("/dev/serial/by-path"))
+                                     .entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : byPath) {
+        if (!device.isEmpty() && entry.canonicalFilePath() == device) {
+            identity.location = entry.fileName();
+            break;
+        }
+    }
+#endif
+    return identity;
+}
+
 QList<QPair<int, QString>> PortNames::table() const
 {
     QList<QPair<int, QString>> rows;

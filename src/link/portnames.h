@@ -15,6 +15,15 @@ class PortNames
 public:
     static constexpr int kMaxPort = 15;
 
+    /// Who stands behind a COM number, as far as the platform knows (empty where unknown).
+    struct Identity
+    {
+        QString device;    ///< the system path
+        QString usbSerial; ///< the USB serial number
+        QString vidPid;    ///< "0403:6001"
+        QString location;  ///< the physical USB port (Linux: its /dev/serial/by-path entry)
+    };
+
     /// One serial port as the machine lists it.
     struct SystemPort
     {
@@ -35,6 +44,8 @@ public:
 
     /// The device that stands for COM n, or an empty string when none does.
     [[nodiscard]] QString deviceFor(int comPort) const;
+    /// The device of COM n and what the platform knows of it.
+    [[nodiscard]] Identity identityOf(int comPort) const;
     /// COM numbers and their devices, for --list-ports.
     [[nodiscard]] QList<QPair<int, QString>> table() const;
     /// The text --list-ports prints: one "COMn  device" line per entry of table(), or a line

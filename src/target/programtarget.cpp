@@ -30,6 +30,7 @@ void ProgramTarget::send(const std::array<bool, link::kProgrammerCount> &targets
     }
     m_links.sendFrame(link::CommandFrame::kProgramTarget, {}, targets);
     qCDebug(lcTarget) << "program-target frame sent, size" << m_links.sizeFields().length();
+    Q_EMIT frameSent();
 }
 
 } // namespace vell::target

@@ -23,6 +23,10 @@ public:
     /// size fields of the last load. Bytes already waiting on a link are left for its handler.
     void run();
 
+Q_SIGNALS:
+    /// The frame went out to every programmer run() addressed.
+    void frameSent();
+
 private:
     /// After the links are open: forgets their last reply text and sends the frame.
     void send(const std::array<bool, link::kProgrammerCount> &targets);

@@ -7,6 +7,8 @@
 #include "common/recordingoperator.h"
 #include "common/testmain.h"
 
+#include "app/attemptlog.h"
+#include "app/attempttracker.h"
 #include "app/station.h"
 #include "app/cli/consolereport.h"
 #include "app/cli/headless.h"
@@ -46,6 +48,21 @@ struct Bed
         station->showFoundProgrammers();
         station->setCurrentFolder(files.path());
         finished = std::make_unique<QSignalSpy>(station->transfer(), &FileTransfer::finished);
+        QObject::connect(&station->attempts(), &app::AttemptTracker::attemptEnded,
+                         [this](const app::Attempt &a) { ended.append(a); });
+    }
+    /// "n step result[ code]" of every attempt ended so far, sorted.
+    [[nodiscard]] QStringList attempts() const
+    {
+        QStringList out;
+        for (const app::Attempt &a : ended)
+            out << QStringLiteral("%1 %2 %3%4")
+                       .arg(a.programmer)
+                       .arg(a.step == app::Attempt::Step::Load ? "load" : "target",
+                            app::Attempt::resultName(a.result),
+                            a.code ? QStringLiteral(" %1").arg(*a.code) : QString());
+        out.sort();
+        return out;
     }
     QByteArray write(int length, const QString &name = QStringLiteral("image.bin"))
     {
@@ -63,6 +80,7 @@ struct Bed
     test::RecordingOperator op;
     std::unique_ptr<app::Station> station;
     std::unique_ptr<QSignalSpy> finished;
+    QList<app::Attempt> ended;
 };
 
 /// One headless run over simulated programmers; its exit code, stdout lines and stderr.
@@ -79,7 +97,9 @@ Headless runHeadless(test::FakeDevices &devices, cli::Options options)
     options.searchTickMs = 5;
     QString outText, errText;
     QTextStream out(&outText), err(&errText);
-    cli::ConsoleReport report(out, err, false);
+    cli::ConsoleReport report(out, err,
+                              options.json ? cli::ConsoleReport::Style::Json
+                                           : cli::ConsoleReport::Style::Lines);
     cli::HeadlessRun run(options, devices.factory(), report);
     QSignalSpy finished(&run, &cli::HeadlessRun::finished);
     run.start();
@@ -108,15 +128,25 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("switches");
         QTest::addColumn<QStringList>("afterLoad");
         QTest::addColumn<QStringList>("afterTarget");
+        QTest::addColumn<QStringList>("attempts");
+        QTest::addColumn<QList<int>>("failedBoards");
+        QStringList allOk;
+        for (int n = 1; n <= 4; ++n)
+            allOk << QStringLiteral("%1 load ok").arg(n) << QStringLiteral("%1 target ok").arg(n);
         QTest::newRow("all succeed")
             << QStringList{{}, {}, {}, {}} << QStringList{kLoaded, kLoaded, kLoaded, kLoaded}
-            << QStringList{kProgrammed, kProgrammed, kProgrammed, kProgrammed};
+            << QStringList{kProgrammed, kProgrammed, kProgrammed, kProgrammed} << allOk
+            << QList<int>{0, 0, 0, 0};
+        QStringList someFail = allOk;
+        someFail.replace(2, "2 load error 3");
+        someFail.replace(5, "3 target error 10");
         QTest::newRow("one load and one target fail")
             << QStringList{{}, "loaderr=3", "targeterr=10", {}}
             << QStringList{kLoaded, "Error #3 / Memory Size & Processor Type Do Not Match", kLoaded,
                            kLoaded}
             << QStringList{kProgrammed, kProgrammed,
-                           "Error #10 / Cannot Communicate With Target Board", kProgrammed};
+                           "Error #10 / Cannot Communicate With Target Board", kProgrammed}
+            << someFail << QList<int>{0, 0, 1, 0};
     }
     // Whole blocks reach every programmer; the button meanwhile is ignored; the "T" frame
     // then carries the length of the file just loaded.
@@ -125,6 +155,8 @@ private Q_SLOTS:
         QFETCH(QStringList, switches);
         QFETCH(QStringList, afterLoad);
         QFETCH(QStringList, afterTarget);
+        QFETCH(QStringList, attempts);
+        QFETCH(QList<int>, failedBoards);
         Bed bed(switches);
         const QByteArray file = bed.write(4 * 512 + 300);
         bed.station->loadProgramFile(QStringLiteral("image.bin"));
@@ -146,6 +178,19 @@ private Q_SLOTS:
         QCOMPARE(bed.station->panes().softwareVersion(),
                  QStringLiteral("Board Software Version image.bin"));
         QVERIFY(bed.op.messages.isEmpty());
+        // Every step of every programmer recorded, with the image of the load and the boards.
+        QTRY_COMPARE(bed.attempts(), attempts);
+        for (int n = 1; n <= 4; ++n) {
+            const app::Tally &tally = bed.station->attempts().tally(n);
+            QCOMPARE(tally.failed, failedBoards.at(n - 1));
+            QCOMPARE(tally.ok, 1 - failedBoards.at(n - 1));
+        }
+        for (const app::Attempt &a : std::as_const(bed.ended)) {
+            QVERIFY(a.image && a.image->size == file.size());
+            QCOMPARE(a.text, a.step == app::Attempt::Step::Load ? afterLoad.at(a.programmer - 1)
+                                                                : afterTarget.at(a.programmer - 1));
+            QVERIFY(a.started <= a.ended);
+        }
     }
 
     // Programmer 2's port is gone: program-target waits for the operator's OK, ignoring the
@@ -207,6 +252,8 @@ private Q_SLOTS:
             }
         }
         QCOMPARE(bed.status(gone), kLost);
+        QTRY_COMPARE(bed.ended.size(), 4);
+        QVERIFY(bed.attempts().contains(QStringLiteral("%1 load lost").arg(gone)));
         QCOMPARE(bed.station->prompt(), QStringLiteral("Double-click file to Load Programmer ==>"));
         QVERIFY(!bed.station->faultTimedOut());
         QVERIFY(bed.op.messages.isEmpty());
@@ -222,6 +269,7 @@ private Q_SLOTS:
         QVERIFY(bed.station->links().portFile(2).isOpen());
         QTRY_COMPARE(bed.finished->size(), 1);
         QCOMPARE(bed.outcome(), FileTransfer::Outcome::TimedOut);
+        QCOMPARE(bed.attempts(), QStringList({"1 load timed-out", "2 load timed-out"}));
         QCOMPARE(bed.station->prompt(), QStringLiteral("Error"));
         QVERIFY(bed.station->faultTimedOut());
         QVERIFY(!bed.station->links().portFile(1).isOpen() &&
@@ -323,16 +371,21 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<int>("timeout");
+        QTest::addColumn<QString>("log");
         QTest::addColumn<QString>("message");
-        QTest::newRow("missing file") << "nothing-here.bin" << 10 << "Program File Not Found";
-        QTest::newRow("16 MiB") << "big.bin" << 10 << "Program File Too Large";
-        QTest::newRow("zero timeout") << "" << 0 << "--timeout";
+        QTest::newRow("missing file") << "nothing-here.bin" << 10 << "" << "Program File Not Found";
+        QTest::newRow("16 MiB") << "big.bin" << 10 << "" << "Program File Too Large";
+        QTest::newRow("zero timeout") << "" << 0 << "" << "--timeout";
+        QTest::newRow("log cannot be written")
+            << "" << 10 << "/proc/no-such-folder/attempts.jsonl"
+            << "Cannot write the attempt log /proc/no-such-folder/attempts.jsonl";
     }
     // Refused before any port is touched.
     void badCommandLine()
     {
         QFETCH(QString, file);
         QFETCH(int, timeout);
+        QFETCH(QString, log);
         QFETCH(QString, message);
         QFile big(m_work.file("big.bin"));
         QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(16 * 1024 * 1024));
@@ -342,10 +395,122 @@ private Q_SLOTS:
         o.loadFile = file;
         o.programTarget = file.isEmpty();
         o.timeoutSeconds = timeout;
+        o.logFile = log;
         const Headless run = runHeadless(devices, o);
         QCOMPARE(run.exitCode, int(cli::kExitUsage));
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
         QCOMPARE(devices.device(1)->openCount(), 0);
+    }
+
+    // One load record per programmer, each a whole line: the good one ok, the error with its
+    // code, the one unplugged mid-stream lost, with the file as it was; a second run appends
+    // and leaves the first run's lines byte for byte.
+    void attemptRecords()
+    {
+        const QString log = m_work.file("records/attempts.jsonl");
+        const QByteArray image = pattern(40 * 512);
+        QVERIFY(test::writeFile(m_work.file("records.bin"), image));
+        const QByteArray sha256 = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
+        QByteArray before;
+        for (int round = 1; round <= 2; ++round) {
+            test::FakeDevices devices;
+            devices.add(1);
+            devices.add(2, "loaderr=3");
+            devices.add(3, "unplug=1000");
+            cli::Options o;
+            o.loadFile = m_work.file("records.bin");
+            o.logFile = log;
+            QCOMPARE(runHeadless(devices, o).exitCode, int(cli::kExitFailed));
+            const QByteArray all = test::readFile(log);
+            QVERIFY(all.startsWith(before) && all.endsWith('\n'));
+            const QList<QByteArray> lines = all.mid(before.size()).chopped(1).split('\n');
+            QStringList results;
+            for (const QByteArray &line : lines) {
+                const QJsonObject r = QJsonDocument::fromJson(line).object();
+                results << QStringLiteral("%1 %2 %3 %4")
+                               .arg(r["programmer"].toInt())
+                               .arg(r["step"].toString(), r["result"].toString(),
+                                    r["code"].isNull() ? "-" : QString::number(r["code"].toInt()));
+                QCOMPARE(r["file"]["sha256"].toString().toLatin1(), sha256);
+                QCOMPARE(r["file"]["size"].toInt(), image.size());
+            }
+            results.sort();
+            QCOMPARE(results, QStringList({"1 load ok -", "2 load error 3", "3 load lost -"}));
+            before = all;
+        }
+    }
+
+    // --json: every line is one object; the programmers found come first, the summary last,
+    // its exit the run's, naming the board that failed.
+    void jsonEvents()
+    {
+        test::FakeDevices devices;
+        devices.add(1);
+        devices.add(2, "targeterr=10");
+        cli::Options o;
+        o.loadFile = m_work.file("board.bin");
+        o.programTarget = true;
+        o.json = true;
+        o.logFile = m_work.file("json.jsonl");
+        const Headless run = runHeadless(devices, o);
+        QCOMPARE(run.exitCode, int(cli::kExitFailed));
+        QList<QJsonObject> events;
+        QStringList results, phases;
+        for (const QString &line : run.out) {
+            QJsonParseError error{};
+            const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+            QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), qPrintable(line));
+            events << doc.object();
+            const QJsonObject &e = events.last();
+            if (e["event"] == "result")
+                results << QStringLiteral("%1 %2 %3").arg(e["programmer"].toInt()).arg(
+                    e["step"].toString(), e["result"].toString());
+            const QString phase = QStringLiteral("%1 %2").arg(e["programmer"].toInt()).arg(
+                e["phase"].toString());
+            if (e["event"] == "progress" && !phases.contains(phase))
+                phases << phase;
+        }
+        QCOMPARE(events.at(0)["event"], "found");
+        QCOMPARE(events.at(1)["com"], 2);
+        results.sort();
+        QCOMPARE(results, QStringList({"1 load ok", "1 program-target ok", "2 load ok",
+                                       "2 program-target error"}));
+        phases.sort();
+        QCOMPARE(phases, QStringList({"1 program", "1 transfer", "1 verify", "2 program",
+                                      "2 transfer", "2 verify"}));
+        const QJsonObject summary = events.last();
+        QCOMPARE(summary["event"], "summary");
+        QCOMPARE(summary["exit"], run.exitCode);
+        QCOMPARE(summary["loaded"], 2);
+        QCOMPARE(summary["programmed"], 1);
+        QCOMPARE(summary["failed"][0]["programmer"], 2);
+        QCOMPARE(summary["tallies"][1]["failed"], 1);
+        QCOMPARE(summary["file"]["size"], 3 * 512 + 164);
+    }
+
+    // Against the checksums' published check values; an unreadable file has no identity.
+    void imageIdentity()
+    {
+        QVERIFY(test::writeFile(m_work.file("check.bin"), "123456789"));
+        const auto image = app::ImageIdentity::of(m_work.file("check.bin"));
+        QVERIFY(image);
+        QCOMPARE(image->crc32, "cbf43926");
+        QCOMPARE(image->sha256, "15e2b0d3c33891ebb0f1ef609ec419420c20e320ce94c65fbc8c3312448eb225");
+        QCOMPARE(image->size, 9);
+        QVERIFY(!app::ImageIdentity::of(m_work.file("none.bin")));
+    }
+
+    // Quotes, line ends and bytes above 127 stay inside their record's one line.
+    void recordStaysOneLine()
+    {
+        const QString text = QStringLiteral("say \"hi\"\r\nnext \u00e9\u00ff");
+        app::AttemptLog log;
+        QVERIFY(log.open(m_work.file("one/line.jsonl")));
+        QVERIFY(log.append({{"text", text}}));
+        QVERIFY(log.append({{"text", "second"}}));
+        const QList<QByteArray> lines = test::readFile(log.path()).split('\n');
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(QJsonDocument::fromJson(lines.at(0)).object()["text"].toString(), text);
     }
 
 private:

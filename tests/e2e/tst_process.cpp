@@ -5,6 +5,8 @@
 #include "common/process.h"
 
 #include <QDirIterator>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 #include <csignal>
@@ -107,6 +109,36 @@ private Q_SLOTS:
         QCOMPARE(run.exitCode, 2);
         QVERIFY2(run.ms < 5000, qPrintable(QString::number(run.ms)));
         QVERIFY(run.err.contains(QStringLiteral("No Programmers Found")));
+    }
+
+    // SIGTERM mid-load: the steps still waiting are recorded as without a result, each record
+    // a whole line, and the JSON summary's exit is the process's.
+    void sigtermMidLoadKeepsTheRecord()
+    {
+        QTemporaryDir home;
+        const QString log = home.filePath("attempts.jsonl");
+        QVERIFY(test::writeFile(home.filePath("big.bin"), test::pattern(128 * 512)));
+        QProcess app;
+        QSignalSpy finished(&app, &QProcess::finished);
+        QSignalSpy ready(&app, &QProcess::readyReadStandardOutput);
+        test::prepare(app, home.path());
+        app.start(kApp, {"--simulate", "2", "--load", "big.bin", "--json", "--log", log});
+        QByteArray out;
+        while (!out.contains("\"phase\":\"transfer\"") && ready.wait(20000))
+            out += app.readAllStandardOutput();
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(app.exitCode(), 130);
+        out += app.readAllStandardOutput();
+        const QJsonObject summary = QJsonDocument::fromJson(out.trimmed().split('\n').last()).object();
+        QCOMPARE(summary["event"], "summary");
+        QCOMPARE(summary["exit"], 130);
+        const QByteArray records = test::readFile(log);
+        QVERIFY(records.endsWith('\n'));
+        QStringList results;
+        for (const QByteArray &line : records.chopped(1).split('\n'))
+            results << QJsonDocument::fromJson(line).object()["result"].toString();
+        QCOMPARE(results, QStringList({"no-result", "no-result"}));
     }
 
     // The windows go from the search to the main window; SIGTERM ends a run and its simulated

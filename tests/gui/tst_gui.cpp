@@ -146,6 +146,11 @@ private Q_SLOTS:
         QTRY_COMPARE(w.status(2)->text(), QStringLiteral("Board Programmed OK"));
         QCOMPARE(w.window->findChild<QLabel *>("lblSoftwareVersion")->text(),
                  QStringLiteral("Board Software Version board.bin"));
+        // Below the panes the image the programmers hold; beside each its boards.
+        QVERIFY(w.window->findChild<QLabel *>("lblImage")->text().contains(
+            QStringLiteral("board.bin (1024 bytes, CRC-32 ")));
+        QTRY_COMPARE(w.window->findChild<QLabel *>("lblTally2")->text(),
+                     QStringLiteral("1 OK 0 failed (yield 100%)"));
 
         if (escape)
             QTest::keyClick(w.window->browser()->fileList(), Qt::Key_Escape);

@@ -1,7 +1,12 @@
 #include "consolereport.h"
 
+#include "app/attempt.h"
 #include "app/station.h"
+#include "link/texts.h"
+#include "load/texts.h"
 #include "texts.h"
+
+#include <QJsonDocument>
 
 #include <QtGlobal>
 
@@ -32,11 +37,24 @@ QString oneLine(QString text)
     return text;
 }
 
+/// The phases whose status text carries a percentage, and the text before it.
+struct Phase
+{
+    const char *name;
+    const QString &prefix;
+};
+const Phase kPhases[] = {
+    {"transfer", load::texts::kTransferringFile},
+    {"program", link::texts::kProgrammingTargetBoardPrefix},
+    {"verify", link::texts::kVerifyingFilePrefix},
+};
+
 } // namespace
 
-ConsoleReport::ConsoleReport(QTextStream &out, QTextStream &err, bool terminal, int width,
+ConsoleReport::ConsoleReport(QTextStream &out, QTextStream &err, Style style, int width,
                              QObject *parent)
-    : QObject(parent), m_out(out), m_err(err), m_terminal(terminal), m_width(std::max(width, 40))
+    : QObject(parent), m_out(out), m_err(err), m_style(style), m_terminal(style == Style::Bars),
+      m_width(std::max(width, 40))
 {
     m_redrawTimer.setSingleShot(true);
     m_redrawTimer.setInterval(kRedrawMs);
@@ -46,6 +64,17 @@ ConsoleReport::ConsoleReport(QTextStream &out, QTextStream &err, bool terminal, 
 void ConsoleReport::attach(app::Station &station)
 {
     m_station = &station;
+    if (m_style == Style::Json) {
+        for (int n = 1; n <= link::kProgrammerCount; ++n) {
+            if (!station.programmerSlots().inUse(n))
+                continue;
+            const int com = station.programmerSlots().slot(n).comPort;
+            QJsonObject found = app::Attempt::portJson(station.portNames().identityOf(com));
+            found[QStringLiteral("programmer")] = n;
+            found[QStringLiteral("com")] = com;
+            event(QStringLiteral("found"), found);
+        }
+    }
     connect(&station.panes(), &link::PaneBoard::statusChanged, this, &ConsoleReport::onStatusChanged);
     connect(&station, &app::Station::promptChanged, this, &ConsoleReport::onPromptChanged);
     if (m_terminal) {
@@ -55,8 +84,32 @@ void ConsoleReport::attach(app::Station &station)
     }
 }
 
+void ConsoleReport::event(const QString &name, QJsonObject fields)
+{
+    fields[QStringLiteral("event")] = name;
+    m_out << QString::fromUtf8(QJsonDocument(fields).toJson(QJsonDocument::Compact)) << '\n';
+    m_out.flush();
+}
+
 void ConsoleReport::onStatusChanged(int n, const QString &text)
 {
+    if (m_style == Style::Json && m_station && m_station->programmerSlots().inUse(n)) {
+        event(QStringLiteral("status"),
+              {{QStringLiteral("programmer"), n}, {QStringLiteral("text"), text}});
+        for (const Phase &phase : kPhases) {
+            if (!text.startsWith(phase.prefix))
+                continue;
+            const QString rest = text.mid(phase.prefix.size());
+            int digits = 0;
+            while (digits < rest.size() && rest.at(digits).isDigit())
+                ++digits;
+            if (digits > 0)
+                event(QStringLiteral("progress"), {{QStringLiteral("programmer"), n},
+                                                   {QStringLiteral("phase"), QLatin1String(phase.name)},
+                                                   {QStringLiteral("percent"), rest.left(digits).toInt()}});
+        }
+        return;
+    }
     if (m_terminal || !m_station || !m_station->programmerSlots().inUse(n))
         return;
     m_out << texts::programmerLine(n, m_station->programmerSlots().slot(n).comPort, oneLine(text))
@@ -67,6 +120,10 @@ void ConsoleReport::onStatusChanged(int n, const QString &text)
 void ConsoleReport::onPromptChanged(const QString &text)
 {
     m_promptChanged = true;
+    if (m_style == Style::Json) {
+        event(QStringLiteral("prompt"), {{QStringLiteral("text"), text}});
+        return;
+    }
     if (m_terminal) {
         scheduleRedraw();
         return;
@@ -97,8 +154,18 @@ void ConsoleReport::error(const QString &text)
         redraw();
 }
 
-void ConsoleReport::summary(const QString &text)
+void ConsoleReport::result(const app::Attempt &attempt)
 {
+    if (m_style == Style::Json)
+        event(QStringLiteral("result"), attempt.toJson());
+}
+
+void ConsoleReport::summary(const QString &text, const QJsonObject &json)
+{
+    if (m_style == Style::Json) {
+        event(QStringLiteral("summary"), json);
+        return;
+    }
     if (m_terminal && m_station) {
         m_redrawTimer.stop();
         redraw();

@@ -2,6 +2,7 @@
 
 #include "link/operatorinterface.h"
 
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -10,19 +11,28 @@
 
 namespace vell::app {
 class Station;
-}
+struct Attempt;
+} // namespace vell::app
 
 namespace vell::cli {
 
-/// What a headless run shows. Piped: one line per change of a programmer's status text and
-/// of the prompt. On a terminal: a live bar per programmer, redrawn in place. Operator
-/// messages go to stderr in both cases and the run goes on.
+/// What a headless run shows. Lines (piped): one line per change of a programmer's status
+/// text and of the prompt. Bars (a terminal): a live bar per programmer, redrawn in place.
+/// Json (--json): one JSON object per line, each with an "event" field. Operator messages go
+/// to stderr in every style and the run goes on.
 class ConsoleReport : public QObject, public link::Operator
 {
     Q_OBJECT
 public:
-    /// terminal selects the live bars; width is the terminal's columns.
-    ConsoleReport(QTextStream &out, QTextStream &err, bool terminal, int width = 80,
+    enum class Style
+    {
+        Lines,
+        Bars,
+        Json,
+    };
+
+    /// width is the terminal's columns (Bars).
+    ConsoleReport(QTextStream &out, QTextStream &err, Style style, int width = 80,
                   QObject *parent = nullptr);
 
     /// Starts showing station's programmers in use (after the search has found them).
@@ -32,8 +42,10 @@ public:
                  std::function<void()> acknowledged) override;
     /// A line of the run's own on stderr.
     void error(const QString &text);
-    /// The closing line; draws the bars a last time first.
-    void summary(const QString &text);
+    /// One programmer's step ended (the result event; the other styles show it as status).
+    void result(const app::Attempt &attempt);
+    /// The closing line (json: the summary event); draws the bars a last time first.
+    void summary(const QString &text, const QJsonObject &json);
 
     /// True when stdout is a terminal that understands cursor movement.
     [[nodiscard]] static bool stdoutIsTerminal();
@@ -46,12 +58,14 @@ public:
 private:
     void onStatusChanged(int n, const QString &text);
     void onPromptChanged(const QString &text);
+    void event(const QString &name, QJsonObject fields);
     void scheduleRedraw();
     void redraw();
     void eraseBars();
 
     QTextStream &m_out;
     QTextStream &m_err;
+    const Style m_style;
     const bool m_terminal;
     const int m_width;
     app::Station *m_station = nullptr;

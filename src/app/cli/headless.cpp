@@ -18,12 +18,18 @@ int runHeadless(const Options &options)
     QTextStream out(stdout);
     QTextStream err(stderr);
     const bool terminal = ConsoleReport::stdoutIsTerminal();
-    ConsoleReport report(out, err, terminal, terminal ? ConsoleReport::terminalWidth() : 80);
+    const ConsoleReport::Style style = options.json ? ConsoleReport::Style::Json
+                                       : terminal   ? ConsoleReport::Style::Bars
+                                                    : ConsoleReport::Style::Lines;
+    ConsoleReport report(out, err, style, terminal ? ConsoleReport::terminalWidth() : 80);
     HeadlessRun run(options, link::qserialPortFactory(), report);
     QObject::connect(&run, &HeadlessRun::finished, QCoreApplication::instance(),
                      [](int code) { QCoreApplication::exit(code); });
     QTimer::singleShot(0, &run, &HeadlessRun::start);
-    return QCoreApplication::exec();
+    const int code = QCoreApplication::exec();
+    // Ended from outside (SIGTERM): the steps still waiting are recorded, and summed up.
+    run.stop(code);
+    return code;
 }
 
 } // namespace vell::cli

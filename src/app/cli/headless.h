@@ -24,6 +24,10 @@ struct Options
     bool blackBox = false;
     /// --timeout SECONDS: how long to wait for each programmer's result of each step.
     int timeoutSeconds = app::CommandLine::kDefaultTimeoutSeconds;
+    /// --json: stdout carries JSON events instead of lines.
+    bool json = false;
+    /// --log FILE; empty: the default attempt log, where a failure to open it only warns.
+    QString logFile;
     /// The search's tick; only tests shorten it.
     int searchTickMs = 100;
 };

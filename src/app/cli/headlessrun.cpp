@@ -4,11 +4,14 @@
 #include "logging.h"
 #include "texts.h"
 
+#include "app/attempttracker.h"
 #include "app/station.h"
+#include "app/texts.h"
 #include "discovery/programmersearch.h"
 #include "load/programfile.h"
 #include "load/texts.h"
 
+#include <QJsonArray>
 #include <QStringList>
 
 namespace vell::cli {
@@ -75,7 +78,22 @@ void HeadlessRun::start()
     }
     m_timeout.setInterval(m_options.timeoutSeconds * 1000);
 
+    // A record that cannot be kept is a bad command line when the log was named; the default
+    // log only warns, and the run goes on.
+    const QString logPath =
+        m_options.logFile.isEmpty() ? app::AttemptLog::defaultPath() : m_options.logFile;
+    if (!m_log.open(logPath)) {
+        m_report.error(app::texts::logProblem(m_log.errorString()));
+        if (!m_options.logFile.isEmpty()) {
+            finish(kExitUsage);
+            return;
+        }
+        m_logFailed = true;
+    }
+
     m_station = std::make_unique<app::Station>(m_options.ports, m_report, m_factory);
+    connect(&m_station->attempts(), &app::AttemptTracker::attemptEnded, this,
+            &HeadlessRun::onAttemptEnded);
     connect(m_station->transfer(), &load::FileTransfer::finished, this, &HeadlessRun::onLoadFinished);
     connect(m_station->transfer(), &load::FileTransfer::droppedOutOfStream, this,
             &HeadlessRun::onDroppedOut);
@@ -213,8 +231,18 @@ void HeadlessRun::fail(int n, const QString &detail)
     checkStep();
 }
 
+void HeadlessRun::onAttemptEnded(const app::Attempt &attempt)
+{
+    if (!m_logFailed && !m_log.append(attempt.toJson())) {
+        m_logFailed = true; // said once; the run goes on
+        m_report.error(app::texts::logProblem(m_log.errorString()));
+    }
+    m_report.result(attempt);
+}
+
 void HeadlessRun::onTimeout()
 {
+    m_station->attempts().endPending(app::Attempt::Result::NoResult);
     if (m_state == State::AwaitingLoad)
         failPending(Load, texts::timedOut(m_options.timeoutSeconds));
     else if (m_state == State::AwaitingTarget)
@@ -306,11 +334,80 @@ QString HeadlessRun::summary() const
                      .arg(succeeded)
                      .arg(inUse);
     }
-    QString line = texts::kSummary + steps.join(QStringLiteral(", "));
+    QString line = texts::kSummary + steps.join(QStringLiteral(", ")) + imageAndTallies();
     if (!failures.isEmpty())
         line += QStringLiteral("; ") + texts::kFailed + QStringLiteral(": ") +
                 failures.join(QStringLiteral("; "));
     return line;
+}
+
+QString HeadlessRun::imageAndTallies() const
+{
+    QString text;
+    const app::AttemptTracker &attempts = m_station->attempts();
+    if (const auto &image = attempts.image())
+        text += QStringLiteral("; ") + texts::kFile +
+                app::texts::imageLine(image->name, image->size, image->crc32);
+    if (!m_asked[Target])
+        return text;
+    QStringList tallies;
+    const auto &programmers = m_station->programmerSlots();
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        if (!programmers.inUse(n))
+            continue;
+        const app::Tally &tally = attempts.tally(n);
+        tallies << texts::programmerName(n, programmers.slot(n).comPort) + QLatin1Char(' ') +
+                       app::texts::tally(tally.ok, tally.failed, tally.yieldPercent());
+    }
+    return text + QStringLiteral("; ") + texts::kBoards + tallies.join(QStringLiteral(", "));
+}
+
+QJsonObject HeadlessRun::summaryJson(int exitCode) const
+{
+    const auto &programmers = m_station->programmerSlots();
+    int loaded = 0;
+    int programmed = 0;
+    QJsonArray failed;
+    QJsonArray tallies;
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        if (!programmers.inUse(n))
+            continue;
+        for (Step step : {Load, Target}) {
+            const Result &result = m_results[step][size_t(n - 1)];
+            if (!m_asked[step])
+                continue;
+            if (result.outcome == Outcome::Succeeded)
+                ++(step == Load ? loaded : programmed);
+            else
+                failed.append(QJsonObject{
+                    {QStringLiteral("programmer"), n},
+                    {QStringLiteral("step"), step == Load ? QStringLiteral("load")
+                                                          : QStringLiteral("program-target")},
+                    {QStringLiteral("text"),
+                     result.outcome == Outcome::NotRun ? texts::kNotRun : result.detail}});
+        }
+        const app::Tally &tally = m_station->attempts().tally(n);
+        const auto yield = tally.yieldPercent();
+        tallies.append(QJsonObject{{QStringLiteral("programmer"), n},
+                                   {QStringLiteral("ok"), tally.ok},
+                                   {QStringLiteral("failed"), tally.failed},
+                                   {QStringLiteral("yield"), yield ? QJsonValue(*yield) : QJsonValue()}});
+    }
+    const auto &image = m_station->attempts().image();
+    return {{QStringLiteral("exit"), exitCode},
+            {QStringLiteral("loaded"), loaded},
+            {QStringLiteral("programmed"), programmed},
+            {QStringLiteral("failed"), failed},
+            {QStringLiteral("file"), image ? QJsonValue(image->toJson()) : QJsonValue()},
+            {QStringLiteral("tallies"), tallies}};
+}
+
+void HeadlessRun::stop(int exitCode)
+{
+    if (m_state == State::Done || !m_station)
+        return;
+    m_station->attempts().endPending(app::Attempt::Result::NoResult);
+    finish(exitCode);
 }
 
 void HeadlessRun::finish(int exitCode)
@@ -319,8 +416,10 @@ void HeadlessRun::finish(int exitCode)
     m_timeout.stop();
     m_exitCode = exitCode;
     // Usage errors end before anything ran; there is nothing to sum up then.
-    if (m_station && exitCode != kExitUsage)
-        m_report.summary(summary());
+    if (m_station && exitCode != kExitUsage) {
+        m_station->attempts().endPending(app::Attempt::Result::NoResult);
+        m_report.summary(summary(), summaryJson(exitCode));
+    }
     Q_EMIT finished(exitCode);
 }
 

@@ -2,6 +2,8 @@
 
 #include "headless.h"
 
+#include "app/attemptlog.h"
+
 #include "link/portnames.h"
 #include "link/programmerslot.h"
 #include "link/seriallink.h"
@@ -17,7 +19,8 @@
 
 namespace vell::app {
 class Station;
-}
+struct Attempt;
+} // namespace vell::app
 namespace vell::discovery {
 class ProgrammerSearch;
 }
@@ -56,8 +59,11 @@ public:
                 QObject *parent = nullptr);
     ~HeadlessRun() override;
 
-    /// Checks the command line, then starts the search.
+    /// Checks the command line and opens the attempt log, then starts the search.
     void start();
+    /// Ends a run that has not finished (the process is told to end): every step still
+    /// waiting is recorded as without a result, and the run is summed up with exitCode.
+    void stop(int exitCode);
 
     [[nodiscard]] State state() const { return m_state; }
     [[nodiscard]] int exitCode() const { return m_exitCode; }
@@ -89,6 +95,7 @@ private:
     void onDroppedOut(int n);
     void onReplyHandled(int n);
     void onDeviceLost(int n);
+    void onAttemptEnded(const app::Attempt &attempt);
     /// Programmer n failed the current step (first verdict only).
     void fail(int n, const QString &detail);
     void onTimeout();
@@ -98,6 +105,9 @@ private:
     void finish(int exitCode);
     [[nodiscard]] bool stepFailed(Step step) const;
     [[nodiscard]] QString summary() const;
+    [[nodiscard]] QJsonObject summaryJson(int exitCode) const;
+    /// The image line and the tallies the summary ends with.
+    [[nodiscard]] QString imageAndTallies() const;
 
     const Options m_options;
     link::LinkFactory m_factory;
@@ -106,6 +116,8 @@ private:
     std::unique_ptr<app::Station> m_station;
     std::unique_ptr<discovery::ProgrammerSearch> m_search;
     QTimer m_timeout;
+    app::AttemptLog m_log;
+    bool m_logFailed = false;
 
     State m_state = State::Idle;
     std::array<StepResults, StepCount> m_results{};

@@ -32,6 +32,9 @@ inline const QString kNoAnswerToLoad = QStringLiteral("no answer to the load fra
 inline const QString kLoadNotStarted = QStringLiteral("the load did not start");
 inline const QString kLoadEnded = QStringLiteral("the load ended before the file was sent");
 
+inline const QString kFile = QStringLiteral("file ");
+inline const QString kBoards = QStringLiteral("boards: ");
+
 /// dir: the --ports folder, empty for the machine's own ports.
 inline QString noProgrammers(const QString &dir)
 {

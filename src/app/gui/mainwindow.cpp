@@ -4,6 +4,7 @@
 #include "programmerpanewidget.h"
 #include "wrappingbutton.h"
 
+#include "app/attempttracker.h"
 #include "app/station.h"
 #include "app/settings.h"
 #include "app/texts.h"
@@ -66,6 +67,8 @@ MainWindow::MainWindow(app::Station &station, app::Settings *settings, QWidget *
     connect(m_restoreDefaults, &QCheckBox::toggled, &m_station, &app::Station::setRestoreDefaults);
     connect(m_blackBox, &QCheckBox::toggled, &m_station, &app::Station::setBlackBox);
     connect(m_programTarget, &QPushButton::clicked, &m_station, &app::Station::programTarget);
+    connect(&m_station.attempts(), &app::AttemptTracker::imageChanged, this, &MainWindow::showImage);
+    connect(&m_station.attempts(), &app::AttemptTracker::tallyChanged, this, &MainWindow::showTally);
 
     // The window sees Esc before its controls do.
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -76,6 +79,9 @@ MainWindow::MainWindow(app::Station &station, app::Settings *settings, QWidget *
     m_station.showFoundProgrammers();
     m_programTarget->setVisible(m_station.offersProgramTarget());
     showVersions();
+    showImage();
+    for (int n = 1; n <= 4; ++n)
+        showTally(n);
 }
 
 MainWindow::~MainWindow() = default;
@@ -174,6 +180,18 @@ void MainWindow::buildControls()
     root->addWidget(m_lastFileLoaded);
     root->addStretch(1);
 
+    // Below the panes: the image the programmers hold, and a warning when it is not recorded.
+    m_image = new QLabel(this);
+    m_image->setObjectName(QStringLiteral("lblImage"));
+    m_image->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_logProblem = new QLabel(this);
+    m_logProblem->setObjectName(QStringLiteral("lblLogProblem"));
+    m_logProblem->setWordWrap(true);
+    m_logProblem->setStyleSheet(QStringLiteral("color: #a00000; font-weight: bold"));
+    m_logProblem->hide();
+    root->addWidget(m_image);
+    root->addWidget(m_logProblem);
+
     resize(kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
 }
 
@@ -197,6 +215,27 @@ void MainWindow::showVersions()
 {
     m_programmerVersion->setText(m_station.panes().programmerVersion());
     m_softwareVersion->setText(m_station.panes().softwareVersion());
+}
+
+void MainWindow::showImage()
+{
+    const auto &image = m_station.attempts().image();
+    m_image->setText(image ? app::texts::kProgramFileCaption +
+                                 app::texts::imageLine(image->name, image->size, image->crc32)
+                           : QString());
+}
+
+void MainWindow::showTally(int n)
+{
+    const app::Tally &tally = m_station.attempts().tally(n);
+    m_panes[static_cast<size_t>(n - 1)]->setTally(
+        app::texts::tally(tally.ok, tally.failed, tally.yieldPercent()));
+}
+
+void MainWindow::showLogProblem(const QString &text)
+{
+    m_logProblem->setText(text);
+    m_logProblem->show();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -32,6 +32,8 @@ public:
     ~MainWindow() override;
 
     [[nodiscard]] ProgramFileBrowser *browser() const { return m_browser; }
+    /// The attempt log cannot be written: a warning that stays in the window.
+    void showLogProblem(const QString &text);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -40,6 +42,8 @@ private:
     void buildControls();
     void restoreFolder();
     void showVersions();
+    void showImage();
+    void showTally(int n);
 
     app::Station &m_station;
     app::Settings *m_settings;
@@ -53,6 +57,8 @@ private:
     QCheckBox *m_blackBox = nullptr;
     QPushButton *m_programTarget = nullptr;
     QLineEdit *m_lastFileLoaded = nullptr;
+    QLabel *m_image = nullptr;
+    QLabel *m_logProblem = nullptr;
     std::array<ProgrammerPaneWidget *, 4> m_panes{};
 };
 

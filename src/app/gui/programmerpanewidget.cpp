@@ -1,6 +1,7 @@
 #include "programmerpanewidget.h"
 
 #include <QGridLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 
@@ -19,12 +20,13 @@ QString controlName(const char *base, int n)
 
 ProgrammerPaneWidget::ProgrammerPaneWidget(int n, const link::PaneBoard &panes, QWidget *parent)
     : QWidget(parent), m_n(n), m_panes(panes), m_status(new QLineEdit(this)),
-      m_bar(new QProgressBar(this)), m_count(new QLineEdit(this))
+      m_bar(new QProgressBar(this)), m_count(new QLineEdit(this)), m_tally(new QLabel(this))
 {
     setObjectName(QStringLiteral("pane%1").arg(n));
     m_status->setObjectName(controlName("txtResponse", n));
     m_bar->setObjectName(controlName("progBar", n));
     m_count->setObjectName(QStringLiteral("Text%1").arg(n));
+    m_tally->setObjectName(QStringLiteral("lblTally%1").arg(n));
 
     m_status->setReadOnly(true);
     m_status->setFocusPolicy(Qt::ClickFocus);
@@ -42,6 +44,7 @@ ProgrammerPaneWidget::ProgrammerPaneWidget(int n, const link::PaneBoard &panes, 
     grid->addWidget(m_status, 0, 0);
     grid->addWidget(m_bar, 1, 0);
     grid->addWidget(m_count, 0, 1, 2, 1, Qt::AlignVCenter);
+    grid->addWidget(m_tally, 0, 2, 2, 1, Qt::AlignVCenter);
     grid->setColumnStretch(0, 1);
 
     connect(&panes, &link::PaneBoard::paneChanged, this, [this](int changed) {
@@ -49,6 +52,11 @@ ProgrammerPaneWidget::ProgrammerPaneWidget(int n, const link::PaneBoard &panes, 
             refresh();
     });
     refresh();
+}
+
+void ProgrammerPaneWidget::setTally(const QString &text)
+{
+    m_tally->setText(text);
 }
 
 void ProgrammerPaneWidget::refresh()

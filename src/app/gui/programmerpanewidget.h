@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class QLabel;
 class QLineEdit;
 class QProgressBar;
 
@@ -23,6 +24,8 @@ public:
     [[nodiscard]] QLineEdit *statusBox() const { return m_status; }
     [[nodiscard]] QProgressBar *progressBar() const { return m_bar; }
     [[nodiscard]] QLineEdit *countBox() const { return m_count; }
+    /// The programmer's boards since the start, beside the count box.
+    void setTally(const QString &text);
 
 private:
     void refresh();
@@ -32,6 +35,7 @@ private:
     QLineEdit *m_status;
     QProgressBar *m_bar;
     QLineEdit *m_count;
+    QLabel *m_tally;
 };
 
 } // namespace vell::gui

@@ -5,7 +5,10 @@
 #include "searchwindow.h"
 #include "widgetoperator.h"
 
+#include "app/attemptlog.h"
+#include "app/attempttracker.h"
 #include "app/station.h"
+#include "app/texts.h"
 #include "app/settings.h"
 #include "discovery/programmersearch.h"
 #include "link/qserialportlink.h"
@@ -74,7 +77,7 @@ void screenshotTour(app::Station &station, MainWindow &window, const QString &di
 } // namespace
 
 int runWindows(QApplication &app, const link::PortNames &names, const QString &screenshots,
-               const QString &folder)
+               const QString &folder, const QString &logFile)
 {
     // The search window closing must not end the run when the main window follows it.
     app.setQuitOnLastWindowClosed(false);
@@ -88,6 +91,21 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
     app::Settings *usedSettings = screenshots.isEmpty() ? &settings : nullptr;
     std::unique_ptr<MainWindow> mainWindow;
 
+    // The attempt log: a failure shows in the main window, which works on without it.
+    app::AttemptLog log;
+    QString logProblem;
+    const bool logging = !logFile.isEmpty() || screenshots.isEmpty();
+    if (logging && !log.open(logFile.isEmpty() ? app::AttemptLog::defaultPath() : logFile))
+        logProblem = app::texts::logProblem(log.errorString());
+    QObject::connect(&station.attempts(), &app::AttemptTracker::attemptEnded, &app,
+                     [&](const app::Attempt &attempt) {
+                         if (!logging || !logProblem.isEmpty() || log.append(attempt.toJson()))
+                             return;
+                         logProblem = app::texts::logProblem(log.errorString());
+                         if (mainWindow)
+                             mainWindow->showLogProblem(logProblem);
+                     });
+
     QObject::connect(&searchWindow, &SearchWindow::searchClosed, &app, [&](bool found) {
         if (!screenshots.isEmpty())
             saveGrab(searchWindow, screenshots, QStringLiteral("search-window.png"));
@@ -99,6 +117,8 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
         if (!folder.isEmpty())
             mainWindow->browser()->setPath(folder);
         op.setParentWidget(mainWindow.get());
+        if (!logProblem.isEmpty())
+            mainWindow->showLogProblem(logProblem);
         app.setQuitOnLastWindowClosed(true);
         mainWindow->show();
         if (!screenshots.isEmpty()) {
@@ -112,7 +132,10 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
                          [&] { QTimer::singleShot(300, &searchWindow, &QWidget::close); });
     }
     searchWindow.show();
-    return app.exec();
+    const int code = app.exec();
+    // A programmer still at work when the application ends has no result for its step.
+    station.attempts().endPending(app::Attempt::Result::NoResult);
+    return code;
 }
 
 } // namespace vell::gui

@@ -12,8 +12,10 @@ namespace vell::gui {
 /// With screenshotFolder set it is the developer's screenshot tour instead: both windows are
 /// saved as PNGs while the first program file of the folder is loaded and the targets are
 /// programmed, the settings file is left alone, and the run ends by itself.
-/// folder, when set, is where the browser opens. Returns the event loop's exit code.
+/// folder, when set, is where the browser opens. Every attempt is appended to logFile, or to
+/// the default attempt log (not on the tour). Returns the event loop's exit code.
 [[nodiscard]] int runWindows(QApplication &app, const link::PortNames &names,
-                             const QString &screenshotFolder, const QString &folder);
+                             const QString &screenshotFolder, const QString &folder,
+                             const QString &logFile);
 
 } // namespace vell::gui

@@ -1,0 +1,44 @@
+#include "attemptlog.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QStandardPaths>
+
+namespace vell::app {
+
+QString AttemptLog::defaultPath()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
+        .filePath(QStringLiteral("attempts.jsonl"));
+}
+
+bool AttemptLog::fail(const QString &reason)
+{
+    m_error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(m_file.fileName()), reason);
+    return false;
+}
+
+bool AttemptLog::open(const QString &path)
+{
+    m_file.close();
+    m_file.setFileName(path);
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return fail(QStringLiteral("cannot create its folder"));
+    // Unbuffered: each record reaches the file in the one write that append makes.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return fail(m_file.errorString());
+    return true;
+}
+
+bool AttemptLog::append(const QJsonObject &record)
+{
+    if (!m_file.isOpen())
+        return fail(QStringLiteral("not open"));
+    const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
+    if (m_file.write(line) != line.size())
+        return fail(m_file.errorString());
+    return true;
+}
+
+} // namespace vell::app

@@ -8,7 +8,7 @@ dir=${BUILD_DIR:-build}
 if [ ! -f "$dir/CMakeCache.txt" ]; then
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} >/dev/null
 fi
-cmake --build "$dir" --target vell-usb-programmer -j "$(nproc)"
+cmake --build "$dir" --target vell-usb-programmer vell-programmer-sim -j "$(nproc)"
 
 # The browser opens at the home folder when nothing is remembered: give it one with the
 # example program file in it.
@@ -26,4 +26,14 @@ shoot() { # shoot PROGRAMMERS FOLDER
 shoot 2 "$out"
 shoot 1 "$out/one-programmer"
 shoot 4 "$out/four-programmers"
+
+# Three programmers behind a simulator process, the second failing its target board: the
+# image line and the tallies with a failure.
+ports=$(mktemp -d)
+"$dir/src/vell-programmer-sim" --ports "$ports" COM1 COM2:targeterr=10 COM3 >/dev/null &
+sim=$!
+trap 'kill $sim 2>/dev/null; rm -rf "$home" "$ports"' EXIT
+for _ in $(seq 50); do [ -e "$ports/COM3" ] && break; sleep 0.1; done
+HOME=$home QT_QPA_PLATFORM=offscreen timeout 90 \
+  "$dir/src/vell-usb-programmer" --ports "$ports" --screenshot "$out/one-fails" 2>/dev/null
 find "$out" -name '*.png' | sort

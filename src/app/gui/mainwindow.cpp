@@ -172,9 +172,9 @@ void MainWindow::buildControls()
         panePolicy.setRetainSizeWhenHidden(true);
         pane->setSizePolicy(panePolicy);
         auto *row = new QHBoxLayout;
+        // The pane's tallies take the form's right margin.
         row->addStretch(1680);
-        row->addWidget(pane, 7500);
-        row->addStretch(1500);
+        row->addWidget(pane, 7500 + 1500);
         root->addLayout(row);
     }
     root->addWidget(m_lastFileLoaded);

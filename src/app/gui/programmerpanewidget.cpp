@@ -11,6 +11,9 @@ namespace vell::gui {
 
 namespace {
 
+/// The tallies sit in what was the form's right margin, so the status box keeps its width.
+constexpr int kTallyWidth = 1500 / 15;
+
 QString controlName(const char *base, int n)
 {
     return n == 1 ? QString::fromLatin1(base) : QString::fromLatin1(base) + QString::number(n);
@@ -27,6 +30,8 @@ ProgrammerPaneWidget::ProgrammerPaneWidget(int n, const link::PaneBoard &panes, 
     m_bar->setObjectName(controlName("progBar", n));
     m_count->setObjectName(QStringLiteral("Text%1").arg(n));
     m_tally->setObjectName(QStringLiteral("lblTally%1").arg(n));
+    m_tally->setWordWrap(true);
+    m_tally->setFixedWidth(kTallyWidth);
 
     m_status->setReadOnly(true);
     m_status->setFocusPolicy(Qt::ClickFocus);

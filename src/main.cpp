@@ -8,6 +8,7 @@
 #include "sim/simulatedprogrammers.h"
 
 #include <QApplication>
+#include <QJsonDocument>
 #include <QTextStream>
 
 #include <memory>
@@ -59,7 +60,11 @@ int main(int argc, char *argv[])
 
     switch (run) {
     case app::CommandLine::Run::ListPorts:
-        QTextStream(stdout) << names.describe();
+        if (commandLine.json())
+            QTextStream(stdout) << QJsonDocument(names.describeJson()).toJson(QJsonDocument::Compact)
+                                << "\n";
+        else
+            QTextStream(stdout) << names.describe();
         return 0;
     case app::CommandLine::Run::Headless: {
         cli::Options options;

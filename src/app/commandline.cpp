@@ -29,7 +29,8 @@ CommandLine::CommandLine()
                  QStringLiteral("Run N simulated programmers (1..4) on COM1..COMN."),
                  QStringLiteral("N")),
       m_listPorts(QStringLiteral("list-ports"),
-                  QStringLiteral("Print the COM numbers and their devices, exit.")),
+                  QStringLiteral("Print the COM numbers with their devices, USB locations, VID:PID, "
+                                 "serial numbers and descriptions, exit.")),
       m_load(QStringLiteral("load"),
              QStringLiteral("Headless: search, load FILE into every programmer found, wait for "
                             "each result."),
@@ -47,7 +48,7 @@ CommandLine::CommandLine()
                 QStringLiteral("SECONDS"), QString::number(kDefaultTimeoutSeconds)),
       m_json(QStringLiteral("json"),
              QStringLiteral("Headless: print one JSON object per line (found, status, progress, "
-                            "prompt, result, summary events).")),
+                            "prompt, result, summary events); --list-ports: a JSON array.")),
       m_log(QStringLiteral("log"),
             QStringLiteral("Append a record of every attempt to FILE (default: attempts.jsonl "
                            "in the per-user data folder)."),
@@ -110,8 +111,9 @@ bool CommandLine::parse(const QStringList &arguments)
         return fail(QStringLiteral("--folder is for the windows"));
     if (m_parser.isSet(m_folder) && !QFileInfo(folder()).isDir())
         return fail(QStringLiteral("--folder: no folder '%1'").arg(folder()));
-    if (m_parser.isSet(m_json) && m_run != Run::Headless)
-        return fail(QStringLiteral("--json is for a headless run (--load, --program-target)"));
+    if (m_parser.isSet(m_json) && m_run == Run::Windows)
+        return fail(QStringLiteral("--json is for a headless run (--load, --program-target) "
+                                   "and --list-ports"));
     if (m_parser.isSet(m_log) && logFile().isEmpty())
         return fail(QStringLiteral("--log takes a file name"));
     if (m_parser.isSet(m_screenshot) && m_run != Run::Windows)

@@ -41,6 +41,13 @@ inline QString tally(int ok, int failed, std::optional<int> yield)
         .arg(failed)
         .arg(yield ? QString::number(*yield) + QLatin1Char('%') : QStringLiteral("-"));
 }
+/// A pane's tooltip: which device stands behind its programmer.
+inline QString portToolTip(const QString &device, const QString &location, const QString &serial)
+{
+    const auto known = [](const QString &s) { return s.isEmpty() ? QStringLiteral("unknown") : s; };
+    return QStringLiteral("Device: %1\nLocation: %2\nSerial number: %3")
+        .arg(known(device), known(location), known(serial));
+}
 inline QString logProblem(const QString &reason)
 {
     return QStringLiteral("Cannot write the attempt log %1").arg(reason);

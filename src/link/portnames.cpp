@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QSerialPortInfo>
 
 #include <algorithm>
@@ -12,8 +13,28 @@ namespace {
 
 bool isUsb(const PortNames::SystemPort &p)
 {
-    return p.hasVendorIdentifier || p.portName.contains(QLatin1String("ttyUSB")) ||
-           p.portName.contains(QLatin1String("ttyACM"));
+    return !p.vidPid.isEmpty() || p.systemLocation.contains(QLatin1String("ttyUSB")) ||
+           p.systemLocation.contains(QLatin1String("ttyACM"));
+}
+
+/// The device a name leads to (names may be symlinks), or the name when it leads nowhere.
+QString resolved(const QString &name)
+{
+    const QString canonical = QFileInfo(name).canonicalFilePath();
+    return canonical.isEmpty() ? name : canonical;
+}
+
+PortNames::Identity fromInfo(const QSerialPortInfo &info)
+{
+    PortNames::Identity identity;
+    identity.device = info.systemLocation();
+    identity.usbSerial = info.serialNumber();
+    if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+        identity.vidPid = QStringLiteral("%1:%2")
+                              .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                              .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
+    identity.description = info.description();
+    return identity;
 }
 
 } // namespace
@@ -22,44 +43,106 @@ PortNames::PortNames()
 {
 #ifdef Q_OS_WIN
     m_windowsNames = true;
+#elif defined(Q_OS_LINUX)
+    *this = fromSystemPorts(systemPorts(), QStringLiteral("/dev/serial/by-path"));
 #else
-    QList<SystemPort> ports;
-    const auto infos = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : infos)
-        ports.append({info.portName(), info.systemLocation(), info.hasVendorIdentifier()});
-    m_systemPorts = order(ports);
+    // macOS names its USB serial devices after their location id.
+    *this = fromSystemPorts(systemPorts());
 #endif
 }
 
-PortNames::PortNames(FromList, QStringList ports) : m_systemPorts(std::move(ports)) {}
-
 PortNames PortNames::fromDirectory(const QString &dir)
 {
-    PortNames names(FromList{}, {});
+    PortNames names{Empty{}};
     names.m_directory = dir;
     return names;
 }
 
-PortNames PortNames::fromSystemPorts(const QList<SystemPort> &ports)
+QList<PortNames::SystemPort> PortNames::systemPorts()
 {
-    return PortNames(FromList{}, order(ports));
+    QList<SystemPort> ports;
+    const auto infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos) {
+        const Identity identity = fromInfo(info);
+        ports.append({identity.device, identity.vidPid, identity.usbSerial, identity.description});
+    }
+    return ports;
 }
 
-QStringList PortNames::order(QList<SystemPort> ports)
+bool PortNames::naturalLess(const QString &a, const QString &b)
 {
-    std::stable_sort(ports.begin(), ports.end(), [](const SystemPort &a, const SystemPort &b) {
-        const bool ua = isUsb(a);
-        const bool ub = isUsb(b);
-        if (ua != ub)
-            return ua;
-        return a.systemLocation < b.systemLocation;
-    });
-    QStringList out;
-    for (const SystemPort &p : ports) {
-        if (!out.contains(p.systemLocation))
-            out.append(p.systemLocation);
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a.at(i).isDigit() && b.at(j).isDigit()) {
+            const qsizetype si = i;
+            const qsizetype sj = j;
+            while (i < a.size() && a.at(i).isDigit())
+                ++i;
+            while (j < b.size() && b.at(j).isDigit())
+                ++j;
+            QStringView da = QStringView(a).mid(si, i - si);
+            QStringView db = QStringView(b).mid(sj, j - sj);
+            while (da.size() > 1 && da.front() == u'0')
+                da = da.mid(1);
+            while (db.size() > 1 && db.front() == u'0')
+                db = db.mid(1);
+            if (da.size() != db.size())
+                return da.size() < db.size();
+            if (const int c = da.compare(db); c != 0)
+                return c < 0;
+            continue;
+        }
+        if (a.at(i) != b.at(j))
+            return a.at(i) < b.at(j);
+        ++i;
+        ++j;
     }
-    return out;
+    return a.size() - i < b.size() - j;
+}
+
+PortNames PortNames::fromSystemPorts(const QList<SystemPort> &ports, const QString &byPathDir)
+{
+    // The socket of each device: the by-path entry that leads to it.
+    QList<QFileInfo> byPath;
+    if (!byPathDir.isEmpty())
+        byPath = QDir(byPathDir).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+
+    QList<Entry> inSockets, otherUsb, others;
+    QStringList seen;
+    for (const SystemPort &port : ports) {
+        if (seen.contains(port.systemLocation))
+            continue;
+        seen << port.systemLocation;
+        Entry entry{port.systemLocation,
+                    {port.systemLocation, port.usbSerial, port.vidPid, {}, port.description}};
+        if (!isUsb(port)) {
+            others << entry;
+            continue;
+        }
+        const QString device = resolved(port.systemLocation);
+        const auto socket = std::find_if(byPath.begin(), byPath.end(), [&](const QFileInfo &e) {
+            return e.canonicalFilePath() == device;
+        });
+        if (socket == byPath.end()) {
+            otherUsb << entry;
+            continue;
+        }
+        entry.open = socket->filePath();
+        entry.identity.location = socket->fileName();
+        inSockets << entry;
+    }
+    const auto byName = [](const Entry &a, const Entry &b) {
+        return naturalLess(a.identity.location.isEmpty() ? a.open : a.identity.location,
+                           b.identity.location.isEmpty() ? b.open : b.identity.location);
+    };
+    std::stable_sort(inSockets.begin(), inSockets.end(), byName);
+    std::stable_sort(otherUsb.begin(), otherUsb.end(), byName);
+    std::stable_sort(others.begin(), others.end(), byName);
+
+    PortNames names{Empty{}};
+    names.m_entries = inSockets + otherUsb + others;
+    return names;
 }
 
 QString PortNames::deviceFor(int comPort) const
@@ -70,65 +153,48 @@ QString PortNames::deviceFor(int comPort) const
         return QDir(m_directory).filePath(QStringLiteral("COM%1").arg(comPort));
     if (m_windowsNames)
         return QStringLiteral("COM%1").arg(comPort);
-    return comPort <= m_systemPorts.size() ? m_systemPorts.at(comPort - 1) : QString();
+    return comPort <= m_entries.size() ? m_entries.at(comPort - 1).open : QString();
 }
 
 PortNames::Identity PortNames::identityOf(int comPort) const
 {
-    Identity identity;
-    identity.device = deviceFor(comPort);
-    if (identity.device.isEmpty())
-        return identity;
-    // Names may be symlinks (--ports, by-path entries): compare the devices they lead to.
-    const QString device = QFileInfo(identity.device).canonicalFilePath();
-    const auto infos = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : infos) {
-        const QString location = QFileInfo(info.systemLocation()).canonicalFilePath();
-        if (device.isEmpty() || location != device)
-            continue;
-        identity.usbSerial = info.serialNumber();
-        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
-            identity.vidPid = QStringLiteral("%1:%2")
-                                  .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                                  .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
-        break;
-    }
-#ifdef Q_OS_LINUX
-    const QFileInfoList byPath = QDir(QStringLiteral("/dev/serial/by-path"))
-                                     .entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
-    for (const QFileInfo &entry : byPath) {
-        if (!device.isEmpty() && entry.canonicalFilePath() == device) {
-            identity.location = entry.fileName();
-            break;
+    const QString name = deviceFor(comPort);
+    if (name.isEmpty())
+        return {};
+    if (m_windowsNames) {
+        const auto infos = QSerialPortInfo::availablePorts();
+        for (const QSerialPortInfo &info : infos) {
+            if (info.portName().compare(name, Qt::CaseInsensitive) == 0)
+                return fromInfo(info);
         }
+        return {name, {}, {}, {}, {}};
     }
-#endif
+    Identity identity;
+    if (m_directory.isEmpty())
+        identity = m_entries.at(comPort - 1).identity;
+    // After a replug the socket's entry leads to the device's new name.
+    identity.device = resolved(name);
     return identity;
 }
 
-QList<QPair<int, QString>> PortNames::table() const
+QList<PortNames::Row> PortNames::table() const
 {
-    QList<QPair<int, QString>> rows;
-    if (!m_directory.isEmpty()) {
-        for (int n = 1; n <= kMaxPort; ++n) {
-            const QString device = deviceFor(n);
-            if (QFileInfo::exists(device))
-                rows.append({n, device});
-        }
-    } else if (m_windowsNames) {
+    QList<Row> rows;
+    if (m_windowsNames) {
         const auto infos = QSerialPortInfo::availablePorts();
         for (int n = 1; n <= kMaxPort; ++n) {
-            const QString name = deviceFor(n);
-            const bool exists =
-                std::any_of(infos.begin(), infos.end(), [&](const QSerialPortInfo &i) {
-                    return i.portName().compare(name, Qt::CaseInsensitive) == 0;
-                });
-            if (exists)
-                rows.append({n, name});
+            for (const QSerialPortInfo &info : infos) {
+                if (info.portName().compare(deviceFor(n), Qt::CaseInsensitive) == 0)
+                    rows.append({n, fromInfo(info)});
+            }
         }
-    } else {
-        for (int n = 1; n <= std::min<int>(kMaxPort, int(m_systemPorts.size())); ++n)
-            rows.append({n, m_systemPorts.at(n - 1)});
+        return rows;
+    }
+    for (int n = 1; n <= kMaxPort; ++n) {
+        const QString name = deviceFor(n);
+        // A folder's COMn is there or not; the machine's ports were there when listed.
+        if (!name.isEmpty() && (m_directory.isEmpty() || QFileInfo::exists(name)))
+            rows.append({n, identityOf(n)});
     }
     return rows;
 }
@@ -138,11 +204,43 @@ QString PortNames::describe() const
     const auto rows = table();
     if (rows.isEmpty())
         return QStringLiteral("No serial ports found.\n");
+    QList<QStringList> lines{{QStringLiteral("COM"), QStringLiteral("DEVICE"),
+                              QStringLiteral("LOCATION"), QStringLiteral("VID:PID"),
+                              QStringLiteral("SERIAL"), QStringLiteral("DESCRIPTION")}};
+    for (const Row &row : rows) {
+        const Identity &i = row.identity;
+        lines.append({QStringLiteral("COM%1").arg(row.comPort), i.device, i.location, i.vidPid,
+                      i.usbSerial, i.description});
+    }
+    QList<qsizetype> widths(lines.first().size(), 0);
+    for (const QStringList &line : lines) {
+        for (qsizetype c = 0; c < line.size(); ++c)
+            widths[c] = std::max(widths[c], line.at(c).size());
+    }
     QString text;
-    for (const auto &row : rows)
-        text += QStringLiteral("COM%1").arg(row.first).leftJustified(6) + row.second +
-                QLatin1Char('\n');
+    for (const QStringList &line : lines) {
+        QString out;
+        for (qsizetype c = 0; c < line.size(); ++c)
+            out += c + 1 < line.size() ? line.at(c).leftJustified(widths[c] + 2) : line.at(c);
+        text += out.trimmed() + QLatin1Char('\n');
+    }
     return text;
+}
+
+QJsonArray PortNames::describeJson() const
+{
+    const auto orNull = [](const QString &s) { return s.isEmpty() ? QJsonValue() : QJsonValue(s); };
+    QJsonArray array;
+    for (const Row &row : table()) {
+        const Identity &i = row.identity;
+        array.append(QJsonObject{{QStringLiteral("com"), row.comPort},
+                                 {QStringLiteral("device"), orNull(i.device)},
+                                 {QStringLiteral("location"), orNull(i.location)},
+                                 {QStringLiteral("usb_vid_pid"), orNull(i.vidPid)},
+                                 {QStringLiteral("usb_serial"), orNull(i.usbSerial)},
+                                 {QStringLiteral("description"), orNull(i.description)}});
+    }
+    return array;
 }
 
 } // namespace vell::link

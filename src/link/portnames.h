@@ -1,15 +1,15 @@
 #pragma once
 
+#include <QJsonArray>
 #include <QList>
-#include <QPair>
 #include <QString>
-#include <QStringList>
 
 namespace vell::link {
 
 /// Turns the COM numbers the system speaks of (1..15) into device names: DIR/COMn with
-/// --ports DIR, COMn on Windows, elsewhere the machine's serial ports, USB ones first, in a
-/// stable order, numbered from COM1.
+/// --ports DIR, COMn on Windows, elsewhere the machine's serial ports numbered from COM1 in the
+/// order of their USB sockets (see fromSystemPorts), so a programmer keeps its number while it
+/// stays in the same socket.
 class PortNames
 {
 public:
@@ -22,45 +22,66 @@ public:
         QString usbSerial; ///< the USB serial number
         QString vidPid;    ///< "0403:6001"
         QString location;  ///< the physical USB port (Linux: its /dev/serial/by-path entry)
+        QString description;
     };
 
     /// One serial port as the machine lists it.
     struct SystemPort
     {
-        QString portName;
-        QString systemLocation;
-        bool hasVendorIdentifier = false;
+        QString systemLocation; ///< "/dev/ttyUSB0"
+        QString vidPid;         ///< empty when the port is not known to be USB
+        QString usbSerial;
+        QString description;
     };
 
     /// The machine's own ports, listed once here so the numbering cannot shift under a run.
     PortNames();
     /// COM n is DIR/COMn.
-    static PortNames fromDirectory(const QString &dir);
-    /// COM n is the n-th of the given ports after ordering them (see order()).
-    static PortNames fromSystemPorts(const QList<SystemPort> &ports);
+    [[nodiscard]] static PortNames fromDirectory(const QString &dir);
+    /// COM numbers over ports: first the USB ports that have an entry in byPathDir (a folder of
+    /// symlinks named by physical location, like /dev/serial/by-path), in the natural order of
+    /// those names, each opened through its entry so that it survives a new kernel name; then
+    /// the other USB ports; then the rest, each group by system location in natural order.
+    [[nodiscard]] static PortNames fromSystemPorts(const QList<SystemPort> &ports,
+                                                   const QString &byPathDir = {});
+    /// The machine's serial ports as Qt lists them.
+    [[nodiscard]] static QList<SystemPort> systemPorts();
+    /// "port 9" before "port 10": digit runs compare as numbers.
+    [[nodiscard]] static bool naturalLess(const QString &a, const QString &b);
 
-    /// USB ports first (a vendor id, or a ttyUSB/ttyACM name), each group by system location.
-    [[nodiscard]] static QStringList order(QList<SystemPort> ports);
-
-    /// The device that stands for COM n, or an empty string when none does.
+    /// The name to open for COM n, or an empty string when nothing stands for it.
     [[nodiscard]] QString deviceFor(int comPort) const;
     /// The device of COM n and what the platform knows of it.
     [[nodiscard]] Identity identityOf(int comPort) const;
-    /// COM numbers and their devices, for --list-ports.
-    [[nodiscard]] QList<QPair<int, QString>> table() const;
-    /// The text --list-ports prints: one "COMn  device" line per entry of table(), or a line
-    /// saying that there is none.
+
+    struct Row
+    {
+        int comPort;
+        Identity identity;
+    };
+    /// The COM numbers that have a device now, for --list-ports.
+    [[nodiscard]] QList<Row> table() const;
+    /// The table aligned for a terminal, with a heading, or a line saying there is none.
     [[nodiscard]] QString describe() const;
+    /// The table as JSON objects (com, device, location, usb_vid_pid, usb_serial,
+    /// description; null where unknown).
+    [[nodiscard]] QJsonArray describeJson() const;
     [[nodiscard]] QString directory() const { return m_directory; }
 
 private:
-    struct FromList
+    struct Empty
     {
     };
-    PortNames(FromList, QStringList ports);
+    explicit PortNames(Empty) {}
+
+    struct Entry
+    {
+        QString open; ///< the name to open: the by-path entry where there is one
+        Identity identity;
+    };
 
     QString m_directory;
-    QList<QString> m_systemPorts; // index 0 is COM1
+    QList<Entry> m_entries; // index 0 is COM1
     bool m_windowsNames = false;
 };
 

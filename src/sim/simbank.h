@@ -24,6 +24,9 @@ public:
     /// Makes programmer COM com (1..15) with the link DIR/COMcom. Returns nullptr, with
     /// errorString() set, when the number is out of range, taken, or the pty cannot be made.
     PtyProgrammer *add(int com, const DeviceOptions &options = {});
+    /// Removes programmer COM com and its link, so that the number can be simulated anew (a
+    /// programmer plugged back into its socket under another device).
+    void remove(int com) { m_programmers.erase(com); }
     /// The programmer on COM com, or nullptr.
     [[nodiscard]] PtyProgrammer *programmer(int com) const;
     /// The COM numbers in use, ascending.

@@ -5,6 +5,7 @@
 #include "common/process.h"
 
 #include <QDirIterator>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtTest>
@@ -109,6 +110,20 @@ private Q_SLOTS:
         QCOMPARE(run.exitCode, 2);
         QVERIFY2(run.ms < 5000, qPrintable(QString::number(run.ms)));
         QVERIFY(run.err.contains(QStringLiteral("No Programmers Found")));
+    }
+
+    // --list-ports --json: one array, a row per simulated programmer.
+    void listPortsAsJson()
+    {
+        QTemporaryDir home;
+        const test::Run run = test::run(kApp, {"--simulate", "2", "--list-ports", "--json"},
+                                        home.path());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out.size(), 1);
+        const QJsonArray rows = QJsonDocument::fromJson(run.out.at(0).toUtf8()).array();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.at(1)["com"], 2);
+        QVERIFY(rows.at(1)["device"].toString().startsWith("/dev/"));
     }
 
     // SIGTERM mid-load: the steps still waiting are recorded as without a result, each record

@@ -98,6 +98,9 @@ private Q_SLOTS:
         w.show();
         for (int n = 1; n <= 4; ++n) {
             QCOMPARE(w.status(n)->isVisible(), n <= found.size());
+            if (n <= found.size()) // which device stands behind the pane
+                QVERIFY(w.status(n)->toolTip().startsWith(
+                    QStringLiteral("Device: /fake/COM%1\n").arg(found.at(n - 1))));
             if (n <= found.size())
                 QCOMPARE(w.status(n)->text(),
                          n == 1 ? QStringLiteral("Programmer Found on Com Port %1").arg(found.at(0))

@@ -10,6 +10,7 @@
 #include "link/portnames.h"
 #include "link/replyhandler.h"
 
+#include <QJsonArray>
 #include <QtTest>
 
 using namespace vell::link;
@@ -482,5 +483,99 @@ private:
     vell::test::WorkFolder m_work; // port files land here
 };
 
-VELL_TEST_MAIN(QCoreApplication, TstFrames, TstReplies, TstLinks)
+/// A machine's serial ports as files, and a by-path folder of symlinks to them.
+struct Machine
+{
+    /// ports: "name[ vid:pid[ serial]]"; sockets: "entry>name".
+    Machine(const QStringList &ports, const QStringList &sockets)
+    {
+        QDir().mkpath(dir.filePath("dev"));
+        QDir().mkpath(dir.filePath("by-path"));
+        for (const QString &p : ports) {
+            const QStringList f = p.split(' ');
+            const QString device = dir.filePath("dev/" + f.at(0));
+            QFile(device).open(QIODevice::WriteOnly);
+            list.append({device, f.value(1), f.value(2), {}});
+        }
+        for (const QString &s : sockets)
+            QFile::link(dir.filePath("dev/" + s.section('>', 1)),
+                        dir.filePath("by-path/" + s.section('>', 0, 0)));
+    }
+    PortNames names() const { return PortNames::fromSystemPorts(list, dir.filePath("by-path")); }
+    QTemporaryDir dir;
+    QList<PortNames::SystemPort> list;
+};
+
+class TstPortNames : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void socketOrder_data()
+    {
+        QTest::addColumn<QStringList>("ports");
+        QTest::addColumn<QStringList>("sockets");
+        QTest::addColumn<QStringList>("expected"); // COM1.. as "location device"
+        const QString vid = QStringLiteral(" 0403:6001");
+        QTest::newRow("by socket, not by kernel name")
+            << QStringList{"ttyUSB0" + vid, "ttyUSB1" + vid}
+            << QStringList{"usb-0:1.3-port0>ttyUSB0", "usb-0:1.2-port0>ttyUSB1"}
+            << QStringList{"usb-0:1.2-port0 ttyUSB1", "usb-0:1.3-port0 ttyUSB0"};
+        QTest::newRow("the two adapters swapped kernel names")
+            << QStringList{"ttyUSB1" + vid, "ttyUSB0" + vid}
+            << QStringList{"usb-0:1.3-port0>ttyUSB1", "usb-0:1.2-port0>ttyUSB0"}
+            << QStringList{"usb-0:1.2-port0 ttyUSB0", "usb-0:1.3-port0 ttyUSB1"};
+        QTest::newRow("ports 2, 9 and 10 in natural order")
+            << QStringList{"ttyUSB0" + vid, "ttyUSB1" + vid, "ttyUSB2" + vid}
+            << QStringList{"usb-0:10-port0>ttyUSB0", "usb-0:9-port0>ttyUSB1",
+                           "usb-0:2-port0>ttyUSB2"}
+            << QStringList{"usb-0:2-port0 ttyUSB2", "usb-0:9-port0 ttyUSB1",
+                           "usb-0:10-port0 ttyUSB0"};
+        QTest::newRow("USB without an entry, then the others")
+            << QStringList{"ttyS10", "ttyS9", "ttyACM0", "ttyUSB3" + vid, "cu.usbserial-1410" + vid}
+            << QStringList{"usb-0:4-port0>ttyUSB3"}
+            << QStringList{"usb-0:4-port0 ttyUSB3", "- cu.usbserial-1410", "- ttyACM0", "- ttyS9",
+                           "- ttyS10"};
+    }
+    // A programmer keeps its COM number while it stays in its socket, whatever the kernel
+    // calls it; it is opened through its socket's entry.
+    void socketOrder()
+    {
+        QFETCH(QStringList, ports);
+        QFETCH(QStringList, sockets);
+        QFETCH(QStringList, expected);
+        Machine machine(ports, sockets);
+        const PortNames names = machine.names();
+        QStringList got;
+        for (int n = 1; n <= expected.size(); ++n) {
+            const PortNames::Identity id = names.identityOf(n);
+            got << (id.location.isEmpty() ? "-" : id.location) + ' ' + QFileInfo(id.device).fileName();
+            QCOMPARE(names.deviceFor(n).contains("/by-path/"), !id.location.isEmpty());
+            QCOMPARE(QFileInfo(names.deviceFor(n)).canonicalFilePath(),
+                     QFileInfo(id.device).canonicalFilePath());
+        }
+        QCOMPARE(got, expected);
+        QVERIFY(names.deviceFor(expected.size() + 1).isEmpty());
+    }
+
+    // Missing and duplicate serial numbers show in the listing's rows and its JSON.
+    void listing()
+    {
+        Machine machine({"ttyUSB0 0403:6001 A10K", "ttyUSB1 0403:6001 A10K", "ttyS0"},
+                        {"usb-0:1-port0>ttyUSB0", "usb-0:2-port0>ttyUSB1"});
+        const QStringList lines = machine.names().describe().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 4);
+        const qsizetype serialColumn = lines.at(0).indexOf("SERIAL");
+        QCOMPARE(lines.at(1).mid(serialColumn, 4), "A10K");
+        QCOMPARE(lines.at(2).mid(serialColumn, 4), "A10K");
+        QVERIFY(lines.at(3).startsWith("COM3") && lines.at(3).endsWith("ttyS0"));
+        const QJsonArray json = machine.names().describeJson();
+        QCOMPARE(json.size(), 3);
+        QCOMPARE(json.at(1)["usb_serial"], "A10K");
+        QCOMPARE(json.at(1)["location"], "usb-0:2-port0");
+        QCOMPARE(json.at(2)["com"], 3);
+        QVERIFY(json.at(2)["usb_serial"].isNull() && json.at(2)["usb_vid_pid"].isNull());
+    }
+};
+
+VELL_TEST_MAIN(QCoreApplication, TstFrames, TstReplies, TstLinks, TstPortNames)
 #include "tst_link.moc"

@@ -150,6 +150,47 @@ private Q_SLOTS:
         }
         QVERIFY(bank.programmer(3)->device()->receivedBytes() == 10000);
     }
+
+    // Programmer 2 unplugged mid-load comes back on another pty under the same COM name: the
+    // next load opens it again, and every programmer loads the whole file.
+    void replugBetweenLoads()
+    {
+        QTemporaryDir ports, files;
+        test::WorkFolder work;
+        sim::SimBank bank(ports.path());
+        QVERIFY(bank.add(1) && bank.add(2, options("unplug=3000")) && bank.add(3));
+        const QString before = QFileInfo(ports.filePath("COM2")).canonicalFilePath();
+        test::RecordingOperator op;
+        app::Station station(link::PortNames::fromDirectory(ports.path()), op,
+                             link::qserialPortFactory(), app::StationTimings{100, 15000, 500});
+        for (int n = 1; n <= 3; ++n) {
+            station.programmerSlots().slot(n).comPort = quint8(n);
+            station.programmerSlots().slot(n).present = true;
+        }
+        const QByteArray file = test::pattern(40 * 512);
+        QVERIFY(test::writeFile(files.filePath("image.bin"), file));
+        station.setCurrentFolder(files.path());
+        for (int round = 1; round <= 2; ++round) {
+            station.loadProgramFile(QStringLiteral("image.bin"));
+            for (int n = 1; n <= 3; ++n) {
+                const bool gone = round == 1 && n == 2;
+                QTRY_COMPARE_WITH_TIMEOUT(station.panes().pane(n).status,
+                                          gone ? QStringLiteral("Communication with Programmer Lost")
+                                               : QStringLiteral("File Loaded OK"),
+                                          15000);
+                if (!gone)
+                    QCOMPARE(bank.programmer(n)->device()->image(), file);
+            }
+            QTRY_VERIFY(!station.busy());
+            if (round == 1) {
+                bank.remove(2);
+                QVERIFY(bank.add(9)); // takes the pty number programmer 2 left free
+                QVERIFY(bank.add(2));
+                QVERIFY(QFileInfo(ports.filePath("COM2")).canonicalFilePath() != before);
+            }
+        }
+        QVERIFY(op.messages.isEmpty());
+    }
 };
 
 VELL_TEST_MAIN(QCoreApplication, TstSerialPort)

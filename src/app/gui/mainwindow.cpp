@@ -77,6 +77,12 @@ MainWindow::MainWindow(app::Station &station, app::Settings *settings, QWidget *
     // The load: the remembered folder, then the programmers found by the search.
     restoreFolder();
     m_station.showFoundProgrammers();
+    for (int n = 1; n <= 4; ++n) {
+        const link::PortNames::Identity port =
+            m_station.portNames().identityOf(m_station.programmerSlots().slot(n).comPort);
+        m_panes[static_cast<size_t>(n - 1)]->statusBox()->setToolTip(
+            app::texts::portToolTip(port.device, port.location, port.usbSerial));
+    }
     m_programTarget->setVisible(m_station.offersProgramTarget());
     showVersions();
     showImage();

@@ -36,6 +36,31 @@ sim::DeviceOptions options(const QString &switches)
     return o;
 }
 
+/// A Station over simulated programmers on ptys, COM 1..3 as the search found them, with a
+/// program file to load.
+struct PtyBench
+{
+    explicit PtyBench(const QByteArray &file) : file(file)
+    {
+        for (int n = 1; n <= 3; ++n) {
+            station.programmerSlots().slot(n).comPort = quint8(n);
+            station.programmerSlots().slot(n).present = true;
+        }
+        station.setCurrentFolder(files.path());
+        written = test::writeFile(files.filePath("image.bin"), file);
+    }
+    void load() { station.loadProgramFile(QStringLiteral("image.bin")); }
+
+    QTemporaryDir ports, files;
+    test::WorkFolder work;
+    sim::SimBank bank{ports.path()};
+    test::RecordingOperator op;
+    app::Station station{link::PortNames::fromDirectory(ports.path()), op,
+                         link::qserialPortFactory(), app::StationTimings{100, 15000, 500}};
+    QByteArray file;
+    bool written = false;
+};
+
 } // namespace
 
 class TstSerialPort : public QObject
@@ -122,23 +147,14 @@ private Q_SLOTS:
     // A slow reader gets every block at its pace; a stalled one drops out alone.
     void flowControlAgainstSlowAndStalledReaders()
     {
-        QTemporaryDir ports, files;
-        test::WorkFolder work;
-        sim::SimBank bank(ports.path());
-        QVERIFY(bank.add(1) && bank.add(2, options("rate=200000")) &&
-                bank.add(3, options("stall=10000")));
-        test::RecordingOperator op;
-        app::Station station(link::PortNames::fromDirectory(ports.path()), op,
-                         link::qserialPortFactory(), app::StationTimings{100, 15000, 500});
-        for (int n = 1; n <= 3; ++n) {
-            station.programmerSlots().slot(n).comPort = quint8(n);
-            station.programmerSlots().slot(n).present = true;
-        }
-        const QByteArray file = test::pattern(256 * 512);
-        QVERIFY(test::writeFile(files.filePath("image.bin"), file));
-        station.setCurrentFolder(files.path());
+        PtyBench b(test::pattern(256 * 512));
+        QVERIFY(b.written && b.bank.add(1) && b.bank.add(2, options("rate=200000")) &&
+                b.bank.add(3, options("stall=10000")));
+        auto &station = b.station;
+        auto &bank = b.bank;
+        const QByteArray &file = b.file;
         QSignalSpy finished(station.transfer(), &load::FileTransfer::finished);
-        station.loadProgramFile(QStringLiteral("image.bin"));
+        b.load();
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 15000);
         QCOMPARE(finished.at(0).at(0).value<load::FileTransfer::Outcome>(),
                  load::FileTransfer::Outcome::Loaded);
@@ -155,23 +171,15 @@ private Q_SLOTS:
     // next load opens it again, and every programmer loads the whole file.
     void replugBetweenLoads()
     {
-        QTemporaryDir ports, files;
-        test::WorkFolder work;
-        sim::SimBank bank(ports.path());
-        QVERIFY(bank.add(1) && bank.add(2, options("unplug=3000")) && bank.add(3));
-        const QString before = QFileInfo(ports.filePath("COM2")).canonicalFilePath();
-        test::RecordingOperator op;
-        app::Station station(link::PortNames::fromDirectory(ports.path()), op,
-                             link::qserialPortFactory(), app::StationTimings{100, 15000, 500});
-        for (int n = 1; n <= 3; ++n) {
-            station.programmerSlots().slot(n).comPort = quint8(n);
-            station.programmerSlots().slot(n).present = true;
-        }
-        const QByteArray file = test::pattern(40 * 512);
-        QVERIFY(test::writeFile(files.filePath("image.bin"), file));
-        station.setCurrentFolder(files.path());
+        PtyBench b(test::pattern(40 * 512));
+        QVERIFY(b.written && b.bank.add(1) && b.bank.add(2, options("unplug=3000")) &&
+                b.bank.add(3));
+        const QString before = QFileInfo(b.ports.filePath("COM2")).canonicalFilePath();
+        auto &station = b.station;
+        auto &bank = b.bank;
+        const QByteArray &file = b.file;
         for (int round = 1; round <= 2; ++round) {
-            station.loadProgramFile(QStringLiteral("image.bin"));
+            b.load();
             for (int n = 1; n <= 3; ++n) {
                 const bool gone = round == 1 && n == 2;
                 QTRY_COMPARE_WITH_TIMEOUT(station.panes().pane(n).status,
@@ -186,10 +194,10 @@ private Q_SLOTS:
                 bank.remove(2);
                 QVERIFY(bank.add(9)); // takes the pty number programmer 2 left free
                 QVERIFY(bank.add(2));
-                QVERIFY(QFileInfo(ports.filePath("COM2")).canonicalFilePath() != before);
+                QVERIFY(QFileInfo(b.ports.filePath("COM2")).canonicalFilePath() != before);
             }
         }
-        QVERIFY(op.messages.isEmpty());
+        QVERIFY(b.op.messages.isEmpty());
     }
 };
 

@@ -3,11 +3,16 @@
 #include "app/cli/headless.h"
 #include "app/commandline.h"
 #include "app/gui/windowsrun.h"
-#include "app/terminationwatcher.h"
 #include "link/portnames.h"
+#ifdef VELL_TERMINATION_WATCHER
+#include "app/terminationwatcher.h"
+#endif
+#ifdef VELL_SIMULATOR
 #include "sim/simulatedprogrammers.h"
+#endif
 
 #include <QApplication>
+#include <QDir>
 #include <QJsonDocument>
 #include <QTextStream>
 
@@ -34,6 +39,14 @@ int main(int argc, char *argv[])
         commandLine.showHelpOrVersion();
     }
     const app::CommandLine::Run run = commandLine.run();
+    // Before anything else: the port files are made in the working folder.
+    if (commandLine.inStateFolder()) {
+        const QString folder = app::CommandLine::stateFolder();
+        if (!QDir().mkpath(folder) || !QDir::setCurrent(folder)) {
+            QTextStream(stderr) << "vell-usb-programmer: cannot work in " << folder << "\n";
+            return cli::kExitUsage;
+        }
+    }
 
     // The headless run and the listing work without a display.
     std::unique_ptr<QCoreApplication> application =
@@ -42,18 +55,28 @@ int main(int argc, char *argv[])
 
     // SIGINT and SIGTERM end the event loop: the steps still waiting are recorded, and
     // simulated programmers are removed.
+#ifdef VELL_TERMINATION_WATCHER
     app::TerminationWatcher watcher;
     QObject::connect(&watcher, &app::TerminationWatcher::terminationRequested, application.get(),
                      [] { QCoreApplication::exit(130); });
-    std::unique_ptr<sim::SimulatedProgrammers> simulated;
+#endif
     link::PortNames names;
+#ifdef VELL_SIMULATOR
+    std::unique_ptr<sim::SimulatedProgrammers> simulated;
+#endif
     if (commandLine.simulated() > 0) {
+#ifdef VELL_SIMULATOR
         simulated = std::make_unique<sim::SimulatedProgrammers>();
         if (!simulated->start(commandLine.simulated())) {
             QTextStream(stderr) << simulated->errorString() << "\n";
             return 1;
         }
         names = link::PortNames::fromDirectory(simulated->folder());
+#else
+        QTextStream(stderr) << "vell-usb-programmer: --simulate is not available in this build "
+                               "(built without the simulator)\n";
+        return cli::kExitUsage;
+#endif
     } else if (!commandLine.portsFolder().isEmpty()) {
         names = link::PortNames::fromDirectory(commandLine.portsFolder());
     }

@@ -2,6 +2,7 @@
 
 #include "link/programmerslot.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <optional>
@@ -53,6 +54,9 @@ CommandLine::CommandLine()
             QStringLiteral("Append a record of every attempt to FILE (default: attempts.jsonl "
                            "in the per-user data folder)."),
             QStringLiteral("FILE")),
+      m_inStateFolder(QStringLiteral("in-state-folder"),
+                      QStringLiteral("Work in the per-user state folder, where the port files "
+                                     "are made (the desktop menu's start).")),
       m_folder(QStringLiteral("folder"),
                QStringLiteral("Developer: open the file browser at DIR instead of the "
                               "remembered folder."),
@@ -68,8 +72,8 @@ CommandLine::CommandLine()
     m_parser.addHelpOption();
     m_parser.addVersionOption();
     m_parser.addOptions({m_ports, m_simulate, m_listPorts, m_load, m_programTarget,
-                         m_restoreDefaults, m_blackBox, m_timeout, m_json, m_log, m_folder,
-                         m_screenshot});
+                         m_restoreDefaults, m_blackBox, m_timeout, m_json, m_log, m_inStateFolder,
+                         m_folder, m_screenshot});
 }
 
 bool CommandLine::fail(const QString &text)
@@ -119,6 +123,14 @@ bool CommandLine::parse(const QStringList &arguments)
     if (m_parser.isSet(m_screenshot) && m_run != Run::Windows)
         return fail(QStringLiteral("--screenshot is for the windows"));
     return true;
+}
+
+QString CommandLine::stateFolder()
+{
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    return QDir(base).filePath(QStringLiteral("vell-usb-programmer"));
 }
 
 bool CommandLine::asksForHelpOrVersion() const

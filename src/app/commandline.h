@@ -42,6 +42,11 @@ public:
     [[nodiscard]] int timeoutSeconds() const { return m_timeoutSeconds; }
     /// --json: the headless run's stdout as JSON events.
     [[nodiscard]] bool json() const { return m_parser.isSet(m_json); }
+    /// --in-state-folder: work in stateFolder() (the desktop entry's start).
+    [[nodiscard]] bool inStateFolder() const { return m_parser.isSet(m_inStateFolder); }
+    /// The per-user state folder: $XDG_STATE_HOME/vell-usb-programmer, ~/.local/state/... by
+    /// default.
+    [[nodiscard]] static QString stateFolder();
     /// --log FILE: the attempt log (empty: the default one).
     [[nodiscard]] QString logFile() const { return m_parser.value(m_log); }
     /// --folder DIR: the windows' browser opens there (empty without it).
@@ -63,6 +68,7 @@ private:
     QCommandLineOption m_timeout;
     QCommandLineOption m_json;
     QCommandLineOption m_log;
+    QCommandLineOption m_inStateFolder;
     QCommandLineOption m_folder;
     QCommandLineOption m_screenshot;
 

@@ -25,6 +25,8 @@ using namespace vell;
 
 namespace {
 
+using Volumes = QList<QPair<QString, QString>>;
+
 struct Windows
 {
     explicit Windows(const QList<int> &found)
@@ -81,6 +83,26 @@ private Q_SLOTS:
         QCOMPARE(acks, 1);
         QTRY_VERIFY(!window.findChild<QMessageBox *>());
         QCOMPARE(acks, 1);
+    }
+
+    void drives_data()
+    {
+        QTest::addColumn<Volumes>("volumes");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("no volume for the root folder (a chroot)")
+            << Volumes{{"/srv/data", "DATA"}} << QStringList{"/home/op", "/", "/srv/data"};
+        QTest::newRow("the root folder mounted")
+            << Volumes{{"/srv/data", ""}, {"/", "root"}} << QStringList{"/home/op", "/", "/srv/data"};
+    }
+    // The home folder first, and always the root folder's drive, once.
+    void drives()
+    {
+        QFETCH(Volumes, volumes);
+        QFETCH(QStringList, expected);
+        QStringList roots;
+        for (const auto &drive : gui::ProgramFileBrowser::drivesFor("/home/op", volumes))
+            roots << drive.root;
+        QCOMPARE(roots, expected);
     }
 
     void panesForTheProgrammersFound_data()

@@ -85,26 +85,45 @@ ProgramFileBrowser::ProgramFileBrowser(QWidget *parent)
 
 QList<ProgramFileBrowser::Drive> ProgramFileBrowser::availableDrives()
 {
-    QList<Drive> drives;
-#ifndef Q_OS_WIN
-    const QString home = cleanFolder(QDir::homePath());
-    drives.append({home, QStringLiteral("Home (%1)").arg(QDir::toNativeSeparators(home))});
-#endif
-    QList<QStorageInfo> volumes = QStorageInfo::mountedVolumes();
-    std::sort(volumes.begin(), volumes.end(), [](const QStorageInfo &a, const QStorageInfo &b) {
-        return a.rootPath().compare(b.rootPath(), kPathCase) < 0;
-    });
-    for (const QStorageInfo &volume : volumes) {
+    QList<QPair<QString, QString>> volumes;
+    const QList<QStorageInfo> mounted = QStorageInfo::mountedVolumes();
+    for (const QStorageInfo &volume : mounted) {
         // Bind-mounted files show up as volumes in containers; only folders are drives.
-        if (!volume.isValid() || !volume.isReady() || !QFileInfo(volume.rootPath()).isDir())
-            continue;
-        const QString root = cleanFolder(volume.rootPath());
+        if (volume.isValid() && volume.isReady() && QFileInfo(volume.rootPath()).isDir())
+            volumes.append({volume.rootPath(), volume.name()});
+    }
+#ifdef Q_OS_WIN
+    return drivesFor({}, volumes);
+#else
+    return drivesFor(QDir::homePath(), volumes);
+#endif
+}
+
+QList<ProgramFileBrowser::Drive> ProgramFileBrowser::drivesFor(const QString &home,
+                                                               QList<QPair<QString, QString>> volumes)
+{
+    QList<Drive> drives;
+    if (!home.isEmpty()) {
+        const QString folder = cleanFolder(home);
+        drives.append({folder, QStringLiteral("Home (%1)").arg(QDir::toNativeSeparators(folder))});
+    }
+    const QString rootFolder = cleanFolder(QDir::rootPath());
+    const bool rootListed = std::any_of(volumes.begin(), volumes.end(), [&](const auto &v) {
+        return cleanFolder(v.first).compare(rootFolder, kPathCase) == 0;
+    });
+    if (!rootListed)
+        volumes.append({rootFolder, QString()});
+    std::sort(volumes.begin(), volumes.end(), [](const auto &a, const auto &b) {
+        return a.first.compare(b.first, kPathCase) < 0;
+    });
+    for (const auto &[path, name] : std::as_const(volumes)) {
+        const QString root = cleanFolder(path);
         QString label = QDir::toNativeSeparators(root);
 #ifdef Q_OS_WIN
         label = root.left(2).toLower();
 #endif
-        if (!volume.name().isEmpty())
-            label += QStringLiteral(" [%1]").arg(volume.name());
+        if (!name.isEmpty())
+            label += QStringLiteral(" [%1]").arg(name);
         drives.append({root, label});
     }
     return drives;

@@ -43,6 +43,11 @@ public:
 
     /// The drives this machine offers, home first off Windows.
     [[nodiscard]] static QList<Drive> availableDrives();
+    /// The drive list for the mounted volumes (root, name) and the home folder (empty on
+    /// Windows). The root folder's entry is always there, so every folder shown has its drive,
+    /// also where the mount table lists no volume for it (a chroot, some containers).
+    [[nodiscard]] static QList<Drive> drivesFor(const QString &home,
+                                                QList<QPair<QString, QString>> volumes);
 
 Q_SIGNALS:
     /// The directory list's path was set (by the operator or by code).

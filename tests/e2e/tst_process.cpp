@@ -156,14 +156,19 @@ private Q_SLOTS:
         QCOMPARE(results, QStringList({"no-result", "no-result"}));
     }
 
-    // The windows go from the search to the main window; SIGTERM ends a run and its simulated
-    // ports with it.
+    // The windows go from the search to the main window, working in the state folder when asked;
+    // SIGTERM ends a run and its simulated ports with it.
     void windowsAndSigterm()
     {
         QTemporaryDir home;
-        test::Run run = test::run(kApp, {"--simulate", "1", "--screenshot", home.filePath("shots")},
+        // As the desktop entry starts it: the port files go to the state folder.
+        test::Run run = test::run(kApp,
+                                  {"--simulate", "1", "--in-state-folder", "--screenshot",
+                                   home.filePath("shots")},
                                   home.path());
         QCOMPARE(run.exitCode, 0);
+        QVERIFY(QFile::exists(home.filePath("vell-usb-programmer/1")));
+        QVERIFY(!QFile::exists(home.filePath("1")));
         QVERIFY(QFile::exists(home.filePath("shots/search-window.png")));
         QVERIFY(QFile::exists(home.filePath("shots/main-window.png")));
         QProcess app;

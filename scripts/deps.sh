@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the screenshots need, when missing.
+# Installs the Debian 12 packages the build, the tests and the screenshots need, and any given
+# as arguments, when missing.
 set -euo pipefail
 pkgs=(cmake g++ ninja-build ccache qt6-base-dev qt6-base-dev-tools qt6-serialport-dev zlib1g-dev libgl-dev
-      xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev)
+      xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

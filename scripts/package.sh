@@ -4,18 +4,7 @@
 # its contents and runs lintian on it. Installs what it needs, like the other scripts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
-pkgs=(dpkg-dev file lintian)
-missing=()
-for p in "${pkgs[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash scripts/deps.sh dpkg-dev file lintian
 dir=${BUILD_DIR:-build}
 bash scripts/build.sh
 (cd "$dir" && cpack -G DEB >/dev/null)

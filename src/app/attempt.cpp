@@ -70,17 +70,9 @@ QString Attempt::resultName(Result result)
     return QStringLiteral("no-result");
 }
 
-QJsonObject Attempt::portJson(const link::PortNames::Identity &port)
-{
-    return {{QStringLiteral("device"), orNull(port.device)},
-            {QStringLiteral("usb_serial"), orNull(port.usbSerial)},
-            {QStringLiteral("usb_vid_pid"), orNull(port.vidPid)},
-            {QStringLiteral("location"), orNull(port.location)}};
-}
-
 QJsonObject Attempt::toJson() const
 {
-    QJsonObject record = portJson(port);
+    QJsonObject record = port.toJson();
     record[QStringLiteral("time")] = utc(ended);
     record[QStringLiteral("started")] = utc(started);
     record[QStringLiteral("duration_ms")] = started.msecsTo(ended);

@@ -59,8 +59,6 @@ struct Attempt
     /// The fields of the record (the keys of the attempt log).
     [[nodiscard]] QJsonObject toJson() const;
     [[nodiscard]] static QString resultName(Result result);
-    /// device, usb_serial, usb_vid_pid and location, null where unknown.
-    [[nodiscard]] static QJsonObject portJson(const link::PortNames::Identity &port);
 };
 
 } // namespace vell::app

@@ -22,8 +22,8 @@ bool AttemptLog::fail(const QString &reason)
 bool AttemptLog::open(const QString &path)
 {
     m_file.close();
-    m_file.setFileName(path);
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+    m_file.setFileName(path.isEmpty() ? defaultPath() : path);
+    if (!QDir().mkpath(QFileInfo(m_file.fileName()).absolutePath()))
         return fail(QStringLiteral("cannot create its folder"));
     // Unbuffered: each record reaches the file in the one write that append makes.
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))

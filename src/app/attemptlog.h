@@ -15,8 +15,8 @@ public:
     /// attempts.jsonl in the per-user data folder.
     [[nodiscard]] static QString defaultPath();
 
-    /// Opens (creating the folder and the file when missing) for appending; false, with
-    /// errorString(), when it cannot.
+    /// Opens path, or the default log when path is empty, for appending (creating the folder
+    /// and the file when missing); false, with errorString(), when it cannot.
     [[nodiscard]] bool open(const QString &path);
     /// Appends one record as one line; false, with errorString(), when it was not written whole.
     [[nodiscard]] bool append(const QJsonObject &record);

@@ -17,6 +17,11 @@ bool isUsb(const PortNames::SystemPort &p)
            p.systemLocation.contains(QLatin1String("ttyACM"));
 }
 
+QJsonValue orNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
 /// The device a name leads to (names may be symlinks), or the name when it leads nowhere.
 QString resolved(const QString &name)
 {
@@ -38,6 +43,14 @@ PortNames::Identity fromInfo(const QSerialPortInfo &info)
 }
 
 } // namespace
+
+QJsonObject PortNames::Identity::toJson() const
+{
+    return {{QStringLiteral("device"), orNull(device)},
+            {QStringLiteral("usb_serial"), orNull(usbSerial)},
+            {QStringLiteral("usb_vid_pid"), orNull(vidPid)},
+            {QStringLiteral("location"), orNull(location)}};
+}
 
 PortNames::PortNames()
 {
@@ -229,16 +242,12 @@ QString PortNames::describe() const
 
 QJsonArray PortNames::describeJson() const
 {
-    const auto orNull = [](const QString &s) { return s.isEmpty() ? QJsonValue() : QJsonValue(s); };
     QJsonArray array;
     for (const Row &row : table()) {
-        const Identity &i = row.identity;
-        array.append(QJsonObject{{QStringLiteral("com"), row.comPort},
-                                 {QStringLiteral("device"), orNull(i.device)},
-                                 {QStringLiteral("location"), orNull(i.location)},
-                                 {QStringLiteral("usb_vid_pid"), orNull(i.vidPid)},
-                                 {QStringLiteral("usb_serial"), orNull(i.usbSerial)},
-                                 {QStringLiteral("description"), orNull(i.description)}});
+        QJsonObject json = row.identity.toJson();
+        json[QStringLiteral("com")] = row.comPort;
+        json[QStringLiteral("description")] = orNull(row.identity.description);
+        array.append(json);
     }
     return array;
 }

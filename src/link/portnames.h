@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 
@@ -23,6 +24,10 @@ public:
         QString vidPid;    ///< "0403:6001"
         QString location;  ///< the physical USB port (Linux: its /dev/serial/by-path entry)
         QString description;
+
+        /// device, usb_serial, usb_vid_pid and location (null where unknown), as the attempt
+        /// record and the JSON events name them.
+        [[nodiscard]] QJsonObject toJson() const;
     };
 
     /// One serial port as the machine lists it.

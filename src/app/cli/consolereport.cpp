@@ -69,7 +69,7 @@ void ConsoleReport::attach(app::Station &station)
             if (!station.programmerSlots().inUse(n))
                 continue;
             const int com = station.programmerSlots().slot(n).comPort;
-            QJsonObject found = app::Attempt::portJson(station.portNames().identityOf(com));
+            QJsonObject found = station.portNames().identityOf(com).toJson();
             found[QStringLiteral("programmer")] = n;
             found[QStringLiteral("com")] = com;
             event(QStringLiteral("found"), found);
@@ -93,7 +93,9 @@ void ConsoleReport::event(const QString &name, QJsonObject fields)
 
 void ConsoleReport::onStatusChanged(int n, const QString &text)
 {
-    if (m_style == Style::Json && m_station && m_station->programmerSlots().inUse(n)) {
+    if (!m_station || !m_station->programmerSlots().inUse(n))
+        return;
+    if (m_style == Style::Json) {
         event(QStringLiteral("status"),
               {{QStringLiteral("programmer"), n}, {QStringLiteral("text"), text}});
         for (const Phase &phase : kPhases) {
@@ -110,7 +112,7 @@ void ConsoleReport::onStatusChanged(int n, const QString &text)
         }
         return;
     }
-    if (m_terminal || !m_station || !m_station->programmerSlots().inUse(n))
+    if (m_terminal)
         return;
     m_out << texts::programmerLine(n, m_station->programmerSlots().slot(n).comPort, oneLine(text))
           << '\n';

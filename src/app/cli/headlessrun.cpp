@@ -80,9 +80,7 @@ void HeadlessRun::start()
 
     // A record that cannot be kept is a bad command line when the log was named; the default
     // log only warns, and the run goes on.
-    const QString logPath =
-        m_options.logFile.isEmpty() ? app::AttemptLog::defaultPath() : m_options.logFile;
-    if (!m_log.open(logPath)) {
+    if (!m_log.open(m_options.logFile)) {
         m_report.error(app::texts::logProblem(m_log.errorString()));
         if (!m_options.logFile.isEmpty()) {
             finish(kExitUsage);
@@ -406,7 +404,6 @@ void HeadlessRun::stop(int exitCode)
 {
     if (m_state == State::Done || !m_station)
         return;
-    m_station->attempts().endPending(app::Attempt::Result::NoResult);
     finish(exitCode);
 }
 

@@ -95,7 +95,7 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
     app::AttemptLog log;
     QString logProblem;
     const bool logging = !logFile.isEmpty() || screenshots.isEmpty();
-    if (logging && !log.open(logFile.isEmpty() ? app::AttemptLog::defaultPath() : logFile))
+    if (logging && !log.open(logFile))
         logProblem = app::texts::logProblem(log.errorString());
     QObject::connect(&station.attempts(), &app::AttemptTracker::attemptEnded, &app,
                      [&](const app::Attempt &attempt) {

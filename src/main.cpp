@@ -1,8 +1,8 @@
 // vell-usb-programmer: the windows (search, then main window) by default; a headless run with
 // --load or --program-target; the port listing with --list-ports. See --help.
-#include "app/cli/headless.h"
-#include "app/commandline.h"
-#include "app/gui/windowsrun.h"
+#include "cli/headless.h"
+#include "cli/commandline.h"
+#include "gui/windowsrun.h"
 #include "link/portnames.h"
 #ifdef VELL_TERMINATION_WATCHER
 #include "app/terminationwatcher.h"
@@ -28,7 +28,7 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    app::CommandLine commandLine;
+    cli::CommandLine commandLine;
     if (!commandLine.parse(arguments)) {
         QTextStream(stderr) << "vell-usb-programmer: " << commandLine.errorText() << "\n"
                             << "Try 'vell-usb-programmer --help'.\n";
@@ -38,10 +38,10 @@ int main(int argc, char *argv[])
         const QCoreApplication info(argc, argv);
         commandLine.showHelpOrVersion();
     }
-    const app::CommandLine::Run run = commandLine.run();
+    const cli::CommandLine::Run run = commandLine.run();
     // Before anything else: the port files are made in the working folder.
     if (commandLine.inStateFolder()) {
-        const QString folder = app::CommandLine::stateFolder();
+        const QString folder = cli::CommandLine::stateFolder();
         if (!QDir().mkpath(folder) || !QDir::setCurrent(folder)) {
             QTextStream(stderr) << "vell-usb-programmer: cannot work in " << folder << "\n";
             return cli::kExitUsage;
@@ -50,7 +50,7 @@ int main(int argc, char *argv[])
 
     // The headless run and the listing work without a display.
     std::unique_ptr<QCoreApplication> application =
-        run == app::CommandLine::Run::Windows ? std::make_unique<QApplication>(argc, argv)
+        run == cli::CommandLine::Run::Windows ? std::make_unique<QApplication>(argc, argv)
                                               : std::make_unique<QCoreApplication>(argc, argv);
 
     // SIGINT and SIGTERM end the event loop: the steps still waiting are recorded, and
@@ -82,14 +82,14 @@ int main(int argc, char *argv[])
     }
 
     switch (run) {
-    case app::CommandLine::Run::ListPorts:
+    case cli::CommandLine::Run::ListPorts:
         if (commandLine.json())
             QTextStream(stdout) << QJsonDocument(names.describeJson()).toJson(QJsonDocument::Compact)
                                 << "\n";
         else
             QTextStream(stdout) << names.describe();
         return 0;
-    case app::CommandLine::Run::Headless: {
+    case cli::CommandLine::Run::Headless: {
         cli::Options options;
         options.ports = names;
         options.loadFile = commandLine.loadFile();
@@ -101,7 +101,7 @@ int main(int argc, char *argv[])
         options.logFile = commandLine.logFile();
         return cli::runHeadless(options);
     }
-    case app::CommandLine::Run::Windows:
+    case cli::CommandLine::Run::Windows:
         break;
     }
     return gui::runWindows(*static_cast<QApplication *>(application.get()), names,

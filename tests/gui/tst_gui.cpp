@@ -7,9 +7,9 @@
 #include "common/testmain.h"
 
 #include "app/station.h"
-#include "app/gui/mainwindow.h"
-#include "app/gui/programfilebrowser.h"
-#include "app/gui/widgetoperator.h"
+#include "gui/mainwindow.h"
+#include "gui/programfilebrowser.h"
+#include "gui/widgetoperator.h"
 #include "app/settings.h"
 
 #include <QApplication>

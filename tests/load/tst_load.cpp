@@ -10,7 +10,7 @@
 #include "load/configfile.h"
 #include "load/filetransfer.h"
 #include "load/programfile.h"
-#include "target/programtarget.h"
+#include "app/programtarget.h"
 
 #include <QtTest>
 
@@ -404,7 +404,7 @@ private Q_SLOTS:
             rig.panes.setStatus(n, QStringLiteral("File Loaded OK"));
         }
         rig.links.setSizeFields(link::CommandFrame::SizeFields::fromLength(74565));
-        target::ProgramTarget command(rig.programmers, rig.links);
+        app::ProgramTarget command(rig.programmers, rig.links);
         command.run();
         const QByteArray frame = "APT" + QByteArray(15, '\0') + QByteArray::fromHex("012345015B0D");
         for (int n = 1; n <= 4; ++n) {

@@ -4,7 +4,7 @@
 
 #include "link/texts.h"
 
-namespace vell::target {
+namespace vell::app {
 
 ProgramTarget::ProgramTarget(link::ProgrammerSlots &programmerSlots, link::Links &links,
                              QObject *parent)
@@ -29,8 +29,8 @@ void ProgramTarget::send(const std::array<bool, link::kProgrammerCount> &targets
             m_slots.slot(n).replyText.clear();
     }
     m_links.sendFrame(link::CommandFrame::kProgramTarget, {}, targets);
-    qCDebug(lcTarget) << "program-target frame sent, size" << m_links.sizeFields().length();
+    qCDebug(lcApp) << "program-target frame sent, size" << m_links.sizeFields().length();
     Q_EMIT frameSent();
 }
 
-} // namespace vell::target
+} // namespace vell::app

@@ -6,7 +6,7 @@
 
 #include <QObject>
 
-namespace vell::target {
+namespace vell::app {
 
 /// The program-target command: has every programmer in use write the file it holds into its
 /// target board. Fire-and-forget: it sends one "T" frame (once the operator acknowledged any
@@ -35,4 +35,4 @@ private:
     link::Links &m_links;
 };
 
-} // namespace vell::target
+} // namespace vell::app

@@ -7,7 +7,7 @@
 
 #include <optional>
 
-namespace vell::app {
+namespace vell::cli {
 
 namespace {
 
@@ -146,4 +146,4 @@ void CommandLine::showHelpOrVersion()
     m_parser.showHelp(0);
 }
 
-} // namespace vell::app
+} // namespace vell::cli

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/commandline.h"
+#include "cli/commandline.h"
 #include "link/portnames.h"
 
 #include <QString>
@@ -23,7 +23,7 @@ struct Options
     bool restoreDefaults = false;
     bool blackBox = false;
     /// --timeout SECONDS: how long to wait for each programmer's result of each step.
-    int timeoutSeconds = app::CommandLine::kDefaultTimeoutSeconds;
+    int timeoutSeconds = CommandLine::kDefaultTimeoutSeconds;
     /// --json: stdout carries JSON events instead of lines.
     bool json = false;
     /// --log FILE; empty: the default attempt log, where a failure to open it only warns.

@@ -19,13 +19,11 @@ class ReplyHandler;
 namespace vell::load {
 class FileTransfer;
 }
-namespace vell::target {
-class ProgramTarget;
-}
 
 namespace vell::app {
 
 class AttemptTracker;
+class ProgramTarget;
 class Watchdog;
 
 /// Intervals are injectable so tests can run them fast; the defaults are what ships.
@@ -53,7 +51,7 @@ public:
     [[nodiscard]] link::Links &links() { return *m_links; }
     [[nodiscard]] Watchdog &watchdog() { return *m_watchdog; }
     [[nodiscard]] load::FileTransfer *transfer() { return m_transfer.get(); }
-    [[nodiscard]] target::ProgramTarget *programTargetCommand() { return m_target.get(); }
+    [[nodiscard]] ProgramTarget *programTargetCommand() { return m_target.get(); }
     [[nodiscard]] const StationTimings &timings() const { return m_timings; }
     /// Every programmer's steps, the image of the last load and the tallies.
     [[nodiscard]] AttemptTracker &attempts() { return *m_attempts; }
@@ -124,7 +122,7 @@ private:
     std::array<std::unique_ptr<link::ReplyHandler>, link::kProgrammerCount> m_replyHandlers;
     std::unique_ptr<Watchdog> m_watchdog;
     std::unique_ptr<load::FileTransfer> m_transfer;
-    std::unique_ptr<target::ProgramTarget> m_target;
+    std::unique_ptr<ProgramTarget> m_target;
     std::unique_ptr<AttemptTracker> m_attempts;
 
     QString m_prompt;

@@ -4,7 +4,7 @@
 #include <QCommandLineParser>
 #include <QString>
 
-namespace vell::app {
+namespace vell::cli {
 
 /// The tool's command line: which run it asks for (the windows, a headless run, the port
 /// listing) and the values of its options, parsed and checked once, one default per option.
@@ -78,4 +78,4 @@ private:
     int m_timeoutSeconds = kDefaultTimeoutSeconds;
 };
 
-} // namespace vell::app
+} // namespace vell::cli

@@ -7,7 +7,7 @@
 
 #include "link/programmertraits.h"
 #include "link/replyhandler.h"
-#include "target/programtarget.h"
+#include "app/programtarget.h"
 
 #include "load/filetransfer.h"
 #include "load/texts.h"
@@ -53,7 +53,7 @@ Station::Station(const link::PortNames &names, link::Operator &op, link::LinkFac
     connect(m_transfer.get(), &load::FileTransfer::streamStarted, this,
             [this] { setLastLoadedFileName(QFileInfo(m_transfer->path()).fileName()); });
     connect(m_transfer.get(), &load::FileTransfer::runningChanged, this, &Station::busyChanged);
-    m_target = std::make_unique<target::ProgramTarget>(m_slots, *m_links);
+    m_target = std::make_unique<ProgramTarget>(m_slots, *m_links);
 
     // Last, so that the pane shows what each step ended with before its attempt is recorded.
     m_attempts = std::make_unique<AttemptTracker>(m_slots, m_panes, m_names);
@@ -69,7 +69,7 @@ Station::Station(const link::PortNames &names, link::Operator &op, link::LinkFac
             &AttemptTracker::onLoadFinished);
     connect(m_links.get(), &link::Links::deviceLost, attempts, &AttemptTracker::onLost);
     connect(this, &Station::replyHandled, attempts, &AttemptTracker::onReply);
-    connect(m_target.get(), &target::ProgramTarget::frameSent, attempts,
+    connect(m_target.get(), &ProgramTarget::frameSent, attempts,
             &AttemptTracker::beginProgramTarget);
 }
 

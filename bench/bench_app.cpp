@@ -61,7 +61,7 @@ std::optional<double> searchSeconds(const QString &dir)
             return std::nullopt;
     }
     const link::PortNames names = link::PortNames::fromDirectory(dir);
-    link::ProgrammerSlots found;
+    link::Programmers found;
     discovery::ProgrammerSearch search(found, names, link::qserialPortFactory());
     bool ended = false;
     QObject::connect(&search, &discovery::ProgrammerSearch::finished, &search,
@@ -112,25 +112,16 @@ std::optional<double> loadCpuSeconds(const QString &dir, const QString &folder,
     PrintingOperator op;
     const link::PortNames names = link::PortNames::fromDirectory(dir);
     app::Station bench(names, op, link::qserialPortFactory());
-    for (int n = 1; n <= kProgrammers; ++n) {
-        bench.programmerSlots().slot(n).comPort = quint8(n);
-        bench.programmerSlots().slot(n).present = true;
-    }
-    bench.showFoundProgrammers();
+    if (!bench::findProgrammers(bench, kProgrammers))
+        return std::nullopt;
     bench.setCurrentFolder(folder);
 
     std::optional<double> cpu = 0.0;
     for (int i = 0; i < loads && cpu; ++i) {
         const double before = cpuSeconds();
-        bench.loadProgramFile(fileName);
+        bench.loadProgramFile(QDir(folder).filePath(fileName));
         const bool ok = runUntil(
-            [&] {
-                for (int n = 1; n <= kProgrammers; ++n) {
-                    if (bench.panes().pane(n).status != link::texts::kFileLoadedOk)
-                        return false;
-                }
-                return !bench.busy();
-            },
+            [&] { return bench::allShow(bench, kProgrammers, link::Status::LoadedOk) && !bench.busy(); },
             120000);
         if (ok)
             *cpu += cpuSeconds() - before;

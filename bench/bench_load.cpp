@@ -82,12 +82,10 @@ qint64 vmHwmKiB()
 std::unique_ptr<app::Station> makeBench(const QString &simDir, link::Operator &op, int handshakeMs)
 {
     auto bench = std::make_unique<app::Station>(link::PortNames::fromDirectory(simDir), op,
-                                              link::qserialPortFactory(),
-                                              app::StationTimings{handshakeMs, 15000, 5000});
-    for (int n = 1; n <= kProgrammers; ++n) {
-        bench->programmerSlots().slot(n).comPort = quint8(n);
-        bench->programmerSlots().slot(n).present = true;
-    }
+                                                link::qserialPortFactory(),
+                                                app::StationTimings{handshakeMs, 15000, 5000});
+    if (!bench::findProgrammers(*bench, kProgrammers))
+        return nullptr;
     return bench;
 }
 
@@ -126,11 +124,16 @@ std::optional<double> appStreamSeconds(const QString &workDir, const QString &fi
         return std::nullopt;
     PrintingOperator op;
     auto bench = makeBench(sims.dir.path(), op, 100);
+    if (!bench)
+        return std::nullopt;
     QElapsedTimer clock;
     qint64 startNs = -1;
     qint64 endNs = -1;
-    QObject::connect(bench->transfer(), &load::FileTransfer::streamStarted, bench.get(),
-                     [&] { startNs = clock.nsecsElapsed(); });
+    // The first block shows as the first transfer status.
+    QObject::connect(bench.get(), &app::Station::statusChanged, bench.get(), [&](int n) {
+        if (startNs < 0 && bench->state(n).status == link::Status::Transferring)
+            startNs = clock.nsecsElapsed();
+    });
     for (int com = 1; com <= kProgrammers; ++com) {
         QObject::connect(sims.bank->programmer(com)->device(), &sim::SimDevice::loadCompleted,
                          bench.get(), [&](bool) {
@@ -139,8 +142,7 @@ std::optional<double> appStreamSeconds(const QString &workDir, const QString &fi
                          });
     }
     clock.start();
-    bench->setCurrentFolder(workDir);
-    bench->loadProgramFile(fileName);
+    bench->loadProgramFile(QDir(workDir).filePath(fileName));
     const int timeoutMs = int(30000 + length / 1000);
     if (!runUntil([&] { return endNs >= 0; }, timeoutMs) || startNs < 0)
         return std::nullopt;
@@ -214,13 +216,18 @@ std::optional<double> wireLoadSeconds(const QString &workDir, const QString &fil
         return std::nullopt;
     PrintingOperator op;
     auto bench = makeBench(sims.dir.path(), op, 1000); // the shipped handshake period
+    if (!bench)
+        return std::nullopt;
     QElapsedTimer clock;
     clock.start();
-    QObject::connect(bench->transfer(), &load::FileTransfer::streamStarted, bench.get(), [&] {
+    bool started = false;
+    QObject::connect(bench.get(), &app::Station::statusChanged, bench.get(), [&](int n) {
+        if (started || bench->state(n).status != link::Status::Transferring)
+            return;
+        started = true;
         std::fprintf(stderr, "(b) stream starts after %.3f s\n", double(clock.nsecsElapsed()) / 1e9);
     });
-    bench->setCurrentFolder(workDir);
-    bench->loadProgramFile(fileName);
+    bench->loadProgramFile(QDir(workDir).filePath(fileName));
     std::fprintf(stderr, "(b) first frame out after %.3f s\n", double(clock.nsecsElapsed()) / 1e9);
     if (!runUntil([&] { return sims.completed == kProgrammers; }, 120000))
         return std::nullopt;
@@ -252,21 +259,12 @@ int rssChild(const QString &simDir, const QString &path)
     QDir::setCurrent(QDir::tempPath());
     PrintingOperator op;
     auto bench = makeBench(simDir, op, 100);
-    std::optional<load::FileTransfer::Outcome> outcome;
-    QObject::connect(bench->transfer(), &load::FileTransfer::finished, bench.get(),
-                     [&](load::FileTransfer::Outcome o) { outcome = o; });
-    bench->setCurrentFolder(workDir);
-    bench->loadProgramFile(QFileInfo(path).fileName());
+    if (!bench)
+        return 1;
+    bench->loadProgramFile(path);
     // Done when every programmer has confirmed the file: all bytes were taken off the ptys.
-    auto allLoaded = [&] {
-        for (int n = 1; n <= kProgrammers; ++n) {
-            if (bench->panes().pane(n).status != QLatin1String("File Loaded OK"))
-                return false;
-        }
-        return true;
-    };
-    if (!runUntil([&] { return outcome.has_value() && allLoaded(); }, 110000) ||
-        *outcome != load::FileTransfer::Outcome::Loaded)
+    if (!runUntil([&] { return !bench->busy() && bench::allShow(*bench, kProgrammers, link::Status::LoadedOk); },
+                  110000))
         return 1;
     std::printf("%lld\n", static_cast<long long>(vmHwmKiB()));
     return 0;

@@ -37,15 +37,6 @@ constexpr int kProgrammers = 4;
 
 
 
-bool allShow(app::Station &bench, const QString &text)
-{
-    for (int n = 1; n <= kProgrammers; ++n) {
-        if (bench.panes().pane(n).status != text)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -95,20 +86,10 @@ int main(int argc, char **argv)
     PrintingOperator op;
     const link::PortNames names = link::PortNames::fromDirectory(ports);
     app::Station bench(names, op, link::qserialPortFactory());
-    {
-        discovery::ProgrammerSearch search(bench.programmerSlots(), names,
-                                           link::qserialPortFactory());
-        bool ended = false;
-        QObject::connect(&search, &discovery::ProgrammerSearch::finished, &search,
-                         [&ended](bool) { ended = true; });
-        search.start();
-        if (!runUntil([&] { return ended; }, 20000) || search.programmersFound() != kProgrammers) {
-            std::fprintf(stderr, "the search did not find %d programmers\n", kProgrammers);
-            return 1;
-        }
-        search.stop();
+    if (!bench::findProgrammers(bench, kProgrammers)) {
+        std::fprintf(stderr, "the search did not find %d programmers\n", kProgrammers);
+        return 1;
     }
-    bench.showFoundProgrammers();
     bench.setCurrentFolder(work.path());
     std::printf("soak: pid %lld, %d programmers, %d KiB file, %.1f minutes\n",
                 static_cast<long long>(QCoreApplication::applicationPid()), kProgrammers,
@@ -122,8 +103,8 @@ int main(int argc, char **argv)
     qint64 lastReportMs = 0;
     int exitCode = 0;
     while (clock.elapsed() < endMs) {
-        bench.loadProgramFile(QStringLiteral("image.bin"));
-        if (!runUntil([&] { return !bench.busy() && allShow(bench, link::texts::kFileLoadedOk); },
+        bench.loadProgramFile(work.filePath(QStringLiteral("image.bin")));
+        if (!runUntil([&] { return !bench.busy() && bench::allShow(bench, kProgrammers, link::Status::LoadedOk); },
                       60000)) {
             std::fprintf(stderr, "cycle %lld: the load did not end with File Loaded OK\n",
                          static_cast<long long>(cycles + 1));
@@ -131,7 +112,7 @@ int main(int argc, char **argv)
             break;
         }
         bench.programTarget();
-        if (!runUntil([&] { return allShow(bench, link::texts::kBoardProgrammedOk); }, 60000)) {
+        if (!runUntil([&] { return bench::allShow(bench, kProgrammers, link::Status::ProgrammedOk); }, 60000)) {
             std::fprintf(stderr, "cycle %lld: programming did not end with Board Programmed OK\n",
                          static_cast<long long>(cycles + 1));
             exitCode = 1;

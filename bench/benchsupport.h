@@ -3,6 +3,8 @@
 // What every benchmark driver shares: an operator that prints, and a way to let the event loop
 // run until a condition holds. Benchmarks may wait in nested loops; the product never does.
 
+#include "app/station.h"
+#include "discovery/programmersearch.h"
 #include "link/operatorinterface.h"
 
 #include <QEventLoop>
@@ -43,6 +45,26 @@ inline bool runUntil(const std::function<bool()> &done, int timeoutMs, int pollM
     if (!done())
         loop.exec();
     return done();
+}
+
+/// Runs the station's search until it ended; true when it found count programmers.
+inline bool findProgrammers(app::Station &station, int count)
+{
+    station.startSearch();
+    runUntil([&] { return station.search().state() == discovery::ProgrammerSearch::State::Ended; },
+             20000);
+    station.showFoundProgrammers();
+    return station.programmers().presentCount() == count;
+}
+
+/// Every one of the first count programmers shows status.
+inline bool allShow(const app::Station &station, int count, link::Status status)
+{
+    for (int n = 1; n <= count; ++n) {
+        if (station.state(n).status != status)
+            return false;
+    }
+    return true;
 }
 
 } // namespace vell::bench

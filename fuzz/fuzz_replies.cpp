@@ -1,11 +1,13 @@
 // Fuzzes the reply handler: arbitrary bytes, split at arbitrary points, for programmer 1..4.
-// Nothing may crash and the pane must stay well-formed after every read.
+// Nothing may crash, the programmer's state and its pane must stay well-formed after every
+// read, and a step ends at most once, by a verdict that fits it.
 //
-// Input layout: byte 0 picks the programmer (low two bits) and whether its slot starts with
-// every flag set (bit 2); then chunks of [length byte][that many bytes] fed as one read each.
-// A length byte of 0 drops a partial reply, as a sender's drain does.
-#include "link/pane.h"
-#include "link/programmerslot.h"
+// Input layout: byte 0 picks the programmer (low two bits), whether it starts greeted and
+// ready (bit 2), and the step under way (bit 3: program-target, else a load); then chunks of
+// [length byte][that many bytes] fed as one read each. A length byte of 0 drops a partial
+// reply, as a sender's drain does.
+#include "app/pane.h"
+#include "link/programmers.h"
 #include "link/replyhandler.h"
 #include "link/texts.h"
 
@@ -24,7 +26,6 @@ using namespace vell::link;
 struct Hooks : ReplyHooks
 {
     void releaseProgramFile() override { ++releases; }
-    QString lastLoadedFileName() const override { return QStringLiteral("image.bin"); }
     int releases = 0;
 };
 
@@ -67,10 +68,11 @@ bool knownStatus(const QString &s)
     return m.hasMatch() && m.captured(2).toInt() <= 100;
 }
 
-void check(int n, const ProgrammerSlots &programmers, const PaneBoard &panes,
-           const ReplyHandler &handler)
+void check(int n, const Programmers &programmers, const ReplyHandler &handler, int ended)
 {
-    const Pane &pane = panes.pane(n);
+    using vell::app::Pane;
+    const ProgrammerState &state = programmers.state(n);
+    const Pane pane = Pane::of(n, state);
     if (pane.barMaximum < 0 || pane.barValue < 0 || pane.barValue > pane.barMaximum)
         fail("bar out of range",
              QStringLiteral("%1 of %2").arg(pane.barValue).arg(pane.barMaximum));
@@ -82,24 +84,22 @@ void check(int n, const ProgrammerSlots &programmers, const PaneBoard &panes,
         fail("count text", pane.countText);
     if (handler.pendingBytes() < 0 || handler.pendingBytes() >= Reply::kSize)
         fail("pending bytes", QString::number(handler.pendingBytes()));
-    const ProgrammerSlot &slot = programmers.slot(n);
-    if (!slot.replyText.isEmpty() && slot.replyText.size() != Reply::kSize)
-        fail("reply text length", QString::number(slot.replyText.size()));
-    if (slot.progressTotal < 0 || slot.progressTotal > 255 || slot.progressCount < 0)
-        fail("progress counters", QString::number(slot.progressCount));
-    const QString version = panes.programmerVersion();
-    const QString board = panes.softwareVersion();
+    if (state.progressTotal < 0 || state.progressTotal > 255 || state.progressCount < 0)
+        fail("progress counters", QString::number(state.progressCount));
+    const QString version = Pane::programmerVersionText(programmers.state(1));
+    const QString board = Pane::softwareVersionText(programmers.state(1));
     if (n != 1 && (!version.isEmpty() || !board.isEmpty()))
         fail("version labels written by another programmer", version + board);
-    if (!version.isEmpty()
-        && version.size() != texts::kProgrammerSoftwareVersion.size() + 4)
+    if (!version.isEmpty() && version.size() != texts::kProgrammerSoftwareVersion.size() + 4)
         fail("programmer version", version);
     if (!board.isEmpty() && board != texts::kBoardSoftwareVersion + QStringLiteral("image.bin"))
         fail("board version", board);
+    if (ended > 1)
+        fail("step ended twice", QString::number(ended));
     for (int other = 1; other <= kProgrammerCount; ++other) {
-        const ProgrammerSlot &o = programmers.slot(other);
-        if (other != n && (o.replyUsbr || o.replySend || o.replyLpOk || o.replyData))
-            fail("another programmer's flags", QString::number(other));
+        const ProgrammerState &o = programmers.state(other);
+        if (other != n && (o.greeted || o.ready || o.status != Status::Blank))
+            fail("another programmer's state", QString::number(other));
     }
 }
 
@@ -110,15 +110,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size == 0)
         return 0;
     const int n = (data[0] & 0x3) + 1;
-    ProgrammerSlots programmers;
-    PaneBoard panes;
+    Programmers programmers;
     Hooks hooks;
-    ReplyHandler handler(n, programmers, panes, hooks);
-    if (data[0] & 0x4) {
-        ProgrammerSlot &s = programmers.slot(n);
-        s.replyUsbr = s.replySend = s.replyLpOk = s.replyLpEr = true;
-        s.replyPtOk = s.replyPtEr = s.replyData = true;
-    }
+    ReplyHandler handler(n, programmers, hooks);
+    if (data[0] & 0x4)
+        programmers.update(n, [](ProgrammerState &s) { s.greeted = s.ready = true; });
+    programmers.update(n, [](ProgrammerState &s) {
+        s.image = ImageIdentity{QStringLiteral("image.bin"), {}, 9, {}, {}};
+    });
+    StepRecord step;
+    step.step = (data[0] & 0x8) ? Step::ProgramTarget : Step::Load;
+    programmers.beginStep(n, step);
+    int ended = 0;
+    // The step ends by its own kind's verdict, with the code the pane shows.
+    QObject::connect(&programmers, &Programmers::stepEnded, &programmers, [&] {
+        ++ended;
+        const ProgrammerState &s = programmers.state(n);
+        const bool load = s.step.step == Step::Load;
+        const bool good = s.step.ending == Ending::Ok;
+        const Status verdict = good ? (load ? Status::LoadedOk : Status::ProgrammedOk)
+                                    : (load ? Status::LoadError : Status::TargetError);
+        if (s.status != verdict || (good ? s.step.code.has_value() : s.step.code != s.code))
+            fail("verdict", vell::app::Pane::statusText(n, s));
+        if (s.lastLoad.has_value() != load || (load && s.image.has_value() != good))
+            fail("last load", vell::app::Pane::statusText(n, s));
+    });
 
     size_t pos = 1;
     while (pos < size) {
@@ -130,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const size_t take = std::min(length, size - pos);
         handler.feed(QByteArray(reinterpret_cast<const char *>(data + pos), qsizetype(take)));
         pos += take;
-        check(n, programmers, panes, handler);
+        check(n, programmers, handler, ended);
     }
     return 0;
 }

@@ -2,6 +2,7 @@
 // --load or --program-target; the port listing with --list-ports. See --help.
 #include "cli/headless.h"
 #include "cli/commandline.h"
+#include "cli/portlisting.h"
 #include "gui/windowsrun.h"
 #include "link/portnames.h"
 #ifdef VELL_TERMINATION_WATCHER
@@ -84,10 +85,10 @@ int main(int argc, char *argv[])
     switch (run) {
     case cli::CommandLine::Run::ListPorts:
         if (commandLine.json())
-            QTextStream(stdout) << QJsonDocument(names.describeJson()).toJson(QJsonDocument::Compact)
+            QTextStream(stdout) << QJsonDocument(cli::describeJson(names)).toJson(QJsonDocument::Compact)
                                 << "\n";
         else
-            QTextStream(stdout) << names.describe();
+            QTextStream(stdout) << cli::describe(names);
         return 0;
     case cli::CommandLine::Run::Headless: {
         cli::Options options;

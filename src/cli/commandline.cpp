@@ -1,6 +1,6 @@
 #include "commandline.h"
 
-#include "link/programmerslot.h"
+#include "link/programmerstate.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,8 +2,6 @@
 
 #include "app/attempt.h"
 #include "app/station.h"
-#include "link/texts.h"
-#include "load/texts.h"
 #include "texts.h"
 
 #include <QJsonDocument>
@@ -37,18 +35,6 @@ QString oneLine(QString text)
     return text;
 }
 
-/// The phases whose status text carries a percentage, and the text before it.
-struct Phase
-{
-    const char *name;
-    const QString &prefix;
-};
-const Phase kPhases[] = {
-    {"transfer", load::texts::kTransferringFile},
-    {"program", link::texts::kProgrammingTargetBoardPrefix},
-    {"verify", link::texts::kVerifyingFilePrefix},
-};
-
 } // namespace
 
 ConsoleReport::ConsoleReport(QTextStream &out, QTextStream &err, Style style, int width,
@@ -66,20 +52,19 @@ void ConsoleReport::attach(app::Station &station)
     m_station = &station;
     if (m_style == Style::Json) {
         for (int n = 1; n <= link::kProgrammerCount; ++n) {
-            if (!station.programmerSlots().inUse(n))
+            if (!station.programmers().inUse(n))
                 continue;
-            const int com = station.programmerSlots().slot(n).comPort;
-            QJsonObject found = station.portNames().identityOf(com).toJson();
+            const link::ProgrammerState &state = station.state(n);
+            QJsonObject found = app::identityJson(state.port);
             found[QStringLiteral("programmer")] = n;
-            found[QStringLiteral("com")] = com;
+            found[QStringLiteral("com")] = state.comPort;
             event(QStringLiteral("found"), found);
         }
     }
-    connect(&station.panes(), &link::PaneBoard::statusChanged, this, &ConsoleReport::onStatusChanged);
+    connect(&station, &app::Station::statusChanged, this, &ConsoleReport::onStatusChanged);
     connect(&station, &app::Station::promptChanged, this, &ConsoleReport::onPromptChanged);
     if (m_terminal) {
-        connect(&station.panes(), &link::PaneBoard::paneChanged, this,
-                &ConsoleReport::scheduleRedraw);
+        connect(&station, &app::Station::paneChanged, this, &ConsoleReport::scheduleRedraw);
         redraw();
     }
 }
@@ -93,28 +78,21 @@ void ConsoleReport::event(const QString &name, QJsonObject fields)
 
 void ConsoleReport::onStatusChanged(int n, const QString &text)
 {
-    if (!m_station || !m_station->programmerSlots().inUse(n))
+    if (!m_station || !m_station->programmers().inUse(n))
         return;
+    const link::ProgrammerState &state = m_station->state(n);
     if (m_style == Style::Json) {
         event(QStringLiteral("status"),
               {{QStringLiteral("programmer"), n}, {QStringLiteral("text"), text}});
-        for (const Phase &phase : kPhases) {
-            if (!text.startsWith(phase.prefix))
-                continue;
-            const QString rest = text.mid(phase.prefix.size());
-            int digits = 0;
-            while (digits < rest.size() && rest.at(digits).isDigit())
-                ++digits;
-            if (digits > 0)
-                event(QStringLiteral("progress"), {{QStringLiteral("programmer"), n},
-                                                   {QStringLiteral("phase"), QLatin1String(phase.name)},
-                                                   {QStringLiteral("percent"), rest.left(digits).toInt()}});
-        }
+        if (const char *phase = app::Pane::progressPhase(state.status))
+            event(QStringLiteral("progress"), {{QStringLiteral("programmer"), n},
+                                               {QStringLiteral("phase"), QLatin1String(phase)},
+                                               {QStringLiteral("percent"), state.percent}});
         return;
     }
     if (m_terminal)
         return;
-    m_out << texts::programmerLine(n, m_station->programmerSlots().slot(n).comPort, oneLine(text))
+    m_out << texts::programmerLine(n, state.comPort, oneLine(text))
           << '\n';
     m_out.flush();
 }
@@ -188,12 +166,11 @@ void ConsoleReport::redraw()
     if (!m_terminal || !m_station)
         return;
     QStringList lines;
-    auto &slots_ = m_station->programmerSlots();
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (!slots_.inUse(n))
+        if (!m_station->programmers().inUse(n))
             continue;
-        const link::Pane &pane = m_station->panes().pane(n);
-        lines << barLine(texts::programmerName(n, slots_.slot(n).comPort), pane.barValue,
+        const app::Pane pane = m_station->pane(n);
+        lines << barLine(texts::programmerName(n, m_station->state(n).comPort), pane.barValue,
                          pane.barMaximum, oneLine(pane.status), m_width);
     }
     // The prompt speaks to the windows' operator; a terminal shows it once it has news.

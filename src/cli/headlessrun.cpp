@@ -4,13 +4,12 @@
 #include "logging.h"
 #include "texts.h"
 
-#include "app/attempttracker.h"
 #include "app/station.h"
 #include "app/texts.h"
-#include "discovery/programmersearch.h"
 #include "load/programfile.h"
 #include "load/texts.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QStringList>
 
@@ -50,10 +49,9 @@ void HeadlessRun::start()
     }
     if (m_asked[Load]) {
         // A file the load would refuse is a bad command line: say so before any port is touched.
-        m_file = QFileInfo(m_options.loadFile);
-        m_file.makeAbsolute();
+        m_path = QFileInfo(m_options.loadFile).absoluteFilePath();
         QString problem;
-        switch (load::ProgramFile().measure(m_file.filePath())) {
+        switch (load::ProgramFile::check(m_path)) {
         case load::ProgramFile::Refusal::None:
             break;
         case load::ProgramFile::Refusal::NotFound:
@@ -78,40 +76,44 @@ void HeadlessRun::start()
     }
     m_timeout.setInterval(m_options.timeoutSeconds * 1000);
 
+    app::StationTimings timings;
+    timings.searchTickMs = m_options.searchTickMs;
+    auto station = std::make_unique<app::Station>(m_options.ports, m_report, m_factory, timings);
     // A record that cannot be kept is a bad command line when the log was named; the default
     // log only warns, and the run goes on.
-    if (!m_log.open(m_options.logFile)) {
-        m_report.error(app::texts::logProblem(m_log.errorString()));
+    if (!station->openLog(m_options.logFile)) {
+        m_report.error(station->logProblem());
         if (!m_options.logFile.isEmpty()) {
             finish(kExitUsage);
             return;
         }
-        m_logFailed = true;
     }
-
-    m_station = std::make_unique<app::Station>(m_options.ports, m_report, m_factory);
-    connect(&m_station->attempts(), &app::AttemptTracker::attemptEnded, this,
-            &HeadlessRun::onAttemptEnded);
-    connect(m_station->transfer(), &load::FileTransfer::finished, this, &HeadlessRun::onLoadFinished);
-    connect(m_station->transfer(), &load::FileTransfer::droppedOutOfStream, this,
-            &HeadlessRun::onDroppedOut);
-    connect(m_station.get(), &app::Station::replyHandled, this,
-            [this](int n, const QByteArray &) { onReplyHandled(n); });
-    connect(&m_station->links(), &link::Links::deviceLost, this, &HeadlessRun::onDeviceLost);
-
-    m_search = std::make_unique<discovery::ProgrammerSearch>(
-        m_station->programmerSlots(), m_options.ports, m_factory, m_options.searchTickMs);
-    connect(m_search.get(), &discovery::ProgrammerSearch::finished, this,
-            &HeadlessRun::onSearchFinished);
+    m_station = std::move(station);
+    // Said once; the run goes on.
+    connect(m_station.get(), &app::Station::logProblemChanged, this,
+            [this](const QString &text) { m_report.error(text); });
+    connect(m_station.get(), &app::Station::attemptEnded, this, &HeadlessRun::onAttemptEnded);
+    connect(m_station.get(), &app::Station::loadRefused, this, [this] {
+        m_loadRefused = true;
+        checkStep();
+    });
+    // The programmers check what they received and answer after the stream; the next
+    // command waits for the load to end, also when every verdict came before.
+    connect(m_station.get(), &app::Station::busyChanged, this, [this](bool busy) {
+        if (busy || m_state != State::Loading)
+            return;
+        m_timeout.start();
+        checkStep();
+    });
+    connect(m_station.get(), &app::Station::searchFinished, this, &HeadlessRun::onSearchFinished);
     setState(State::Searching);
-    m_search->start();
+    m_station->startSearch();
 }
 
 void HeadlessRun::onSearchFinished(bool anyFound)
 {
     if (m_state != State::Searching)
         return;
-    m_search->stop(); // the scanning port must be free before the links open
     if (!anyFound) {
         m_report.error(texts::noProgrammers(m_options.ports.directory()));
         finish(kExitUsage);
@@ -128,159 +130,53 @@ void HeadlessRun::onSearchFinished(bool anyFound)
 void HeadlessRun::startLoad()
 {
     setState(State::Loading);
-    m_station->setCurrentFolder(m_file.absolutePath());
     m_station->setRestoreDefaults(m_options.restoreDefaults);
     m_station->setBlackBox(m_options.blackBox);
-    m_station->loadProgramFile(m_file.fileName());
+    m_station->loadProgramFile(m_path);
 }
 
 void HeadlessRun::startTarget()
 {
-    setState(State::AwaitingTarget);
+    setState(State::Targeting);
+    m_timeout.start();
     m_station->programTarget();
-    m_timeout.start();
-}
-
-void HeadlessRun::onLoadFinished(load::FileTransfer::Outcome outcome)
-{
-    if (m_state != State::Loading)
-        return;
-    using Outcome = load::FileTransfer::Outcome;
-    switch (outcome) {
-    case Outcome::Loaded:
-        break;
-    case Outcome::Refused:
-        failPending(Load, texts::kLoadNotStarted);
-        break;
-    case Outcome::ProgrammerLost:
-        fail(1, load::texts::kCommunicationLost);
-        failPending(Load, texts::kLoadNotStarted);
-        break;
-    case Outcome::TimedOut:
-        failPending(Load, texts::kNoAnswerToLoad);
-        break;
-    case Outcome::StreamFailed:
-        failPending(Load, texts::kLoadEnded);
-        break;
-    case Outcome::AllLinksLost:
-        failPending(Load, load::texts::kCommunicationLost);
-        break;
-    }
-    // The programmers check what they received and answer after the stream.
-    setState(State::AwaitingLoad);
-    m_timeout.start();
-    checkStep();
-}
-
-void HeadlessRun::onDroppedOut(int n)
-{
-    // The transfer has shown why in the pane.
-    fail(n, m_station->panes().pane(n).status);
-}
-
-void HeadlessRun::onReplyHandled(int n)
-{
-    Step step = Load;
-    bool ok = false;
-    bool error = false;
-    const link::ProgrammerSlot &slot = m_station->programmerSlots().slot(n);
-    switch (m_state) {
-    case State::Loading:
-    case State::AwaitingLoad:
-        step = Load;
-        ok = slot.replyLpOk;
-        error = slot.replyLpEr;
-        break;
-    case State::AwaitingTarget:
-        step = Target;
-        ok = slot.replyPtOk;
-        error = slot.replyPtEr;
-        break;
-    default:
-        return;
-    }
-    Result &result = m_results[step][size_t(n - 1)];
-    if (result.outcome != Outcome::Pending || !(ok || error))
-        return;
-    result.outcome = ok ? Outcome::Succeeded : Outcome::Failed;
-    result.detail = m_station->panes().pane(n).status;
-    checkStep();
-}
-
-void HeadlessRun::onDeviceLost(int n)
-{
-    fail(n, load::texts::kCommunicationLost);
-}
-
-void HeadlessRun::fail(int n, const QString &detail)
-{
-    Step step = Load;
-    if (m_state == State::Loading || m_state == State::AwaitingLoad)
-        step = Load;
-    else if (m_state == State::AwaitingTarget)
-        step = Target;
-    else
-        return;
-    Result &result = m_results[step][size_t(n - 1)];
-    if (!m_station->programmerSlots().inUse(n) || result.outcome != Outcome::Pending)
-        return;
-    result.outcome = Outcome::Failed;
-    result.detail = detail;
-    checkStep();
 }
 
 void HeadlessRun::onAttemptEnded(const app::Attempt &attempt)
 {
-    if (!m_logFailed && !m_log.append(attempt.toJson())) {
-        m_logFailed = true; // said once; the run goes on
-        m_report.error(app::texts::logProblem(m_log.errorString()));
-    }
     m_report.result(attempt);
+    const Step step = attempt.step.step == link::Step::Load ? Load : Target;
+    m_attempts[step][size_t(attempt.programmer - 1)] = attempt;
+    checkStep();
 }
 
 void HeadlessRun::onTimeout()
 {
-    m_station->attempts().endPending(app::Attempt::Result::NoResult);
-    if (m_state == State::AwaitingLoad)
-        failPending(Load, texts::timedOut(m_options.timeoutSeconds));
-    else if (m_state == State::AwaitingTarget)
-        failPending(Target, texts::timedOut(m_options.timeoutSeconds));
-    checkStep();
-}
-
-void HeadlessRun::failPending(Step step, const QString &detail)
-{
-    for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        Result &result = m_results[step][size_t(n - 1)];
-        if (m_station->programmerSlots().inUse(n) && result.outcome == Outcome::Pending) {
-            result.outcome = Outcome::Failed;
-            result.detail = detail;
-        }
-    }
+    m_station->endSteps(link::Ending::Timeout);
 }
 
 void HeadlessRun::checkStep()
 {
     Step step = Load;
-    if (m_state == State::AwaitingLoad)
+    if (m_state == State::Loading)
         step = Load;
-    else if (m_state == State::AwaitingTarget)
+    else if (m_state == State::Targeting)
         step = Target;
     else
         return;
-    for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (m_station->programmerSlots().inUse(n) &&
-            m_results[step][size_t(n - 1)].outcome == Outcome::Pending)
-            return;
+    if (step == Load && m_station->busy())
+        return;
+    if (!(step == Load && m_loadRefused)) {
+        for (int n = 1; n <= link::kProgrammerCount; ++n) {
+            if (m_station->programmers().inUse(n) && !m_attempts[step][size_t(n - 1)])
+                return;
+        }
     }
     m_timeout.stop();
 
     if (stepFailed(step)) {
-        if (step == Load && m_asked[Target]) {
-            // Programming boards from a load that did not take everywhere would mix images.
-            for (Result &result : m_results[Target])
-                result.outcome = Outcome::NotRun;
-        }
+        // Programming boards from a load that did not take everywhere would mix images.
+        m_targetNotRun = step == Load && m_asked[Target];
         finish(kExitFailed);
     } else if (step == Load && m_asked[Target]) {
         startTarget();
@@ -289,19 +185,54 @@ void HeadlessRun::checkStep()
     }
 }
 
+bool HeadlessRun::succeeded(Step step, int n) const
+{
+    const auto &attempt = m_attempts[step][size_t(n - 1)];
+    return attempt && attempt->result() == link::Result::Ok && !(step == Load && m_loadRefused);
+}
+
 bool HeadlessRun::stepFailed(Step step) const
 {
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (m_station->programmerSlots().inUse(n) &&
-            m_results[step][size_t(n - 1)].outcome != Outcome::Succeeded)
+        if (m_station->programmers().inUse(n) && !succeeded(step, n))
             return true;
     }
     return false;
 }
 
+QString HeadlessRun::failure(Step step, int n) const
+{
+    if (step == Load && m_loadRefused)
+        return texts::kLoadNotStarted;
+    const auto &attempt = m_attempts[step][size_t(n - 1)];
+    if (!attempt || !attempt->step.ending)
+        return {};
+    switch (*attempt->step.ending) {
+    case link::Ending::Lost:
+    case link::Ending::Unopenable:
+        return load::texts::kCommunicationLost;
+    case link::Ending::TimedOut:
+        return texts::kNoAnswerToLoad;
+    case link::Ending::StreamFailed:
+        return texts::kLoadEnded;
+    case link::Ending::NotStarted:
+        return texts::kLoadNotStarted;
+    case link::Ending::Timeout:
+        return texts::timedOut(m_options.timeoutSeconds);
+    case link::Ending::Superseded:
+    case link::Ending::Closed:
+        return {};
+    case link::Ending::Ok:
+    case link::Ending::Error:
+    case link::Ending::Skipped:
+        break;
+    }
+    return attempt->text;
+}
+
 QString HeadlessRun::summary() const
 {
-    const auto &programmers = m_station->programmerSlots();
+    const auto &programmers = m_station->programmers();
     int inUse = 0;
     for (int n = 1; n <= link::kProgrammerCount; ++n)
         inUse += programmers.inUse(n) ? 1 : 0;
@@ -312,25 +243,21 @@ QString HeadlessRun::summary() const
         if (!m_asked[step])
             continue;
         const QString name = step == Load ? texts::kStepLoad : texts::kStepTarget;
-        if (m_results[step][0].outcome == Outcome::NotRun) {
+        if (step == Target && m_targetNotRun) {
             steps << name + QLatin1Char(' ') + texts::kNotRun;
             continue;
         }
-        int succeeded = 0;
+        int ok = 0;
         for (int n = 1; n <= link::kProgrammerCount; ++n) {
             if (!programmers.inUse(n))
                 continue;
-            const Result &result = m_results[step][size_t(n - 1)];
-            if (result.outcome == Outcome::Succeeded)
-                ++succeeded;
+            if (succeeded(step, n))
+                ++ok;
             else
-                failures << texts::programmerName(n, programmers.slot(n).comPort) +
-                                QLatin1Char(' ') + name + QStringLiteral(": ") + result.detail;
+                failures << texts::programmerName(n, programmers.state(n).comPort) +
+                                QLatin1Char(' ') + name + QStringLiteral(": ") + failure(step, n);
         }
-        steps << QStringLiteral("%1 %2 on %3 of %4")
-                     .arg(name, texts::kSucceeded)
-                     .arg(succeeded)
-                     .arg(inUse);
+        steps << QStringLiteral("%1 %2 on %3 of %4").arg(name, texts::kSucceeded).arg(ok).arg(inUse);
     }
     QString line = texts::kSummary + steps.join(QStringLiteral(", ")) + imageAndTallies();
     if (!failures.isEmpty())
@@ -342,19 +269,18 @@ QString HeadlessRun::summary() const
 QString HeadlessRun::imageAndTallies() const
 {
     QString text;
-    const app::AttemptTracker &attempts = m_station->attempts();
-    if (const auto &image = attempts.image())
-        text += QStringLiteral("; ") + texts::kFile +
-                app::texts::imageLine(image->name, image->size, image->crc32);
+    const QString image = m_station->imageText();
+    if (!image.isEmpty())
+        text += QStringLiteral("; ") + texts::kFile + image;
     if (!m_asked[Target])
         return text;
     QStringList tallies;
-    const auto &programmers = m_station->programmerSlots();
+    const auto &programmers = m_station->programmers();
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
         if (!programmers.inUse(n))
             continue;
-        const app::Tally &tally = attempts.tally(n);
-        tallies << texts::programmerName(n, programmers.slot(n).comPort) + QLatin1Char(' ') +
+        const app::Tally &tally = m_station->tally(n);
+        tallies << texts::programmerName(n, programmers.state(n).comPort) + QLatin1Char(' ') +
                        app::texts::tally(tally.ok, tally.failed, tally.yieldPercent());
     }
     return text + QStringLiteral("; ") + texts::kBoards + tallies.join(QStringLiteral(", "));
@@ -362,7 +288,7 @@ QString HeadlessRun::imageAndTallies() const
 
 QJsonObject HeadlessRun::summaryJson(int exitCode) const
 {
-    const auto &programmers = m_station->programmerSlots();
+    const auto &programmers = m_station->programmers();
     int loaded = 0;
     int programmed = 0;
     QJsonArray failed;
@@ -371,32 +297,32 @@ QJsonObject HeadlessRun::summaryJson(int exitCode) const
         if (!programmers.inUse(n))
             continue;
         for (Step step : {Load, Target}) {
-            const Result &result = m_results[step][size_t(n - 1)];
             if (!m_asked[step])
                 continue;
-            if (result.outcome == Outcome::Succeeded)
+            if (succeeded(step, n)) {
                 ++(step == Load ? loaded : programmed);
-            else
-                failed.append(QJsonObject{
-                    {QStringLiteral("programmer"), n},
-                    {QStringLiteral("step"), step == Load ? QStringLiteral("load")
-                                                          : QStringLiteral("program-target")},
-                    {QStringLiteral("text"),
-                     result.outcome == Outcome::NotRun ? texts::kNotRun : result.detail}});
+                continue;
+            }
+            const bool notRun = step == Target && m_targetNotRun;
+            failed.append(QJsonObject{
+                {QStringLiteral("programmer"), n},
+                {QStringLiteral("step"),
+                 step == Load ? QStringLiteral("load") : QStringLiteral("program-target")},
+                {QStringLiteral("text"), notRun ? texts::kNotRun : failure(step, n)}});
         }
-        const app::Tally &tally = m_station->attempts().tally(n);
+        const app::Tally &tally = m_station->tally(n);
         const auto yield = tally.yieldPercent();
         tallies.append(QJsonObject{{QStringLiteral("programmer"), n},
                                    {QStringLiteral("ok"), tally.ok},
                                    {QStringLiteral("failed"), tally.failed},
                                    {QStringLiteral("yield"), yield ? QJsonValue(*yield) : QJsonValue()}});
     }
-    const auto &image = m_station->attempts().image();
+    const auto &image = m_station->image();
     return {{QStringLiteral("exit"), exitCode},
             {QStringLiteral("loaded"), loaded},
             {QStringLiteral("programmed"), programmed},
             {QStringLiteral("failed"), failed},
-            {QStringLiteral("file"), image ? QJsonValue(image->toJson()) : QJsonValue()},
+            {QStringLiteral("file"), image ? QJsonValue(app::imageJson(*image)) : QJsonValue()},
             {QStringLiteral("tallies"), tallies}};
 }
 
@@ -414,7 +340,7 @@ void HeadlessRun::finish(int exitCode)
     m_exitCode = exitCode;
     // Usage errors end before anything ran; there is nothing to sum up then.
     if (m_station && exitCode != kExitUsage) {
-        m_station->attempts().endPending(app::Attempt::Result::NoResult);
+        m_station->endSteps(link::Ending::Closed);
         m_report.summary(summary(), summaryJson(exitCode));
     }
     Q_EMIT finished(exitCode);

@@ -2,27 +2,23 @@
 
 #include "headless.h"
 
-#include "app/attemptlog.h"
+#include "app/attempt.h"
 
 #include "link/portnames.h"
-#include "link/programmerslot.h"
+#include "link/programmerstate.h"
 #include "link/seriallink.h"
-#include "load/filetransfer.h"
 
-#include <QFileInfo>
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 #include <array>
 #include <memory>
+#include <optional>
 
 namespace vell::app {
 class Station;
-struct Attempt;
-} // namespace vell::app
-namespace vell::discovery {
-class ProgrammerSearch;
 }
 
 namespace vell::cli {
@@ -30,7 +26,8 @@ namespace vell::cli {
 class ConsoleReport;
 
 /// One headless run: the search, then the load and/or the program-target command on the same
-/// Station the windows use, waiting for every programmer's result of each step. Ends with
+/// Station the windows use, waiting until every programmer's step has ended. It decides
+/// nothing of a step itself: the Station's attempts say how each one ended. Ends with
 /// finished(exit code).
 class HeadlessRun : public QObject
 {
@@ -40,19 +37,9 @@ public:
     {
         Idle,
         Searching,
-        Loading,        ///< the load runs (handshake and stream)
-        AwaitingLoad,   ///< the stream is out; waiting for "ALPOK"/"ALPER"
-        AwaitingTarget, ///< the "T" frame is out; waiting for "APTOK"/"APTER"
+        Loading,   ///< the load and the programmers' verdicts on it
+        Targeting, ///< the "T" frame and the verdicts on it
         Done,
-    };
-
-    /// One programmer's result of one step.
-    enum class Outcome
-    {
-        Pending,
-        Succeeded,
-        Failed,
-        NotRun,
     };
 
     HeadlessRun(const Options &options, link::LinkFactory factory, ConsoleReport &report,
@@ -62,7 +49,7 @@ public:
     /// Checks the command line and opens the attempt log, then starts the search.
     void start();
     /// Ends a run that has not finished (the process is told to end): every step still
-    /// waiting is recorded as without a result, and the run is summed up with exitCode.
+    /// under way is recorded as without a result, and the run is summed up with exitCode.
     void stop(int exitCode);
 
     [[nodiscard]] State state() const { return m_state; }
@@ -80,30 +67,21 @@ private:
         Target,
         StepCount,
     };
-    struct Result
-    {
-        Outcome outcome = Outcome::Pending;
-        QString detail;
-    };
-    using StepResults = std::array<Result, link::kProgrammerCount>;
+    using StepAttempts = std::array<std::optional<app::Attempt>, link::kProgrammerCount>;
 
     void setState(State state);
     void onSearchFinished(bool anyFound);
     void startLoad();
     void startTarget();
-    void onLoadFinished(load::FileTransfer::Outcome outcome);
-    void onDroppedOut(int n);
-    void onReplyHandled(int n);
-    void onDeviceLost(int n);
     void onAttemptEnded(const app::Attempt &attempt);
-    /// Programmer n failed the current step (first verdict only).
-    void fail(int n, const QString &detail);
     void onTimeout();
-    /// Moves on once every programmer in use has a result for the current step.
+    /// Moves on once every programmer in use has ended the current step.
     void checkStep();
-    void failPending(Step step, const QString &detail);
     void finish(int exitCode);
+    [[nodiscard]] bool succeeded(Step step, int n) const;
     [[nodiscard]] bool stepFailed(Step step) const;
+    /// Why programmer n's step did not succeed, for the summary.
+    [[nodiscard]] QString failure(Step step, int n) const;
     [[nodiscard]] QString summary() const;
     [[nodiscard]] QJsonObject summaryJson(int exitCode) const;
     /// The image line and the tallies the summary ends with.
@@ -112,16 +90,15 @@ private:
     const Options m_options;
     link::LinkFactory m_factory;
     ConsoleReport &m_report;
-    QFileInfo m_file;
+    QString m_path;
     std::unique_ptr<app::Station> m_station;
-    std::unique_ptr<discovery::ProgrammerSearch> m_search;
     QTimer m_timeout;
-    app::AttemptLog m_log;
-    bool m_logFailed = false;
 
     State m_state = State::Idle;
-    std::array<StepResults, StepCount> m_results{};
+    std::array<StepAttempts, StepCount> m_attempts{};
     std::array<bool, StepCount> m_asked{};
+    bool m_loadRefused = false;
+    bool m_targetNotRun = false;
     int m_exitCode = kExitSuccess;
 };
 

@@ -4,7 +4,7 @@
 #include "programmerpanewidget.h"
 #include "wrappingbutton.h"
 
-#include "app/attempttracker.h"
+#include "load/programfile.h"
 #include "app/station.h"
 #include "app/settings.h"
 #include "app/texts.h"
@@ -58,17 +58,19 @@ MainWindow::MainWindow(app::Station &station, app::Settings *settings, QWidget *
     buildControls();
 
     connect(&m_station, &app::Station::promptChanged, m_prompt, &QLabel::setText);
-    connect(&m_station.panes(), &link::PaneBoard::versionsChanged, this, &MainWindow::showVersions);
+    connect(&m_station, &app::Station::versionsChanged, this, &MainWindow::showVersions);
     connect(&m_station, &app::Station::lastFileLoadedFolderChanged, m_lastFileLoaded,
             &QLineEdit::setText);
     connect(m_browser, &ProgramFileBrowser::pathChanged, &m_station, &app::Station::setCurrentFolder);
     connect(m_browser, &ProgramFileBrowser::fileDoubleClicked, &m_station,
-            &app::Station::loadProgramFile);
+            [this](const QString &fileName) {
+                m_station.loadProgramFile(load::ProgramFile::pathIn(m_station.currentFolder(), fileName));
+            });
     connect(m_restoreDefaults, &QCheckBox::toggled, &m_station, &app::Station::setRestoreDefaults);
     connect(m_blackBox, &QCheckBox::toggled, &m_station, &app::Station::setBlackBox);
     connect(m_programTarget, &QPushButton::clicked, &m_station, &app::Station::programTarget);
-    connect(&m_station.attempts(), &app::AttemptTracker::imageChanged, this, &MainWindow::showImage);
-    connect(&m_station.attempts(), &app::AttemptTracker::tallyChanged, this, &MainWindow::showTally);
+    connect(&m_station, &app::Station::imageChanged, this, &MainWindow::showImage);
+    connect(&m_station, &app::Station::logProblemChanged, this, &MainWindow::showLogProblem);
 
     // The window sees Esc before its controls do.
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -77,17 +79,11 @@ MainWindow::MainWindow(app::Station &station, app::Settings *settings, QWidget *
     // The load: the remembered folder, then the programmers found by the search.
     restoreFolder();
     m_station.showFoundProgrammers();
-    for (int n = 1; n <= 4; ++n) {
-        const link::PortNames::Identity port =
-            m_station.portNames().identityOf(m_station.programmerSlots().slot(n).comPort);
-        m_panes[static_cast<size_t>(n - 1)]->statusBox()->setToolTip(
-            app::texts::portToolTip(port.device, port.location, port.usbSerial));
-    }
     m_programTarget->setVisible(m_station.offersProgramTarget());
     showVersions();
     showImage();
-    for (int n = 1; n <= 4; ++n)
-        showTally(n);
+    if (!m_station.logProblem().isEmpty())
+        showLogProblem(m_station.logProblem());
 }
 
 MainWindow::~MainWindow() = default;
@@ -172,7 +168,7 @@ void MainWindow::buildControls()
 
     // The panes, indented as on the form, one under the other.
     for (int n = 1; n <= 4; ++n) {
-        auto *pane = new ProgrammerPaneWidget(n, m_station.panes(), this);
+        auto *pane = new ProgrammerPaneWidget(n, m_station, this);
         m_panes[static_cast<size_t>(n - 1)] = pane;
         QSizePolicy panePolicy = pane->sizePolicy();
         panePolicy.setRetainSizeWhenHidden(true);
@@ -219,23 +215,14 @@ void MainWindow::restoreFolder()
 
 void MainWindow::showVersions()
 {
-    m_programmerVersion->setText(m_station.panes().programmerVersion());
-    m_softwareVersion->setText(m_station.panes().softwareVersion());
+    m_programmerVersion->setText(m_station.programmerVersionText());
+    m_softwareVersion->setText(m_station.softwareVersionText());
 }
 
 void MainWindow::showImage()
 {
-    const auto &image = m_station.attempts().image();
-    m_image->setText(image ? app::texts::kProgramFileCaption +
-                                 app::texts::imageLine(image->name, image->size, image->crc32)
-                           : QString());
-}
-
-void MainWindow::showTally(int n)
-{
-    const app::Tally &tally = m_station.attempts().tally(n);
-    m_panes[static_cast<size_t>(n - 1)]->setTally(
-        app::texts::tally(tally.ok, tally.failed, tally.yieldPercent()));
+    const QString image = m_station.imageText();
+    m_image->setText(image.isEmpty() ? QString() : app::texts::kProgramFileCaption + image);
 }
 
 void MainWindow::showLogProblem(const QString &text)
@@ -251,7 +238,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     m_station.releaseFiles();
     if (m_settings && !m_saved) {
         m_saved = true;
-        m_settings->write(m_station.programmerSlots().slot(1).comPort,
+        m_settings->write(m_station.state(1).comPort,
                           m_station.lastFileLoadedFolder());
     }
     event->accept();

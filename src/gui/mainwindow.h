@@ -43,7 +43,6 @@ private:
     void restoreFolder();
     void showVersions();
     void showImage();
-    void showTally(int n);
 
     app::Station &m_station;
     app::Settings *m_settings;

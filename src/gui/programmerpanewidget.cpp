@@ -1,5 +1,8 @@
 #include "programmerpanewidget.h"
 
+#include "app/station.h"
+#include "app/texts.h"
+
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,8 +24,8 @@ QString controlName(const char *base, int n)
 
 } // namespace
 
-ProgrammerPaneWidget::ProgrammerPaneWidget(int n, const link::PaneBoard &panes, QWidget *parent)
-    : QWidget(parent), m_n(n), m_panes(panes), m_status(new QLineEdit(this)),
+ProgrammerPaneWidget::ProgrammerPaneWidget(int n, const app::Station &station, QWidget *parent)
+    : QWidget(parent), m_n(n), m_station(station), m_status(new QLineEdit(this)),
       m_bar(new QProgressBar(this)), m_count(new QLineEdit(this)), m_tally(new QLabel(this))
 {
     setObjectName(QStringLiteral("pane%1").arg(n));
@@ -52,21 +55,30 @@ ProgrammerPaneWidget::ProgrammerPaneWidget(int n, const link::PaneBoard &panes, 
     grid->addWidget(m_tally, 0, 2, 2, 1, Qt::AlignVCenter);
     grid->setColumnStretch(0, 1);
 
-    connect(&panes, &link::PaneBoard::paneChanged, this, [this](int changed) {
+    connect(&station, &app::Station::paneChanged, this, [this](int changed) {
         if (changed == m_n)
             refresh();
     });
+    connect(&station, &app::Station::tallyChanged, this, [this](int changed) {
+        if (changed == m_n)
+            showTally();
+    });
     refresh();
+    showTally();
 }
 
-void ProgrammerPaneWidget::setTally(const QString &text)
+void ProgrammerPaneWidget::showTally()
 {
-    m_tally->setText(text);
+    const app::Tally &tally = m_station.tally(m_n);
+    m_tally->setText(app::texts::tally(tally.ok, tally.failed, tally.yieldPercent()));
 }
 
 void ProgrammerPaneWidget::refresh()
 {
-    const link::Pane &pane = m_panes.pane(m_n);
+    const app::Pane pane = m_station.pane(m_n);
+    // The device the link opened last: after a replug the same COM number may be another.
+    const auto &port = m_station.state(m_n).port;
+    m_status->setToolTip(app::texts::portToolTip(port.device, port.location, port.usbSerial));
     if (m_status->text() != pane.status) {
         m_status->setText(pane.status);
         m_status->setCursorPosition(0);

@@ -1,5 +1,6 @@
 #include "searchwindow.h"
 
+#include "app/station.h"
 #include "discovery/programmersearch.h"
 #include "discovery/texts.h"
 
@@ -11,8 +12,8 @@
 
 namespace vell::gui {
 
-SearchWindow::SearchWindow(discovery::ProgrammerSearch &search, QWidget *parent)
-    : QWidget(parent), m_search(search)
+SearchWindow::SearchWindow(app::Station &station, QWidget *parent)
+    : QWidget(parent), m_station(station)
 {
     setObjectName(QStringLiteral("frmFindProgrammers"));
     setWindowTitle(discovery::texts::kWindowCaption);
@@ -48,8 +49,8 @@ SearchWindow::SearchWindow(discovery::ProgrammerSearch &search, QWidget *parent)
     layout->addWidget(m_ok, 0, Qt::AlignHCenter);
 
     connect(m_ok, &QPushButton::clicked, this, &QWidget::close);
-    connect(&m_search, &discovery::ProgrammerSearch::changed, this, &SearchWindow::refresh);
-    connect(&m_search, &discovery::ProgrammerSearch::closeRequested, this, &QWidget::close);
+    connect(&m_station, &app::Station::searchChanged, this, &SearchWindow::refresh);
+    connect(&m_station, &app::Station::searchCloseRequested, this, &QWidget::close);
 
     const int lineWidth =
         fontMetrics().horizontalAdvance(discovery::texts::kConnectAndRestart) + 40;
@@ -63,8 +64,8 @@ void SearchWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     // The window's load starts the scan; showing it again does not restart it.
-    if (m_search.state() == discovery::ProgrammerSearch::State::Idle && !m_closed)
-        m_search.start();
+    if (!m_closed)
+        m_station.startSearch();
 }
 
 void SearchWindow::closeEvent(QCloseEvent *event)
@@ -73,20 +74,20 @@ void SearchWindow::closeEvent(QCloseEvent *event)
     if (m_closed)
         return;
     m_closed = true;
-    m_search.stop();
-    Q_EMIT searchClosed(m_search.programmersFound() > 0);
+    m_station.stopSearch();
+    Q_EMIT searchClosed(m_station.search().programmersFound() > 0);
 }
 
 void SearchWindow::refresh()
 {
     for (size_t i = 0; i < m_programmerLabels.size(); ++i)
-        m_programmerLabels[i]->setText(m_search.programmerLabel(int(i) + 1));
+        m_programmerLabels[i]->setText(m_station.search().programmerLabel(int(i) + 1));
     // The failure text joins its two lines with a lone carriage return, which Qt's text layout
     // does not break on; show it as the line break it stands for.
-    QString caption = m_search.portSearchedLabel();
+    QString caption = m_station.search().portSearchedLabel();
     caption.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     m_portSearchedLabel->setText(caption);
-    m_portSearched->setText(m_search.portSearched());
+    m_portSearched->setText(m_station.search().portSearched());
 }
 
 } // namespace vell::gui

@@ -8,8 +8,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-namespace vell::discovery {
-class ProgrammerSearch;
+namespace vell::app {
+class Station;
 }
 
 namespace vell::gui {
@@ -22,7 +22,7 @@ class SearchWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit SearchWindow(discovery::ProgrammerSearch &search, QWidget *parent = nullptr);
+    explicit SearchWindow(app::Station &station, QWidget *parent = nullptr);
     ~SearchWindow() override;
 
 Q_SIGNALS:
@@ -36,7 +36,7 @@ protected:
 private:
     void refresh();
 
-    discovery::ProgrammerSearch &m_search;
+    app::Station &m_station;
     std::array<QLabel *, 4> m_programmerLabels{};
     QLabel *m_portSearchedLabel = nullptr;
     QLineEdit *m_portSearched = nullptr;

@@ -5,12 +5,8 @@
 #include "searchwindow.h"
 #include "widgetoperator.h"
 
-#include "app/attemptlog.h"
-#include "app/attempttracker.h"
-#include "app/station.h"
-#include "app/texts.h"
 #include "app/settings.h"
-#include "discovery/programmersearch.h"
+#include "app/station.h"
 #include "link/qserialportlink.h"
 
 #include <QApplication>
@@ -48,11 +44,11 @@ void screenshotTour(app::Station &station, MainWindow &window, const QString &di
     // Whatever happens, the tour ends.
     QTimer::singleShot(60000, &window, finish);
     auto done = std::make_shared<int>(0);
-    QObject::connect(&station, &Station::replyHandled, &window,
-                     [&station, &window, dir, done, finish](int, const QByteArray &token) {
-                         if (token != "APTOK" && token != "APTER")
+    QObject::connect(&station, &Station::attemptEnded, &window,
+                     [&station, &window, dir, done, finish](const app::Attempt &attempt) {
+                         if (attempt.step.step != link::Step::ProgramTarget)
                              return;
-                         if (++*done < station.programmerSlots().presentCount())
+                         if (++*done < station.programmers().presentCount())
                              return;
                          QTimer::singleShot(200, &window, [&window, dir, finish] {
                              saveGrab(window, dir, QStringLiteral("main-window-programmed.png"));
@@ -71,7 +67,7 @@ void screenshotTour(app::Station &station, MainWindow &window, const QString &di
                                  finish();
                          });
                      });
-    station.loadProgramFile(files.first());
+    station.loadProgramFile(QDir(station.currentFolder()).filePath(files.first()));
 }
 
 } // namespace
@@ -84,27 +80,16 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
 
     WidgetOperator op;
     app::Station station(names, op, link::qserialPortFactory());
-    discovery::ProgrammerSearch search(station.programmerSlots(), names, link::qserialPortFactory());
-    SearchWindow searchWindow(search);
+    SearchWindow searchWindow(station);
     // The screenshot tour leaves the settings file alone.
     app::Settings settings;
     app::Settings *usedSettings = screenshots.isEmpty() ? &settings : nullptr;
     std::unique_ptr<MainWindow> mainWindow;
 
-    // The attempt log: a failure shows in the main window, which works on without it.
-    app::AttemptLog log;
-    QString logProblem;
-    const bool logging = !logFile.isEmpty() || screenshots.isEmpty();
-    if (logging && !log.open(logFile))
-        logProblem = app::texts::logProblem(log.errorString());
-    QObject::connect(&station.attempts(), &app::AttemptTracker::attemptEnded, &app,
-                     [&](const app::Attempt &attempt) {
-                         if (!logging || !logProblem.isEmpty() || log.append(attempt.toJson()))
-                             return;
-                         logProblem = app::texts::logProblem(log.errorString());
-                         if (mainWindow)
-                             mainWindow->showLogProblem(logProblem);
-                     });
+    // The attempt log: a failure shows in the main window, which works on without it. The
+    // screenshot tour keeps no record unless a log is named.
+    if (!logFile.isEmpty() || screenshots.isEmpty())
+        station.openLog(logFile);
 
     QObject::connect(&searchWindow, &SearchWindow::searchClosed, &app, [&](bool found) {
         if (!screenshots.isEmpty())
@@ -117,8 +102,6 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
         if (!folder.isEmpty())
             mainWindow->browser()->setPath(folder);
         op.setParentWidget(mainWindow.get());
-        if (!logProblem.isEmpty())
-            mainWindow->showLogProblem(logProblem);
         app.setQuitOnLastWindowClosed(true);
         mainWindow->show();
         if (!screenshots.isEmpty()) {
@@ -128,13 +111,13 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
     });
     if (!screenshots.isEmpty()) {
         // Nobody is there to press OK: close the search window shortly after it ends.
-        QObject::connect(&search, &discovery::ProgrammerSearch::finished, &searchWindow,
+        QObject::connect(&station, &app::Station::searchFinished, &searchWindow,
                          [&] { QTimer::singleShot(300, &searchWindow, &QWidget::close); });
     }
     searchWindow.show();
     const int code = app.exec();
     // A programmer still at work when the application ends has no result for its step.
-    station.attempts().endPending(app::Attempt::Result::NoResult);
+    station.endSteps(link::Ending::Closed);
     return code;
 }
 

@@ -52,7 +52,7 @@ struct Scan
         return ticks;
     }
 
-    vell::link::ProgrammerSlots programmers;
+    vell::link::Programmers programmers;
     ScriptedLink *link = nullptr; // owned by the search
     std::unique_ptr<ProgrammerSearch> search;
 };
@@ -106,8 +106,8 @@ private Q_SLOTS:
         QCOMPARE(scan.search->programmersFound(), found);
         for (int n = 1; n <= 4; ++n) {
             const int com = comPorts.at(n - 1);
-            QCOMPARE(int(scan.programmers.slot(n).comPort), com);
-            QCOMPARE(scan.programmers.slot(n).present, com != 0);
+            QCOMPARE(int(scan.programmers.state(n).comPort), com);
+            QCOMPARE(scan.programmers.state(n).present, com != 0);
             QCOMPARE(scan.search->programmerLabel(n),
                      com ? QStringLiteral("Programmer Found on Com Port %1").arg(com) : QString());
         }
@@ -152,8 +152,8 @@ private Q_SLOTS:
         Scan scan(Ports{{1, PortScript::device(chunks)}, {2, PortScript::device()}});
         scan.search->start();
         scan.search->tick(); // judges port 1
-        QCOMPARE(scan.programmers.slot(1).present, recognised);
-        QCOMPARE(int(scan.programmers.slot(1).comPort), recognised ? 1 : 0);
+        QCOMPARE(scan.programmers.state(1).present, recognised);
+        QCOMPARE(int(scan.programmers.state(1).comPort), recognised ? 1 : 0);
         QCOMPARE(scan.search->currentPort(), 2);
     }
 

@@ -1,6 +1,7 @@
 // Guards the windows' wiring over in-process simulated programmers: the panes and the button
 // shown for the programmers found, a double-click and the button reaching the panes, the check
-// boxes reaching the load, the settings file read at start and written at Esc or close.
+// boxes reaching the load, a failed load leaving its programmer out of program-target, the
+// settings file read at start and written at Esc or close.
 #include "common/fakedevices.h"
 #include "common/files.h"
 #include "common/recordingoperator.h"
@@ -14,6 +15,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -29,13 +32,13 @@ using Volumes = QList<QPair<QString, QString>>;
 
 struct Windows
 {
-    explicit Windows(const QList<int> &found)
+    explicit Windows(const QList<int> &found, const QStringList &switches = {})
     {
-        for (int i = 0; i < found.size(); ++i) {
-            devices.add(found.at(i));
-            station.programmerSlots().slot(i + 1).comPort = quint8(found.at(i));
-            station.programmerSlots().slot(i + 1).present = true;
-        }
+        for (int i = 0; i < found.size(); ++i)
+            devices.add(found.at(i), switches.value(i));
+        QSignalSpy done(&station, &app::Station::searchFinished);
+        station.startSearch();
+        done.wait(5000);
     }
     QLineEdit *status(int n)
     {
@@ -47,13 +50,22 @@ struct Windows
         window = std::make_unique<gui::MainWindow>(station, &settings);
         window->show();
     }
+    /// A click, then a double-click at the same point, on a file of the browser's list.
+    void doubleClick(const QString &name)
+    {
+        QListWidget *files = window->browser()->fileList();
+        const QPoint at = files->visualItemRect(files->findItems(name, Qt::MatchExactly).value(0)).center();
+        QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(files->viewport(), Qt::LeftButton, {}, at);
+    }
 
     test::WorkFolder work; // port files
     QTemporaryDir exe, user, programs;
     app::Settings settings{exe.path(), user.path()};
     test::FakeDevices devices;
     test::RecordingOperator op;
-    app::Station station{link::PortNames::fromDirectory("/fake"), op, devices.factory()};
+    app::Station station{link::PortNames::fromDirectory("/fake"), op, devices.factory(),
+                         app::StationTimings{1000, 15000, 5000, 5}};
     std::unique_ptr<gui::MainWindow> window;
 };
 
@@ -156,12 +168,7 @@ private Q_SLOTS:
         QCOMPARE(w.window->browser()->path(), folder);
         QTest::mouseClick(w.window->findChild<QCheckBox *>("chkBlackBox"), Qt::LeftButton);
         QTest::mouseClick(w.window->findChild<QCheckBox *>("chkRestoreDefaults"), Qt::LeftButton);
-        QListWidget *files = w.window->browser()->fileList(); // a click first, at the same point
-        const QPoint at =
-            files->visualItemRect(files->findItems("board.bin", Qt::MatchExactly).value(0))
-                .center();
-        QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(files->viewport(), Qt::LeftButton, {}, at);
+        w.doubleClick("board.bin");
         QTRY_COMPARE(w.status(1)->text(), QStringLiteral("File Loaded OK"));
         QTRY_COMPARE(w.status(2)->text(), QStringLiteral("File Loaded OK"));
         QCOMPARE(w.devices.device(6)->image().right(1), QByteArray("\x20"));
@@ -184,6 +191,45 @@ private Q_SLOTS:
         QVERIFY(!w.window->isVisible());
         QCOMPARE(test::readFile(w.settings.filePath()), app::Settings::format(5, folder));
         QVERIFY(w.op.messages.isEmpty());
+    }
+
+    // Programmer 2's load fails: the button programs programmer 1 only; pane 2 says why, and
+    // the records say load ok/error, program-target ok/skipped, each naming only what its
+    // programmer took.
+    void failedLoadIsNotProgrammed()
+    {
+        Windows w({5, 6}, {{}, QStringLiteral("loaderr=3")});
+        const QString log = w.programs.filePath("records/attempts.jsonl");
+        QVERIFY(w.station.openLog(log));
+        const QByteArray image = test::pattern(1024);
+        QVERIFY(test::writeFile(w.programs.filePath("board.bin"), image));
+        w.show();
+        w.window->browser()->setPath(w.programs.path());
+        w.doubleClick("board.bin");
+        QTRY_COMPARE(w.status(2)->text(), QStringLiteral("Error #3 / Memory Size & Processor Type Do Not Match"));
+        QTRY_VERIFY(!w.station.busy());
+        QTest::mouseClick(w.window->findChild<QPushButton *>("cmdProgramTarget"), Qt::LeftButton);
+        QTRY_COMPARE(w.status(1)->text(), QStringLiteral("Board Programmed OK"));
+        QCOMPARE(w.status(2)->text(), QStringLiteral("Not Programmed: Last Load Failed"));
+        QCOMPARE(w.devices.device(5)->frames().last().left(3), QByteArray("APT"));
+        for (const QByteArray &frame : w.devices.device(6)->frames())
+            QCOMPARE(frame.left(3), QByteArray("APL"));
+        QCOMPARE(w.window->findChild<QLabel *>("lblTally2")->text(),
+                 QStringLiteral("0 OK 1 failed (yield 0%)"));
+
+        QStringList records;
+        const QByteArray sha256 = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
+        for (const QByteArray &line : test::readFile(log).split('\n')) {
+            const QJsonObject r = QJsonDocument::fromJson(line).object();
+            if (r.isEmpty())
+                continue;
+            records << QStringLiteral("%1 %2 %3").arg(r["programmer"].toInt()).arg(
+                r["step"].toString(), r["result"].toString());
+            const bool tookIt = r["programmer"].toInt() == 1 || r["step"] == "load";
+            QCOMPARE(r["file"]["sha256"].toString().toLatin1(), tookIt ? sha256 : QByteArray());
+        }
+        QCOMPARE(records, QStringList({"1 load ok", "2 load error", "2 program-target skipped",
+                                       "1 program-target ok"}));
     }
 };
 

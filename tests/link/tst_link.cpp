@@ -1,12 +1,13 @@
 // Guards the link layer over fakes: the command frame's bytes, the reply side (framing, every
-// token's flags and texts, the per-programmer differences, the progress step) and the links
-// (byte-by-byte interleaving, the invalid-port messages).
+// token's state, pane text and verdict, the per-programmer differences, the progress step) and
+// the links (byte-by-byte interleaving, the invalid-port messages and their steps' end).
 #include "common/fakeseriallink.h"
 #include "common/files.h"
 #include "common/recordingoperator.h"
 #include "common/testmain.h"
+#include "app/pane.h"
+#include "cli/portlisting.h"
 #include "link/links.h"
-#include "link/pane.h"
 #include "link/portnames.h"
 #include "link/replyhandler.h"
 
@@ -20,33 +21,31 @@ using Message = QPair<QString, QString>;
 
 namespace {
 
-QString flags(const ProgrammerSlot &s)
+/// Programmer n's state after change.
+template <typename Change>
+void set(Programmers &programmers, int n, Change change)
+{
+    programmers.update(n, change);
+}
+
+/// What a reply left: its readiness flags and how the step under way ended, if it did.
+QString outcome(const ProgrammerState &s)
 {
     QStringList f;
-    const std::pair<bool, const char *> all[] = {
-        {s.replyUsbr, "usbr"}, {s.replySend, "send"}, {s.replyLpOk, "lpok"}, {s.replyLpEr, "lper"},
-        {s.replyPtOk, "ptok"}, {s.replyPtEr, "pter"}, {s.replyData, "data"}};
-    for (const auto &[on, name] : all) {
-        if (on)
-            f << QLatin1String(name);
-    }
+    if (s.greeted)
+        f << "greeted";
+    if (s.ready)
+        f << "ready";
+    if (s.step.ending)
+        f << (*s.step.ending == Ending::Ok ? QStringLiteral("ok")
+                                           : "error " + QString::number(s.step.code.value_or(-1)));
     return f.join(',');
 }
-
-void setAllFlags(ProgrammerSlot &s)
-{
-    s.replyUsbr = s.replySend = s.replyLpOk = s.replyLpEr = s.replyPtOk = s.replyPtEr =
-        s.replyData = true;
-}
-
-const QString kAllFlags = QStringLiteral("usbr,send,lpok,lper,ptok,pter,data");
 
 struct Hooks : ReplyHooks
 {
     int releases = 0;
-    QString fileName = QStringLiteral("board.hex");
     void releaseProgramFile() override { ++releases; }
-    QString lastLoadedFileName() const override { return fileName; }
 };
 
 /// Four reply handlers, each reading its own fake link; n is the one under test.
@@ -55,19 +54,24 @@ struct Replies
     explicit Replies(int n = 1) : n(n)
     {
         for (int i = 0; i < 4; ++i) {
-            handlers[i] = std::make_unique<ReplyHandler>(i + 1, programmers, panes, hooks);
+            handlers[i] = std::make_unique<ReplyHandler>(i + 1, programmers, hooks);
             wires[i].setOpen(true);
             handlers[i]->attach(&wires[i]);
         }
     }
     ReplyHandler &handler() { return *handlers[n - 1]; }
-    ProgrammerSlot &slot() { return programmers.slot(n); }
-    const Pane &pane() const { return panes.pane(n); }
+    const ProgrammerState &state() const { return programmers.state(n); }
+    vell::app::Pane pane() const { return vell::app::Pane::of(n, state()); }
     void feed(const QByteArray &bytes) { wires[n - 1].inject(bytes); }
+    void begin(Step step)
+    {
+        StepRecord record;
+        record.step = step;
+        programmers.beginStep(n, record);
+    }
 
     int n;
-    ProgrammerSlots programmers;
-    PaneBoard panes;
+    Programmers programmers;
     Hooks hooks;
     FakeSerialLink wires[4];
     std::unique_ptr<ReplyHandler> handlers[4];
@@ -79,23 +83,24 @@ struct Rig
     explicit Rig(int present)
     {
         for (int n = 1; n <= present; ++n) {
-            programmers.slot(n).comPort = quint8(2 * n + 1);
-            programmers.slot(n).present = true;
+            set(programmers, n, [n](ProgrammerState &s) {
+                s.comPort = quint8(2 * n + 1);
+                s.present = true;
+            });
         }
-        links = std::make_unique<Links>(programmers, panes, names, op, bank.factory());
+        links = std::make_unique<Links>(programmers, names, op, bank.factory());
     }
     FakeSerialLink &fake(int n) { return *bank.links.at(size_t(n - 1)); }
     /// One command as the senders issue it: open each addressed link, then one frame.
-    void command(Links::Command command, const QString &status = QStringLiteral("Status"))
+    void command(Links::Command command)
     {
         const auto targets = programmers.targets();
-        links->openLinks(targets, status, command, [this, targets] {
+        links->openLinks(targets, command, [this, targets] {
             links->sendFrame(CommandFrame::kProgramTarget, CommandFrame::Params{}, targets);
         });
     }
 
-    ProgrammerSlots programmers;
-    PaneBoard panes;
+    Programmers programmers;
     PortNames names = PortNames::fromDirectory(QStringLiteral("/nonexistent"));
     vell::test::RecordingOperator op;
     vell::test::FakeLinkBank bank;
@@ -148,61 +153,62 @@ private Q_SLOTS:
     {
         QTest::addColumn<QList<QByteArray>>("reads");
         QTest::addColumn<QList<int>>("handledAfter");
-        QTest::addColumn<QString>("expectedFlags");
+        QTest::addColumn<QString>("status");
         const QByteArray send = reply("ASEND");
         for (int split : {23, 1, 12})
             QTest::addRow("%d then %d", split, 24 - split)
                 << QList<QByteArray>{send.left(split), send.mid(split)} << QList<int>{0, 1}
-                << "send";
+                << "Ready For File";
         const QByteArray third = reply("APTOK");
         QTest::newRow("two and a part in one read")
             << QList<QByteArray>{send + reply("ALPOK") + third.left(6), third.mid(6)}
-            << QList<int>{2, 3} << "send,lpok,ptok";
+            << QList<int>{2, 3} << "Board Programmed OK";
     }
     void framing()
     {
         QFETCH(QList<QByteArray>, reads);
         QFETCH(QList<int>, handledAfter);
-        QFETCH(QString, expectedFlags);
         Replies rig(2);
-        QSignalSpy handled(&rig.handler(), &ReplyHandler::replyHandled);
+        QSignalSpy handled(&rig.programmers, &Programmers::changed);
         for (int i = 0; i < reads.size(); ++i) {
             rig.feed(reads.at(i));
             QCOMPARE(handled.count(), handledAfter.at(i));
         }
         QCOMPARE(rig.handler().pendingBytes(), 0);
-        QStringList tokens;
-        for (const auto &args : handled) {
+        for (const auto &args : handled)
             QCOMPARE(args.at(0).toInt(), 2);
-            tokens << QString::fromLatin1(args.at(1).toByteArray()).mid(1).toLower();
-        }
-        QCOMPARE(tokens.join(','), expectedFlags);
-        QCOMPARE(flags(rig.slot()), expectedFlags);
+        QVERIFY(rig.state().ready);
+        QTEST(rig.pane().status, "status");
     }
 
     void tokens_data()
     {
         QTest::addColumn<int>("n");
         QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<Step>("step");
         QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("expectedFlags");
+        QTest::addColumn<QString>("outcome");
         QTest::addColumn<QString>("programmerVersion");
         QTest::addColumn<int>("releases");
         const auto row = [](const QString &name, int n, const QByteArray &bytes,
-                            const QString &status, const char *flags, const QString &version = {},
-                            int releases = 0) {
-            QTest::newRow(qPrintable(name))
-                << n << bytes << status << QString::fromLatin1(flags) << version << releases;
+                            const QString &status, const char *outcome, const QString &version = {},
+                            int releases = 0, std::optional<Step> step = std::nullopt) {
+            const Step under = step.value_or(bytes.startsWith("AP") ? Step::ProgramTarget : Step::Load);
+            QTest::newRow(qPrintable(name)) << n << bytes << under << status
+                                            << QString::fromLatin1(outcome) << version << releases;
         };
         const auto code = [](const char *token, int c) { return reply(token, 0, "", c); };
-        row("AUSBR 1", 1, reply("AUSBR"), "Programmer Waiting", "usbr",
+        row("AUSBR 1", 1, reply("AUSBR"), "Programmer Waiting", "greeted",
             "Programmer Software version 0106");
         for (int n = 2; n <= 4; ++n)
             row(QStringLiteral("AUSBR %1").arg(n), n, reply("AUSBR", 0, "0107"),
-                "Programmer Waiting / Software Version 0107", "usbr");
-        row("ASEND", 3, reply("ASEND"), "Ready For File", "send");
-        row("ALPOK", 4, reply("ALPOK"), "File Loaded OK", "lpok", {}, 1);
-        row("ADATA", 1, reply("ADATA"), "Establishing Communication", "data");
+                "Programmer Waiting / Software Version 0107", "greeted");
+        row("ASEND", 3, reply("ASEND"), "Ready For File", "ready");
+        row("ALPOK", 4, reply("ALPOK"), "File Loaded OK", "ok", {}, 1);
+        row("ALPOK during program-target", 2, reply("ALPOK"), "File Loaded OK", "", {}, 1,
+            Step::ProgramTarget);
+        row("APTOK during a load", 1, reply("APTOK"), "Board Programmed OK", "", {}, 0, Step::Load);
+        row("ADATA", 1, reply("ADATA"), "Establishing Communication", "");
         const char *loadErrors[] = {"Error #1 / Checksum Does Not Match",
                                     "Error #2 / File Size Incorrect",
                                     "Error #3 / Memory Size & Processor Type Do Not Match",
@@ -213,24 +219,24 @@ private Q_SLOTS:
                                     "Error #8 / PC Download Timed Out"};
         for (int c = 1; c <= 8; ++c)
             row(QStringLiteral("ALPER %1").arg(c), c % 4 + 1, code("ALPER", c), loadErrors[c - 1],
-                "lper");
+                qPrintable(QStringLiteral("error %1").arg(c)));
         const QString old = QStringLiteral("Error #12 / Old Black Box File Format");
         const QString undefinedLoad = QStringLiteral("Undefined Program Load Error");
         const QString undefinedTarget = QStringLiteral("Undefined Program Target Error");
-        row("ALPER 12 on 1", 1, code("ALPER", 12), old, "lper");
-        row("ALPER 12 on 2", 2, code("ALPER", 12), undefinedLoad, "lper");
-        row("ALPER 0", 1, code("ALPER", 0), undefinedLoad, "lper");
-        row("ALPER 9 is a target code", 1, code("ALPER", 9), undefinedLoad, "lper");
-        row("ALPER 0xFF", 1, code("ALPER", 255), undefinedLoad, "lper");
-        row("APTER 9", 2, code("APTER", 9), "Error #9 / Processor ID's Do Not Match", "pter");
+        row("ALPER 12 on 1", 1, code("ALPER", 12), old, "error 12");
+        row("ALPER 12 on 2", 2, code("ALPER", 12), undefinedLoad, "error 12");
+        row("ALPER 0", 1, code("ALPER", 0), undefinedLoad, "error 0");
+        row("ALPER 9 is a target code", 1, code("ALPER", 9), undefinedLoad, "error 9");
+        row("ALPER 0xFF", 1, code("ALPER", 255), undefinedLoad, "error 255");
+        row("APTER 9", 2, code("APTER", 9), "Error #9 / Processor ID's Do Not Match", "error 9");
         row("APTER 10", 3, code("APTER", 10), "Error #10 / Cannot Communicate With Target Board",
-            "pter");
+            "error 10");
         row("APTER 11", 1, code("APTER", 11), "Error #11 / Target Board Verification Error",
-            "pter");
-        row("APTER 12 on 1", 1, code("APTER", 12), old, "pter");
-        row("APTER 12 on 4", 4, code("APTER", 12), undefinedTarget, "pter");
-        row("APTER 1 is a load code", 1, code("APTER", 1), undefinedTarget, "pter");
-        row("APTER 13", 1, code("APTER", 13), undefinedTarget, "pter");
+            "error 11");
+        row("APTER 12 on 1", 1, code("APTER", 12), old, "error 12");
+        row("APTER 12 on 4", 4, code("APTER", 12), undefinedTarget, "error 12");
+        row("APTER 1 is a load code", 1, code("APTER", 1), undefinedTarget, "error 1");
+        row("APTER 13", 1, code("APTER", 13), undefinedTarget, "error 13");
         row("lower case token", 1, reply("asend"), "Establishing Communication", "");
         row("token shifted by one", 1, "x" + reply("ASEND").left(23), "Establishing Communication",
             "");
@@ -239,27 +245,25 @@ private Q_SLOTS:
     {
         QFETCH(int, n);
         QFETCH(QByteArray, bytes);
+        QFETCH(Step, step);
         Replies rig(n);
-        rig.panes.setStatus(n, QStringLiteral("Establishing Communication"));
-        bytes[23] = char(0xE9); // an unused byte above 0x7F: one character per byte
+        rig.begin(step);
+        set(rig.programmers, n, [](ProgrammerState &s) { s.status = Status::Establishing; });
+        QSignalSpy ended(&rig.programmers, &Programmers::stepEnded);
+        bytes[23] = char(0xE9); // an unused byte above 0x7F
         rig.feed(bytes);
         QTEST(rig.pane().status, "status");
-        QTEST(flags(rig.slot()), "expectedFlags");
-        QTEST(rig.panes.programmerVersion(), "programmerVersion");
+        QTEST(outcome(rig.state()), "outcome");
+        QCOMPARE(ended.count(), rig.state().step.ending ? 1 : 0);
+        QTEST(vell::app::Pane::programmerVersionText(rig.programmers.state(1)), "programmerVersion");
         QTEST(rig.hooks.releases, "releases");
-        QCOMPARE(rig.panes.softwareVersion(), QString());
-        if (flags(rig.slot()).isEmpty()) {
-            QCOMPARE(rig.slot().replyText, QString());
-        } else {
-            QCOMPARE(rig.slot().replyText.size(), 24);
-            QCOMPARE(rig.slot().replyText.at(23), QChar(0xE9));
-            QCOMPARE(rig.slot().replyText.left(5), QString::fromLatin1(bytes.left(5)));
-        }
+        QCOMPARE(vell::app::Pane::softwareVersionText(rig.programmers.state(1)).isEmpty(),
+                 !bytes.startsWith("APTOK") || n != 1);
         for (int other = 1; other <= 4; ++other)
-            QVERIFY(other == n || flags(rig.programmers.slot(other)).isEmpty());
+            QVERIFY(other == n || outcome(rig.programmers.state(other)).isEmpty());
     }
 
-    // Programmers 1 and 2 ignore a greeting while their replyUsbr is set; 3 and 4 do not.
+    // Programmers 1 and 2 ignore a greeting while their last one is recorded; 3 and 4 do not.
     void repeatedGreeting_data()
     {
         QTest::addColumn<int>("n");
@@ -272,22 +276,23 @@ private Q_SLOTS:
         QFETCH(int, n);
         QFETCH(bool, ignores);
         Replies rig(n);
-        QSignalSpy handled(&rig.handler(), &ReplyHandler::replyHandled);
-        setAllFlags(rig.slot());
-        rig.panes.setStatus(n, QStringLiteral("Board Programmed OK"));
+        const auto greetedAndReady = [](ProgrammerState &s) {
+            s.greeted = s.ready = true;
+            s.status = Status::ProgrammedOk;
+        };
+        set(rig.programmers, n, greetedAndReady);
         rig.feed(reply("AUSBR", 0, "0200"));
-        QCOMPARE(flags(rig.slot()), ignores ? QString() : kAllFlags);
+        QCOMPARE(outcome(rig.state()), ignores ? QString() : QStringLiteral("greeted,ready"));
         QCOMPARE(rig.pane().status.startsWith(QStringLiteral("Board")), ignores);
-        QCOMPARE(handled.at(0).at(1).toByteArray(), ignores ? QByteArray() : QByteArray("AUSBR"));
-        if (ignores) { // replyUsbr is false now: the next one acts
+        if (ignores) { // forgotten now: the next one acts
             rig.feed(reply("AUSBR", 0, "0200"));
-            QCOMPARE(flags(rig.slot()), QStringLiteral("usbr"));
+            QCOMPARE(outcome(rig.state()), QStringLiteral("greeted"));
         }
         QVERIFY(rig.pane().status.endsWith(n == 1 ? QStringLiteral("Waiting")
                                                   : QStringLiteral("Version 0200")));
         // A refused greeting is still a whole reply: one right behind it in the same read counts.
         rig.feed(reply("AUSBR") + reply("ASEND"));
-        QCOMPARE(flags(rig.slot()), ignores ? QStringLiteral("send") : kAllFlags);
+        QCOMPARE(outcome(rig.state()), ignores ? QStringLiteral("ready") : QStringLiteral("greeted,ready"));
     }
 
     void boardProgrammed_data()
@@ -299,81 +304,79 @@ private Q_SLOTS:
         QTest::newRow("programmer 2") << 2 << 60 << "";
         QTest::newRow("programmer 3") << 3 << 17 << "";
     }
+    // The board's software is the image this programmer took, not the last file anyone loaded.
     void boardProgrammed()
     {
         QFETCH(int, n);
         Replies rig(n);
-        rig.panes.setBarMaximum(n, 60);
-        rig.panes.setBarValue(n, 17);
+        set(rig.programmers, n, [](ProgrammerState &s) {
+            s.barMaximum = 60;
+            s.barValue = 17;
+            s.image = ImageIdentity{QStringLiteral("board.hex"), {}, 1, {}, {}};
+        });
         rig.feed(reply("APTOK"));
         QCOMPARE(rig.pane().status, QStringLiteral("Board Programmed OK"));
-        QCOMPARE(flags(rig.slot()), QStringLiteral("ptok"));
         QTEST(rig.pane().barValue, "barValue");
-        QTEST(rig.panes.softwareVersion(), "softwareVersion");
+        QTEST(vell::app::Pane::softwareVersionText(rig.programmers.state(1)), "softwareVersion");
     }
 
     // 24 unrecognised bytes reset that programmer's replies and drop the rest of the read.
     void unrecognisedResetsOnlyItsProgrammer()
     {
         Replies rig(2);
-        for (int n = 1; n <= 4; ++n) {
-            setAllFlags(rig.programmers.slot(n));
-            rig.programmers.slot(n).replyText = QStringLiteral("earlier");
-        }
-        QSignalSpy handled(&rig.handler(), &ReplyHandler::replyHandled);
+        for (int n = 1; n <= 4; ++n)
+            set(rig.programmers, n, [](ProgrammerState &s) { s.greeted = s.ready = true; });
+        rig.begin(Step::Load);
         rig.feed(QByteArray(24, 'Z') + reply("ALPOK") + reply("ASEND").left(10));
-        QCOMPARE(handled.count(), 1);
-        QCOMPARE(handled.at(0).at(1).toByteArray(), QByteArray());
-        QCOMPARE(flags(rig.slot()), QString());
-        QCOMPARE(rig.slot().replyText, QString());
+        QCOMPARE(outcome(rig.state()), QString());
         QCOMPARE(rig.handler().pendingBytes(), 0);
         QCOMPARE(rig.hooks.releases, 0);
         for (int n : {1, 3, 4})
-            QCOMPARE(flags(rig.programmers.slot(n)), kAllFlags);
+            QCOMPARE(outcome(rig.programmers.state(n)), QStringLiteral("greeted,ready"));
         rig.feed(reply("ALPOK"));
-        QCOMPARE(flags(rig.slot()), QStringLiteral("lpok"));
+        QCOMPARE(outcome(rig.state()), QStringLiteral("ok"));
     }
 
     // Count byte 0 or a count beyond the maximum leave the bar in range, the text a number.
     void progressStep_data()
     {
         QTest::addColumn<QByteArray>("token");
-        QTest::addColumn<QString>("before");
+        QTest::addColumn<Status>("before");
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("bar");
         QTest::addColumn<int>("countByte");
         QTest::addColumn<int>("countAfter");
         QTest::addColumn<int>("barAfter");
         QTest::addColumn<QString>("after");
-        const auto row = [](const char *name, const char *token, const char *before, int count,
+        const auto row = [](const char *name, const char *token, Status before, int count,
                             int bar, int countByte, int countAfter, int barAfter,
                             const char *after) {
-            QTest::newRow(name) << QByteArray(token) << QString::fromLatin1(before) << count << bar
-                                << countByte << countAfter << barAfter
-                                << QString::fromLatin1(after);
+            QTest::newRow(name) << QByteArray(token) << before << count << bar << countByte
+                                << countAfter << barAfter << QString::fromLatin1(after);
         };
         const char *verify12 = "Verifying File / 12 % Complete";
-        row("verify after greeting restarts", "AVERI", "Programmer Waiting / Software Version 0106",
-            5, 0, 8, 1, 1, verify12);
-        row("verify after program text restarts", "AVERI", "Programming Target Board", 5, 0, 8, 1,
-            1, verify12);
-        row("verify goes on", "AVERI", "Verifying File / 25 % Complete", 2, 2, 8, 3, 3,
+        row("verify after greeting restarts", "AVERI", Status::Waiting, 5, 0, 8, 1, 1, verify12);
+        row("verify after program-target's opening restarts", "AVERI",
+            Status::ProgrammingTargetBoard, 5, 0, 8, 1, 1, verify12);
+        row("verify after program progress restarts", "AVERI", Status::Programming, 5, 0, 8, 1, 1,
+            verify12);
+        row("verify goes on", "AVERI", Status::Verifying, 2, 2, 8, 3, 3,
             "Verifying File / 38 % Complete");
-        row("verify after file load goes on", "AVERI", "File Loaded OK", 5, 0, 8, 6, 6,
+        row("verify after file load goes on", "AVERI", Status::LoadedOk, 5, 0, 8, 6, 6,
             "Verifying File / 75 % Complete");
-        row("program has no restart test", "APROG", "Programmer Waiting", 5, 0, 8, 6, 6,
+        row("program has no restart test", "APROG", Status::Waiting, 5, 0, 8, 6, 6,
             "Programming Target Board / 75 % Complete");
-        row("restart test is case-sensitive", "AVERI", "programmer waiting", 5, 0, 8, 6, 6,
-            "Verifying File / 75 % Complete");
-        row("full bar resets the count", "APROG", "Board Programmed OK", 3, 60, 60, 0, 0,
+        row("full bar resets the count", "APROG", Status::ProgrammedOk, 3, 60, 60, 0, 0,
             "Programming Target Board / 0 % Complete");
-        row("bar above the new maximum resets", "APROG", "x", 3, 100, 60, 0, 0,
+        row("bar above the new maximum resets", "APROG", Status::Blank, 3, 100, 60, 0, 0,
             "Programming Target Board / 0 % Complete");
-        row("two of three", "APROG", "", 1, 1, 3, 2, 2, "Programming Target Board / 67 % Complete");
-        row("count 255", "AVERI", "Verifying File", 100, 100, 255, 101, 101,
+        row("two of three", "APROG", Status::Blank, 1, 1, 3, 2, 2,
+            "Programming Target Board / 67 % Complete");
+        row("count 255", "AVERI", Status::Verifying, 100, 100, 255, 101, 101,
             "Verifying File / 40 % Complete");
-        row("count byte 0", "APROG", "", 4, 4, 0, 0, 0, "Programming Target Board / 0 % Complete");
-        row("count above the maximum", "APROG", "", 20, 3, 8, 21, 8,
+        row("count byte 0", "APROG", Status::Blank, 4, 4, 0, 0, 0,
+            "Programming Target Board / 0 % Complete");
+        row("count above the maximum", "APROG", Status::Blank, 20, 3, 8, 21, 8,
             "Programming Target Board / 100 % Complete");
     }
     void progressStep()
@@ -381,23 +384,22 @@ private Q_SLOTS:
         QFETCH(QByteArray, token);
         QFETCH(int, countByte);
         Replies rig(4);
-        rig.panes.setStatus(4, VELL_FETCH(QString, before));
-        rig.panes.setBarMaximum(4, 100);
-        rig.panes.setBarValue(4, VELL_FETCH(int, bar));
-        rig.slot().progressCount = VELL_FETCH(int, count);
-        bool inRange = true; // not even between two changes may the bar leave its range
-        connect(&rig.panes, &PaneBoard::paneChanged, &rig.panes, [&] {
-            inRange =
-                inRange && rig.pane().barValue >= 0 && rig.pane().barValue <= rig.pane().barMaximum;
+        set(rig.programmers, 4, [](ProgrammerState &s) {
+            s.status = VELL_FETCH(Status, before);
+            s.barMaximum = 100;
+            s.barValue = VELL_FETCH(int, bar);
+            s.progressCount = VELL_FETCH(int, count);
         });
         rig.feed(reply(token.constData(), countByte));
-        QTEST(rig.slot().progressCount, "countAfter");
+        QTEST(rig.state().progressCount, "countAfter");
         QCOMPARE(rig.pane().countText, QString::number(countByte));
         QCOMPARE(rig.pane().barMaximum, countByte);
         QTEST(rig.pane().barValue, "barAfter");
         QTEST(rig.pane().status, "after");
+        QCOMPARE(QString::fromLatin1(vell::app::Pane::progressPhase(rig.state().status)),
+                 token == "AVERI" ? "verify" : "program");
         rig.feed(reply(token.constData(), countByte)); // the next step goes on from there
-        QVERIFY(inRange);
+        QVERIFY(rig.pane().barValue >= 0 && rig.pane().barValue <= rig.pane().barMaximum);
     }
 };
 
@@ -457,16 +459,26 @@ private Q_SLOTS:
         QFETCH(QString, title);
         Rig rig(4);
         if (noDevice)
-            rig.programmers.slot(bad).comPort = 16; // beyond COM15: nothing stands for it
+            set(rig.programmers, bad, [](ProgrammerState &s) { s.comPort = 16; }); // beyond COM15
         else
             rig.fake(bad).openResult = SerialLink::OpenResult::InvalidPort;
+        for (int n = 1; n <= 4; ++n) {
+            StepRecord step;
+            step.step = command == Links::Command::Load ? Step::Load : Step::ProgramTarget;
+            rig.programmers.beginStep(n, step);
+        }
         const QByteArray frame = CommandFrame::programTarget({});
-        // Until the operator's OK nothing more is opened and nothing is sent.
+        // Until the operator's OK nothing more is opened and nothing is sent, but the missing
+        // programmer's step has ended already.
         rig.op.holdOk = true;
         rig.command(command);
         QVERIFY(rig.links->awaitingOk());
         for (int n = bad + 1; n <= 4; ++n)
             QCOMPARE(rig.fake(n).openCalls, 0);
+        for (int n = 1; n <= 4; ++n)
+            QCOMPARE(rig.programmers.state(n).step.ending == Ending::Unopenable, n == bad);
+        QCOMPARE(vell::app::Pane::statusText(bad, rig.programmers.state(bad)),
+                 QStringLiteral("Communication with Programmer Lost"));
         QVERIFY(rig.bank.writeLog.isEmpty());
         QVERIFY(rig.op.acknowledge());
         QVERIFY(!rig.links->awaitingOk());
@@ -562,13 +574,13 @@ private Q_SLOTS:
     {
         Machine machine({"ttyUSB0 0403:6001 A10K", "ttyUSB1 0403:6001 A10K", "ttyS0"},
                         {"usb-0:1-port0>ttyUSB0", "usb-0:2-port0>ttyUSB1"});
-        const QStringList lines = machine.names().describe().split('\n', Qt::SkipEmptyParts);
+        const QStringList lines = vell::cli::describe(machine.names()).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 4);
         const qsizetype serialColumn = lines.at(0).indexOf("SERIAL");
         QCOMPARE(lines.at(1).mid(serialColumn, 4), "A10K");
         QCOMPARE(lines.at(2).mid(serialColumn, 4), "A10K");
         QVERIFY(lines.at(3).startsWith("COM3") && lines.at(3).endsWith("ttyS0"));
-        const QJsonArray json = machine.names().describeJson();
+        const QJsonArray json = vell::cli::describeJson(machine.names());
         QCOMPARE(json.size(), 3);
         QCOMPARE(json.at(1)["usb_serial"], "A10K");
         QCOMPARE(json.at(1)["location"], "usb-0:2-port0");

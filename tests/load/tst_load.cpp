@@ -1,12 +1,12 @@
 // Guards the load and the program-target command over fakes: Config.txt lines as bytes, the
 // program file's refusals, trailer and checksum, the transfer's frame repeats, progress, flow
-// control, stalls and drop-outs, and who gets the "T" frame.
+// control, stalls and drop-outs and the steps they end, and who gets the "T" frame.
 #include "common/fakeseriallink.h"
 #include "common/files.h"
 #include "common/recordingoperator.h"
 #include "common/testmain.h"
+#include "app/pane.h"
 #include "link/links.h"
-#include "link/pane.h"
 #include "load/configfile.h"
 #include "load/filetransfer.h"
 #include "load/programfile.h"
@@ -52,20 +52,24 @@ struct Rig
     explicit Rig(int count)
     {
         for (int n = 1; n <= count; ++n) {
-            programmers.slot(n).comPort = quint8(n + 2);
-            programmers.slot(n).present = true;
+            programmers.update(n, [n](link::ProgrammerState &s) {
+                s.comPort = quint8(n + 2);
+                s.present = true;
+            });
         }
     }
     QString writeProgram(const QByteArray &bytes, const QString &name = QStringLiteral("image.bin"))
     {
-        return test::writeFile(dir.filePath(name), bytes) ? name : QString();
+        return test::writeFile(dir.filePath(name), bytes) ? dir.filePath(name) : QString();
     }
     test::FakeSerialLink &wire(int n) { return *bank.links.at(size_t(n - 1)); }
     void ready(int count)
     {
         for (int n = 1; n <= count; ++n)
-            programmers.slot(n).replySend = true;
+            programmers.update(n, [](link::ProgrammerState &s) { s.ready = true; });
     }
+    QString status(int n) const { return app::Pane::statusText(n, programmers.state(n)); }
+    std::optional<link::Ending> ending(int n) const { return programmers.state(n).step.ending; }
     /// Until the load ends, the wires of the links given take all that waits (link 4 only
     /// slowFour bytes a round, when given).
     bool drainUntilFinished(QList<int> taking, QSignalSpy &finished, qint64 slowFour = -1)
@@ -73,9 +77,11 @@ struct Rig
         while (finished.isEmpty()) {
             for (int n : taking)
                 wire(n).takePending(n == 4 ? slowFour : -1);
-            if (!QTest::qWaitFor(
-                    [&] { return !finished.isEmpty() || wire(taking.first()).bytesToWrite() > 0; },
-                    2000))
+            const auto pending = [&] {
+                return std::any_of(taking.begin(), taking.end(),
+                                   [&](int n) { return wire(n).bytesToWrite() > 0; });
+            };
+            if (!QTest::qWaitFor([&] { return !finished.isEmpty() || pending(); }, 2000))
                 return false;
         }
         return true;
@@ -83,17 +89,15 @@ struct Rig
 
     test::WorkFolder work; // port files
     QTemporaryDir dir;
-    link::ProgrammerSlots programmers;
-    link::PaneBoard panes;
+    link::Programmers programmers;
     link::PortNames names = link::PortNames::fromDirectory(dir.path());
     test::RecordingOperator op;
     test::FakeLinkBank bank;
-    link::Links links{programmers, panes, names, op, bank.factory(true)};
+    link::Links links{programmers, names, op, bank.factory(true)};
     bool blackBox = false;
     bool restoreDefaults = false;
     QList<int> discarded;
     FileTransfer transfer{programmers,
-                          panes,
                           links,
                           op,
                           {[this] { return blackBox; }, [this] { return restoreDefaults; },
@@ -179,11 +183,16 @@ private Q_SLOTS:
             QVERIFY(QDir(dir.path()).mkdir("image.bin"));
         else if (kind == "16MiB")
             QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(ProgramFile::kLengthLimit));
+        // The command line's check and the load's own opening refuse alike.
+        QString checked;
+        QTEST(ProgramFile::check(path, &checked), "refusal");
         ProgramFile file;
         QString reason;
-        QTEST(file.measure(path, &reason), "refusal");
+        QTEST(file.open(path, &reason), "refusal");
+        QCOMPARE(reason, checked);
         QVERIFY(reason.contains(QDir::toNativeSeparators(path)));
         QCOMPARE(file.length(), 0);
+        QVERIFY(!file.isOpen());
     }
 
     void trailer_data()
@@ -214,14 +223,20 @@ private Q_SLOTS:
             sum += (i == length - 32 || i == length - 31) ? 0 : quint8(expected[i]);
 
         ProgramFile byBytes;
-        QVERIFY(byBytes.openStream(dir.filePath("image.bin")));
+        QCOMPARE(byBytes.open(dir.filePath("image.bin")), ProgramFile::Refusal::None);
+        // Measured and hashed in the same opening that the stream then reads again.
+        QCOMPARE(byBytes.identity().size, length);
+        QCOMPARE(byBytes.identity().sha256,
+                 QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
+        QVERIFY(byBytes.openStream());
         byBytes.setTrailerSource(&config, [blackBox] { return blackBox; });
         QCOMPARE(readAllBytes(byBytes), expected);
         QCOMPARE(byBytes.position(), length);
         QCOMPARE(byBytes.checksum(), sum);
 
         ProgramFile byBlocks;
-        QVERIFY(byBlocks.openStream(dir.filePath("image.bin")));
+        QCOMPARE(byBlocks.open(dir.filePath("image.bin")), ProgramFile::Refusal::None);
+        QVERIFY(byBlocks.openStream());
         byBlocks.setTrailerSource(&config, [blackBox] { return blackBox; });
         QByteArray blocks(length, '\0');
         for (int done = 0; done < length; done += 513) // odd size: runs cross the trailer
@@ -245,27 +260,33 @@ private Q_SLOTS:
         const QString name = rig.writeProgram(pattern(1536));
         QSignalSpy disarm(&rig.transfer, &FileTransfer::watchdogDisarmRequested);
         QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
-        QSignalSpy statuses(&rig.panes, &link::PaneBoard::statusChanged);
-        rig.transfer.loadProgramFile(rig.dir.path(), name);
+        QStringList shown; // the share that left the PC, truncated
+        connect(&rig.programmers, &link::Programmers::changed, &rig.transfer, [&](int n) {
+            if (n == 1 && rig.status(1).startsWith("Transferring") &&
+                (shown.isEmpty() || shown.last() != rig.status(1)))
+                shown << rig.status(1);
+        });
+        rig.transfer.loadProgramFile(name);
         QCOMPARE(rig.transfer.state(), FileTransfer::State::Handshake);
         QCOMPARE(rig.discarded, QList<int>({1, 2}));
-        QCOMPARE(rig.panes.pane(2).status, QStringLiteral("Establishing Communication"));
+        QCOMPARE(rig.status(2), QStringLiteral("Establishing Communication"));
+        for (int n = 1; n <= 2; ++n) { // a step each, with the options and the file's identity
+            const link::StepRecord &step = rig.programmers.state(n).step;
+            QVERIFY(step.underWay() && step.step == link::Step::Load && step.restoreDefaults);
+            QCOMPARE(step.image->sha256,
+                     QCryptographicHash::hash(pattern(1536), QCryptographicHash::Sha256).toHex());
+        }
         QTRY_VERIFY(rig.wire(1).writesOfSize(1).size() >= 3 * 24);
-        rig.transfer.loadProgramFile(rig.dir.path(), name);
+        rig.transfer.loadProgramFile(name);
         QCOMPARE(rig.transfer.state(), FileTransfer::State::Handshake);
 
-        rig.programmers.slot(1).replySend = true; // programmer 2 still not ready
+        rig.ready(1); // programmer 2 still not ready
         const qsizetype framesNow = rig.wire(2).writesOfSize(1).size();
         QTRY_VERIFY(rig.wire(2).writesOfSize(1).size() >= framesNow + 2 * 24);
         QCOMPARE(rig.wire(1).writesOfSize(513), QByteArray());
-        rig.programmers.slot(2).replySend = true;
+        rig.ready(2);
         QTRY_COMPARE(finished.count(), 1);
         QCOMPARE(disarm.count(), 1);
-        QStringList shown; // the share that left the PC, truncated
-        for (const auto &args : statuses) {
-            if (args.at(0).toInt() == 1 && args.at(1).toString().startsWith("Transferring"))
-                shown << args.at(1).toString();
-        }
         QCOMPARE(shown, QStringList({"Transferring File / 33% Complete",
                                      "Transferring File / 66% Complete",
                                      "Transferring File / 100% Complete"}));
@@ -287,7 +308,7 @@ private Q_SLOTS:
         const QByteArray content = pattern(64 * 512);
         QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
         qint64 maxPending = 0;
-        rig.transfer.loadProgramFile(rig.dir.path(), rig.writeProgram(content));
+        rig.transfer.loadProgramFile(rig.writeProgram(content));
         for (int n = 1; n <= 4; ++n) {
             rig.wire(n).onWrite = [&rig, &maxPending, n](const QByteArray &) {
                 maxPending = std::max(maxPending, rig.wire(n).bytesToWrite());
@@ -296,14 +317,16 @@ private Q_SLOTS:
         rig.ready(4);
         QTRY_COMPARE(rig.transfer.state(), FileTransfer::State::Streaming);
         QCOMPARE(rig.wire(1).writesOfSize(513).size(), (8192 / 513) * 513);
-        QCOMPARE(rig.panes.pane(3).status, QStringLiteral("Transferring File / 23% Complete"));
+        QCOMPARE(rig.status(3), QStringLiteral("Transferring File / 23% Complete"));
         QVERIFY(rig.drainUntilFinished({1, 2, 3, 4}, finished, 4 * 513));
         QCOMPARE(finished.at(0).at(0).value<FileTransfer::Outcome>(),
                  FileTransfer::Outcome::Loaded);
         QVERIFY(maxPending <= FileTransfer::kMaxPendingPerLink);
         for (int n = 1; n <= 4; ++n) {
+            // A good stream leaves the verdict to the programmers.
+            QVERIFY(rig.programmers.state(n).step.underWay());
             QCOMPARE(rig.wire(n).writesOfSize(513), blocksOf(content));
-            QCOMPARE(rig.panes.pane(n).barValue, 100);
+            QCOMPARE(rig.programmers.state(n).barValue, 100);
         }
     }
 
@@ -322,8 +345,8 @@ private Q_SLOTS:
         Rig rig(3);
         const QByteArray content = pattern(80 * 512);
         QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
-        QSignalSpy dropped(&rig.transfer, &FileTransfer::droppedOutOfStream);
-        rig.transfer.loadProgramFile(rig.dir.path(), rig.writeProgram(content));
+        QSignalSpy dropped(&rig.programmers, &link::Programmers::stepEnded);
+        rig.transfer.loadProgramFile(rig.writeProgram(content));
         rig.ready(3);
         QTRY_COMPARE(rig.transfer.state(), FileTransfer::State::Streaming);
         test::FakeSerialLink &bad = rig.wire(2);
@@ -336,14 +359,15 @@ private Q_SLOTS:
                  FileTransfer::Outcome::Loaded);
         QCOMPARE(dropped.count(), 1);
         QCOMPARE(dropped.at(0).at(0).toInt(), 2);
+        QCOMPARE(rig.ending(2), link::Ending::Lost);
         QVERIFY(rig.transfer.droppedOut(2));
         QVERIFY(!bad.isOpen());
         if (how == "stalled")
             QCOMPARE(bad.discardCalls, 1);
-        QCOMPARE(rig.panes.pane(2).status, QStringLiteral("Communication with Programmer Lost"));
+        QCOMPARE(rig.status(2), QStringLiteral("Communication with Programmer Lost"));
         QCOMPARE(rig.wire(1).writesOfSize(513), blocksOf(content));
         QCOMPARE(rig.wire(3).writesOfSize(513), blocksOf(content));
-        QCOMPARE(rig.panes.pane(3).status, QStringLiteral("Transferring File / 100% Complete"));
+        QCOMPARE(rig.status(3), QStringLiteral("Transferring File / 100% Complete"));
     }
 
     // Programmer 1 unplugged since: the load sends nothing, waits for the operator's OK on
@@ -355,7 +379,7 @@ private Q_SLOTS:
         rig.wire(1).loseDevice();
         rig.wire(1).openResult = link::SerialLink::OpenResult::Failed;
         rig.op.holdOk = true;
-        rig.transfer.loadProgramFile(rig.dir.path(), rig.writeProgram(pattern(1024)));
+        rig.transfer.loadProgramFile(rig.writeProgram(pattern(1024)));
         QCOMPARE(rig.transfer.state(), FileTransfer::State::AwaitingOk);
         QCOMPARE(rig.op.messages.size(), 1);
         QVERIFY(rig.op.messages.at(0).first.startsWith("Communication with"));
@@ -365,6 +389,8 @@ private Q_SLOTS:
         QCOMPARE(finished.at(0).at(0).value<FileTransfer::Outcome>(),
                  FileTransfer::Outcome::ProgrammerLost);
         QVERIFY(rig.wire(2).written().isEmpty());
+        QCOMPARE(rig.ending(1), link::Ending::Lost);
+        QCOMPARE(rig.ending(2), link::Ending::NotStarted);
     }
 
     // A link that keeps taking bytes, slowly, is not stalled however long the stream takes.
@@ -372,7 +398,7 @@ private Q_SLOTS:
     {
         Rig rig(1);
         QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
-        rig.transfer.loadProgramFile(rig.dir.path(), rig.writeProgram(pattern(40 * 512)));
+        rig.transfer.loadProgramFile(rig.writeProgram(pattern(40 * 512)));
         rig.ready(1);
         QTimer wire; // a block every 10 ms: the stream takes about 400 ms, the stall limit is 150
         connect(&wire, &QTimer::timeout, &rig.transfer, [&rig] { rig.wire(1).takePending(513); });
@@ -388,36 +414,43 @@ class TstProgramTarget : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    // One press: flags of all four cleared, the links in use opened with the status, their
-    // reply texts forgotten, one "T" frame byte by byte; others untouched.
+    // One press: replies of all four forgotten, a step for each programmer in use, their links
+    // opened with the status, one "T" frame byte by byte; others untouched. A programmer whose
+    // last load failed is left out; one without a load in this run takes part, image unknown.
     void frameGoesToProgrammersInUse()
     {
-        const int present = 3;
         Rig rig(0);
+        const link::ImageIdentity image{QStringLiteral("a.bin"), {}, 1, QStringLiteral("5ha"), {}};
+        const std::optional<link::Ending> lastLoads[] = {link::Ending::Ok, link::Ending::Error,
+                                                         std::nullopt, link::Ending::Ok};
         for (int n = 1; n <= 4; ++n) {
-            auto &s = rig.programmers.slot(n);
-            s.comPort = quint8(n);
-            s.present = n <= present;
-            s.replyUsbr = s.replySend = s.replyLpOk = s.replyLpEr = true;
-            s.replyPtOk = s.replyPtEr = s.replyData = true;
-            s.replyText = QStringLiteral("earlier reply");
-            rig.panes.setStatus(n, QStringLiteral("File Loaded OK"));
+            rig.programmers.update(n, [&](link::ProgrammerState &s) {
+                s.comPort = quint8(n);
+                s.present = n <= 3;
+                s.greeted = s.ready = true;
+                s.status = link::Status::LoadedOk;
+                s.lastLoad = lastLoads[n - 1];
+                s.image = s.lastLoad == link::Ending::Ok ? std::optional(image) : std::nullopt;
+            });
         }
         rig.links.setSizeFields(link::CommandFrame::SizeFields::fromLength(74565));
         app::ProgramTarget command(rig.programmers, rig.links);
         command.run();
         const QByteArray frame = "APT" + QByteArray(15, '\0') + QByteArray::fromHex("012345015B0D");
+        const char *statuses[] = {"Programming Target Board", "Not Programmed: Last Load Failed",
+                                  "Programming Target Board", "File Loaded OK"};
         for (int n = 1; n <= 4; ++n) {
-            auto &s = rig.programmers.slot(n);
-            QVERIFY(!(s.replyUsbr || s.replySend || s.replyLpOk || s.replyLpEr || s.replyPtOk ||
-                      s.replyPtEr || s.replyData));
-            const bool inUse = n <= present;
-            QCOMPARE(rig.wire(n).written(), inUse ? frame : QByteArray());
-            QCOMPARE(rig.wire(n).writes.size(), inUse ? 24 : 0);
-            QCOMPARE(rig.panes.pane(n).status, inUse ? QStringLiteral("Programming Target Board")
-                                                     : QStringLiteral("File Loaded OK"));
-            QCOMPARE(s.replyText.isEmpty(), inUse);
+            const link::ProgrammerState &s = rig.programmers.state(n);
+            QVERIFY(!s.greeted && !s.ready);
+            const bool sent = n == 1 || n == 3;
+            QCOMPARE(rig.wire(n).written(), sent ? frame : QByteArray());
+            QCOMPARE(rig.wire(n).writes.size(), sent ? 24 : 0);
+            QCOMPARE(rig.status(n), QString::fromLatin1(statuses[n - 1]));
+            QCOMPARE(s.step.step, n <= 3 ? link::Step::ProgramTarget : link::Step::None);
+            QCOMPARE(s.step.underWay(), sent);
+            QCOMPARE(s.step.image.has_value(), n == 1);
         }
+        QCOMPARE(rig.ending(2), link::Ending::Skipped);
         rig.wire(1).inject("APTOK"); // half a reply waiting stays for the reply handler
         command.run();
         QCOMPARE(rig.wire(1).openCalls, 1);

@@ -1,21 +1,11 @@
 #include "attempt.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QFile>
-#include <QFileInfo>
 #include <QSysInfo>
-
-#include <zlib.h>
 
 namespace vell::app {
 
 namespace {
-
-QJsonValue orNull(const QString &text)
-{
-    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
-}
 
 QString utc(const QDateTime &time)
 {
@@ -24,47 +14,50 @@ QString utc(const QDateTime &time)
 
 } // namespace
 
-std::optional<ImageIdentity> ImageIdentity::of(const QString &path)
+QJsonValue orNull(const QString &text)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QCryptographicHash sha(QCryptographicHash::Sha256);
-    uLong crc = ::crc32(0L, Z_NULL, 0);
-    qint64 size = 0;
-    QByteArray chunk;
-    while (!(chunk = file.read(1 << 16)).isEmpty()) {
-        sha.addData(chunk);
-        crc = ::crc32(crc, reinterpret_cast<const Bytef *>(chunk.constData()), uInt(chunk.size()));
-        size += chunk.size();
-    }
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    const QFileInfo info(path);
-    return ImageIdentity{info.fileName(), info.absolutePath(), size,
-                         QString::fromLatin1(sha.result().toHex()),
-                         QStringLiteral("%1").arg(quint32(crc), 8, 16, QLatin1Char('0'))};
+    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
 }
 
-QJsonObject ImageIdentity::toJson() const
+QJsonObject identityJson(const link::PortNames::Identity &identity)
 {
-    return {{QStringLiteral("name"), name},     {QStringLiteral("folder"), folder},
-            {QStringLiteral("size"), size},     {QStringLiteral("sha256"), sha256},
-            {QStringLiteral("crc32"), crc32}};
+    return {{QStringLiteral("device"), orNull(identity.device)},
+            {QStringLiteral("usb_serial"), orNull(identity.usbSerial)},
+            {QStringLiteral("usb_vid_pid"), orNull(identity.vidPid)},
+            {QStringLiteral("location"), orNull(identity.location)}};
 }
 
-QString Attempt::resultName(Result result)
+QJsonObject imageJson(const link::ImageIdentity &image)
+{
+    return {{QStringLiteral("name"), image.name},     {QStringLiteral("folder"), image.folder},
+            {QStringLiteral("size"), image.size},     {QStringLiteral("sha256"), image.sha256},
+            {QStringLiteral("crc32"), image.crc32}};
+}
+
+Attempt Attempt::of(int n, const link::ProgrammerState &state, const QString &text)
+{
+    return {n, state.comPort, state.port, state.step, text, state.version};
+}
+
+link::Result Attempt::result() const
+{
+    return step.ending ? link::resultOf(*step.ending) : link::Result::NoResult;
+}
+
+QString Attempt::resultName(link::Result result)
 {
     switch (result) {
-    case Result::Ok:
+    case link::Result::Ok:
         return QStringLiteral("ok");
-    case Result::Error:
+    case link::Result::Error:
         return QStringLiteral("error");
-    case Result::Lost:
+    case link::Result::Lost:
         return QStringLiteral("lost");
-    case Result::TimedOut:
+    case link::Result::TimedOut:
         return QStringLiteral("timed-out");
-    case Result::NoResult:
+    case link::Result::Skipped:
+        return QStringLiteral("skipped");
+    case link::Result::NoResult:
         break;
     }
     return QStringLiteral("no-result");
@@ -72,25 +65,26 @@ QString Attempt::resultName(Result result)
 
 QJsonObject Attempt::toJson() const
 {
-    QJsonObject record = port.toJson();
-    record[QStringLiteral("time")] = utc(ended);
-    record[QStringLiteral("started")] = utc(started);
-    record[QStringLiteral("duration_ms")] = started.msecsTo(ended);
+    const bool load = step.step == link::Step::Load;
+    QJsonObject record = identityJson(port);
+    record[QStringLiteral("time")] = utc(step.ended);
+    record[QStringLiteral("started")] = utc(step.started);
+    record[QStringLiteral("duration_ms")] = step.started.msecsTo(step.ended);
     record[QStringLiteral("host")] = QSysInfo::machineHostName();
     record[QStringLiteral("app_version")] = QCoreApplication::applicationVersion();
     record[QStringLiteral("programmer")] = programmer;
     record[QStringLiteral("com")] = comPort;
-    record[QStringLiteral("step")] =
-        step == Step::Load ? QStringLiteral("load") : QStringLiteral("program-target");
-    record[QStringLiteral("file")] = image ? QJsonValue(image->toJson()) : QJsonValue();
+    record[QStringLiteral("step")] = load ? QStringLiteral("load") : QStringLiteral("program-target");
+    record[QStringLiteral("file")] = step.image ? QJsonValue(imageJson(*step.image)) : QJsonValue();
     record[QStringLiteral("options")] =
-        step == Step::Load ? QJsonValue(QJsonObject{{QStringLiteral("restore_defaults"), restoreDefaults},
-                                                    {QStringLiteral("black_box"), blackBox}})
-                           : QJsonValue();
-    record[QStringLiteral("result")] = resultName(result);
-    record[QStringLiteral("code")] = code ? QJsonValue(*code) : QJsonValue();
+        load ? QJsonValue(QJsonObject{{QStringLiteral("restore_defaults"), step.restoreDefaults},
+                                      {QStringLiteral("black_box"), step.blackBox}})
+             : QJsonValue();
+    record[QStringLiteral("result")] = resultName(result());
+    record[QStringLiteral("code")] = step.code ? QJsonValue(*step.code) : QJsonValue();
     record[QStringLiteral("text")] = text;
-    record[QStringLiteral("programmer_version")] = orNull(programmerVersion);
+    record[QStringLiteral("programmer_version")] =
+        programmerVersion ? orNull(*programmerVersion) : QJsonValue();
     return record;
 }
 

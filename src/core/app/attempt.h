@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/portnames.h"
+#include "link/programmerstate.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -10,55 +11,31 @@
 
 namespace vell::app {
 
-/// A program file as it was when a load started: what the attempt log and the windows name.
-struct ImageIdentity
-{
-    QString name;
-    QString folder;
-    qint64 size = 0;
-    QString sha256; ///< hex, lower case
-    QString crc32;  ///< 8 hex digits, lower case
-
-    /// Reads the file once; nothing when it cannot be read whole.
-    [[nodiscard]] static std::optional<ImageIdentity> of(const QString &path);
-    [[nodiscard]] QJsonObject toJson() const;
-};
-
-/// One programmer's step (a load or a program-target) from its start to its end: one line of
-/// the attempt log and the result event of --json.
+/// One programmer's ended step (a load or a program-target): one line of the attempt log and
+/// the result event of --json, rendered from the programmer's state when the step ended.
 struct Attempt
 {
-    enum class Step
-    {
-        Load,
-        ProgramTarget,
-    };
-    enum class Result
-    {
-        Ok,       ///< the programmer reported success
-        Error,    ///< the programmer answered with an error code
-        Lost,     ///< its link dropped out: unplugged, refused writes, stalled
-        TimedOut, ///< the watchdog ended the handshake
-        NoResult, ///< nothing came before the run's timeout or the application's end
-    };
-
-    QDateTime started;
-    QDateTime ended;
     int programmer = 0;
     int comPort = 0;
     link::PortNames::Identity port;
-    Step step = Step::Load;
-    std::optional<ImageIdentity> image;
-    bool restoreDefaults = false; ///< the load's options
-    bool blackBox = false;
-    Result result = Result::NoResult;
-    std::optional<int> code; ///< the programmer's error code
-    QString text;            ///< the status text shown at the end
-    QString programmerVersion;
+    link::StepRecord step; ///< ended: its ending is set
+    QString text;          ///< the status text shown at the end
+    std::optional<QString> programmerVersion;
 
+    /// Programmer n's last step, as its state holds it.
+    [[nodiscard]] static Attempt of(int n, const link::ProgrammerState &state, const QString &text);
+    [[nodiscard]] link::Result result() const;
     /// The fields of the record (the keys of the attempt log).
     [[nodiscard]] QJsonObject toJson() const;
-    [[nodiscard]] static QString resultName(Result result);
+    [[nodiscard]] static QString resultName(link::Result result);
 };
+
+/// device, usb_serial, usb_vid_pid and location (null where unknown), as the record and the
+/// JSON events name them.
+[[nodiscard]] QJsonObject identityJson(const link::PortNames::Identity &identity);
+/// name, folder, size, sha256 and crc32 of an image.
+[[nodiscard]] QJsonObject imageJson(const link::ImageIdentity &image);
+/// Empty text as JSON null.
+[[nodiscard]] QJsonValue orNull(const QString &text);
 
 } // namespace vell::app

@@ -2,35 +2,37 @@
 
 #include "logging.h"
 
-#include "link/texts.h"
-
 namespace vell::app {
 
-ProgramTarget::ProgramTarget(link::ProgrammerSlots &programmerSlots, link::Links &links,
-                             QObject *parent)
-    : QObject(parent), m_slots(programmerSlots), m_links(links)
+ProgramTarget::ProgramTarget(link::Programmers &programmers, link::Links &links, QObject *parent)
+    : QObject(parent), m_programmers(programmers), m_links(links)
 {
 }
 
 void ProgramTarget::run()
 {
-    // Absent programmers' flags too: a stale result must not pass for this command's.
-    m_slots.clearReplyFlags();
+    // Absent programmers' replies too: a stale verdict must not pass for this command's.
+    m_programmers.clearReplyFlags();
 
-    const auto targets = m_slots.targets();
-    m_links.openLinks(targets, link::texts::kProgrammingTargetBoard,
-                      link::Links::Command::ProgramTarget, [this, targets] { send(targets); });
-}
-
-void ProgramTarget::send(const std::array<bool, link::kProgrammerCount> &targets)
-{
+    auto targets = m_programmers.targets();
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (targets[static_cast<size_t>(n - 1)])
-            m_slots.slot(n).replyText.clear();
+        if (!targets[static_cast<size_t>(n - 1)])
+            continue;
+        link::StepRecord step;
+        step.step = link::Step::ProgramTarget;
+        step.image = m_programmers.state(n).image;
+        m_programmers.beginStep(n, std::move(step));
+        // Checked after the load step still waiting has ended: a load without a verdict failed.
+        if (!m_programmers.state(n).takesProgramTarget()) {
+            m_programmers.endStep(n, link::Ending::Skipped);
+            targets[static_cast<size_t>(n - 1)] = false;
+        }
     }
-    m_links.sendFrame(link::CommandFrame::kProgramTarget, {}, targets);
-    qCDebug(lcApp) << "program-target frame sent, size" << m_links.sizeFields().length();
-    Q_EMIT frameSent();
+    m_links.openLinks(targets, link::Links::Command::ProgramTarget, [this, targets] {
+        m_links.sendFrame(link::CommandFrame::kProgramTarget, {}, targets);
+        qCDebug(lcApp) << "program-target frame sent, size" << m_links.sizeFields().length();
+        Q_EMIT frameSent();
+    });
 }
 
 } // namespace vell::app

@@ -1,26 +1,26 @@
 #pragma once
 
 #include "link/links.h"
-#include "link/pane.h"
-#include "link/programmerslot.h"
+#include "link/programmers.h"
 
 #include <QObject>
 
 namespace vell::app {
 
-/// The program-target command: has every programmer in use write the file it holds into its
+/// The program-target command: has every programmer in use write the image it holds into its
 /// target board. Fire-and-forget: it sends one "T" frame (once the operator acknowledged any
-/// invalid port); the progress and the outcome arrive later through each link's reply handler.
+/// invalid port); the progress and the verdicts arrive later through each link's reply handler.
+/// A programmer whose last load of this run failed is left out: its step ends as skipped.
 class ProgramTarget : public QObject
 {
     Q_OBJECT
 public:
-    ProgramTarget(link::ProgrammerSlots &programmerSlots, link::Links &links,
-                  QObject *parent = nullptr);
+    ProgramTarget(link::Programmers &programmers, link::Links &links, QObject *parent = nullptr);
 
-    /// One press: clears the 28 reply flags, opens the links of the programmers in use with
-    /// "Programming Target Board", forgets their last reply text, and sends the frame with the
-    /// size fields of the last load. Bytes already waiting on a link are left for its handler.
+    /// One press: forgets the replies of all four programmers, starts a step for each one in
+    /// use, skips those whose last load failed, opens the others' links with "Programming
+    /// Target Board", and sends them the frame with the size fields of the last load. Bytes
+    /// already waiting on a link are left for its handler.
     void run();
 
 Q_SIGNALS:
@@ -28,10 +28,7 @@ Q_SIGNALS:
     void frameSent();
 
 private:
-    /// After the links are open: forgets their last reply text and sends the frame.
-    void send(const std::array<bool, link::kProgrammerCount> &targets);
-
-    link::ProgrammerSlots &m_slots;
+    link::Programmers &m_programmers;
     link::Links &m_links;
 };
 

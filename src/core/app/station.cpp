@@ -1,36 +1,52 @@
 #include "station.h"
 
-#include "attempttracker.h"
 #include "logging.h"
+#include "programtarget.h"
 #include "texts.h"
 #include "watchdog.h"
 
+#include "discovery/programmersearch.h"
 #include "link/programmertraits.h"
-#include "link/replyhandler.h"
-#include "app/programtarget.h"
-
 #include "load/filetransfer.h"
-#include "load/texts.h"
 
-#include <QFileInfo>
+#include <cmath>
 
 namespace vell::app {
 
+std::optional<int> Tally::yieldPercent() const
+{
+    const int boards = ok + failed;
+    if (boards == 0)
+        return std::nullopt;
+    return int(std::lround(100.0 * ok / boards));
+}
+
 Station::Station(const link::PortNames &names, link::Operator &op, link::LinkFactory factory,
-             StationTimings timings, QObject *parent)
+                 StationTimings timings, QObject *parent)
     : QObject(parent), m_timings(timings), m_names(names),
-      m_links(std::make_unique<link::Links>(m_slots, m_panes, m_names, op, std::move(factory))),
+      m_links(std::make_unique<link::Links>(m_programmers, m_names, op, factory)),
+      m_search(std::make_unique<discovery::ProgrammerSearch>(m_programmers, m_names, factory,
+                                                             timings.searchTickMs)),
       m_watchdog(std::make_unique<Watchdog>(timings.watchdogMs)),
       m_prompt(texts::kPromptDoubleClick)
 {
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        auto handler = std::make_unique<link::ReplyHandler>(n, m_slots, m_panes, *this);
+        auto handler = std::make_unique<link::ReplyHandler>(n, m_programmers, *this);
         handler->attach(m_links->link(n));
-        connect(handler.get(), &link::ReplyHandler::replyHandled, this, &Station::replyHandled);
         m_replyHandlers[static_cast<size_t>(n - 1)] = std::move(handler);
     }
+    connect(&m_programmers, &link::Programmers::changed, this, &Station::onChanged);
+    connect(&m_programmers, &link::Programmers::stepEnded, this, &Station::onStepEnded);
+
+    connect(m_search.get(), &discovery::ProgrammerSearch::changed, this, &Station::searchChanged);
+    connect(m_search.get(), &discovery::ProgrammerSearch::finished, this, [this](bool anyFound) {
+        m_search->stop(); // the scanning port must be free before the links open
+        Q_EMIT searchFinished(anyFound);
+    });
+    connect(m_search.get(), &discovery::ProgrammerSearch::closeRequested, this,
+            &Station::searchCloseRequested);
+
     connect(m_watchdog.get(), &Watchdog::fired, this, &Station::onWatchdogFired);
-    connect(m_links.get(), &link::Links::deviceLost, this, &Station::onDeviceLost);
 
     load::FileTransfer::Hooks loadHooks;
     loadHooks.blackBox = [this] { return m_blackBox; };
@@ -39,7 +55,7 @@ Station::Station(const link::PortNames &names, link::Operator &op, link::LinkFac
         m_replyHandlers[static_cast<size_t>(n - 1)]->discardPending();
     };
     m_transfer = std::make_unique<load::FileTransfer>(
-        m_slots, m_panes, *m_links, op, std::move(loadHooks),
+        m_programmers, *m_links, op, std::move(loadHooks),
         load::TransferTimings{timings.handshakeMs, timings.stallMs});
     connect(m_transfer.get(), &load::FileTransfer::watchdogArmRequested, m_watchdog.get(),
             &Watchdog::arm);
@@ -50,51 +66,61 @@ Station::Station(const link::PortNames &names, link::Operator &op, link::LinkFac
             &load::FileTransfer::onWatchdogFired);
     connect(m_transfer.get(), &load::FileTransfer::lastFileLoadedFolderChanged, this,
             &Station::setLastFileLoadedFolder);
-    connect(m_transfer.get(), &load::FileTransfer::streamStarted, this,
-            [this] { setLastLoadedFileName(QFileInfo(m_transfer->path()).fileName()); });
     connect(m_transfer.get(), &load::FileTransfer::runningChanged, this, &Station::busyChanged);
-    m_target = std::make_unique<ProgramTarget>(m_slots, *m_links);
-
-    // Last, so that the pane shows what each step ended with before its attempt is recorded.
-    m_attempts = std::make_unique<AttemptTracker>(m_slots, m_panes, m_names);
-    AttemptTracker *attempts = m_attempts.get();
-    connect(m_transfer.get(), &load::FileTransfer::stateChanged, attempts,
-            [this](load::FileTransfer::State state) {
-                if (state == load::FileTransfer::State::Opening)
-                    m_attempts->beginLoad(m_transfer->path(), m_restoreDefaults, m_blackBox);
+    connect(m_transfer.get(), &load::FileTransfer::stateChanged, this, &Station::onLoadStateChanged);
+    connect(m_transfer.get(), &load::FileTransfer::finished, this,
+            [this](load::FileTransfer::Outcome outcome) {
+                if (outcome == load::FileTransfer::Outcome::Refused)
+                    Q_EMIT loadRefused();
             });
-    connect(m_transfer.get(), &load::FileTransfer::droppedOutOfStream, attempts,
-            &AttemptTracker::onLost);
-    connect(m_transfer.get(), &load::FileTransfer::finished, attempts,
-            &AttemptTracker::onLoadFinished);
-    connect(m_links.get(), &link::Links::deviceLost, attempts, &AttemptTracker::onLost);
-    connect(this, &Station::replyHandled, attempts, &AttemptTracker::onReply);
-    connect(m_target.get(), &ProgramTarget::frameSent, attempts,
-            &AttemptTracker::beginProgramTarget);
+    // After the transfer's own handler, which tells a running load's story first.
+    connect(m_links.get(), &link::Links::deviceLost, this, &Station::onDeviceLost);
+    m_target = std::make_unique<ProgramTarget>(m_programmers, *m_links);
 }
 
 Station::~Station() = default;
 
+void Station::startSearch()
+{
+    if (m_search->state() == discovery::ProgrammerSearch::State::Idle)
+        m_search->start();
+}
+
+void Station::stopSearch()
+{
+    m_search->stop();
+}
+
 void Station::showFoundProgrammers()
 {
-    m_panes.setStatus(1, texts::programmerFound(1, m_slots.slot(1).comPort));
-    m_panes.setVisible(1, true);
-    for (int n = 2; n <= link::kProgrammerCount; ++n) {
-        const link::ProgrammerSlot &slot = m_slots.slot(n);
-        if (!slot.present)
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        if (!m_programmers.inUse(n))
             continue;
-        m_panes.setVisible(n, true);
-        m_panes.setStatus(n, texts::programmerFound(n, slot.comPort));
+        m_programmers.update(n, [this](link::ProgrammerState &s) {
+            s.visible = true;
+            s.status = link::Status::Found;
+            if (s.port.device.isEmpty())
+                s.port = m_names.identityOf(s.comPort);
+        });
     }
 }
 
 bool Station::offersProgramTarget() const
 {
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (link::traitsOf(n).showsProgramTarget && m_slots.slot(n).present)
+        if (link::traitsOf(n).showsProgramTarget && state(n).present)
             return true;
     }
     return false;
+}
+
+QString Station::imageText() const
+{
+    if (m_untakenLoad)
+        return texts::imageNotTaken(*m_untakenLoad);
+    if (m_image)
+        return texts::imageLine(m_image->name, m_image->size, m_image->crc32);
+    return {};
 }
 
 void Station::setPrompt(const QString &text)
@@ -113,26 +139,20 @@ void Station::setLastFileLoadedFolder(const QString &folder)
     Q_EMIT lastFileLoadedFolderChanged(folder);
 }
 
-void Station::clearFault()
-{
-    m_faultTimedOut = false;
-    setPrompt(texts::kPromptDoubleClick);
-}
-
 bool Station::busy() const
 {
     return m_transfer->isRunning() || m_links->awaitingOk();
 }
 
-void Station::loadProgramFile(const QString &fileName)
+void Station::loadProgramFile(const QString &path)
 {
-    Q_EMIT loadRequested(fileName);
-    qCDebug(lcApp) << "load asked for" << fileName << "in" << m_currentFolder;
+    qCDebug(lcApp) << "load asked for" << path;
     if (busy())
         return;
     // A fault of an earlier load does not outlive it.
-    clearFault();
-    m_transfer->loadProgramFile(m_currentFolder, fileName);
+    m_faultTimedOut = false;
+    setPrompt(texts::kPromptDoubleClick);
+    m_transfer->loadProgramFile(path);
 }
 
 void Station::programTarget()
@@ -140,6 +160,21 @@ void Station::programTarget()
     if (busy())
         return;
     m_target->run();
+}
+
+void Station::endSteps(link::Ending ending)
+{
+    m_programmers.endSteps(ending);
+}
+
+bool Station::openLog(const QString &path)
+{
+    m_logging = true;
+    if (m_log.open(path))
+        return true;
+    m_logProblem = texts::logProblem(m_log.errorString());
+    Q_EMIT logProblemChanged(m_logProblem);
+    return false;
 }
 
 void Station::releaseProgramFile()
@@ -153,13 +188,71 @@ void Station::releaseFiles()
     m_links->closePortFiles();
 }
 
+void Station::onChanged(int n)
+{
+    const QString status = statusText(n);
+    const bool statusChangedNow = m_shownStatus.at(size_t(n - 1)) != status;
+    m_shownStatus.at(size_t(n - 1)) = status;
+    Q_EMIT paneChanged(n);
+    if (statusChangedNow)
+        Q_EMIT statusChanged(n, status);
+    if (n == 1) {
+        const QString versions = programmerVersionText() + QLatin1Char('\n') + softwareVersionText();
+        if (versions != m_shownVersions) {
+            m_shownVersions = versions;
+            Q_EMIT versionsChanged();
+        }
+    }
+}
+
+void Station::onLoadStateChanged()
+{
+    if (m_transfer->state() == load::FileTransfer::State::Opening)
+        m_loadTaken = false;
+}
+
+void Station::onStepEnded(int n)
+{
+    const link::ProgrammerState &s = state(n);
+    const Attempt attempt = Attempt::of(n, s, statusText(n));
+    if (m_logging && m_logProblem.isEmpty() && !m_log.append(attempt.toJson())) {
+        m_logProblem = texts::logProblem(m_log.errorString());
+        Q_EMIT logProblemChanged(m_logProblem);
+    }
+    if (s.step.step == link::Step::ProgramTarget) {
+        Tally &tally = m_tallies.at(size_t(n - 1));
+        ++(attempt.result() == link::Result::Ok ? tally.ok : tally.failed);
+    }
+    if (s.step.step == link::Step::Load) {
+        if (*s.step.ending == link::Ending::Ok) {
+            m_loadTaken = true;
+            m_image = s.step.image;
+            m_untakenLoad.reset();
+            Q_EMIT imageChanged();
+        } else if (!m_loadTaken && s.step.image) {
+            bool anyUnderWay = false;
+            for (int k = 1; k <= link::kProgrammerCount; ++k) {
+                const link::StepRecord &step = state(k).step;
+                anyUnderWay = anyUnderWay || (step.step == link::Step::Load && step.underWay());
+            }
+            if (!anyUnderWay) {
+                m_untakenLoad = s.step.image->name;
+                Q_EMIT imageChanged();
+            }
+        }
+    }
+    Q_EMIT attemptEnded(attempt);
+    if (s.step.step == link::Step::ProgramTarget)
+        Q_EMIT tallyChanged(n);
+}
+
 void Station::onDeviceLost(int n)
 {
     // During a load the transfer tells its own story; otherwise (programming a target, or
     // waiting for a programmer's verdict) the pane would keep its last progress text forever.
-    if (m_transfer->isRunning() || !m_slots.inUse(n))
-        return;
-    m_panes.setStatus(n, load::texts::kCommunicationLost);
+    if (!m_transfer->isRunning() && m_programmers.inUse(n))
+        m_programmers.update(n, [](link::ProgrammerState &s) { s.status = link::Status::Lost; });
+    m_programmers.endStep(n, link::Ending::Lost);
 }
 
 void Station::onWatchdogFired()

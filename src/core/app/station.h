@@ -1,10 +1,13 @@
 #pragma once
 
+#include "attempt.h"
+#include "attemptlog.h"
+#include "pane.h"
+
 #include "link/links.h"
 #include "link/operatorinterface.h"
-#include "link/pane.h"
 #include "link/portnames.h"
-#include "link/programmerslot.h"
+#include "link/programmers.h"
 #include "link/replyhandler.h"
 
 #include <QObject>
@@ -12,9 +15,10 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 
-namespace vell::link {
-class ReplyHandler;
+namespace vell::discovery {
+class ProgrammerSearch;
 }
 namespace vell::load {
 class FileTransfer;
@@ -22,7 +26,6 @@ class FileTransfer;
 
 namespace vell::app {
 
-class AttemptTracker;
 class ProgramTarget;
 class Watchdog;
 
@@ -32,30 +35,56 @@ struct StationTimings
     int handshakeMs = 1000;
     int watchdogMs = 15000;
     int stallMs = 5000; ///< a link that takes no byte for this long drops out of a stream
+    int searchTickMs = 100;
 };
 
-/// The programming station: the application's state and the one place both front ends drive.
-/// It holds the slots, panes, links, reply handlers, the watchdog, the prompt, the current
-/// folder and the two load options, and runs the commands (FileTransfer and ProgramTarget hold
-/// their own rules), one command at a time.
+/// One programmer's boards since the application started (program-target results).
+struct Tally
+{
+    int ok = 0;
+    int failed = 0;
+    /// Percent of the boards that programmed OK, rounded; nothing before the first board.
+    [[nodiscard]] std::optional<int> yieldPercent() const;
+};
+
+/// The programming station: the application's state and the one door both front ends use.
+/// It holds the programmers' states, the links and their reply handlers, the search, the
+/// watchdog, the prompt, the current folder and the two load options, runs the commands
+/// (FileTransfer and ProgramTarget hold their own rules) one at a time, and renders what the
+/// front ends show. Every step that ends becomes one attempt: recorded in the attempt log,
+/// counted in the tallies, and announced with attemptEnded.
 class Station : public QObject, public link::ReplyHooks
 {
     Q_OBJECT
 public:
     Station(const link::PortNames &names, link::Operator &op, link::LinkFactory factory,
-          StationTimings timings = {}, QObject *parent = nullptr);
+            StationTimings timings = {}, QObject *parent = nullptr);
     ~Station() override;
 
-    [[nodiscard]] link::ProgrammerSlots &programmerSlots() { return m_slots; }
-    [[nodiscard]] link::PaneBoard &panes() { return m_panes; }
-    [[nodiscard]] link::Links &links() { return *m_links; }
-    [[nodiscard]] Watchdog &watchdog() { return *m_watchdog; }
-    [[nodiscard]] load::FileTransfer *transfer() { return m_transfer.get(); }
-    [[nodiscard]] ProgramTarget *programTargetCommand() { return m_target.get(); }
-    [[nodiscard]] const StationTimings &timings() const { return m_timings; }
-    /// Every programmer's steps, the image of the last load and the tallies.
-    [[nodiscard]] AttemptTracker &attempts() { return *m_attempts; }
+    // The search.
+    /// Starts the search for programmers (once).
+    void startSearch();
+    /// Stops a search that runs (the search window closed).
+    void stopSearch();
+    /// What the search shows (its labels and port).
+    [[nodiscard]] const discovery::ProgrammerSearch &search() const { return *m_search; }
+
+    // What the front ends show.
+    [[nodiscard]] const link::Programmers &programmers() const { return m_programmers; }
+    [[nodiscard]] const link::ProgrammerState &state(int n) const { return m_programmers.state(n); }
+    [[nodiscard]] Pane pane(int n) const { return Pane::of(n, state(n)); }
+    [[nodiscard]] QString statusText(int n) const { return Pane::statusText(n, state(n)); }
+    [[nodiscard]] QString programmerVersionText() const { return Pane::programmerVersionText(state(1)); }
+    [[nodiscard]] QString softwareVersionText() const { return Pane::softwareVersionText(state(1)); }
     [[nodiscard]] const link::PortNames &portNames() const { return m_names; }
+    /// The links, for inspection: the frame state and the port files.
+    [[nodiscard]] const link::Links &links() const { return *m_links; }
+    [[nodiscard]] const Tally &tally(int n) const { return m_tallies.at(size_t(n - 1)); }
+    /// The image the programmers took last in this run, if any.
+    [[nodiscard]] const std::optional<link::ImageIdentity> &image() const { return m_image; }
+    /// The image line: the image taken ("demo.bin (4096 bytes, CRC-32 1a2b3c4d)"), or that the
+    /// last load was taken by none; empty before either.
+    [[nodiscard]] QString imageText() const;
 
     /// After the search: pane texts and visibility for every programmer found (main-window load).
     void showFoundProgrammers();
@@ -63,17 +92,13 @@ public:
     [[nodiscard]] bool offersProgramTarget() const;
 
     [[nodiscard]] QString prompt() const { return m_prompt; }
-    void setPrompt(const QString &text);
 
-    /// The folder the browser shows; the load builds its path from it.
+    /// The folder the browser shows.
     [[nodiscard]] QString currentFolder() const { return m_currentFolder; }
     void setCurrentFolder(const QString &folder) { m_currentFolder = folder; }
     /// The folder of the last load, which the settings file remembers.
     [[nodiscard]] QString lastFileLoadedFolder() const { return m_lastFolder; }
     void setLastFileLoadedFolder(const QString &folder);
-    /// The name (no folder) of the program file last loaded; the reply handlers report it.
-    [[nodiscard]] QString lastLoadedFileName() const override { return m_lastFileName; }
-    void setLastLoadedFileName(const QString &name) { m_lastFileName = name; }
 
     /// The two check boxes. The black-box choice is read afresh for every byte of a stream.
     [[nodiscard]] bool restoreDefaults() const { return m_restoreDefaults; }
@@ -82,17 +107,23 @@ public:
     void setBlackBox(bool on) { m_blackBox = on; }
 
     [[nodiscard]] bool faultTimedOut() const { return m_faultTimedOut; }
-    /// A new load starts without the previous load's fault.
-    void clearFault();
 
     /// True while a load runs or a command waits for the operator's OK; a second command is
     /// ignored then.
     [[nodiscard]] bool busy() const;
 
-    /// The load entry point (double-click in the file list, or --load): fileName in currentFolder.
-    void loadProgramFile(const QString &fileName);
+    /// The load (a double-click in the file list, or --load) of the file at path.
+    void loadProgramFile(const QString &path);
     /// The program-target command.
     void programTarget();
+    /// Ends every step still under way (the headless run's timeout, the application's end).
+    void endSteps(link::Ending ending);
+
+    /// Opens the attempt log (the default one for an empty path); false, with logProblem(),
+    /// when it cannot. Without an open log nothing is recorded.
+    bool openLog(const QString &path);
+    /// Why records are not kept (empty while they are).
+    [[nodiscard]] QString logProblem() const { return m_logProblem; }
 
     /// Lets go of the program file a load holds open (the transfer's, once one runs).
     void releaseProgramFile() override;
@@ -101,34 +132,61 @@ public:
     void releaseFiles();
 
 Q_SIGNALS:
+    void searchChanged();
+    void searchFinished(bool anyFound);
+    /// The search found the fourth programmer: its window closes.
+    void searchCloseRequested();
+
+    /// Anything of pane n changed.
+    void paneChanged(int n);
+    /// Pane n's status text changed to a different text.
+    void statusChanged(int n, const QString &text);
+    void versionsChanged();
     void promptChanged(const QString &text);
     void busyChanged(bool busy);
     void lastFileLoadedFolderChanged(const QString &folder);
-    /// A load was asked for (double-click or --load), before anything else happens.
-    void loadRequested(const QString &fileName);
-    /// Programmer n's reply handler acted on a reply (token empty when unrecognised).
-    void replyHandled(int n, const QByteArray &token);
+    /// A load was refused before any link was touched (the file cannot be loaded).
+    void loadRefused();
+    /// Programmer n's step ended; the attempt was recorded first (when a log is open).
+    void attemptEnded(const vell::app::Attempt &attempt);
+    void tallyChanged(int n);
+    void imageChanged();
+    /// The attempt log cannot be written.
+    void logProblemChanged(const QString &text);
 
 private:
+    void setPrompt(const QString &text);
+    void onChanged(int n);
+    void onStepEnded(int n);
+    void onLoadStateChanged();
     void onWatchdogFired();
     void onDeviceLost(int n);
 
     StationTimings m_timings;
-    // Links keeps a reference to the names, so Station holds its own copy.
+    // Links and the search keep a reference to the names, so Station holds its own copy.
     link::PortNames m_names;
-    link::ProgrammerSlots m_slots;
-    link::PaneBoard m_panes;
+    link::Programmers m_programmers;
     std::unique_ptr<link::Links> m_links;
     std::array<std::unique_ptr<link::ReplyHandler>, link::kProgrammerCount> m_replyHandlers;
+    std::unique_ptr<discovery::ProgrammerSearch> m_search;
     std::unique_ptr<Watchdog> m_watchdog;
     std::unique_ptr<load::FileTransfer> m_transfer;
     std::unique_ptr<ProgramTarget> m_target;
-    std::unique_ptr<AttemptTracker> m_attempts;
+
+    std::array<QString, link::kProgrammerCount> m_shownStatus;
+    QString m_shownVersions;
+    std::array<Tally, link::kProgrammerCount> m_tallies{};
+    std::optional<link::ImageIdentity> m_image;
+    /// The file of the last load when no programmer took it.
+    std::optional<QString> m_untakenLoad;
+    bool m_loadTaken = false;
+    AttemptLog m_log;
+    bool m_logging = false;
+    QString m_logProblem;
 
     QString m_prompt;
     QString m_currentFolder;
     QString m_lastFolder;
-    QString m_lastFileName;
     bool m_restoreDefaults = false;
     bool m_blackBox = false;
     bool m_faultTimedOut = false;

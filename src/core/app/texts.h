@@ -18,13 +18,14 @@ inline const QString kRestoreDefaults = QStringLiteral("Restore Defaults when Pr
 inline const QString kBlackBox = QStringLiteral("File is Old Black Box Format");
 inline const QString kTransferToTarget = QStringLiteral("Transfer Programmer File to Target Board");
 
-/// Pane n's first text after the search; n is 1..4.
-inline QString programmerFound(int n, int comPort)
+/// Pane n's first text after the search, for a programmer whose found text is numbered.
+inline QString numberedProgrammerFound(int n, int comPort)
 {
-    if (n == 1)
-        return discovery::texts::kProgrammerFoundOnComPort + QString::number(comPort);
     return QStringLiteral("Programmer #%1 Found on Com Port %2").arg(n).arg(comPort);
 }
+/// A programmer left out of program-target because its last load of this run failed.
+inline const QString kNotProgrammedLastLoadFailed =
+    QStringLiteral("Not Programmed: Last Load Failed");
 
 // The production record's texts, shared by both front ends.
 /// The program file of the last load: "demo-board.bin (4096 bytes, CRC-32 1a2b3c4d)".
@@ -33,6 +34,11 @@ inline QString imageLine(const QString &name, qint64 size, const QString &crc32)
     return QStringLiteral("%1 (%2 bytes, CRC-32 %3)").arg(name).arg(size).arg(crc32);
 }
 inline const QString kProgramFileCaption = QStringLiteral("Program file: ");
+/// The last load's file, when no programmer took it.
+inline QString imageNotTaken(const QString &name)
+{
+    return QStringLiteral("%1 not loaded by any programmer").arg(name);
+}
 /// One programmer's boards since the start: "2 OK 1 failed (yield 67%)".
 inline QString tally(int ok, int failed, std::optional<int> yield)
 {

@@ -7,10 +7,10 @@
 
 namespace vell::discovery {
 
-ProgrammerSearch::ProgrammerSearch(link::ProgrammerSlots &programmerSlots,
+ProgrammerSearch::ProgrammerSearch(link::Programmers &programmers,
                                    const link::PortNames &names, link::LinkFactory factory,
                                    int tickMs, QObject *parent)
-    : QObject(parent), m_slots(programmerSlots), m_names(names), m_factory(std::move(factory)),
+    : QObject(parent), m_programmers(programmers), m_names(names), m_factory(std::move(factory)),
       m_portSearchedLabel(texts::kSearchingPort)
 {
     m_timer.setInterval(tickMs);
@@ -77,7 +77,7 @@ void ProgrammerSearch::tick()
 
     // Recording follows the step in the same tick, so the port it stores is the one just judged.
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (m_found == n && !m_slots.slot(n).present)
+        if (m_found == n && !m_programmers.state(n).present)
             recordProgrammer(n);
     }
 
@@ -142,15 +142,18 @@ void ProgrammerSearch::recordProgrammer(int n)
 {
     m_programmerLabels.at(static_cast<size_t>(n - 1)) =
         texts::kProgrammerFoundOnComPort + portSearched();
-    link::ProgrammerSlot &slot = m_slots.slot(n);
-    slot.comPort = static_cast<quint8>(m_port);
+    const int comPort = m_port;
     if (n < link::kProgrammerCount)
         advancePort();
     flush();
     m_receiveEnabled = true;
     m_captured.clear();
-    slot.present = true;
-    qCDebug(lcDiscovery) << "programmer" << n << "on COM" << slot.comPort;
+    m_programmers.update(n, [&](link::ProgrammerState &s) {
+        s.comPort = static_cast<quint8>(comPort);
+        s.present = true;
+        s.port = m_names.identityOf(comPort);
+    });
+    qCDebug(lcDiscovery) << "programmer" << n << "on COM" << comPort;
     if (n == link::kProgrammerCount) {
         // Four is the most the application handles: no further ports are opened.
         end();

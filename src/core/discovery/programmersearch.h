@@ -2,7 +2,7 @@
 
 #include "link/portfile.h"
 #include "link/portnames.h"
-#include "link/programmerslot.h"
+#include "link/programmers.h"
 #include "link/seriallink.h"
 
 #include <QByteArray>
@@ -18,7 +18,7 @@ namespace vell::discovery {
 
 /// The start-up search: probes COM1..COM15 one after another on a link of its own, listening
 /// for the message a programmer sends by itself once its port is opened, and records up to four
-/// programmers in the slots, numbered in the order found. Sends nothing. Each port gets one
+/// programmers in their states, numbered in the order found. Sends nothing. Each port gets one
 /// tick to deliver at least 24 bytes that begin with a reply token.
 ///
 /// Each tick either opens the next port or judges the port opened one tick before; reaching
@@ -43,8 +43,8 @@ public:
         Ended,   ///< the scan is over (finished, fourth programmer recorded, or stopped)
     };
 
-    /// The slots and port names must outlive the search. The factory makes the scanning link.
-    ProgrammerSearch(link::ProgrammerSlots &programmerSlots, const link::PortNames &names,
+    /// The programmers and port names must outlive the search. The factory makes the scanning link.
+    ProgrammerSearch(link::Programmers &programmers, const link::PortNames &names,
                      link::LinkFactory factory, int tickMs = kDefaultTickMs,
                      QObject *parent = nullptr);
     ~ProgrammerSearch() override;
@@ -102,7 +102,7 @@ private:
     void end();
     void setState(State state);
 
-    link::ProgrammerSlots &m_slots;
+    link::Programmers &m_programmers;
     link::PortNames m_names; // a copy: callers often build the names on the fly
     link::LinkFactory m_factory;
     std::unique_ptr<link::SerialLink> m_link;

@@ -23,9 +23,9 @@ const OperatorMessage &invalidPortMessage(int n, Links::Command command)
 
 } // namespace
 
-Links::Links(ProgrammerSlots &programmerSlots, PaneBoard &panes, const PortNames &names,
-             Operator &op, LinkFactory factory, QObject *parent)
-    : QObject(parent), m_slots(programmerSlots), m_panes(panes), m_names(names), m_operator(op)
+Links::Links(Programmers &programmers, const PortNames &names, Operator &op, LinkFactory factory,
+             QObject *parent)
+    : QObject(parent), m_programmers(programmers), m_names(names), m_operator(op)
 {
     for (int n = 1; n <= kProgrammerCount; ++n) {
         auto link = factory();
@@ -37,10 +37,10 @@ Links::Links(ProgrammerSlots &programmerSlots, PaneBoard &panes, const PortNames
 
 Links::~Links() = default;
 
-void Links::openLinks(const std::array<bool, kProgrammerCount> &targets,
-                      const QString &statusText, Command command, std::function<void()> opened)
+void Links::openLinks(const std::array<bool, kProgrammerCount> &targets, Command command,
+                      std::function<void()> opened)
 {
-    m_opening = {targets, statusText, command, std::move(opened), 1, false};
+    m_opening = {targets, command, std::move(opened), 1, false};
     openRemainingLinks();
 }
 
@@ -49,8 +49,12 @@ void Links::openRemainingLinks()
     m_opening.awaitingOk = false;
     while (m_opening.next <= kProgrammerCount) {
         const int n = m_opening.next++;
-        if (!m_opening.targets[index(n)] || openLink(n, m_opening.statusText))
+        const Status opening = m_opening.command == Command::Load ? Status::Establishing
+                                                                  : Status::ProgrammingTargetBoard;
+        if (!m_opening.targets[index(n)] || openLink(n, opening))
             continue;
+        // Its step cannot go on; the others' do, once the operator has read why.
+        m_programmers.endStep(n, Ending::Unopenable);
         const auto [prompt, title] = invalidPortMessage(n, m_opening.command);
         m_opening.awaitingOk = true;
         m_operator.message(prompt, title, [this] { openRemainingLinks(); });
@@ -60,14 +64,14 @@ void Links::openRemainingLinks()
         opened();
 }
 
-bool Links::openLink(int n, const QString &statusText)
+bool Links::openLink(int n, Status opening)
 {
     closePortFile(n);
-    m_panes.setStatus(n, statusText);
+    m_programmers.update(n, [opening](ProgrammerState &s) { s.status = opening; });
 
-    // The serial object starts out on the slot's port, so the port file is named by it even
-    // before the first opening.
-    const int comPort = m_slots.slot(n).comPort;
+    // The serial object starts out on the programmer's port, so the port file is named by it
+    // even before the first opening.
+    const int comPort = m_programmers.state(n).comPort;
     if (!m_portFiles[index(n)].open(comPort))
         qCDebug(lcLink) << "programmer" << n << "runs without a port file";
 
@@ -79,6 +83,11 @@ bool Links::openLink(int n, const QString &statusText)
     const SerialLink::OpenResult result =
         device.isEmpty() ? SerialLink::OpenResult::InvalidPort : link.open(device);
     qCDebug(lcLink) << "programmer" << n << "COM" << comPort << device << "open:" << int(result);
+    if (result == SerialLink::OpenResult::Opened) {
+        // After a replug the same COM number may stand for another device.
+        const PortNames::Identity port = m_names.identityOf(comPort);
+        m_programmers.update(n, [&port](ProgrammerState &s) { s.port = port; });
+    }
     return result != SerialLink::OpenResult::InvalidPort;
 }
 

@@ -2,10 +2,9 @@
 
 #include "commandframe.h"
 #include "operatorinterface.h"
-#include "pane.h"
 #include "portfile.h"
 #include "portnames.h"
-#include "programmerslot.h"
+#include "programmers.h"
 #include "seriallink.h"
 
 #include <QObject>
@@ -30,17 +29,18 @@ public:
         ProgramTarget,
     };
 
-    Links(ProgrammerSlots &programmerSlots, PaneBoard &panes, const PortNames &names, Operator &op,
-          LinkFactory factory, QObject *parent = nullptr);
+    Links(Programmers &programmers, const PortNames &names, Operator &op, LinkFactory factory,
+          QObject *parent = nullptr);
     ~Links() override;
 
     /// Makes sure the link of each target (programmer order) is open: closes and reopens its
-    /// port file, shows statusText in its pane, and, only when the link is not open yet, opens
-    /// the port with the fixed settings. An invalid port shows the operator the message for
-    /// that programmer and command, and the next target waits until it is acknowledged.
-    /// opened runs once every target had its turn, possibly before openLinks returns.
-    void openLinks(const std::array<bool, kProgrammerCount> &targets, const QString &statusText,
-                   Command command, std::function<void()> opened);
+    /// port file, shows the command's opening status in its pane, and, only when the link is
+    /// not open yet, opens the port with the fixed settings. An invalid port ends that
+    /// programmer's step at once and shows the operator the message for that programmer and
+    /// command; the next target waits until it is acknowledged. opened runs once every target
+    /// had its turn, possibly before openLinks returns.
+    void openLinks(const std::array<bool, kProgrammerCount> &targets, Command command,
+                   std::function<void()> opened);
     /// True while openLinks waits for the operator's OK; a second command is ignored then.
     [[nodiscard]] bool awaitingOk() const { return m_opening.awaitingOk; }
 
@@ -68,22 +68,20 @@ Q_SIGNALS:
 
 private:
     /// Opens programmer n's link; false when its port number is invalid.
-    bool openLink(int n, const QString &statusText);
+    bool openLink(int n, Status opening);
     void openRemainingLinks();
 
     /// The openLinks call in progress.
     struct Opening
     {
         std::array<bool, kProgrammerCount> targets{};
-        QString statusText;
         Command command = Command::Load;
         std::function<void()> opened;
         int next = 1;
         bool awaitingOk = false;
     };
 
-    ProgrammerSlots &m_slots;
-    PaneBoard &m_panes;
+    Programmers &m_programmers;
     const PortNames &m_names;
     Operator &m_operator;
     std::array<std::unique_ptr<SerialLink>, kProgrammerCount> m_links;

@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonObject>
 #include <QSerialPortInfo>
 
 #include <algorithm>
@@ -15,11 +14,6 @@ bool isUsb(const PortNames::SystemPort &p)
 {
     return !p.vidPid.isEmpty() || p.systemLocation.contains(QLatin1String("ttyUSB")) ||
            p.systemLocation.contains(QLatin1String("ttyACM"));
-}
-
-QJsonValue orNull(const QString &text)
-{
-    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
 
 /// The device a name leads to (names may be symlinks), or the name when it leads nowhere.
@@ -43,14 +37,6 @@ PortNames::Identity fromInfo(const QSerialPortInfo &info)
 }
 
 } // namespace
-
-QJsonObject PortNames::Identity::toJson() const
-{
-    return {{QStringLiteral("device"), orNull(device)},
-            {QStringLiteral("usb_serial"), orNull(usbSerial)},
-            {QStringLiteral("usb_vid_pid"), orNull(vidPid)},
-            {QStringLiteral("location"), orNull(location)}};
-}
 
 PortNames::PortNames()
 {
@@ -210,46 +196,6 @@ QList<PortNames::Row> PortNames::table() const
             rows.append({n, identityOf(n)});
     }
     return rows;
-}
-
-QString PortNames::describe() const
-{
-    const auto rows = table();
-    if (rows.isEmpty())
-        return QStringLiteral("No serial ports found.\n");
-    QList<QStringList> lines{{QStringLiteral("COM"), QStringLiteral("DEVICE"),
-                              QStringLiteral("LOCATION"), QStringLiteral("VID:PID"),
-                              QStringLiteral("SERIAL"), QStringLiteral("DESCRIPTION")}};
-    for (const Row &row : rows) {
-        const Identity &i = row.identity;
-        lines.append({QStringLiteral("COM%1").arg(row.comPort), i.device, i.location, i.vidPid,
-                      i.usbSerial, i.description});
-    }
-    QList<qsizetype> widths(lines.first().size(), 0);
-    for (const QStringList &line : lines) {
-        for (qsizetype c = 0; c < line.size(); ++c)
-            widths[c] = std::max(widths[c], line.at(c).size());
-    }
-    QString text;
-    for (const QStringList &line : lines) {
-        QString out;
-        for (qsizetype c = 0; c < line.size(); ++c)
-            out += c + 1 < line.size() ? line.at(c).leftJustified(widths[c] + 2) : line.at(c);
-        text += out.trimmed() + QLatin1Char('\n');
-    }
-    return text;
-}
-
-QJsonArray PortNames::describeJson() const
-{
-    QJsonArray array;
-    for (const Row &row : table()) {
-        QJsonObject json = row.identity.toJson();
-        json[QStringLiteral("com")] = row.comPort;
-        json[QStringLiteral("description")] = orNull(row.identity.description);
-        array.append(json);
-    }
-    return array;
 }
 
 } // namespace vell::link

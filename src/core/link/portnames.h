@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QJsonArray>
-#include <QJsonObject>
 #include <QList>
 #include <QString>
 
@@ -24,10 +22,6 @@ public:
         QString vidPid;    ///< "0403:6001"
         QString location;  ///< the physical USB port (Linux: its /dev/serial/by-path entry)
         QString description;
-
-        /// device, usb_serial, usb_vid_pid and location (null where unknown), as the attempt
-        /// record and the JSON events name them.
-        [[nodiscard]] QJsonObject toJson() const;
     };
 
     /// One serial port as the machine lists it.
@@ -66,11 +60,6 @@ public:
     };
     /// The COM numbers that have a device now, for --list-ports.
     [[nodiscard]] QList<Row> table() const;
-    /// The table aligned for a terminal, with a heading, or a line saying there is none.
-    [[nodiscard]] QString describe() const;
-    /// The table as JSON objects (com, device, location, usb_vid_pid, usb_serial,
-    /// description; null where unknown).
-    [[nodiscard]] QJsonArray describeJson() const;
     [[nodiscard]] QString directory() const { return m_directory; }
 
 private:

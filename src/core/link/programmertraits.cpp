@@ -1,6 +1,6 @@
 #include "programmertraits.h"
 
-#include "programmerslot.h"
+#include "programmerstate.h"
 #include "texts.h"
 
 #include <array>
@@ -18,14 +18,14 @@ const ProgrammerTraits &traitsOf(int n)
         const OperatorMessage other2{connectProgrammerN(2), kIncorrectPortNumber};
         const OperatorMessage other3{connectProgrammerN(3), kIncorrectPortNumber};
         const OperatorMessage other4{connectProgrammerN(4), kIncorrectPortNumber};
-        // Columns in the order of the fields: repeated AUSBR unknown, code 12, APTOK bar,
-        // APTOK board version, greeting on the version label, program-target button, invalid
-        // port on a load, on program target.
+        // Columns in the order of the fields: always in use, loss at the drain, numbered found
+        // text, repeated AUSBR unknown, code 12, APTOK bar, APTOK board version, greeting on
+        // the version label, program-target button, invalid port on a load, on program target.
         return std::array<ProgrammerTraits, kProgrammerCount>{{
-            {true, true, true, true, true, false, load1, target1},
-            {true, false, true, false, false, true, other2, other2},
-            {false, false, false, false, false, false, other3, other3},
-            {false, false, false, false, false, false, other4, other4},
+            {true, true, false, true, true, true, true, true, false, load1, target1},
+            {false, false, true, true, false, true, false, false, true, other2, other2},
+            {false, false, true, false, false, false, false, false, false, other3, other3},
+            {false, false, true, false, false, false, false, false, false, other4, other4},
         }};
     }();
     return table.at(static_cast<size_t>(n - 1));

@@ -14,6 +14,12 @@ struct OperatorMessage
 /// What sets programmer n apart from the other three: the one place these rules live.
 struct ProgrammerTraits
 {
+    /// Takes part in every command, found or not.
+    bool alwaysInUse;
+    /// Its device gone at the drain before the load frame ends the load (after the operator's OK).
+    bool lossAtDrainEndsLoad;
+    /// The found text carries the programmer's number ("Programmer #2 Found on Com Port 5").
+    bool numbersFoundText;
     /// An "AUSBR" while the previous one is still recorded counts as an unrecognised reply.
     bool repeatedUsbrIsUnknown;
     /// Error code 12 has its own text; otherwise it is an undefined error.

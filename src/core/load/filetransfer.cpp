@@ -5,7 +5,7 @@
 
 #include "link/links.h"
 #include "link/operatorinterface.h"
-#include "link/pane.h"
+#include "link/programmertraits.h"
 #include "link/seriallink.h"
 #include "link/texts.h"
 
@@ -16,10 +16,9 @@
 
 namespace vell::load {
 
-FileTransfer::FileTransfer(link::ProgrammerSlots &programmerSlots, link::PaneBoard &panes,
-                           link::Links &links, link::Operator &op, Hooks hooks,
-                           TransferTimings timings, QObject *parent)
-    : QObject(parent), m_slots(programmerSlots), m_panes(panes), m_links(links), m_operator(op),
+FileTransfer::FileTransfer(link::Programmers &programmers, link::Links &links, link::Operator &op,
+                           Hooks hooks, TransferTimings timings, QObject *parent)
+    : QObject(parent), m_programmers(programmers), m_links(links), m_operator(op),
       m_hooks(std::move(hooks)), m_timings(timings), m_block(kBlockSize, '\0')
 {
     m_handshakeTimer.setSingleShot(true);
@@ -69,11 +68,32 @@ void FileTransfer::finish(Outcome outcome)
     // The file stays open after a good stream until "ALPOK" releases it; a failed one lets go.
     if (outcome != Outcome::Loaded)
         m_file.release();
+    // After a good stream the programmers' verdicts end the steps.
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        switch (outcome) {
+        case Outcome::Loaded:
+        case Outcome::Refused:
+            break;
+        case Outcome::TimedOut:
+            m_programmers.endStep(n, link::Ending::TimedOut);
+            break;
+        case Outcome::ProgrammerLost:
+            m_programmers.endStep(n, link::traitsOf(n).lossAtDrainEndsLoad ? link::Ending::Lost
+                                                                            : link::Ending::NotStarted);
+            break;
+        case Outcome::AllLinksLost:
+            m_programmers.endStep(n, link::Ending::Lost);
+            break;
+        case Outcome::StreamFailed:
+            m_programmers.endStep(n, link::Ending::StreamFailed);
+            break;
+        }
+    }
     setState(State::Idle);
     Q_EMIT finished(outcome);
 }
 
-void FileTransfer::loadProgramFile(const QString &folder, const QString &fileName)
+void FileTransfer::loadProgramFile(const QString &path)
 {
     if (isRunning()) {
         qCDebug(lcLoad) << "load ignored: one is running";
@@ -84,12 +104,13 @@ void FileTransfer::loadProgramFile(const QString &folder, const QString &fileNam
         r.droppedOut = false;
         r.inStream = false;
     }
-    m_folder = folder;
-    m_path = ProgramFile::pathIn(folder, fileName);
+    m_path = path;
+    m_folder = QFileInfo(path).path();
 
-    // A file that cannot be sent is refused before any link or pane is touched.
+    // A file that cannot be sent is refused before any link or pane is touched. The file stays
+    // open from here: the stream sends the bytes its identity was taken from.
     QString reason;
-    if (m_file.measure(m_path, &reason) != ProgramFile::Refusal::None) {
+    if (m_file.open(m_path, &reason) != ProgramFile::Refusal::None) {
         m_operator.message(reason, link::texts::kVellProgrammer);
         Q_EMIT finished(Outcome::Refused);
         return;
@@ -97,13 +118,22 @@ void FileTransfer::loadProgramFile(const QString &folder, const QString &fileNam
     m_announcedLength = m_file.length();
 
     setState(State::Opening);
-    m_slots.clearReplyFlags();
-    for (int n = 1; n <= link::kProgrammerCount; ++n)
-        m_panes.setBarMaximum(n, 100);
+    m_programmers.clearReplyFlags();
+    for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        m_programmers.update(n, [](link::ProgrammerState &s) { s.barMaximum = 100; });
+        if (!m_programmers.inUse(n))
+            continue;
+        link::StepRecord step;
+        step.step = link::Step::Load;
+        step.image = m_file.identity();
+        step.restoreDefaults = m_hooks.restoreDefaults && m_hooks.restoreDefaults();
+        step.blackBox = m_hooks.blackBox && m_hooks.blackBox();
+        m_programmers.beginStep(n, std::move(step));
+    }
     Q_EMIT lastFileLoadedFolderChanged(m_folder);
 
-    m_links.openLinks(m_slots.targets(), link::texts::kEstablishingCommunication,
-                      link::Links::Command::Load, [this] { onLinksOpened(); });
+    m_links.openLinks(m_programmers.targets(), link::Links::Command::Load,
+                      [this] { onLinksOpened(); });
 }
 
 void FileTransfer::onLinksOpened()
@@ -127,22 +157,20 @@ void FileTransfer::onLinksOpened()
 bool FileTransfer::drainLinks()
 {
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (!m_slots.inUse(n))
+        if (!m_programmers.inUse(n))
             continue;
         link::SerialLink *l = m_links.link(n);
-        link::ProgrammerSlot &slot = m_slots.slot(n);
         LinkRecord &r = record(n);
         if (l->isOpen()) {
             r.lost = false;
             r.wasOpen = true;
-            slot.replyText = QString::fromLatin1(l->readAll());
-        } else if (n == 1 && (r.lost || r.wasOpen)) {
-            // Programmer 1's device went away and did not come back with the open attempt.
-            // Only a lost device or a failed stream closes a link that was open (the loss
-            // report may still be queued).
+            l->readAll(); // what came before the frame answers no part of this load
+        } else if (link::traitsOf(n).lossAtDrainEndsLoad && (r.lost || r.wasOpen)) {
+            // The device went away and did not come back with the open attempt. Only a lost
+            // device or a failed stream closes a link that was open (the loss report may still
+            // be queued).
             return false;
         }
-        slot.replyText.clear();
         if (m_hooks.discardPendingReplies)
             m_hooks.discardPendingReplies(n);
     }
@@ -167,7 +195,7 @@ void FileTransfer::onHandshakeTick()
     if (m_state != State::Handshake)
         return;
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (takesPart(n) && !m_slots.slot(n).replySend) {
+        if (takesPart(n) && !m_programmers.state(n).ready) {
             sendLoadFrame();
             return;
         }
@@ -194,19 +222,18 @@ void FileTransfer::startStream()
 {
     // The frame announced the length measured at the start; a file changed since then is not
     // the file the programmers expect.
-    if (!m_file.openStream(m_path) || m_file.length() != m_announcedLength) {
+    const QFileInfo now(m_path);
+    if (!m_file.openStream() || m_file.length() != m_announcedLength || !now.exists() ||
+        now.size() != m_announcedLength) {
         qCDebug(lcLoad) << "stream not opened or file changed since the frame";
-        const QFileInfo now(m_path);
         const QString &why = !now.exists()                      ? texts::kProgramFileNotFound
                              : now.size() != m_announcedLength ? texts::kProgramFileChanged
                                                                : texts::kProgramFileUnreadable;
         failStream(why + u'\n' + QDir::toNativeSeparators(m_path));
         return;
     }
-    for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        m_slots.slot(n).replyText.clear();
+    for (int n = 1; n <= link::kProgrammerCount; ++n)
         record(n).inStream = takesPart(n);
-    }
     if (m_hooks.blackBox && m_hooks.blackBox())
         m_config.read(m_folder);
     m_file.setTrailerSource(&m_config, m_hooks.blackBox);
@@ -217,7 +244,7 @@ void FileTransfer::startStream()
 
 bool FileTransfer::takesPart(int n) const
 {
-    return m_slots.inUse(n) && !m_records.at(size_t(n - 1)).droppedOut;
+    return m_programmers.inUse(n) && !m_records.at(size_t(n - 1)).droppedOut;
 }
 
 bool FileTransfer::anyInStream() const
@@ -296,18 +323,18 @@ void FileTransfer::writeBlock()
     if (m_state != State::Streaming)
         return; // the last link dropped out and ended the load
     showProgress(percent);
-    for (int n = 1; n <= link::kProgrammerCount; ++n)
-        m_slots.slot(n).replyText.clear();
 }
 
 void FileTransfer::showProgress(int percent)
 {
-    const QString text = texts::transferring(percent);
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
         if (!inStream(n))
             continue;
-        m_panes.setBarValue(n, percent);
-        m_panes.setStatus(n, text);
+        m_programmers.update(n, [percent](link::ProgrammerState &s) {
+            s.barValue = percent;
+            s.status = link::Status::Transferring;
+            s.percent = percent;
+        });
     }
 }
 
@@ -327,8 +354,8 @@ void FileTransfer::dropOut(int n, const char *why)
         l->discardOutput();
         l->close();
     }
-    m_panes.setStatus(n, texts::kCommunicationLost);
-    Q_EMIT droppedOutOfStream(n);
+    m_programmers.update(n, [](link::ProgrammerState &s) { s.status = link::Status::Lost; });
+    m_programmers.endStep(n, link::Ending::Lost);
     if (!anyInStream() && (m_state == State::Streaming || m_state == State::Flushing)) {
         finish(Outcome::AllLinksLost);
         return;
@@ -370,8 +397,8 @@ void FileTransfer::dropOutOfHandshake(int n)
     // it leaves this load, and the others stream when they are ready.
     qCDebug(lcLoad) << "programmer" << n << "drops out of the handshake: device lost";
     record(n).droppedOut = true;
-    m_panes.setStatus(n, texts::kCommunicationLost);
-    Q_EMIT droppedOutOfStream(n);
+    m_programmers.update(n, [](link::ProgrammerState &s) { s.status = link::Status::Lost; });
+    m_programmers.endStep(n, link::Ending::Lost);
     for (int k = 1; k <= link::kProgrammerCount; ++k) {
         if (takesPart(k))
             return;

@@ -3,7 +3,7 @@
 #include "configfile.h"
 #include "programfile.h"
 
-#include "link/programmerslot.h"
+#include "link/programmers.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -16,7 +16,6 @@
 namespace vell::link {
 class Links;
 class Operator;
-class PaneBoard;
 } // namespace vell::link
 
 namespace vell::load {
@@ -34,7 +33,9 @@ struct TransferTimings
 /// Runs as a state machine on timers and port signals, never a nested event loop. At most
 /// 8192 bytes wait per link; the next block goes out when every link has room again, so the
 /// progress shown follows what left the PC and memory stays flat for any file size. A link
-/// that fails during the stream drops out and the others go on.
+/// that fails during the stream drops out and the others go on. Each programmer in use has a
+/// load step from the opening of the links; the load ends the steps it can judge itself
+/// (drop-outs, the watchdog, a stream that cannot go on), and the reply handler the others.
 class FileTransfer : public QObject
 {
     Q_OBJECT
@@ -74,14 +75,13 @@ public:
         std::function<void(int n)> discardPendingReplies;
     };
 
-    FileTransfer(link::ProgrammerSlots &programmerSlots, link::PaneBoard &panes, link::Links &links,
-                 link::Operator &op, Hooks hooks, TransferTimings timings = {},
-                 QObject *parent = nullptr);
+    FileTransfer(link::Programmers &programmers, link::Links &links, link::Operator &op, Hooks hooks,
+                 TransferTimings timings = {}, QObject *parent = nullptr);
     ~FileTransfer() override;
 
-    /// Starts the load of fileName in folder. Ignored while a load runs. The path and folder
+    /// Starts the load of the file at path. Ignored while a load runs. The path and its folder
     /// are kept for the whole load, whatever the browser shows meanwhile.
-    void loadProgramFile(const QString &folder, const QString &fileName);
+    void loadProgramFile(const QString &path);
 
     [[nodiscard]] State state() const { return m_state; }
     [[nodiscard]] bool isRunning() const { return m_state != State::Idle; }
@@ -137,8 +137,7 @@ private:
     /// Ends the load and tells the operator why the stream could not go on.
     void failStream(const QString &reason);
 
-    link::ProgrammerSlots &m_slots;
-    link::PaneBoard &m_panes;
+    link::Programmers &m_programmers;
     link::Links &m_links;
     link::Operator &m_operator;
     Hooks m_hooks;

@@ -4,11 +4,14 @@
 #include "logging.h"
 #include "texts.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cstring>
+
+#include <zlib.h>
 
 namespace vell::load {
 
@@ -17,32 +20,98 @@ QString ProgramFile::pathIn(const QString &folder, const QString &fileName)
     return QDir(folder).filePath(fileName);
 }
 
-ProgramFile::Refusal ProgramFile::measure(const QString &path, QString *reason)
+namespace {
+
+ProgramFile::Refusal refusal(ProgramFile::Refusal why, const QString &path, const QString &text,
+                             QString *reason)
 {
-    m_length = 0;
+    qCDebug(lcLoad) << "program file refused:" << path << text;
+    if (reason)
+        *reason = text;
+    return why;
+}
+
+/// A path that names no regular file; None when it does.
+ProgramFile::Refusal notAFile(const QString &path, QString *reason)
+{
     const QString shown = QDir::toNativeSeparators(path);
-    auto refuse = [&](Refusal why, const QString &text) {
-        qCDebug(lcLoad) << "program file refused:" << path << text;
-        if (reason)
-            *reason = text;
-        return why;
-    };
     const QFileInfo info(path);
     if (!info.exists())
-        return refuse(Refusal::NotFound, texts::kProgramFileNotFound + u'\n' + shown);
+        return refusal(ProgramFile::Refusal::NotFound, path,
+                       texts::kProgramFileNotFound + u'\n' + shown, reason);
     if (!info.isFile())
-        return refuse(Refusal::NotAFile, texts::kProgramFileNotAFile + u'\n' + shown);
+        return refusal(ProgramFile::Refusal::NotAFile, path,
+                       texts::kProgramFileNotAFile + u'\n' + shown, reason);
+    return ProgramFile::Refusal::None;
+}
+
+} // namespace
+
+ProgramFile::Refusal ProgramFile::check(const QString &path, QString *reason)
+{
+    if (const Refusal refused = notAFile(path, reason); refused != Refusal::None)
+        return refused;
+    const QString shown = QDir::toNativeSeparators(path);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        return refuse(Refusal::Unreadable,
-                      texts::kProgramFileUnreadable + u'\n' + shown + u'\n' + file.errorString());
+        return refusal(Refusal::Unreadable, path,
+                       texts::kProgramFileUnreadable + u'\n' + shown + u'\n' + file.errorString(),
+                       reason);
     }
-    const qint64 size = file.size();
+    if (file.size() >= kLengthLimit) {
+        return refusal(Refusal::TooLarge, path,
+                       texts::kProgramFileTooLarge + u'\n' + shown + u'\n' + texts::kProgramFileLimit,
+                       reason);
+    }
+    return Refusal::None;
+}
+
+ProgramFile::Refusal ProgramFile::open(const QString &path, QString *reason)
+{
+    release();
+    m_length = 0;
+    m_identity = {};
+    if (const Refusal refused = notAFile(path, reason); refused != Refusal::None)
+        return refused;
+    const QString shown = QDir::toNativeSeparators(path);
+    const QFileInfo info(path);
+    m_file.setFileName(path);
+    // Unbuffered: the read buffer of the stream is the only copy of file data held.
+    if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        const QString error = m_file.errorString();
+        return refusal(Refusal::Unreadable, path,
+                       texts::kProgramFileUnreadable + u'\n' + shown + u'\n' + error, reason);
+    }
+    const qint64 size = m_file.size();
     if (size >= kLengthLimit) {
-        return refuse(Refusal::TooLarge,
-                      texts::kProgramFileTooLarge + u'\n' + shown + u'\n' + texts::kProgramFileLimit);
+        release();
+        return refusal(Refusal::TooLarge, path,
+                       texts::kProgramFileTooLarge + u'\n' + shown + u'\n' + texts::kProgramFileLimit,
+                       reason);
+    }
+    // The identity is of the bytes read here, through the handle the stream reads again.
+    QCryptographicHash sha(QCryptographicHash::Sha256);
+    uLong crc = ::crc32(0L, Z_NULL, 0);
+    qint64 read = 0;
+    QByteArray chunk(kReadBufferSize, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = m_file.read(chunk.data(), chunk.size());
+        if (got <= 0)
+            break;
+        sha.addData(QByteArrayView(chunk.constData(), got));
+        crc = ::crc32(crc, reinterpret_cast<const Bytef *>(chunk.constData()), uInt(got));
+        read += got;
+    }
+    if (m_file.error() != QFileDevice::NoError || read != size) {
+        const QString error = m_file.errorString();
+        release();
+        return refusal(Refusal::Unreadable, path,
+                       texts::kProgramFileUnreadable + u'\n' + shown + u'\n' + error, reason);
     }
     m_length = size;
+    m_identity = {info.fileName(), info.absolutePath(), size,
+                  QString::fromLatin1(sha.result().toHex()),
+                  QStringLiteral("%1").arg(quint32(crc), 8, 16, QLatin1Char('0'))};
     return Refusal::None;
 }
 
@@ -51,13 +120,12 @@ link::CommandFrame::SizeFields ProgramFile::sizeFields() const
     return link::CommandFrame::SizeFields::fromLength(quint32(m_length));
 }
 
-bool ProgramFile::openStream(const QString &path)
+bool ProgramFile::openStream()
 {
-    release();
-    m_file.setFileName(path);
-    // Unbuffered: the read buffer below is the only copy of file data held.
-    if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        qCDebug(lcLoad) << "program file not opened for the stream:" << m_file.errorString();
+    m_buffer.clear();
+    m_bufferPos = 0;
+    if (!m_file.isOpen() || !m_file.seek(0)) {
+        qCDebug(lcLoad) << "program file not ready for the stream:" << m_file.errorString();
         return false;
     }
     m_length = m_file.size();

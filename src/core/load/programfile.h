@@ -3,6 +3,7 @@
 #include "configfile.h"
 
 #include "link/commandframe.h"
+#include "link/programmerstate.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -13,10 +14,10 @@
 
 namespace vell::load {
 
-/// The program file of a load: its path and length, and the byte stream the blocks are built
-/// from, with the black-box trailer (the last 32 bytes taken from Config.txt) and the
-/// diagnostic 16-bit checksum. Read through a buffer of its own: memory stays flat for any
-/// file size.
+/// The program file of a load: opened once, measured and hashed in one pass, then the byte
+/// stream the blocks are built from, with the black-box trailer (the last 32 bytes taken from
+/// Config.txt) and the diagnostic 16-bit checksum. Read through a buffer of its own: memory
+/// stays flat for any file size.
 class ProgramFile
 {
 public:
@@ -44,16 +45,23 @@ public:
     /// The file fileName in folder.
     [[nodiscard]] static QString pathIn(const QString &folder, const QString &fileName);
 
-    /// Opens the file, takes its length and closes it again. On refusal the length is 0 and
-    /// reason (when given) says why, for the operator.
-    Refusal measure(const QString &path, QString *reason = nullptr);
+    /// Whether path could be loaded, without reading it: reason (when given) says why not, for
+    /// the operator.
+    [[nodiscard]] static Refusal check(const QString &path, QString *reason = nullptr);
+    /// Opens the file for the load and keeps it open: takes its length and its identity
+    /// (SHA-256 and CRC-32) in one pass. On refusal the file is closed, the length is 0 and
+    /// reason (when given) says why.
+    Refusal open(const QString &path, QString *reason = nullptr);
+    /// The file as open() read it.
+    [[nodiscard]] const link::ImageIdentity &identity() const { return m_identity; }
     /// The length measured or streamed.
     [[nodiscard]] qint64 length() const { return m_length; }
     [[nodiscard]] link::CommandFrame::SizeFields sizeFields() const;
 
-    /// Opens the stream at the first byte; the checksum starts at 0. False when the file
-    /// cannot be opened (or has grown past the limit) .
-    bool openStream(const QString &path);
+    /// Starts the stream at the first byte of the file open() opened; the checksum starts at 0.
+    /// False when the file was released, cannot be read from its start, or has grown past the
+    /// limit.
+    bool openStream();
     /// Where trailer bytes come from in the black-box format. Both must outlive the stream.
     void setTrailerSource(const ConfigFile *config, BlackBoxChoice blackBox);
     [[nodiscard]] bool isOpen() const { return m_file.isOpen(); }
@@ -84,6 +92,7 @@ private:
     bool refill();
 
     QFile m_file;
+    link::ImageIdentity m_identity;
     qint64 m_length = 0;
     qint64 m_position = 0;
     quint16 m_checksum = 0;

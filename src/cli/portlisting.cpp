@@ -1,0 +1,52 @@
+#include "portlisting.h"
+
+#include "app/attempt.h"
+
+#include <QJsonObject>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace vell::cli {
+
+QString describe(const link::PortNames &names)
+{
+    const auto rows = names.table();
+    if (rows.isEmpty())
+        return QStringLiteral("No serial ports found.\n");
+    QList<QStringList> lines{{QStringLiteral("COM"), QStringLiteral("DEVICE"),
+                              QStringLiteral("LOCATION"), QStringLiteral("VID:PID"),
+                              QStringLiteral("SERIAL"), QStringLiteral("DESCRIPTION")}};
+    for (const link::PortNames::Row &row : rows) {
+        const link::PortNames::Identity &i = row.identity;
+        lines.append({QStringLiteral("COM%1").arg(row.comPort), i.device, i.location, i.vidPid,
+                      i.usbSerial, i.description});
+    }
+    QList<qsizetype> widths(lines.first().size(), 0);
+    for (const QStringList &line : lines) {
+        for (qsizetype c = 0; c < line.size(); ++c)
+            widths[c] = std::max(widths[c], line.at(c).size());
+    }
+    QString text;
+    for (const QStringList &line : lines) {
+        QString out;
+        for (qsizetype c = 0; c < line.size(); ++c)
+            out += c + 1 < line.size() ? line.at(c).leftJustified(widths[c] + 2) : line.at(c);
+        text += out.trimmed() + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QJsonArray describeJson(const link::PortNames &names)
+{
+    QJsonArray array;
+    for (const link::PortNames::Row &row : names.table()) {
+        QJsonObject json = app::identityJson(row.identity);
+        json[QStringLiteral("com")] = row.comPort;
+        json[QStringLiteral("description")] = app::orNull(row.identity.description);
+        array.append(json);
+    }
+    return array;
+}
+
+} // namespace vell::cli

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "link/programmerstate.h"
+
+#include <QString>
+
+namespace vell::app {
+
+/// What one programmer's pane shows, rendered from its state: the only place the status
+/// texts are made.
+struct Pane
+{
+    QString status;
+    int barValue = 0;
+    int barMaximum = 100;
+    QString countText;
+    bool visible = false;
+
+    /// Programmer n's pane (n is 1..4).
+    [[nodiscard]] static Pane of(int n, const link::ProgrammerState &state);
+    /// Programmer n's status text.
+    [[nodiscard]] static QString statusText(int n, const link::ProgrammerState &state);
+    /// The programmer version label: programmer 1's greeting, empty before one.
+    [[nodiscard]] static QString programmerVersionText(const link::ProgrammerState &first);
+    /// The board software label: the file programmer 1's last "APTOK" named, empty before one.
+    [[nodiscard]] static QString softwareVersionText(const link::ProgrammerState &first);
+    /// "transfer", "program" or "verify" while the status shows a percentage, else null.
+    [[nodiscard]] static const char *progressPhase(link::Status status);
+};
+
+} // namespace vell::app

@@ -1,0 +1,135 @@
+#pragma once
+
+#include "portnames.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+namespace vell::link {
+
+inline constexpr int kProgrammerCount = 4;
+
+/// A program file as it was when a load opened it: what a programmer took, and what the
+/// record names.
+struct ImageIdentity
+{
+    QString name;
+    QString folder;
+    qint64 size = 0;
+    QString sha256; ///< hex, lower case
+    QString crc32;  ///< 8 hex digits, lower case
+};
+
+enum class Step
+{
+    None,
+    Load,
+    ProgramTarget,
+};
+
+/// How one programmer's step ended, with the cause where the result alone does not say it.
+enum class Ending
+{
+    Ok,           ///< the programmer reported success
+    Error,        ///< the programmer answered with an error code
+    Lost,         ///< its link dropped out: unplugged, writes refused, stalled
+    Unopenable,   ///< its link could not be opened (the invalid-port message)
+    TimedOut,     ///< the watchdog ended the load's handshake
+    StreamFailed, ///< the load ended before the file was sent
+    NotStarted,   ///< the load ended before its first frame (programmer 1 lost at the drain)
+    Timeout,      ///< nothing came before the headless run's timeout
+    Superseded,   ///< the next command began first
+    Closed,       ///< the application ended first
+    Skipped,      ///< program-target left it out: its last load of this run failed
+};
+
+/// The result the record names: ok, error, lost, timed-out, no-result, skipped.
+enum class Result
+{
+    Ok,
+    Error,
+    Lost,
+    TimedOut,
+    NoResult,
+    Skipped,
+};
+[[nodiscard]] Result resultOf(Ending ending);
+
+/// What a programmer's status box shows, as data; the application renders the words.
+enum class Status
+{
+    Blank,
+    Found,                  ///< the search found it on its COM port
+    Establishing,           ///< a load opens its link
+    ProgrammingTargetBoard, ///< program-target opens its link
+    Waiting,                ///< its greeting ("AUSBR"), with its version
+    ReadyForFile,           ///< "ASEND"
+    Transferring,           ///< the stream, at percent
+    LoadedOk,               ///< "ALPOK"
+    LoadError,              ///< "ALPER", with code
+    Programming,            ///< "APROG", at percent
+    Verifying,              ///< "AVERI", at percent
+    ProgrammedOk,           ///< "APTOK"
+    TargetError,            ///< "APTER", with code
+    Lost,                   ///< its link dropped out or could not be opened
+    NotProgrammed,          ///< program-target left it out after a failed load
+};
+
+/// One programmer's step, from its start to its end.
+struct StepRecord
+{
+    Step step = Step::None;
+    QDateTime started;
+    QDateTime ended;
+    /// A load's program file; a program-target's image is the one the programmer took last.
+    std::optional<ImageIdentity> image;
+    bool restoreDefaults = false; ///< a load's options
+    bool blackBox = false;
+    std::optional<Ending> ending; ///< set once, when the step ends
+    std::optional<int> code;      ///< the programmer's error code
+
+    [[nodiscard]] bool underWay() const { return step != Step::None && !ending; }
+};
+
+/// Everything the application knows of one programmer: where the search found it, what its
+/// link and its replies said, what its pane shows, and its steps. Panes, records and events
+/// are rendered from this.
+struct ProgrammerState
+{
+    quint8 comPort = 0;
+    bool present = false; ///< found by the search
+    /// The device its link opened last (before any opening: the one the search found).
+    PortNames::Identity port;
+
+    bool greeted = false; ///< an "AUSBR" since the last command
+    bool ready = false;   ///< an "ASEND" since the last command
+    /// The version of its last greeting.
+    std::optional<QString> version;
+
+    Status status = Status::Blank;
+    int percent = 0; ///< Transferring, Programming, Verifying
+    int code = 0;    ///< LoadError, TargetError
+    int barValue = 0;
+    int barMaximum = 100;
+    int count = 1; ///< the count box: the total of the last progress reply
+    bool visible = false;
+    /// The program/verify phase's counters.
+    int progressCount = 0;
+    int progressTotal = 0;
+    /// The file its last "APTOK" named as the board's software (programmer 1 shows it).
+    std::optional<QString> boardSoftware;
+
+    /// The step under way, or the last one.
+    StepRecord step;
+    /// How its last load of this run ended (none yet: unknown).
+    std::optional<Ending> lastLoad;
+    /// The image its last load took, when that load ended OK.
+    std::optional<ImageIdentity> image;
+
+    /// Program-target takes it unless its last load of this run failed.
+    [[nodiscard]] bool takesProgramTarget() const { return !lastLoad || *lastLoad == Ending::Ok; }
+};
+
+} // namespace vell::link

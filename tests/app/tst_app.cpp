@@ -48,7 +48,7 @@ struct Bed
         station->showFoundProgrammers();
         station->setCurrentFolder(files.path());
         finished = std::make_unique<QSignalSpy>(station->transfer(), &FileTransfer::finished);
-        QObject::connect(&station->attempts(), &app::AttemptTracker::attemptEnded,
+        QObject::connect(&station->attempts(), &app::AttemptTracker::attemptEnded, station.get(),
                          [this](const app::Attempt &a) { ended.append(a); });
     }
     /// "n step result[ code]" of every attempt ended so far, sorted.

@@ -56,6 +56,7 @@ esac
 cache="$base/cache/$suite"
 mkdir -p "$cache/debootstrap" "$cache/apt/partial" "$cache/ccache"
 root=$(mktemp -d "$base/$suite.XXXXXX")
+chmod 755 "$root" # a system's root folder, open to its users (apt downloads as _apt)
 
 # The mounts made so far, innermost last; undone in reverse order.
 mounts=()

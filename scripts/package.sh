@@ -4,7 +4,7 @@
 # its contents and runs lintian on it. Installs what it needs, like the other scripts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh dpkg-dev file lintian
+bash scripts/deps.sh --demo dpkg-dev file lintian
 dir=${BUILD_DIR:-build}
 bash scripts/build.sh
 (cd "$dir" && cpack -G DEB >/dev/null)

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-bash scripts/deps.sh
+bash scripts/deps.sh --demo
 bash scripts/build.sh
 app="$root/${BUILD_DIR:-build}/src/vell-usb-programmer"
 

@@ -42,10 +42,9 @@ struct Bed
         if (found.wait(5000))
             station->showFoundProgrammers();
         station->setCurrentFolder(files.path());
-        QObject::connect(station.get(), &app::Station::busyChanged, [this](bool busy) {
-            loadsEnded += busy ? 0 : 1;
-        });
-        QObject::connect(station.get(), &app::Station::attemptEnded,
+        QObject::connect(station.get(), &app::Station::busyChanged, station.get(),
+                         [this](bool busy) { loadsEnded += busy ? 0 : 1; });
+        QObject::connect(station.get(), &app::Station::attemptEnded, station.get(),
                          [this](const app::Attempt &a) { ended.append(a); });
     }
     /// "n step result[ code]" of every attempt ended so far, sorted.

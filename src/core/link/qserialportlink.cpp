@@ -2,13 +2,23 @@
 
 #include "logging.h"
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
 namespace vell::link {
+
+namespace {
+constexpr int kHangupCheckMs = 100;
+} // namespace
 
 QSerialPortLink::QSerialPortLink(QObject *parent) : SerialLink(parent)
 {
     connect(&m_port, &QSerialPort::readyRead, this, &SerialLink::readyRead);
     connect(&m_port, &QSerialPort::bytesWritten, this, &SerialLink::bytesWritten);
     connect(&m_port, &QSerialPort::errorOccurred, this, &QSerialPortLink::onError);
+    m_hangupCheck.setInterval(kHangupCheckMs);
+    connect(&m_hangupCheck, &QTimer::timeout, this, &QSerialPortLink::checkHangup);
 }
 
 QSerialPortLink::~QSerialPortLink() = default;
@@ -38,6 +48,9 @@ SerialLink::OpenResult QSerialPortLink::open(const QString &deviceName)
     }
     ++m_session;
     m_lossReported = false;
+#ifdef Q_OS_UNIX
+    m_hangupCheck.start();
+#endif
     qCDebug(lcLink) << "opened" << deviceName;
     return OpenResult::Opened;
 }
@@ -111,6 +124,22 @@ void QSerialPortLink::onError(QSerialPort::SerialPortError error)
                 Q_EMIT deviceLost();
         },
         Qt::QueuedConnection);
+}
+
+// An unplugged USB device (or a pty whose far end closed) leaves a hung-up terminal: Qt 6.4
+// reports its end-of-file reads as a ReadError, Qt 6.8 as no data, without end. The hang-up
+// itself shows in poll() either way.
+void QSerialPortLink::checkHangup()
+{
+#ifdef Q_OS_UNIX
+    if (!m_port.isOpen()) {
+        m_hangupCheck.stop();
+        return;
+    }
+    pollfd p{m_port.handle(), 0, 0};
+    if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+        onError(QSerialPort::ResourceError);
+#endif
 }
 
 LinkFactory qserialPortFactory()

@@ -3,6 +3,7 @@
 #include "seriallink.h"
 
 #include <QSerialPort>
+#include <QTimer>
 
 namespace vell::link {
 
@@ -27,8 +28,11 @@ public:
 
 private:
     void onError(QSerialPort::SerialPortError error);
+    void checkHangup();
 
     QSerialPort m_port;
+    /// While open on Unix: looks for a hung-up terminal, which Qt 6.8 reads as no data.
+    QTimer m_hangupCheck;
     QString m_deviceName;
     /// Counts openings, so a loss report queued for an earlier opening is dropped.
     quint64 m_session = 0;

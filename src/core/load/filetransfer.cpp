@@ -291,11 +291,11 @@ void FileTransfer::pump()
             // The position stays at the byte that failed: a trailer byte names its line.
             const qint64 trailerAt = m_file.position() - (m_file.length() - ProgramFile::kTrailerLength);
             const bool trailer = m_hooks.blackBox && m_hooks.blackBox() && trailerAt >= 0;
-            failStream(trailer ? texts::configLineNotAByte(int(trailerAt) + 3) + u'\n' +
-                                     QDir::toNativeSeparators(
-                                         QDir(m_folder).filePath(ConfigFile::fileName()))
-                               : texts::kProgramFileUnreadable + u'\n' +
-                                     QDir::toNativeSeparators(m_path));
+            failStream(trailer ? QString(texts::configLineNotAByte(int(trailerAt) + 3) + u'\n' +
+                                         QDir::toNativeSeparators(
+                                             QDir(m_folder).filePath(ConfigFile::fileName())))
+                               : QString(texts::kProgramFileUnreadable + u'\n' +
+                                         QDir::toNativeSeparators(m_path)));
             return;
         }
         writeBlock();

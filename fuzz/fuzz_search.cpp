@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             expected.append(com);
     }
 
-    vell::link::ProgrammerSlots programmers;
+    vell::link::Programmers programmers;
     const auto names = vell::link::PortNames::fromDirectory(QStringLiteral("/nonexistent/ports"));
     vell::test::ScriptedLink *link = nullptr;
     ProgrammerSearch search(
@@ -135,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (search.programmersFound() != expected.size())
         fail("programmers found", search.programmersFound());
     for (int n = 1; n <= vell::link::kProgrammerCount; ++n) {
-        const vell::link::ProgrammerSlot &slot = programmers.slot(n);
+        const vell::link::ProgrammerState &slot = programmers.state(n);
         const int com = n <= expected.size() ? expected.at(n - 1) : 0;
         if (slot.comPort != com || slot.present != (com != 0))
             fail("slot", n);

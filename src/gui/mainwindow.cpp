@@ -62,7 +62,7 @@ MainWindow::MainWindow(app::Station &station, app::Settings *settings, QWidget *
     connect(&m_station, &app::Station::lastFileLoadedFolderChanged, m_lastFileLoaded,
             &QLineEdit::setText);
     connect(m_browser, &ProgramFileBrowser::pathChanged, &m_station, &app::Station::setCurrentFolder);
-    connect(m_browser, &ProgramFileBrowser::fileDoubleClicked, &m_station,
+    connect(m_browser, &ProgramFileBrowser::fileDoubleClicked, this,
             [this](const QString &fileName) {
                 m_station.loadProgramFile(load::ProgramFile::pathIn(m_station.currentFolder(), fileName));
             });

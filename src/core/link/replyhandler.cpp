@@ -82,33 +82,22 @@ bool ReplyHandler::handle(const QByteArray &bytes)
         break;
     case Reply::Kind::LpOk:
         m_hooks.releaseProgramFile();
-        m_programmers.update(m_n, [](ProgrammerState &s) { s.status = Status::LoadedOk; });
-        m_programmers.endStepOf(m_n, Step::Load, Ending::Ok);
+        verdict(Step::Load, Status::LoadedOk);
         break;
     case Reply::Kind::LpEr:
-        m_programmers.update(m_n, [&](ProgrammerState &s) {
-            s.status = Status::LoadError;
-            s.code = reply.errorCode();
-        });
-        m_programmers.endStepOf(m_n, Step::Load, Ending::Error, reply.errorCode());
+        verdict(Step::Load, Status::LoadError, reply.errorCode());
         break;
     case Reply::Kind::PtOk:
-        m_programmers.update(m_n, [&](ProgrammerState &s) {
-            s.status = Status::ProgrammedOk;
+        verdict(Step::ProgramTarget, Status::ProgrammedOk, std::nullopt, [&](ProgrammerState &s) {
             if (traits.fillsBarOnPtOk)
                 s.barValue = s.barMaximum;
             // The board now holds the image this programmer took last.
             if (traits.namesBoardSoftware)
                 s.boardSoftware = s.image ? s.image->name : QString();
         });
-        m_programmers.endStepOf(m_n, Step::ProgramTarget, Ending::Ok);
         break;
     case Reply::Kind::PtEr:
-        m_programmers.update(m_n, [&](ProgrammerState &s) {
-            s.status = Status::TargetError;
-            s.code = reply.errorCode();
-        });
-        m_programmers.endStepOf(m_n, Step::ProgramTarget, Ending::Error, reply.errorCode());
+        verdict(Step::ProgramTarget, Status::TargetError, reply.errorCode());
         break;
     case Reply::Kind::Data:
         break;
@@ -128,6 +117,20 @@ bool ReplyHandler::handle(const QByteArray &bytes)
         return reply.kind() != Reply::Kind::Unknown;
     }
     return true;
+}
+
+void ReplyHandler::verdict(Step step, Status status, std::optional<int> errorCode,
+                           const std::function<void(ProgrammerState &)> &alsoShow)
+{
+    m_programmers.update(m_n, [&](ProgrammerState &s) {
+        s.status = status;
+        if (errorCode)
+            s.code = *errorCode;
+        if (alsoShow)
+            alsoShow(s);
+    });
+    // It ends a step of its own kind only: a late "ALPOK" is no program-target's result.
+    m_programmers.endStepOf(m_n, step, errorCode ? Ending::Error : Ending::Ok, errorCode);
 }
 
 void ReplyHandler::progressStep(ProgrammerState &s, const Reply &reply, Status phase)

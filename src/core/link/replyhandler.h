@@ -12,6 +12,8 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
+
 namespace vell::link {
 
 /// What the reply handler needs from the rest of the application.
@@ -52,6 +54,10 @@ private:
     /// Acts on one reply; false when its bytes are out of step with the replies.
     bool handle(const QByteArray &bytes);
     void progressStep(ProgrammerState &s, const Reply &reply, Status phase);
+    /// A result reply: the status it shows (and alsoShow's changes), and the end of the step
+    /// it answers.
+    void verdict(Step step, Status status, std::optional<int> errorCode = std::nullopt,
+                 const std::function<void(ProgrammerState &)> &alsoShow = {});
 
     const int m_n;
     Programmers &m_programmers;

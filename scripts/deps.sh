@@ -3,7 +3,7 @@
 # as arguments, when missing.
 set -euo pipefail
 pkgs=(cmake g++ ninja-build ccache qt6-base-dev qt6-base-dev-tools qt6-serialport-dev zlib1g-dev libgl-dev
-      xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev "$@")
+      qt6-svg-dev xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,8 +1,10 @@
 // vell-usb-programmer: the windows (search, then main window) by default; a headless run with
-// --load or --program-target; the port listing with --list-ports. See --help.
+// --load or --program-target; the port listing with --list-ports; the shift report with
+// --report. See --help.
 #include "app/cli/headless.h"
 #include "app/commandline.h"
 #include "app/gui/windowsrun.h"
+#include "cli/report/reportrun.h"
 #include "link/portnames.h"
 #ifdef VELL_TERMINATION_WATCHER
 #include "app/terminationwatcher.h"
@@ -47,6 +49,12 @@ int main(int argc, char *argv[])
             return cli::kExitUsage;
         }
     }
+
+    if (run == app::CommandLine::Run::Report)
+        return cli::report::runReport(argc, argv,
+                                      {commandLine.reportLog(), commandLine.since(),
+                                       commandLine.until(), commandLine.json(),
+                                       commandLine.reportChart(), commandLine.reportChartSize()});
 
     // The headless run and the listing work without a display.
     std::unique_ptr<QCoreApplication> application =

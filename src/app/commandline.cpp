@@ -111,8 +111,9 @@ bool CommandLine::parse(const QStringList &arguments)
         return true;
     if (report) {
         if (m_parser.isSet(m_load) || m_parser.isSet(m_programTarget) ||
-            m_parser.isSet(m_listPorts))
-            return fail(QStringLiteral("--report cannot be combined with a run or --list-ports"));
+            m_parser.isSet(m_listPorts) || m_parser.isSet(m_simulate) || m_parser.isSet(m_ports))
+            return fail(QStringLiteral("--report reads a log: it takes no run, --list-ports, "
+                                       "--simulate or --ports"));
         m_reportLog = positional.value(0, logFile());
         m_run = Run::Report;
         return true;

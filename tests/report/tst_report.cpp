@@ -290,6 +290,8 @@ private Q_SLOTS:
         QTest::newRow("no such log") << QStringList{"--report", "missing.jsonl"};
         QTest::newRow("chart neither png nor svg")
             << QStringList{"--report", "log.jsonl", "--report-chart", "c.jpg"};
+        QTest::newRow("chart in a missing folder")
+            << QStringList{"--report", "log.jsonl", "--report-chart", "no/such/c.png"};
         QTest::newRow("bad time") << QStringList{"--report", "log.jsonl", "--since", "monday"};
         QTest::newRow("--since without --report") << QStringList{"--since", "2024-05-01"};
     }

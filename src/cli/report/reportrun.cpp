@@ -8,6 +8,7 @@
 #include "texts.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -51,6 +52,11 @@ int runReport(int &argc, char **argv, const Options &options)
     // Every value is checked before the log is read: a long read never ends in a usage error.
     if (!options.chart.isEmpty() && !ShiftChart::knownFormat(options.chart))
         return fail(texts::badChartName(options.chart));
+    if (!options.chart.isEmpty()) {
+        const QFileInfo folder(QFileInfo(options.chart).absolutePath());
+        if (!folder.isDir() || !folder.isWritable())
+            return fail(texts::cannotDraw(texts::noChartFolder(options.chart)));
+    }
     const std::optional<QSize> size = chartSize(options.chartSize);
     if (!size)
         return fail(texts::kBadChartSize);

@@ -69,6 +69,10 @@ inline QString cannotRead(const QString &reason)
 {
     return QStringLiteral("cannot read the attempt log %1").arg(reason);
 }
+inline QString noChartFolder(const QString &path)
+{
+    return QStringLiteral("%1: its folder does not exist or cannot be written").arg(path);
+}
 inline QString cannotDraw(const QString &reason)
 {
     return QStringLiteral("cannot write the chart %1").arg(reason);

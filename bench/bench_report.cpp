@@ -29,7 +29,7 @@ const char *const kJqGrouping =
 
 struct Child
 {
-    double seconds = 0; ///< wall time
+    double seconds = 0;    ///< wall time
     double cpuSeconds = 0; ///< user + system: what a shared machine's load does not inflate
     qint64 peakKiB = 0;
 };
@@ -74,8 +74,7 @@ bool writeLog(const QString &path, qint64 count)
     buffer.reserve(8 << 20);
     char line[2048];
     const char *texts[] = {"Error #3 / Memory Size & Processor Type Do Not Match",
-                           "Error #10 / Target Not Responding",
-                           "Error #12 / Verify Failed"};
+                           "Error #10 / Target Not Responding", "Error #12 / Verify Failed"};
     const int codes[] = {3, 10, 12};
     quint32 x = 2463534242u;
     qint64 ms = 1714543200000; // 2024-05-01T06:00:00Z

@@ -148,8 +148,9 @@ private Q_SLOTS:
         QByteArray log;
         for (qint64 d : ms)
             log += "{\"result\":\"ok\",\"com\":1,\"step\":\"load\",\"duration_ms\":" +
-                   QByteArray::number(d) + "}\n{\"result\":\"ok\",\"com\":1,\"step\":\"program-"
-                                           "target\"}\n";
+                   QByteArray::number(d) +
+                   "}\n{\"result\":\"ok\",\"com\":1,\"step\":\"program-"
+                   "target\"}\n";
         const ShiftReport r = readText(log);
         const ProgrammerTally::Step &load = r.programmers().at(0)->steps().at(0);
         QCOMPARE(load.name, QStringLiteral("load"));
@@ -164,12 +165,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("since");
         QTest::addColumn<QString>("until");
         QTest::addColumn<QString>("expected"); // records outside undated; first last
-        QTest::newRow("no bounds") << "" << "" << "4 0 0; 2024-05-01T00:00:00Z 2024-05-02T00:00:00Z";
-        QTest::newRow("since, included")
-            << "2024-05-01T23:59:59.999Z" << "" << "2 1 1; 2024-05-01T23:59:59Z 2024-05-02T00:00:00Z";
+        QTest::newRow("no bounds") << ""
+                                   << ""
+                                   << "4 0 0; 2024-05-01T00:00:00Z 2024-05-02T00:00:00Z";
+        QTest::newRow("since, included") << "2024-05-01T23:59:59.999Z"
+                                         << ""
+                                         << "2 1 1; 2024-05-01T23:59:59Z 2024-05-02T00:00:00Z";
         QTest::newRow("until a UTC date: to its end")
-            << "" << "2024-05-01" << "2 1 1; 2024-05-01T00:00:00Z 2024-05-01T23:59:59Z";
-        QTest::newRow("an offset") << "2024-05-02T02:00:00+02:00" << "" << "1 2 1; 2024-05-02T00:00:00Z 2024-05-02T00:00:00Z";
+            << ""
+            << "2024-05-01"
+            << "2 1 1; 2024-05-01T00:00:00Z 2024-05-01T23:59:59Z";
+        QTest::newRow("an offset") << "2024-05-02T02:00:00+02:00"
+                                   << ""
+                                   << "1 2 1; 2024-05-02T00:00:00Z 2024-05-02T00:00:00Z";
     }
     void period()
     {
@@ -221,11 +229,13 @@ private Q_SLOTS:
         const QString log = home.filePath("shift.jsonl");
         // What the runs themselves reported, per COM: tries, OK, code-3 failures.
         QMap<int, QList<int>> expected;
-        for (const QStringList &step : {QStringList{"--load", "board.bin"},
-                                        QStringList{"--load", "board.bin"},
-                                        QStringList{"--program-target"}}) {
+        for (const QStringList &step :
+             {QStringList{"--load", "board.bin"}, QStringList{"--load", "board.bin"},
+              QStringList{"--program-target"}}) {
             const test::Run run = test::run(
-                kApp, QStringList{"--ports", ports.path(), "--timeout", "20", "--json", "--log", log} + step,
+                kApp,
+                QStringList{"--ports", ports.path(), "--timeout", "20", "--json", "--log", log} +
+                    step,
                 home.path());
             QVERIFY2(run.exitCode == 0 || run.exitCode == 1, qPrintable(run.err));
             for (const QString &line : run.out) {
@@ -263,7 +273,8 @@ private Q_SLOTS:
             for (const QJsonValue &f : p["failures"].toArray())
                 if (f["code"] == 3) {
                     code3 += f["count"].toInt();
-                    QCOMPARE(f["texts"], QJsonArray({"Error #3 / Memory Size & Processor Type Do Not Match"}));
+                    QCOMPARE(f["texts"],
+                             QJsonArray({"Error #3 / Memory Size & Processor Type Do Not Match"}));
                 }
             reported[p["com"].toInt()] = {p["tries"].toInt(), p["ok"].toInt(), code3};
             QCOMPARE(p["steps"]["load"]["tries"].toInt(), 2);
@@ -274,13 +285,16 @@ private Q_SLOTS:
 
         // The table names the failures too; the chart is drawn at the size asked.
         const test::Run table =
-            test::run(kApp, {"--report", log, "--report-chart", home.filePath("c.png"),
-                             "--report-chart-size", "640x400"}, home.path());
+            test::run(kApp,
+                      {"--report", log, "--report-chart", home.filePath("c.png"),
+                       "--report-chart-size", "640x400"},
+                      home.path());
         QCOMPARE(table.exitCode, 0);
         QVERIFY(table.out.join('\n').contains("failures: 2 x code 3: \"Error #3 / Memory Size"));
         QCOMPARE(QImage(home.filePath("c.png")).size(), QSize(640, 400));
         QVERIFY(test::run(kApp, {"--report", log, "--report-chart", home.filePath("c.svg")},
-                          home.path()).exitCode == 0);
+                          home.path())
+                    .exitCode == 0);
         QVERIFY(test::readFile(home.filePath("c.svg")).contains("<svg"));
     }
 

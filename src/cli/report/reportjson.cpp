@@ -32,11 +32,12 @@ QJsonObject programmer(const ProgrammerTally &t)
 {
     QJsonArray failures;
     for (const ProgrammerTally::Failure &f : t.failures())
-        failures.append(QJsonObject{{QStringLiteral("code"), f.code ? QJsonValue(*f.code) : QJsonValue()},
-                                    {QStringLiteral("result"), f.result},
-                                    {QStringLiteral("count"), f.count},
-                                    {QStringLiteral("texts"), QJsonArray::fromStringList(f.texts)},
-                                    {QStringLiteral("more_texts"), f.moreTexts}});
+        failures.append(
+            QJsonObject{{QStringLiteral("code"), f.code ? QJsonValue(*f.code) : QJsonValue()},
+                        {QStringLiteral("result"), f.result},
+                        {QStringLiteral("count"), f.count},
+                        {QStringLiteral("texts"), QJsonArray::fromStringList(f.texts)},
+                        {QStringLiteral("more_texts"), f.moreTexts}});
     QJsonObject steps;
     for (const ProgrammerTally::Step &s : t.steps())
         steps[s.name] = QJsonObject{{QStringLiteral("tries"), s.tries},

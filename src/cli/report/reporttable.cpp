@@ -77,11 +77,11 @@ QString reportTable(const ShiftReport &report, const QString &log, const QString
     }
 
     // Cells first, then each column as wide as its widest cell (numbers to the right).
-    const QStringList heads = {texts::kHeadCom,    texts::kHeadSerial, texts::kHeadLocation,
-                               texts::kHeadTries,  texts::kHeadOk,     texts::kHeadFailed,
+    const QStringList heads = {texts::kHeadCom,    texts::kHeadSerial,  texts::kHeadLocation,
+                               texts::kHeadTries,  texts::kHeadOk,      texts::kHeadFailed,
                                texts::kHeadYield,  texts::kHeadRetries, texts::kHeadLoad,
-                               texts::kHeadTarget, texts::kHeadFirst,  texts::kHeadLast};
-    const QList<bool> right = {true, false, false, true, true, true,
+                               texts::kHeadTarget, texts::kHeadFirst,   texts::kHeadLast};
+    const QList<bool> right = {true, false, false, true, true,  true,
                                true, true,  true,  true, false, false};
     QList<QStringList> rows{heads};
     for (const ProgrammerTally *t : programmers)
@@ -104,7 +104,8 @@ QString reportTable(const ShiftReport &report, const QString &log, const QString
     const auto line = [&](const QStringList &row) {
         QStringList cells;
         for (qsizetype c = 0; c < row.size(); ++c)
-            cells << (right[c] ? row[c].rightJustified(widths[c]) : row[c].leftJustified(widths[c]));
+            cells << (right[c] ? row[c].rightJustified(widths[c])
+                               : row[c].leftJustified(widths[c]));
         QString text = cells.join(QStringLiteral("  "));
         while (text.endsWith(u' '))
             text.chop(1);

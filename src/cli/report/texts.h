@@ -11,8 +11,9 @@ inline QString logLine(const QString &path, qint64 records)
 }
 inline QString skippedLines(qint64 count, const QString &lines)
 {
-    return count == 1 ? QStringLiteral("1 unreadable line skipped (line %1)").arg(lines)
-                      : QStringLiteral("%1 unreadable lines skipped (lines %2)").arg(count).arg(lines);
+    return count == 1
+               ? QStringLiteral("1 unreadable line skipped (line %1)").arg(lines)
+               : QStringLiteral("%1 unreadable lines skipped (lines %2)").arg(count).arg(lines);
 }
 inline QString outsideRecords(qint64 count)
 {

@@ -43,8 +43,8 @@ void ProgrammerTally::addFailure(const Record &record)
         if (full)
             group = find(std::nullopt, kOther);
         if (group == m_failures.end()) {
-            m_failures.push_back({full ? std::nullopt : record.code, full ? kOther : record.result,
-                                  0, {}, 0});
+            m_failures.push_back(
+                {full ? std::nullopt : record.code, full ? kOther : record.result, 0, {}, 0});
             group = m_failures.end() - 1;
         }
     }

@@ -22,7 +22,7 @@ public:
         std::optional<int> code;
         QString result; ///< the result of the first record of this group
         qint64 count = 0;
-        QStringList texts;   ///< the distinct status texts, the first kMaxTexts of them
+        QStringList texts;    ///< the distinct status texts, the first kMaxTexts of them
         qint64 moreTexts = 0; ///< records whose text was not among those
     };
     struct Step

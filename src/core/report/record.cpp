@@ -77,8 +77,8 @@ std::optional<qint64> Record::parseTime(const QString &text)
 std::optional<Record> Record::parse(QByteArrayView line)
 {
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(
-        QByteArray::fromRawData(line.data(), line.size()), &error);
+    const QJsonDocument doc =
+        QJsonDocument::fromJson(QByteArray::fromRawData(line.data(), line.size()), &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
         return std::nullopt;
     const QJsonObject o = doc.object();

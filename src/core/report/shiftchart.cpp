@@ -106,8 +106,7 @@ void ShiftChart::draw(QPainter &p, const ShiftReport &report, const QString &tit
     p.setPen(kInk);
     p.setFont(font(unit * 2, true));
     int y = margin;
-    p.drawText(QRect(margin, y, w - 2 * margin, unit * 3), Qt::AlignLeft | Qt::AlignVCenter,
-               title);
+    p.drawText(QRect(margin, y, w - 2 * margin, unit * 3), Qt::AlignLeft | Qt::AlignVCenter, title);
     y += unit * 3;
     std::optional<qint64> first, last;
     qint64 tries = 0, ok = 0;
@@ -144,8 +143,8 @@ void ShiftChart::draw(QPainter &p, const ShiftReport &report, const QString &tit
     const int legendRows = (legendEntries + legendColumns - 1) / legendColumns;
     const int legendHeight = groups.empty() ? 0 : unit * 2 + legendRows * unit * 2;
     const int rowsTop = y + unit * 2;
-    const int rowHeight = std::max(unit * 2, (h - rowsTop - legendHeight - margin) /
-                                                 int(programmers.size()));
+    const int rowHeight =
+        std::max(unit * 2, (h - rowsTop - legendHeight - margin) / int(programmers.size()));
     const int labelWidth = (w - 2 * margin) * 22 / 100;
     const int gap = unit * 2;
     const int yieldLeft = margin + labelWidth;
@@ -191,8 +190,9 @@ void ShiftChart::draw(QPainter &p, const ShiftReport &report, const QString &tit
         p.fillRect(QRect(yieldLeft, barTop, int(yieldWidth * yield), barHeight), kGood);
         p.setFont(font(unit * 5 / 4, true));
         const QString yieldText =
-            t.yield() ? texts::yieldFigures(QString::number(yield * 100.0, 'f', 1), t.ok(), t.tries())
-                      : texts::kNoTries;
+            t.yield()
+                ? texts::yieldFigures(QString::number(yield * 100.0, 'f', 1), t.ok(), t.tries())
+                : texts::kNoTries;
         // Dark on the grey, white on the green: readable wherever the bar ends.
         const QRect yieldLabel(yieldLeft + unit / 2, barTop, yieldWidth - unit, barHeight);
         p.setPen(kInk);

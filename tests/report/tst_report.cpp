@@ -121,7 +121,7 @@ private Q_SLOTS:
     {
         const QByteArray record = "{\"result\":\"ok\",\"com\":1}\n";
         const QByteArray text = record + "{\"result\":\"" +
-                                QByteArray(ShiftReport::kMaxLineBytes, 'x') + "\"}\n" + record;
+                                QByteArray(2 * ShiftReport::kMaxLineBytes, 'x') + "\"}\n" + record;
         const ShiftReport r = readText(text, 1 << 16);
         QCOMPARE(summary(r), QStringLiteral("2 1; 1 2 2 0 0 0 0 0"));
         QCOMPARE(r.malformedLines(), QList<qint64>{2});

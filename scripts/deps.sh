@@ -10,7 +10,8 @@ if [ "${1:-}" = "--demo" ]; then
   demo=true
   shift
 fi
-pkgs=(cmake g++ ninja-build ccache qt6-base-dev qt6-base-dev-tools qt6-serialport-dev zlib1g-dev libgl-dev)
+pkgs=(cmake g++ ninja-build ccache qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev zlib1g-dev
+      libgl-dev)
 $demo || pkgs+=(xvfb xauth fonts-dejavu-core clang)
 pkgs+=("$@")
 

@@ -1,9 +1,11 @@
 // vell-usb-programmer: the windows (search, then main window) by default; a headless run with
-// --load or --program-target; the port listing with --list-ports. See --help.
+// --load or --program-target; the port listing with --list-ports; the shift report with
+// --report. See --help.
 #include "cli/headless.h"
 #include "cli/commandline.h"
 #include "cli/portlisting.h"
 #include "gui/windowsrun.h"
+#include "cli/report/reportrun.h"
 #include "link/portnames.h"
 #ifdef VELL_TERMINATION_WATCHER
 #include "app/terminationwatcher.h"
@@ -48,6 +50,12 @@ int main(int argc, char *argv[])
             return cli::kExitUsage;
         }
     }
+
+    if (run == cli::CommandLine::Run::Report)
+        return cli::report::runReport(argc, argv,
+                                      {commandLine.reportLog(), commandLine.since(),
+                                       commandLine.until(), commandLine.json(),
+                                       commandLine.reportChart(), commandLine.reportChartSize()});
 
     // The headless run and the listing work without a display.
     std::unique_ptr<QCoreApplication> application =

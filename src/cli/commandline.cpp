@@ -63,7 +63,23 @@ CommandLine::CommandLine()
                QStringLiteral("DIR")),
       m_screenshot(QStringLiteral("screenshot"),
                    QStringLiteral("Developer: save both windows as PNGs in DIR and exit."),
-                   QStringLiteral("DIR"))
+                   QStringLiteral("DIR")),
+      m_report(QStringLiteral("report"),
+               QStringLiteral("Print the shift report of the attempt log LOG (given after the "
+                              "options; default: the default log) and exit.")),
+      m_since(QStringLiteral("since"),
+              QStringLiteral("--report: only records from TIME on (ISO 8601, a date alone too)."),
+              QStringLiteral("TIME")),
+      m_until(QStringLiteral("until"),
+              QStringLiteral("--report: only records up to TIME (a date alone: to its end)."),
+              QStringLiteral("TIME")),
+      m_reportChart(QStringLiteral("report-chart"),
+                    QStringLiteral("--report: also draw each programmer's yield and failures by "
+                                   "code into FILE (.png or .svg)."),
+                    QStringLiteral("FILE")),
+      m_reportChartSize(QStringLiteral("report-chart-size"),
+                        QStringLiteral("--report-chart: the picture's size (default 1280x720)."),
+                        QStringLiteral("WIDTHxHEIGHT"))
 {
     m_screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
     m_parser.setApplicationDescription(
@@ -73,7 +89,8 @@ CommandLine::CommandLine()
     m_parser.addVersionOption();
     m_parser.addOptions({m_ports, m_simulate, m_listPorts, m_load, m_programTarget,
                          m_restoreDefaults, m_blackBox, m_timeout, m_json, m_log, m_inStateFolder,
-                         m_folder, m_screenshot});
+                         m_folder, m_screenshot, m_report, m_since, m_until, m_reportChart,
+                         m_reportChartSize});
 }
 
 bool CommandLine::fail(const QString &text)
@@ -86,11 +103,24 @@ bool CommandLine::parse(const QStringList &arguments)
 {
     if (!m_parser.parse(arguments))
         return fail(m_parser.errorText());
-    if (!m_parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("unexpected argument '%1'")
-                        .arg(m_parser.positionalArguments().constFirst()));
+    const QStringList positional = m_parser.positionalArguments();
+    const bool report = m_parser.isSet(m_report);
+    if (positional.size() > (report ? 1 : 0))
+        return fail(QStringLiteral("unexpected argument '%1'").arg(positional.constLast()));
     if (asksForHelpOrVersion())
         return true;
+    if (report) {
+        if (m_parser.isSet(m_load) || m_parser.isSet(m_programTarget) ||
+            m_parser.isSet(m_listPorts) || m_parser.isSet(m_simulate) || m_parser.isSet(m_ports))
+            return fail(QStringLiteral("--report reads a log: it takes no run, --list-ports, "
+                                       "--simulate or --ports"));
+        m_reportLog = positional.value(0, logFile());
+        m_run = Run::Report;
+        return true;
+    }
+    for (const QCommandLineOption *option : {&m_since, &m_until, &m_reportChart, &m_reportChartSize})
+        if (m_parser.isSet(*option))
+            return fail(QStringLiteral("--%1 is for --report").arg(option->names().constFirst()));
 
     m_run = m_parser.isSet(m_load) || m_parser.isSet(m_programTarget) ? Run::Headless
             : m_parser.isSet(m_listPorts)                             ? Run::ListPorts

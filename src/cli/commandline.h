@@ -16,6 +16,7 @@ public:
         Windows,
         Headless,
         ListPorts,
+        Report,
     };
 
     static constexpr int kDefaultTimeoutSeconds = 120;
@@ -51,6 +52,12 @@ public:
     [[nodiscard]] QString logFile() const { return m_parser.value(m_log); }
     /// --folder DIR: the windows' browser opens there (empty without it).
     [[nodiscard]] QString folder() const { return m_parser.value(m_folder); }
+    /// --report [LOG] (or --log LOG): the attempt log to report on (empty: the default one).
+    [[nodiscard]] QString reportLog() const { return m_reportLog; }
+    [[nodiscard]] QString since() const { return m_parser.value(m_since); }
+    [[nodiscard]] QString until() const { return m_parser.value(m_until); }
+    [[nodiscard]] QString reportChart() const { return m_parser.value(m_reportChart); }
+    [[nodiscard]] QString reportChartSize() const { return m_parser.value(m_reportChartSize); }
     /// --screenshot DIR: the windows' screenshot tour (empty without it).
     [[nodiscard]] QString screenshotFolder() const { return m_parser.value(m_screenshot); }
 
@@ -71,8 +78,14 @@ private:
     QCommandLineOption m_inStateFolder;
     QCommandLineOption m_folder;
     QCommandLineOption m_screenshot;
+    QCommandLineOption m_report;
+    QCommandLineOption m_since;
+    QCommandLineOption m_until;
+    QCommandLineOption m_reportChart;
+    QCommandLineOption m_reportChartSize;
 
     QString m_error;
+    QString m_reportLog;
     Run m_run = Run::Windows;
     int m_simulated = 0;
     int m_timeoutSeconds = kDefaultTimeoutSeconds;

@@ -1,0 +1,87 @@
+#include "reportjson.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+
+#include <optional>
+
+namespace vell::cli::report {
+
+using vell::report::ProgrammerTally;
+using vell::report::ShiftReport;
+
+namespace {
+
+QJsonValue orNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
+}
+
+QJsonValue orNull(const std::optional<qint64> &n)
+{
+    return n ? QJsonValue(*n) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonValue utc(const std::optional<qint64> &ms)
+{
+    return ms ? QJsonValue(QDateTime::fromMSecsSinceEpoch(*ms, Qt::UTC).toString(Qt::ISODateWithMs))
+              : QJsonValue(QJsonValue::Null);
+}
+
+QJsonObject programmer(const ProgrammerTally &t)
+{
+    QJsonArray failures;
+    for (const ProgrammerTally::Failure &f : t.failures())
+        failures.append(
+            QJsonObject{{QStringLiteral("code"), f.code ? QJsonValue(*f.code) : QJsonValue()},
+                        {QStringLiteral("result"), f.result},
+                        {QStringLiteral("count"), f.count},
+                        {QStringLiteral("texts"), QJsonArray::fromStringList(f.texts)},
+                        {QStringLiteral("more_texts"), f.moreTexts}});
+    QJsonObject steps;
+    for (const ProgrammerTally::Step &s : t.steps())
+        steps[s.name] = QJsonObject{{QStringLiteral("tries"), s.tries},
+                                    {QStringLiteral("ok"), s.ok},
+                                    {QStringLiteral("failed"), s.tries - s.ok},
+                                    {QStringLiteral("median_ms"), orNull(s.durations.median())},
+                                    {QStringLiteral("longest_ms"), orNull(s.durations.longest())}};
+    return {{QStringLiteral("com"), t.com()},
+            {QStringLiteral("location"), orNull(t.location())},
+            {QStringLiteral("usb_serial"), orNull(t.usbSerial())},
+            {QStringLiteral("tries"), t.tries()},
+            {QStringLiteral("ok"), t.ok()},
+            {QStringLiteral("failed"), t.failed()},
+            {QStringLiteral("yield"), t.yield() ? QJsonValue(*t.yield()) : QJsonValue()},
+            {QStringLiteral("skipped"), t.skipped()},
+            {QStringLiteral("retries"), t.retries()},
+            {QStringLiteral("runs"), t.runs()},
+            {QStringLiteral("pinned"), t.pinned()},
+            {QStringLiteral("failures"), failures},
+            {QStringLiteral("steps"), steps},
+            {QStringLiteral("first"), utc(t.first())},
+            {QStringLiteral("last"), utc(t.last())}};
+}
+
+} // namespace
+
+QJsonObject reportJson(const ShiftReport &report, const QString &log, const QString &since,
+                       const QString &until)
+{
+    QJsonArray programmers;
+    for (const ProgrammerTally *t : report.programmers())
+        programmers.append(programmer(*t));
+    QJsonArray lines;
+    for (qint64 n : report.malformedLines())
+        lines.append(n);
+    return {{QStringLiteral("log"), log},
+            {QStringLiteral("since"), orNull(since)},
+            {QStringLiteral("until"), orNull(until)},
+            {QStringLiteral("records"), report.records()},
+            {QStringLiteral("malformed"), report.malformed()},
+            {QStringLiteral("malformed_lines"), lines},
+            {QStringLiteral("outside"), report.outside()},
+            {QStringLiteral("undated"), report.undated()},
+            {QStringLiteral("programmers"), programmers}};
+}
+
+} // namespace vell::cli::report

@@ -1,0 +1,102 @@
+#include "reportrun.h"
+
+#include "app/attemptlog.h"
+#include "core/report/shiftchart.h"
+#include "core/report/shiftreport.h"
+#include "reportjson.h"
+#include "reporttable.h"
+#include "texts.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTextStream>
+
+#include <optional>
+
+namespace vell::cli::report {
+
+using vell::report::ShiftChart;
+using vell::report::ShiftReport;
+
+namespace {
+
+constexpr int kExitUsage = 2;
+
+int fail(const QString &text)
+{
+    QTextStream(stderr) << "vell-usb-programmer: " << text << "\n";
+    return kExitUsage;
+}
+
+std::optional<QSize> chartSize(const QString &text)
+{
+    if (text.isEmpty())
+        return ShiftChart::kDefaultSize;
+    static const QRegularExpression form(QStringLiteral("^(\\d{3,4})x(\\d{3,4})$"));
+    const QRegularExpressionMatch m = form.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    const int w = m.captured(1).toInt(), h = m.captured(2).toInt();
+    if (w < 200 || w > 8000 || h < 200 || h > 8000)
+        return std::nullopt;
+    return QSize(w, h);
+}
+
+} // namespace
+
+int runReport(int &argc, char **argv, const Options &options)
+{
+    // Every value is checked before the log is read: a long read never ends in a usage error.
+    if (!options.chart.isEmpty() && !ShiftChart::knownFormat(options.chart))
+        return fail(texts::badChartName(options.chart));
+    if (!options.chart.isEmpty()) {
+        const QFileInfo folder(QFileInfo(options.chart).absolutePath());
+        if (!folder.isDir() || !folder.isWritable())
+            return fail(texts::cannotDraw(texts::noChartFolder(options.chart)));
+    }
+    const std::optional<QSize> size = chartSize(options.chartSize);
+    if (!size)
+        return fail(texts::kBadChartSize);
+    ShiftReport report;
+    if (!options.since.isEmpty()) {
+        const std::optional<qint64> since = ShiftReport::parseBound(options.since, false);
+        if (!since)
+            return fail(texts::badTime(QStringLiteral("--since"), options.since));
+        report.setSince(since);
+    }
+    if (!options.until.isEmpty()) {
+        const std::optional<qint64> until = ShiftReport::parseBound(options.until, true);
+        if (!until)
+            return fail(texts::badTime(QStringLiteral("--until"), options.until));
+        report.setUntil(until);
+    }
+
+    // The chart's text needs fonts, which need a QGuiApplication; it never needs a display.
+    std::optional<QGuiApplication> application;
+    if (!options.chart.isEmpty()) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        application.emplace(argc, argv);
+    }
+    const QString log = options.log.isEmpty() ? app::AttemptLog::defaultPath() : options.log;
+    if (!report.readFile(log))
+        return fail(texts::cannotRead(report.errorString()));
+    const QString shown = QDir::toNativeSeparators(log);
+    QTextStream out(stdout);
+    if (options.json)
+        out << QJsonDocument(reportJson(report, shown, options.since, options.until))
+                   .toJson(QJsonDocument::Compact)
+            << "\n";
+    else
+        out << reportTable(report, shown, options.since, options.until);
+    out.flush();
+    QString error;
+    if (!options.chart.isEmpty() &&
+        !ShiftChart::write(report, texts::kChartTitle, options.chart, *size, &error))
+        return fail(texts::cannotDraw(error));
+    return 0;
+}
+
+} // namespace vell::cli::report

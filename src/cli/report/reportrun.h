@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+// The shift report on the command line (--report): the figures of an attempt log as a table
+// or one JSON object on stdout, and the chart. Library `vell_cli_report`.
+
+namespace vell::cli::report {
+
+/// What the command line asks of the report. main.cpp fills it.
+struct Options
+{
+    QString log; ///< empty: the default attempt log
+    QString since;
+    QString until;
+    bool json = false;
+    QString chart;     ///< --report-chart FILE, empty without it
+    QString chartSize; ///< --report-chart-size WIDTHxHEIGHT, empty: the default
+};
+
+/// Reads the log and prints the report; exit 0, or 2 (with a message on stderr) for a bad
+/// option value, a log that cannot be read or a chart that cannot be written. Unreadable
+/// lines are counted and reported, never fatal. Makes its own QGuiApplication (offscreen),
+/// which the chart's fonts need.
+[[nodiscard]] int runReport(int &argc, char **argv, const Options &options);
+
+} // namespace vell::cli::report

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QString>
+
+// Texts of the shift report on the command line: its table's headings and its messages.
+namespace vell::cli::report::texts {
+
+inline QString logLine(const QString &path, qint64 records)
+{
+    return QStringLiteral("Attempt log %1: %2 records").arg(path).arg(records);
+}
+inline QString skippedLines(qint64 count, const QString &lines)
+{
+    return count == 1
+               ? QStringLiteral("1 unreadable line skipped (line %1)").arg(lines)
+               : QStringLiteral("%1 unreadable lines skipped (lines %2)").arg(count).arg(lines);
+}
+inline QString outsideRecords(qint64 count)
+{
+    return QStringLiteral("%1 records outside the period").arg(count);
+}
+inline QString undatedRecords(qint64 count)
+{
+    return QStringLiteral("%1 records without a time left out").arg(count);
+}
+inline QString period(const QString &since, const QString &until)
+{
+    return QStringLiteral("Period: %1 to %2").arg(since, until);
+}
+inline const QString kOpenStart = QStringLiteral("the start");
+inline const QString kOpenEnd = QStringLiteral("the end");
+inline const QString kNoRecords = QStringLiteral("No records in this period.");
+inline const QString kFailures = QStringLiteral("failures:");
+inline QString codeName(int code)
+{
+    return QStringLiteral("code %1").arg(code);
+}
+inline QString moreTexts(qint64 count)
+{
+    return QStringLiteral("and %1 with other texts").arg(count);
+}
+inline const QString kChartTitle = QStringLiteral("Shift report: yield and failures by programmer");
+
+inline const QString kHeadCom = QStringLiteral("COM");
+inline const QString kHeadSerial = QStringLiteral("USB serial");
+inline const QString kHeadLocation = QStringLiteral("Location");
+inline const QString kHeadTries = QStringLiteral("Tries");
+inline const QString kHeadOk = QStringLiteral("OK");
+inline const QString kHeadFailed = QStringLiteral("Failed");
+inline const QString kHeadYield = QStringLiteral("Yield");
+inline const QString kHeadRetries = QStringLiteral("Retries");
+inline const QString kHeadLoad = QStringLiteral("Load median/longest");
+inline const QString kHeadTarget = QStringLiteral("Program median/longest");
+inline const QString kHeadFirst = QStringLiteral("First");
+inline const QString kHeadLast = QStringLiteral("Last");
+
+inline QString badTime(const QString &option, const QString &value)
+{
+    return QStringLiteral("%1 takes an ISO 8601 date or time (2024-05-01, "
+                          "2024-05-01T06:00, 2024-05-01T06:00:00Z), not '%2'")
+        .arg(option, value);
+}
+inline QString badChartName(const QString &path)
+{
+    return QStringLiteral("--report-chart: '%1' is neither a .png nor a .svg file").arg(path);
+}
+inline const QString kBadChartSize =
+    QStringLiteral("--report-chart-size takes WIDTHxHEIGHT in pixels, each 200 to 8000");
+inline QString cannotRead(const QString &reason)
+{
+    return QStringLiteral("cannot read the attempt log %1").arg(reason);
+}
+inline QString noChartFolder(const QString &path)
+{
+    return QStringLiteral("%1: its folder does not exist or cannot be written").arg(path);
+}
+inline QString cannotDraw(const QString &reason)
+{
+    return QStringLiteral("cannot write the chart %1").arg(reason);
+}
+
+} // namespace vell::cli::report::texts

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "durationstats.h"
+#include "record.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+namespace vell::report {
+
+/// One programmer's figures over the log: a programmer is its COM number, USB location and
+/// USB serial number together, as the record names them.
+class ProgrammerTally
+{
+public:
+    /// Failures with the same code (or, without a code, the same result) together.
+    struct Failure
+    {
+        std::optional<int> code;
+        QString result; ///< the result of the first record of this group
+        qint64 count = 0;
+        QStringList texts;    ///< the distinct status texts, the first kMaxTexts of them
+        qint64 moreTexts = 0; ///< records whose text was not among those
+    };
+    struct Step
+    {
+        QString name;
+        qint64 tries = 0;
+        qint64 ok = 0;
+        DurationStats durations;
+    };
+
+    static constexpr int kMaxTexts = 3;
+    /// Beyond these, further codes count as one group without a code, result "other"; a log
+    /// of garbage cannot make the tally grow without bound.
+    static constexpr int kMaxFailureGroups = 64;
+    static constexpr int kMaxSteps = 8;
+
+    ProgrammerTally(int com, QString location, QString usbSerial);
+
+    void add(const Record &record);
+
+    [[nodiscard]] int com() const { return m_com; }
+    [[nodiscard]] QString location() const { return m_location; }
+    [[nodiscard]] QString usbSerial() const { return m_usbSerial; }
+    /// Records of a step that ran (a skipped one is not a try).
+    [[nodiscard]] qint64 tries() const { return m_tries; }
+    [[nodiscard]] qint64 ok() const { return m_ok; }
+    [[nodiscard]] qint64 failed() const { return m_tries - m_ok; }
+    [[nodiscard]] qint64 skipped() const { return m_skipped; }
+    /// Tries after the first of a step (records with `try` above 1).
+    [[nodiscard]] qint64 retries() const { return m_retries; }
+    /// Runs of the tool that used this programmer (from `run_id` or `pid`; 0 without them).
+    [[nodiscard]] qint64 runs() const { return m_runs; }
+    [[nodiscard]] qint64 pinned() const { return m_pinned; }
+    /// ok / tries, 0..1; nothing without a try.
+    [[nodiscard]] std::optional<double> yield() const;
+    /// Most frequent first.
+    [[nodiscard]] std::vector<Failure> failures() const;
+    /// load and program-target first, then others in the order met.
+    [[nodiscard]] const std::vector<Step> &steps() const { return m_steps; }
+    [[nodiscard]] std::optional<qint64> first() const { return m_first; }
+    [[nodiscard]] std::optional<qint64> last() const { return m_last; }
+
+private:
+    Step *stepNamed(const QString &name);
+    void addFailure(const Record &record);
+
+    int m_com;
+    QString m_location;
+    QString m_usbSerial;
+    qint64 m_tries = 0;
+    qint64 m_ok = 0;
+    qint64 m_skipped = 0;
+    qint64 m_retries = 0;
+    qint64 m_runs = 0;
+    qint64 m_pinned = 0;
+    QString m_lastRun;
+    std::vector<Failure> m_failures;
+    std::vector<Step> m_steps;
+    std::optional<qint64> m_first;
+    std::optional<qint64> m_last;
+};
+
+} // namespace vell::report

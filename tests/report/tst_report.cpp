@@ -1,0 +1,342 @@
+// Guards the shift report: the reader over records of any version and over damaged lines, the
+// figures (tallies, failure groups, medians, the period), and --report over a log written by
+// real runs against the simulator, with its JSON, its chart and its exit codes.
+#include "common/files.h"
+#include "common/process.h"
+#include "core/report/shiftreport.h"
+
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+using namespace vell;
+using report::ProgrammerTally;
+using report::ShiftReport;
+
+namespace {
+
+#ifdef VELL_APP_BIN
+const QString kApp = QStringLiteral(VELL_APP_BIN);
+#else
+const QString kApp;
+#endif
+
+ShiftReport readText(const QByteArray &text, int cut = 0)
+{
+    ShiftReport r;
+    if (cut <= 0) {
+        r.addBytes(text);
+    } else {
+        for (qsizetype at = 0; at < text.size(); at += cut)
+            r.addBytes(QByteArrayView(text).sliced(at, std::min<qsizetype>(cut, text.size() - at)));
+    }
+    r.finish();
+    return r;
+}
+
+/// "records malformed | com tries ok failed retries skipped runs pinned; ..." for comparing
+/// whole reports in one row.
+QString summary(const ShiftReport &r)
+{
+    QStringList parts{QStringLiteral("%1 %2").arg(r.records()).arg(r.malformed())};
+    for (const ProgrammerTally *t : r.programmers()) {
+        QString p = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
+                        .arg(t->com())
+                        .arg(t->tries())
+                        .arg(t->ok())
+                        .arg(t->failed())
+                        .arg(t->retries())
+                        .arg(t->skipped())
+                        .arg(t->runs())
+                        .arg(t->pinned());
+        for (const ProgrammerTally::Failure &f : t->failures())
+            p += QStringLiteral(" [%1 %2x %3]")
+                     .arg(f.code ? QString::number(*f.code) : f.result)
+                     .arg(f.count)
+                     .arg(f.texts.join(u'|'));
+        parts << p;
+    }
+    return parts.join(QStringLiteral("; "));
+}
+
+QJsonObject jsonOf(const test::Run &run)
+{
+    return run.out.size() == 1 ? QJsonDocument::fromJson(run.out.at(0).toUtf8()).object()
+                               : QJsonObject();
+}
+
+} // namespace
+
+class TstReport : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void reader_data()
+    {
+        QTest::addColumn<QByteArray>("log");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("an old record: a result alone")
+            << QByteArray("{\"result\":\"ok\"}\n") << "1 0; 0 1 1 0 0 0 0 0";
+        QTest::newRow("fields to come and unknown ones, escapes in the text")
+            << QByteArray("{\"result\":\"error\",\"com\":2,\"code\":3,\"text\":\"E \\\"3\\\" "
+                          "\\u00e9\\ud83d\\ude00\",\"try\":2,\"run_id\":\"r1\",\"new\":{\"a\":[1]},"
+                          "\"expected_sha256\":\"ab\"}\n"
+                          "{\"result\":\"ok\",\"com\":2,\"try\":1,\"run_id\":\"r2\"}\n")
+            << QString::fromUtf8("2 0; 2 2 1 1 1 0 2 1 [3 1x E \"3\" é\U0001F600]");
+        QTest::newRow("skipped is not a try; no code: grouped by result")
+            << QByteArray("{\"result\":\"skipped\",\"com\":1,\"pid\":7}\n"
+                          "{\"result\":\"lost\",\"com\":1,\"pid\":7,\"text\":\"gone\"}\n"
+                          "{\"result\":\"lost\",\"com\":1,\"pid\":8,\"text\":\"gone\"}\n"
+                          "{\"result\":\"timed-out\",\"com\":1,\"code\":null}\n"
+                          "{\"result\":\"error\",\"com\":1,\"code\":10,\"text\":\"T\"}\n"
+                          "{\"result\":\"error\",\"com\":1,\"code\":12,\"text\":\"V\"}\n")
+            << "6 0; 1 5 0 5 0 1 2 0 [lost 2x gone] [timed-out 1x ] [10 1x T] [12 1x V]";
+        QTest::newRow("one COM, two programmers (serials); location null is none")
+            << QByteArray("{\"result\":\"ok\",\"com\":1,\"usb_serial\":\"A\",\"location\":null}\n"
+                          "{\"result\":\"ok\",\"com\":1,\"usb_serial\":\"B\"}\n")
+            << "2 0; 1 1 1 0 0 0 0 0; 1 1 1 0 0 0 0 0";
+        QTest::newRow("garbage, cut, not an object, no result; blank lines ignored")
+            << QByteArray("garbage\n{\"result\":\"ok\",\"com\":1\n[1]\n{\"com\":1}\n"
+                          "{\"result\":3}\n\n  \r\n{\"result\":\"ok\",\"com\":1}")
+            << "1 5; 1 1 1 0 0 0 0 0";
+        QTest::newRow("wrong types read as absent")
+            << QByteArray("{\"result\":\"error\",\"com\":\"2\",\"code\":2.5,\"duration_ms\":-1,"
+                          "\"try\":\"2\",\"text\":7}\n")
+            << "1 0; 0 1 0 1 0 0 0 0 [error 1x ]";
+    }
+    void reader()
+    {
+        QFETCH(QByteArray, log);
+        QFETCH(QString, expected);
+        QCOMPARE(summary(readText(log)), expected);
+        // Cut into chunks anywhere, the same.
+        for (int cut : {1, 2, 7})
+            QCOMPARE(summary(readText(log, cut)), expected);
+    }
+
+    // A line too long to be a record is one malformed line, skipped to its newline.
+    void overlongLine()
+    {
+        const QByteArray record = "{\"result\":\"ok\",\"com\":1}\n";
+        const QByteArray text = record + "{\"result\":\"" +
+                                QByteArray(2 * ShiftReport::kMaxLineBytes, 'x') + "\"}\n" + record;
+        const ShiftReport r = readText(text, 1 << 16);
+        QCOMPARE(summary(r), QStringLiteral("2 1; 1 2 2 0 0 0 0 0"));
+        QCOMPARE(r.malformedLines(), QList<qint64>{2});
+    }
+
+    void durations_data()
+    {
+        QTest::addColumn<QList<qint64>>("ms");
+        QTest::addColumn<qint64>("median");
+        QTest::addColumn<qint64>("longest");
+        QTest::newRow("one") << QList<qint64>{5} << qint64(5) << qint64(5);
+        QTest::newRow("odd, unsorted") << QList<qint64>{30, 10, 20} << qint64(20) << qint64(30);
+        QTest::newRow("even: mean of the middle two")
+            << QList<qint64>{40, 10, 20, 30} << qint64(25) << qint64(40);
+        QTest::newRow("repeats") << QList<qint64>{7, 7, 7, 100} << qint64(7) << qint64(100);
+        QTest::newRow("above a minute: to the second")
+            << QList<qint64>{61700, 61200, 90000} << qint64(61000) << qint64(90000);
+    }
+    void durations()
+    {
+        QFETCH(QList<qint64>, ms);
+        QFETCH(qint64, median);
+        QFETCH(qint64, longest);
+        QByteArray log;
+        for (qint64 d : ms)
+            log += "{\"result\":\"ok\",\"com\":1,\"step\":\"load\",\"duration_ms\":" +
+                   QByteArray::number(d) +
+                   "}\n{\"result\":\"ok\",\"com\":1,\"step\":\"program-"
+                   "target\"}\n";
+        const ShiftReport r = readText(log);
+        const ProgrammerTally::Step &load = r.programmers().at(0)->steps().at(0);
+        QCOMPARE(load.name, QStringLiteral("load"));
+        QCOMPARE(load.tries, qint64(ms.size()));
+        QCOMPARE(load.durations.median(), median);
+        QCOMPARE(load.durations.longest(), longest);
+        QCOMPARE(r.programmers().at(0)->steps().at(1).durations.median(), std::nullopt);
+    }
+
+    void period_data()
+    {
+        QTest::addColumn<QString>("since");
+        QTest::addColumn<QString>("until");
+        QTest::addColumn<QString>("expected"); // records outside undated; first last
+        QTest::newRow("no bounds") << ""
+                                   << ""
+                                   << "4 0 0; 2024-05-01T00:00:00Z 2024-05-02T00:00:00Z";
+        QTest::newRow("since, included") << "2024-05-01T23:59:59.999Z"
+                                         << ""
+                                         << "2 1 1; 2024-05-01T23:59:59Z 2024-05-02T00:00:00Z";
+        QTest::newRow("until a UTC date: to its end")
+            << ""
+            << "2024-05-01"
+            << "2 1 1; 2024-05-01T00:00:00Z 2024-05-01T23:59:59Z";
+        QTest::newRow("an offset") << "2024-05-02T02:00:00+02:00"
+                                   << ""
+                                   << "1 2 1; 2024-05-02T00:00:00Z 2024-05-02T00:00:00Z";
+    }
+    void period()
+    {
+        QFETCH(QString, since);
+        QFETCH(QString, until);
+        QFETCH(QString, expected);
+        qputenv("TZ", "UTC"); // a date alone is a local day
+        ShiftReport r;
+        if (!since.isEmpty())
+            r.setSince(ShiftReport::parseBound(since, false));
+        if (!until.isEmpty())
+            r.setUntil(ShiftReport::parseBound(until, true));
+        r.addBytes("{\"result\":\"ok\",\"time\":\"2024-05-01T00:00:00.000Z\"}\n"
+                   "{\"result\":\"ok\",\"time\":\"2024-05-01T23:59:59.999Z\"}\n"
+                   "{\"result\":\"ok\",\"time\":\"2024-05-02T00:00:00.000Z\"}\n"
+                   "{\"result\":\"ok\",\"time\":\"yesterday\"}\n");
+        r.finish();
+        const auto utc = [](const std::optional<qint64> &ms) {
+            return ms ? QDateTime::fromMSecsSinceEpoch(*ms, Qt::UTC).toString(Qt::ISODate)
+                      : QStringLiteral("-");
+        };
+        const ProgrammerTally *t = r.programmers().at(0);
+        QCOMPARE(QStringLiteral("%1 %2 %3; %4 %5")
+                     .arg(r.records())
+                     .arg(r.outside())
+                     .arg(r.undated())
+                     .arg(utc(t->first()), utc(t->last())),
+                 expected);
+        QCOMPARE(ShiftReport::parseBound(QStringLiteral("May 1st"), false), std::nullopt);
+    }
+
+    // Runs of the tool against the simulator, one programmer refusing every load, write the
+    // log; the report's figures are what those runs reported, and a garbage line and a cut
+    // last line are counted and skipped.
+    void reportOverRealRuns()
+    {
+        if (kApp.isEmpty() || qEnvironmentVariableIsEmpty("VELL_SIM_BIN"))
+            QSKIP("needs the simulator");
+        QTemporaryDir home, ports;
+        QProcess simulator;
+        QSignalSpy ready(&simulator, &QProcess::readyReadStandardOutput);
+        test::prepare(simulator, home.path());
+        simulator.start(qEnvironmentVariable("VELL_SIM_BIN"),
+                        {"--ports", ports.path(), "COM1", "COM2:loaderr=3"});
+        QByteArray lines;
+        while (lines.count('\n') < 2 && ready.wait(5000))
+            lines += simulator.readAllStandardOutput();
+        QVERIFY(test::writeFile(home.filePath("board.bin"), test::pattern(3 * 512)));
+        const QString log = home.filePath("shift.jsonl");
+        // What the runs themselves reported, per COM: tries, OK, code-3 failures.
+        QMap<int, QList<int>> expected;
+        for (const QStringList &step :
+             {QStringList{"--load", "board.bin"}, QStringList{"--load", "board.bin"},
+              QStringList{"--program-target"}}) {
+            const test::Run run = test::run(
+                kApp,
+                QStringList{"--ports", ports.path(), "--timeout", "20", "--json", "--log", log} +
+                    step,
+                home.path());
+            QVERIFY2(run.exitCode == 0 || run.exitCode == 1, qPrintable(run.err));
+            for (const QString &line : run.out) {
+                const QJsonObject e = QJsonDocument::fromJson(line.toUtf8()).object();
+                if (e["event"] != "result")
+                    continue;
+                QList<int> &f = expected[e["com"].toInt()];
+                f.resize(3);
+                ++f[0];
+                f[1] += e["result"] == "ok";
+                f[2] += e["code"] == 3;
+            }
+        }
+        simulator.terminate();
+        simulator.waitForFinished(5000);
+        QCOMPARE(expected.value(2).value(2), 2); // both loads refused
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray whole = file.readAll();
+        const qint64 records = whole.count('\n');
+        file.close();
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("not a record\n" + whole.left(whole.indexOf('\n') / 2));
+        file.close();
+
+        const test::Run run = test::run(kApp, {"--report", log, "--json"}, home.path());
+        QCOMPARE(run.exitCode, 0);
+        const QJsonObject report = jsonOf(run);
+        QCOMPARE(report["records"].toInteger(), records);
+        QCOMPARE(report["malformed"].toInteger(), 2);
+        QCOMPARE(report["malformed_lines"].toArray(), QJsonArray({records + 1, records + 2}));
+        QMap<int, QList<int>> reported;
+        for (const QJsonValue &p : report["programmers"].toArray()) {
+            int code3 = 0;
+            for (const QJsonValue &f : p["failures"].toArray())
+                if (f["code"] == 3) {
+                    code3 += f["count"].toInt();
+                    QCOMPARE(f["texts"],
+                             QJsonArray({"Error #3 / Memory Size & Processor Type Do Not Match"}));
+                }
+            reported[p["com"].toInt()] = {p["tries"].toInt(), p["ok"].toInt(), code3};
+            QCOMPARE(p["steps"]["load"]["tries"].toInt(), 2);
+            QVERIFY(p["steps"]["load"]["median_ms"].toInteger() > 0);
+            QVERIFY(p["usb_serial"].isNull() || p["usb_serial"].isString());
+        }
+        QCOMPARE(reported, expected);
+
+        // The table names the failures too; the chart is drawn at the size asked.
+        const test::Run table =
+            test::run(kApp,
+                      {"--report", log, "--report-chart", home.filePath("c.png"),
+                       "--report-chart-size", "640x400"},
+                      home.path());
+        QCOMPARE(table.exitCode, 0);
+        QVERIFY(table.out.join('\n').contains("failures: 2 x code 3: \"Error #3 / Memory Size"));
+        QCOMPARE(QImage(home.filePath("c.png")).size(), QSize(640, 400));
+        QVERIFY(test::run(kApp, {"--report", log, "--report-chart", home.filePath("c.svg")},
+                          home.path())
+                    .exitCode == 0);
+        QVERIFY(test::readFile(home.filePath("c.svg")).contains("<svg"));
+    }
+
+    void reportErrorsExitTwo_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("no such log") << QStringList{"--report", "missing.jsonl"};
+        QTest::newRow("chart neither png nor svg")
+            << QStringList{"--report", "log.jsonl", "--report-chart", "c.jpg"};
+        QTest::newRow("chart in a missing folder")
+            << QStringList{"--report", "log.jsonl", "--report-chart", "no/such/c.png"};
+        QTest::newRow("bad time") << QStringList{"--report", "log.jsonl", "--since", "monday"};
+        QTest::newRow("--since without --report") << QStringList{"--since", "2024-05-01"};
+    }
+    void reportErrorsExitTwo()
+    {
+        QFETCH(QStringList, arguments);
+        if (kApp.isEmpty())
+            QSKIP("needs the tool's executable");
+        QTemporaryDir home;
+        QVERIFY(test::writeFile(home.filePath("log.jsonl"), "{\"result\":\"ok\"}\n"));
+        const test::Run run = test::run(kApp, arguments, home.path());
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY(!run.err.trimmed().isEmpty());
+        QVERIFY(!QFile::exists(home.filePath("c.jpg")));
+    }
+
+    // No log named: the default one in the per-user data folder.
+    void defaultLog()
+    {
+        if (kApp.isEmpty())
+            QSKIP("needs the tool's executable");
+        QTemporaryDir home;
+        const QString folder = home.filePath("Vell/vell-usb-programmer");
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(test::writeFile(folder + "/attempts.jsonl", "{\"result\":\"ok\",\"com\":4}\n"));
+        const test::Run run = test::run(kApp, {"--report", "--json"}, home.path());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(jsonOf(run)["programmers"][0]["com"], 4);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstReport)
+#include "tst_report.moc"

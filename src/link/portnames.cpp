@@ -1,5 +1,7 @@
 #include "portnames.h"
 
+#include "portaccess.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonObject>
@@ -217,13 +219,17 @@ QString PortNames::describe() const
     const auto rows = table();
     if (rows.isEmpty())
         return QStringLiteral("No serial ports found.\n");
-    QList<QStringList> lines{{QStringLiteral("COM"), QStringLiteral("DEVICE"),
+    QList<QStringList> lines{{QStringLiteral("COM"), QStringLiteral("ACCESS"), QStringLiteral("DEVICE"),
                               QStringLiteral("LOCATION"), QStringLiteral("VID:PID"),
                               QStringLiteral("SERIAL"), QStringLiteral("DESCRIPTION")}};
+    QStringList why; // below the table: the cause of each port that cannot be used
     for (const Row &row : rows) {
         const Identity &i = row.identity;
-        lines.append({QStringLiteral("COM%1").arg(row.comPort), i.device, i.location, i.vidPid,
-                      i.usbSerial, i.description});
+        const PortAccess::Verdict access = PortAccess::check(deviceFor(row.comPort));
+        lines.append({QStringLiteral("COM%1").arg(row.comPort), access.causeName(), i.device,
+                      i.location, i.vidPid, i.usbSerial, i.description});
+        if (access.cause != PortAccess::Cause::Ok)
+            why << QStringLiteral("COM%1: %2\n").arg(row.comPort).arg(access.text());
     }
     QList<qsizetype> widths(lines.first().size(), 0);
     for (const QStringList &line : lines) {
@@ -237,7 +243,7 @@ QString PortNames::describe() const
             out += c + 1 < line.size() ? line.at(c).leftJustified(widths[c] + 2) : line.at(c);
         text += out.trimmed() + QLatin1Char('\n');
     }
-    return text;
+    return why.isEmpty() ? text : text + QLatin1Char('\n') + why.join(QString());
 }
 
 QJsonArray PortNames::describeJson() const
@@ -247,6 +253,9 @@ QJsonArray PortNames::describeJson() const
         QJsonObject json = row.identity.toJson();
         json[QStringLiteral("com")] = row.comPort;
         json[QStringLiteral("description")] = orNull(row.identity.description);
+        const PortAccess::Verdict access = PortAccess::check(deviceFor(row.comPort));
+        json[QStringLiteral("access")] = access.causeName();
+        json[QStringLiteral("holder_pid")] = access.pid > 0 ? QJsonValue(access.pid) : QJsonValue();
         array.append(json);
     }
     return array;

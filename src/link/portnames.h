@@ -66,10 +66,11 @@ public:
     };
     /// The COM numbers that have a device now, for --list-ports.
     [[nodiscard]] QList<Row> table() const;
-    /// The table aligned for a terminal, with a heading, or a line saying there is none.
+    /// The table aligned for a terminal, with a heading, or a line saying there is none. Its
+    /// ACCESS column says whether each port can be used now (ok, denied, in use, other).
     [[nodiscard]] QString describe() const;
     /// The table as JSON objects (com, device, location, usb_vid_pid, usb_serial,
-    /// description; null where unknown).
+    /// description; null where unknown; access and holder_pid as PortAccess::check finds them).
     [[nodiscard]] QJsonArray describeJson() const;
     [[nodiscard]] QString directory() const { return m_directory; }
 

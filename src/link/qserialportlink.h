@@ -24,12 +24,14 @@ public:
     [[nodiscard]] qint64 bytesToWrite() const override;
     void discardOutput() override;
     [[nodiscard]] QString deviceName() const override { return m_deviceName; }
+    [[nodiscard]] QString openError() const override { return m_openError; }
 
 private:
     void onError(QSerialPort::SerialPortError error);
 
     QSerialPort m_port;
     QString m_deviceName;
+    QString m_openError;
     /// Counts openings, so a loss report queued for an earlier opening is dropped.
     quint64 m_session = 0;
     bool m_lossReported = false;

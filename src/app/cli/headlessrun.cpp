@@ -8,6 +8,7 @@
 #include "app/station.h"
 #include "app/texts.h"
 #include "discovery/programmersearch.h"
+#include "discovery/texts.h"
 #include "load/programfile.h"
 #include "load/texts.h"
 
@@ -103,6 +104,15 @@ void HeadlessRun::start()
         m_station->programmerSlots(), m_options.ports, m_factory, m_options.searchTickMs);
     connect(m_search.get(), &discovery::ProgrammerSearch::finished, this,
             &HeadlessRun::onSearchFinished);
+    connect(m_search.get(), &discovery::ProgrammerSearch::portUnusable, this,
+            [this](const discovery::ProgrammerSearch::UnusablePort &port) {
+                QJsonObject fields = port.verdict.toJson();
+                fields[QStringLiteral("com")] = port.comPort;
+                fields[QStringLiteral("device")] = port.device;
+                m_report.portUnusable(
+                    discovery::texts::unusablePort(port.comPort, port.device, port.verdict.text()),
+                    fields);
+            });
     setState(State::Searching);
     m_search->start();
 }
@@ -113,7 +123,10 @@ void HeadlessRun::onSearchFinished(bool anyFound)
         return;
     m_search->stop(); // the scanning port must be free before the links open
     if (!anyFound) {
-        m_report.error(texts::noProgrammers(m_options.ports.directory()));
+        const auto unusable = m_search->unusablePorts().size();
+        m_report.error(unusable > 0
+                           ? texts::noUsableProgrammers(m_options.ports.directory(), int(unusable))
+                           : texts::noProgrammers(m_options.ports.directory()));
         finish(kExitUsage);
         return;
     }

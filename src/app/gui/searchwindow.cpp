@@ -31,6 +31,8 @@ SearchWindow::SearchWindow(discovery::ProgrammerSearch &search, QWidget *parent)
     m_portSearchedLabel = new QLabel(this);
     m_portSearchedLabel->setObjectName(QStringLiteral("lblPortSearched"));
     m_portSearchedLabel->setAlignment(Qt::AlignCenter);
+    // Ports that cannot be used are named below the failure text, with long reasons.
+    m_portSearchedLabel->setWordWrap(true);
     layout->addSpacing(m_portSearchedLabel->fontMetrics().lineSpacing());
     layout->addWidget(m_portSearchedLabel);
 
@@ -85,7 +87,12 @@ void SearchWindow::refresh()
     // does not break on; show it as the line break it stands for.
     QString caption = m_search.portSearchedLabel();
     caption.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    m_portSearchedLabel->setText(caption);
+    if (caption != m_portSearchedLabel->text()) {
+        m_portSearchedLabel->setText(caption);
+        // The ports that cannot be used, named below the failure text, need room to show.
+        if (isVisible())
+            adjustSize();
+    }
     m_portSearched->setText(m_search.portSearched());
 }
 

@@ -31,14 +31,24 @@ bool isRunning(qint64 pid)
     return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
 }
 
+/// The name QSerialPort gives the lock file of path: without /dev/, each / an underscore.
+QString qtLockName(QString path)
+{
+    if (path.startsWith(QLatin1String("/dev/")))
+        path = path.mid(5);
+    return path.replace(QLatin1Char('/'), QLatin1Char('_'));
+}
+
 /// The process named by a live LCK..name file of device (QSerialPort's and uucp's lock files,
 /// in the folders they use), 0 when none. A file of this process is ours, not a holder.
 qint64 lockFileHolder(const QString &device)
 {
-    QStringList names{QFileInfo(device).fileName()};
+    QStringList names{qtLockName(device)};
     const QString target = QFileInfo(device).canonicalFilePath();
-    if (!target.isEmpty() && !names.contains(QFileInfo(target).fileName()))
-        names << QFileInfo(target).fileName();
+    for (const QString &name : {qtLockName(target), QFileInfo(target).fileName()}) {
+        if (!target.isEmpty() && !names.contains(name))
+            names << name;
+    }
     const QStringList folders{QStringLiteral("/run/lock"),       QStringLiteral("/var/lock"),
                               QStringLiteral("/etc/locks"),      QStringLiteral("/var/spool/locks"),
                               QStringLiteral("/var/spool/uucp"), QDir::tempPath()};

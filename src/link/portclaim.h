@@ -10,10 +10,11 @@ namespace vell::link {
 /// inside. The lock is the operating system's, so it is atomic between copies started at the
 /// same instant and ends with the process however it ends.
 ///
-/// Not the device itself and not QSerialPort's LCK..name file: holding the device open would
-/// keep the tty open between the search and the links (and the exclusive mode QSerialPort
-/// sets would then refuse this copy's own later opens), and the LCK file is QSerialPort's to
-/// take on every open. Windows opens serial ports exclusively anyway: there a claim is always
+/// Not the device itself and not QSerialPort's LCK..name file: the search's own port holds the
+/// device in exclusive mode (TIOCEXCL) while it is judged, so a second open of it then fails
+/// for every user but root, and holding it open would keep the tty (and its DTR line) up
+/// between the search and the links; the LCK file is QSerialPort's to take and drop on every
+/// open and close of the port, and is named after the name opened, not the device. Windows opens serial ports exclusively anyway: there a claim is always
 /// granted and holds nothing.
 class PortClaim
 {

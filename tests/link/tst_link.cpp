@@ -610,7 +610,8 @@ private Q_SLOTS:
         const QString device = dir.filePath(QStringLiteral("ttyVELL%1").arg(QCoreApplication::applicationPid()));
         QVERIFY(vell::test::writeFile(device, {}));
         PortClaim claim(device);
-        QFile lock(QDir::tempPath() + "/LCK.." + QFileInfo(device).fileName());
+        // As QSerialPort names it: the path, each / an underscore.
+        QFile lock(QDir::tempPath() + "/LCK.." + QString(device).replace('/', '_'));
         if (holder == "claim")
             QVERIFY(claim.take());
         if (holder.endsWith("lck")) {

@@ -134,6 +134,13 @@ void ConsoleReport::error(const QString &text)
         redraw();
 }
 
+void ConsoleReport::portUnusable(const QString &text, const QJsonObject &fields)
+{
+    error(text);
+    if (m_style == Style::Json)
+        event(QStringLiteral("port-unusable"), fields);
+}
+
 void ConsoleReport::result(const app::Attempt &attempt)
 {
     if (m_style == Style::Json)

@@ -42,6 +42,8 @@ public:
                  std::function<void()> acknowledged) override;
     /// A line of the run's own on stderr.
     void error(const QString &text);
+    /// A port exists but cannot be used: text on stderr, and the port-unusable event (json).
+    void portUnusable(const QString &text, const QJsonObject &event);
     /// One programmer's step ended (the result event; the other styles show it as status).
     void result(const app::Attempt &attempt);
     /// The closing line (json: the summary event); draws the bars a last time first.

@@ -6,6 +6,7 @@
 
 #include "app/station.h"
 #include "app/texts.h"
+#include "discovery/texts.h"
 #include "load/programfile.h"
 #include "load/texts.h"
 
@@ -106,6 +107,15 @@ void HeadlessRun::start()
         checkStep();
     });
     connect(m_station.get(), &app::Station::searchFinished, this, &HeadlessRun::onSearchFinished);
+    connect(m_station.get(), &app::Station::portUnusable, this,
+            [this](const discovery::ProgrammerSearch::UnusablePort &port) {
+                QJsonObject fields = port.verdict.toJson();
+                fields[QStringLiteral("com")] = port.comPort;
+                fields[QStringLiteral("device")] = port.device;
+                m_report.portUnusable(
+                    discovery::texts::unusablePort(port.comPort, port.device, port.verdict.text()),
+                    fields);
+            });
     setState(State::Searching);
     m_station->startSearch();
 }
@@ -115,7 +125,10 @@ void HeadlessRun::onSearchFinished(bool anyFound)
     if (m_state != State::Searching)
         return;
     if (!anyFound) {
-        m_report.error(texts::noProgrammers(m_options.ports.directory()));
+        const auto unusable = m_station->search().unusablePorts().size();
+        m_report.error(unusable > 0
+                           ? texts::noUsableProgrammers(m_options.ports.directory(), int(unusable))
+                           : texts::noProgrammers(m_options.ports.directory()));
         finish(kExitUsage);
         return;
     }

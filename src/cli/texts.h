@@ -43,6 +43,15 @@ inline QString noProgrammers(const QString &dir)
     return QStringLiteral("No Programmers Found on %1. Please Connect Programmer(s) and Retry.")
         .arg(where);
 }
+/// Some ports exist but none could be used; each was named on stderr as it was met.
+inline QString noUsableProgrammers(const QString &dir, int unusable)
+{
+    const QString where = dir.isEmpty() ? QStringLiteral("COM1..COM15")
+                                        : QStringLiteral("COM1..COM15 of %1").arg(dir);
+    return QStringLiteral("No Programmers Found on %1: %2 port(s) could not be used, as said above.")
+        .arg(where)
+        .arg(unusable);
+}
 inline QString badTimeout(int seconds)
 {
     return QStringLiteral("--timeout must be a whole number of seconds above 0 (got %1)")

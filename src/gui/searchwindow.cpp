@@ -32,6 +32,8 @@ SearchWindow::SearchWindow(app::Station &station, QWidget *parent)
     m_portSearchedLabel = new QLabel(this);
     m_portSearchedLabel->setObjectName(QStringLiteral("lblPortSearched"));
     m_portSearchedLabel->setAlignment(Qt::AlignCenter);
+    // Ports that cannot be used are named below the failure text, with long reasons.
+    m_portSearchedLabel->setWordWrap(true);
     layout->addSpacing(m_portSearchedLabel->fontMetrics().lineSpacing());
     layout->addWidget(m_portSearchedLabel);
 
@@ -86,7 +88,12 @@ void SearchWindow::refresh()
     // does not break on; show it as the line break it stands for.
     QString caption = m_station.search().portSearchedLabel();
     caption.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    m_portSearchedLabel->setText(caption);
+    if (caption != m_portSearchedLabel->text()) {
+        m_portSearchedLabel->setText(caption);
+        // The ports that cannot be used, named below the failure text, need room to show.
+        if (isVisible())
+            adjustSize();
+    }
     m_portSearched->setText(m_station.search().portSearched());
 }
 

@@ -3,10 +3,12 @@
 #include "mainwindow.h"
 #include "programfilebrowser.h"
 #include "searchwindow.h"
+#include "singleinstance.h"
 #include "widgetoperator.h"
 
 #include "app/settings.h"
 #include "app/station.h"
+#include "app/texts.h"
 #include "link/qserialportlink.h"
 
 #include <QApplication>
@@ -75,6 +77,20 @@ void screenshotTour(app::Station &station, MainWindow &window, const QString &di
 int runWindows(QApplication &app, const link::PortNames &names, const QString &screenshots,
                const QString &folder, const QString &logFile)
 {
+    // Once per user: a second start brings the first forward instead of searching again. The
+    // developer's screenshot tour runs beside anything.
+    SingleInstance instance;
+    if (screenshots.isEmpty() && !instance.claim()) {
+        QObject::connect(&instance, &SingleInstance::asked, &app, [](bool answered) {
+            QTextStream(stderr) << (answered ? app::texts::kAlreadyRunning
+                                             : app::texts::kAlreadyRunningNoAnswer)
+                                << "\n";
+            QCoreApplication::exit(kExitAlreadyRunning);
+        });
+        instance.askRunningCopy();
+        return app.exec();
+    }
+
     // The search window closing must not end the run when the main window follows it.
     app.setQuitOnLastWindowClosed(false);
 
@@ -85,6 +101,13 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
     app::Settings settings;
     app::Settings *usedSettings = screenshots.isEmpty() ? &settings : nullptr;
     std::unique_ptr<MainWindow> mainWindow;
+    QObject::connect(&instance, &SingleInstance::raiseRequested, &app, [&] {
+        QWidget *window = mainWindow ? static_cast<QWidget *>(mainWindow.get()) : &searchWindow;
+        window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        window->show();
+        window->raise();
+        window->activateWindow();
+    });
 
     // The attempt log: a failure shows in the main window, which works on without it. The
     // screenshot tour keeps no record unless a log is named.

@@ -22,7 +22,8 @@ struct Run
 inline void prepare(QProcess &process, const QString &home)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char *v : {"HOME", "TMPDIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"})
+    for (const char *v : {"HOME", "TMPDIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
+                          "XDG_RUNTIME_DIR"})
         env.insert(QString::fromLatin1(v), home);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(env);

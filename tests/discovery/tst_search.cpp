@@ -1,9 +1,10 @@
 // Guards the search over scripted ports, stepped by hand: its port schedule, what counts as a
 // programmer, the order programmers are numbered in, the four-programmer stop, the finish
-// texts.
+// texts, the claims it takes and keeps.
 #include "common/files.h"
 #include "discovery/programmersearch.h"
 #include "discovery/scriptedports.h"
+#include "link/portclaim.h"
 
 #include <QtTest>
 
@@ -31,10 +32,10 @@ QList<int> range(int first, int last)
 /// One search whose timer never fires: the test ticks it.
 struct Scan
 {
-    explicit Scan(const Ports &ports)
+    explicit Scan(const Ports &ports, const QString &dir = QStringLiteral("/nonexistent"))
     {
         search = std::make_unique<ProgrammerSearch>(
-            programmers, vell::link::PortNames::fromDirectory(QStringLiteral("/nonexistent")),
+            programmers, vell::link::PortNames::fromDirectory(dir),
             [this, ports] {
                 auto scripted = std::make_unique<ScriptedLink>(ports);
                 link = scripted.get();
@@ -155,6 +156,50 @@ private Q_SLOTS:
         QCOMPARE(scan.programmers.state(1).present, recognised);
         QCOMPARE(int(scan.programmers.state(1).comPort), recognised ? 1 : 0);
         QCOMPARE(scan.search->currentPort(), 2);
+    }
+
+    // A port another copy claimed is never opened and is named "in use" by that copy; the
+    // programmers found stay claimed until the search is gone, a port judged empty at once.
+    void claims()
+    {
+        QTemporaryDir dir;
+        const auto com = [&](int n) { return dir.filePath(QStringLiteral("COM%1").arg(n)); };
+        for (int n = 1; n <= 4; ++n)
+            QVERIFY(vell::test::writeFile(com(n), {}));
+        vell::link::PortClaim other(com(2));
+        QVERIFY(other.take());
+        const QByteArray hi = message("AUSBR");
+        auto scan = std::make_unique<Scan>(
+            Ports{{1, PortScript::device({hi})}, {2, PortScript::device({hi})},
+                  {3, PortScript::device({})}, {4, PortScript::device({hi})}},
+            dir.path());
+        scan->runToEnd();
+        QCOMPARE(scan->link->attempts, QList<int>({1, 3, 4, 5}) + range(6, 15));
+        QCOMPARE(int(scan->programmers.state(1).comPort), 1);
+        QCOMPARE(int(scan->programmers.state(2).comPort), 4);
+        const auto unusable = scan->search->unusablePorts();
+        QCOMPARE(unusable.size(), 1);
+        QCOMPARE(unusable.at(0).comPort, 2);
+        QCOMPARE(unusable.at(0).verdict.causeName(), "in use");
+        QCOMPARE(unusable.at(0).verdict.pid, QCoreApplication::applicationPid());
+        other.release();
+        QCOMPARE(vell::link::PortClaim::heldByOther(com(1)), QCoreApplication::applicationPid());
+        QCOMPARE(vell::link::PortClaim::heldByOther(com(3)), -1);
+        QCOMPARE(vell::link::PortClaim::heldByOther(com(4)), QCoreApplication::applicationPid());
+        scan.reset();
+        QCOMPARE(vell::link::PortClaim::heldByOther(com(1)), -1);
+        QCOMPARE(vell::link::PortClaim::heldByOther(com(4)), -1);
+
+        // Nothing found: the failure text names the port and why, between its two lines.
+        QVERIFY(other.take());
+        Scan none(Ports{{2, PortScript::device({hi})}}, dir.path());
+        none.runToEnd();
+        const QStringList lines = none.search->portSearchedLabel().split('\r');
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.at(0), "No Programmers Found");
+        QVERIFY2(lines.at(1).startsWith("COM2 (" + com(2) + "): In use by another copy"),
+                 qPrintable(lines.at(1)));
+        QCOMPARE(lines.at(2), "Please Connect Programmer(s) and Restart Program");
     }
 
 private:

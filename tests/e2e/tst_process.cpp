@@ -1,6 +1,7 @@
 // Guards vell-usb-programmer as an operator or a script runs it: exit codes, the headless
 // output against a vell-programmer-sim process (and what that recorded), the README's demo,
-// SIGTERM and the windows run.
+// SIGTERM and the windows run; ports another user may not open, two copies on the same
+// programmers, the windows once per user.
 #include "common/files.h"
 #include "common/process.h"
 
@@ -11,6 +12,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <unistd.h>
 
 using namespace vell;
 
@@ -21,6 +23,61 @@ const QString kApp = QStringLiteral(VELL_APP_BIN);
 QString sim()
 {
     return qEnvironmentVariable("VELL_SIM_BIN");
+}
+
+/// A vell-programmer-sim process with programmers COMn (switches each) in ports, running.
+struct Simulator
+{
+    Simulator(const QString &home, const QString &ports, const QStringList &programmers,
+              const QStringList &extra = {})
+    {
+        QSignalSpy ready(&process, &QProcess::readyReadStandardOutput);
+        test::prepare(process, home);
+        process.start(sim(), QStringList{"--ports", ports} + extra + programmers);
+        while (lines.count('\n') < programmers.size() && ready.wait(5000))
+            lines += process.readAllStandardOutput();
+    }
+    ~Simulator()
+    {
+        QSignalSpy finished(&process, &QProcess::finished);
+        process.terminate();
+        if (process.state() != QProcess::NotRunning)
+            finished.wait(5000);
+    }
+    QProcess process;
+    QByteArray lines;
+};
+
+/// The JSON events of a run's stdout called name.
+QList<QJsonObject> events(const QStringList &out, const QString &name)
+{
+    QList<QJsonObject> found;
+    for (const QString &line : out) {
+        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (event["event"] == name)
+            found << event;
+    }
+    return found;
+}
+
+QSet<int> comsFound(const QStringList &out)
+{
+    QSet<int> coms;
+    for (const QJsonObject &found : events(out, "found"))
+        coms << found["com"].toInt();
+    return coms;
+}
+
+/// Starts the tool with arguments, working in home.
+void startApp(QProcess &app, const QString &home, const QStringList &arguments)
+{
+    test::prepare(app, home);
+    app.start(kApp, arguments);
+}
+
+QStringList lines(QProcess &app)
+{
+    return QString::fromUtf8(app.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
 }
 
 QStringList entries(const QString &folder) // every COMn below folder
@@ -180,6 +237,137 @@ private Q_SLOTS:
         QVERIFY(finished.wait(10000));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(entries(home.path()), QStringList());
+    }
+
+    // A user who may not open the ports is told why and what to do, on stderr, in a JSON
+    // event per port and in --list-ports; no programmer usable is still exit 2. As root the
+    // tool runs as nobody (uid 65534), the ports being root's alone.
+    void portsThisUserMayNotOpen()
+    {
+        QStringList runAs;
+        if (::geteuid() == 0) {
+            const QString setpriv = QStandardPaths::findExecutable("setpriv");
+            if (setpriv.isEmpty())
+                QSKIP("root, and no setpriv to run the tool as a user the ports refuse");
+            runAs = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+        }
+        QTemporaryDir home, ports, bin;
+        const auto everyone = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                              QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+        for (const QString &folder : {home.path(), ports.path(), bin.path()})
+            QVERIFY(QFile::setPermissions(folder, everyone));
+        const QString app = bin.filePath("vell-usb-programmer"); // a build tree may be private
+        QVERIFY(QFile::copy(kApp, app));
+        Simulator simulator(home.path(), ports.path(), {"COM1", "COM2"});
+        for (const char *com : {"COM1", "COM2"}) {
+            const QString pty = QFileInfo(ports.filePath(com)).canonicalFilePath();
+            QVERIFY(QFile::setPermissions(pty, runAs.isEmpty() ? QFile::Permissions()
+                                                               : QFile::ReadOwner | QFile::WriteOwner));
+        }
+        QVERIFY(test::writeFile(home.filePath("board.bin"), test::pattern(600)));
+        const QStringList as = runAs.mid(1) + QStringList{app};
+        const QString program = runAs.isEmpty() ? app : runAs.first();
+        test::Run run = test::run(program, as + QStringList{"--ports", ports.path(), "--load",
+                                                            "board.bin", "--json"}, home.path());
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains(QString("COM1 (%1): Permission denied")
+                                      .arg(QFileInfo(ports.filePath("COM1")).canonicalFilePath())),
+                 qPrintable(run.err));
+        QVERIFY(run.err.contains("sudo usermod -aG dialout"));
+        const QList<QJsonObject> unusable = events(run.out, "port-unusable");
+        QCOMPARE(unusable.size(), 2);
+        QCOMPARE(unusable.at(1)["com"], 2);
+        QCOMPARE(unusable.at(1)["cause"], "denied");
+        QVERIFY(unusable.at(1)["pid"].isNull());
+        run = test::run(program, as + QStringList{"--ports", ports.path(), "--list-ports", "--json"},
+                        home.path());
+        const QJsonArray rows = QJsonDocument::fromJson(run.out.value(0).toUtf8()).array();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.at(0)["access"], "denied");
+    }
+
+    // Two copies on the same four programmers. Started together: never both on one programmer,
+    // every programmer loaded once by the copy that claimed it. Started while the first holds
+    // them: the ports are in use by that copy, in --list-ports, on stderr and in the events.
+    void twoCopies()
+    {
+        QTemporaryDir home, ports, record;
+        QStringList programmers;
+        for (int n = 1; n <= 4; ++n)
+            programmers << QString("COM%1:rate=4000").arg(n); // a load of 6 s outlasts a search
+        Simulator simulator(home.path(), ports.path(), programmers, {"--record", record.path()});
+        const QByteArray file = test::pattern(48 * 512);
+        QVERIFY(test::writeFile(home.filePath("board.bin"), file));
+        const QStringList load{"--ports", ports.path(), "--load", "board.bin", "--json"};
+
+        QProcess a, b;
+        QSignalSpy aDone(&a, &QProcess::finished), bDone(&b, &QProcess::finished);
+        startApp(a, home.path(), load);
+        startApp(b, home.path(), load);
+        QVERIFY(aDone.wait(30000) || aDone.size() == 1);
+        QVERIFY(bDone.size() == 1 || bDone.wait(30000));
+        const QStringList aOut = lines(a), bOut = lines(b);
+        const QSet<int> aComs = comsFound(aOut), bComs = comsFound(bOut);
+        QVERIFY2(!aComs.intersects(bComs), qPrintable(aOut.join('\n') + bOut.join('\n')));
+        QCOMPARE(aComs + bComs, QSet<int>({1, 2, 3, 4}));
+        QCOMPARE(a.exitCode(), aComs.isEmpty() ? 2 : 0);
+        QCOMPARE(b.exitCode(), bComs.isEmpty() ? 2 : 0);
+        for (int n = 1; n <= 4; ++n)
+            QCOMPARE(test::readFile(record.filePath(QString("COM%1.bin").arg(n))), file);
+
+        // The windows hold what they found until they end.
+        QProcess first;
+        QSignalSpy firstDone(&first, &QProcess::finished);
+        startApp(first, home.path(), {"--ports", ports.path()});
+        const qint64 pid = first.processId();
+        const auto held = [&] {
+            const test::Run list = test::run(kApp, {"--ports", ports.path(), "--list-ports", "--json"},
+                                             home.path());
+            const QJsonArray rows = QJsonDocument::fromJson(list.out.value(0).toUtf8()).array();
+            int count = 0;
+            for (const QJsonValue &row : rows)
+                count += row["access"] == "in use" && row["holder_pid"].toInteger() == pid;
+            return count;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(held(), 4, 15000);
+        const test::Run later = test::run(kApp, load, home.path());
+        QCOMPARE(later.exitCode, 2);
+        QVERIFY2(later.err.contains(QString("COM4 (%1): In use by another copy of Vell USB "
+                                            "Programmer (process %2)")
+                                        .arg(QFileInfo(ports.filePath("COM4")).canonicalFilePath())
+                                        .arg(pid)),
+                 qPrintable(later.err));
+        const QList<QJsonObject> unusable = events(later.out, "port-unusable");
+        QCOMPARE(unusable.size(), 4);
+        QCOMPARE(unusable.at(0)["cause"], "in use");
+        QCOMPARE(unusable.at(0)["pid"].toInteger(), pid);
+        ::kill(pid_t(pid), SIGTERM);
+        QVERIFY(firstDone.wait(10000));
+    }
+
+    // A second start of the windows for the same user brings the first forward and ends.
+    void windowsOncePerUser()
+    {
+        QTemporaryDir home;
+        QProcess first;
+        QSignalSpy finished(&first, &QProcess::finished);
+        test::prepare(first, home.path());
+        QProcessEnvironment env = first.processEnvironment();
+        env.insert("QT_LOGGING_RULES", "vell.gui.instance.debug=true");
+        first.setProcessEnvironment(env);
+        first.start(kApp, {"--simulate", "1"});
+        const QString socket =
+            home.filePath(QString("vell-usb-programmer-%1.socket").arg(::getuid()));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), 10000);
+        const test::Run second = test::run(kApp, {"--simulate", "1"}, home.path());
+        QCOMPARE(second.exitCode, 1);
+        QVERIFY2(second.err.contains("a copy is already running for this user; it was brought "
+                                     "to the front"),
+                 qPrintable(second.err));
+        QCOMPARE(first.state(), QProcess::Running);
+        ::kill(pid_t(first.processId()), SIGTERM);
+        QVERIFY(finished.wait(10000));
+        QVERIFY(first.readAllStandardError().contains("a later start asked to come forward"));
     }
 };
 

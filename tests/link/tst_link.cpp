@@ -1,6 +1,7 @@
 // Guards the link layer over fakes: the command frame's bytes, the reply side (framing, every
-// token's state, pane text and verdict, the per-programmer differences, the progress step) and
-// the links (byte-by-byte interleaving, the invalid-port messages and their steps' end).
+// token's state, pane text and verdict, the per-programmer differences, the progress step),
+// the links (byte-by-byte interleaving, the invalid-port messages and their steps' end), and
+// why a port cannot be used.
 #include "common/fakeseriallink.h"
 #include "common/files.h"
 #include "common/recordingoperator.h"
@@ -8,11 +9,15 @@
 #include "app/pane.h"
 #include "cli/portlisting.h"
 #include "link/links.h"
+#include "link/portaccess.h"
+#include "link/portclaim.h"
 #include "link/portnames.h"
 #include "link/replyhandler.h"
 
 #include <QJsonArray>
 #include <QtTest>
+
+#include <unistd.h>
 
 using namespace vell::link;
 using vell::test::FakeSerialLink;
@@ -586,6 +591,61 @@ private Q_SLOTS:
         QCOMPARE(json.at(1)["location"], "usb-0:2-port0");
         QCOMPARE(json.at(2)["com"], 3);
         QVERIFY(json.at(2)["usb_serial"].isNull() && json.at(2)["usb_vid_pid"].isNull());
+        QCOMPARE(json.at(2)["access"], "ok");
+    }
+
+    // Why a port that exists cannot be used, and by whom where a lock says.
+    void access_data()
+    {
+        QTest::addColumn<QString>("holder"); // what holds the port
+        QTest::addColumn<QString>("cause");
+        QTest::addColumn<qint64>("pid");
+        QTest::addColumn<QString>("text");
+        const qint64 self = QCoreApplication::applicationPid();
+        QTest::newRow("free") << "" << "ok" << qint64(0) << "";
+        QTest::newRow("another copy's claim")
+            << "claim" << "in use" << self
+            << QString("In use by another copy of Vell USB Programmer (process %1)").arg(self);
+        QTest::newRow("a live LCK file")
+            << "lck" << "in use" << qint64(1) << "In use by another program (process 1)";
+        QTest::newRow("a dead LCK file") << "dead lck" << "ok" << qint64(0) << "";
+        QTest::newRow("gone") << "gone" << "other" << qint64(0)
+                              << "Cannot be opened: \"No such file or directory\"";
+        QTest::newRow("no permission") << "mode 0" << "denied" << qint64(0)
+                                       << "Permission denied: this user may not open the port. "
+                                          "Join the dialout group (sudo usermod -aG dialout "
+                                          "\"$USER\"), then log out and in again";
+    }
+    void access()
+    {
+        QFETCH(QString, holder);
+        QTemporaryDir dir;
+        const QString device = dir.filePath(QStringLiteral("ttyVELL%1").arg(QCoreApplication::applicationPid()));
+        QVERIFY(vell::test::writeFile(device, {}));
+        PortClaim claim(device);
+        // As QSerialPort names it: the path, each / an underscore.
+        QFile lock(QDir::tempPath() + "/LCK.." + QString(device).replace('/', '_'));
+        if (holder == "claim")
+            QVERIFY(claim.take());
+        if (holder.endsWith("lck")) {
+            QVERIFY(lock.open(QIODevice::WriteOnly));
+            lock.write(holder == "lck" ? "1\n" : "999999999\n");
+            lock.close();
+        }
+        if (holder == "gone")
+            QVERIFY(QFile::remove(device));
+        if (holder == "mode 0") {
+            if (::geteuid() == 0)
+                QSKIP("root opens any file; the process test drops to another user for this");
+            QVERIFY(QFile::setPermissions(device, {}));
+        }
+        const PortAccess::Verdict verdict = holder.isEmpty() || holder == "dead lck"
+                                                ? PortAccess::check(device)
+                                                : PortAccess::diagnose(device, "Qt's words");
+        lock.remove();
+        QTEST(verdict.causeName(), "cause");
+        QTEST(verdict.pid, "pid");
+        QTEST(verdict.text(), "text");
     }
 };
 

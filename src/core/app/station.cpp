@@ -45,6 +45,8 @@ Station::Station(const link::PortNames &names, link::Operator &op, link::LinkFac
     });
     connect(m_search.get(), &discovery::ProgrammerSearch::closeRequested, this,
             &Station::searchCloseRequested);
+    connect(m_search.get(), &discovery::ProgrammerSearch::portUnusable, this,
+            &Station::portUnusable);
 
     connect(m_watchdog.get(), &Watchdog::fired, this, &Station::onWatchdogFired);
 

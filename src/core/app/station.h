@@ -4,6 +4,7 @@
 #include "attemptlog.h"
 #include "pane.h"
 
+#include "discovery/programmersearch.h"
 #include "link/links.h"
 #include "link/operatorinterface.h"
 #include "link/portnames.h"
@@ -17,9 +18,6 @@
 #include <memory>
 #include <optional>
 
-namespace vell::discovery {
-class ProgrammerSearch;
-}
 namespace vell::load {
 class FileTransfer;
 }
@@ -136,6 +134,8 @@ Q_SIGNALS:
     void searchFinished(bool anyFound);
     /// The search found the fourth programmer: its window closes.
     void searchCloseRequested();
+    /// The search met a port that exists but cannot be used.
+    void portUnusable(const vell::discovery::ProgrammerSearch::UnusablePort &port);
 
     /// Anything of pane n changed.
     void paneChanged(int n);

@@ -18,6 +18,14 @@ inline const QString kRestoreDefaults = QStringLiteral("Restore Defaults when Pr
 inline const QString kBlackBox = QStringLiteral("File is Old Black Box Format");
 inline const QString kTransferToTarget = QStringLiteral("Transfer Programmer File to Target Board");
 
+/// A second start of the windows for the same user (stderr); the first comes forward.
+inline const QString kAlreadyRunning =
+    QStringLiteral("vell-usb-programmer: a copy is already running for this user; "
+                   "it was brought to the front");
+inline const QString kAlreadyRunningNoAnswer =
+    QStringLiteral("vell-usb-programmer: a copy is already running for this user, "
+                   "but it did not answer");
+
 /// Pane n's first text after the search, for a programmer whose found text is numbered.
 inline QString numberedProgrammerFound(int n, int comPort)
 {

@@ -5,6 +5,10 @@
 
 #include "link/reply.h"
 
+#include <QStringList>
+
+#include <utility>
+
 namespace vell::discovery {
 
 ProgrammerSearch::ProgrammerSearch(link::Programmers &programmers,
@@ -100,8 +104,19 @@ link::SerialLink::OpenResult ProgrammerSearch::openScanningPort()
     m_receiveEnabled = true;
     m_linkPort = m_port;
     const QString device = m_names.deviceFor(m_port);
+    // Claimed before it is opened: of two copies probing the same port, only one opens it.
+    m_probeClaim = link::PortClaim(device);
+    if (!m_probeClaim.take()) {
+        noteUnusable(link::PortAccess::claimedByOther(m_probeClaim.holderPid()));
+        return link::SerialLink::OpenResult::Failed;
+    }
     const auto result = m_link->open(device);
     qCDebug(lcDiscovery) << "COM" << m_port << device << "open:" << static_cast<int>(result);
+    if (result == link::SerialLink::OpenResult::InvalidPort ||
+        result == link::SerialLink::OpenResult::Failed)
+        m_probeClaim.release();
+    if (result == link::SerialLink::OpenResult::Failed)
+        noteUnusable(link::PortAccess::diagnose(device, m_link->openError()));
     return result;
 }
 
@@ -115,10 +130,13 @@ void ProgrammerSearch::evaluate()
     m_captured.clear();
     m_portFile.close();
     setState(State::Opening);
-    if (recognised)
+    if (recognised) {
         m_found += 1; // the port stays open; recordProgrammer moves on
-    else
+        m_claims.push_back(std::move(m_probeClaim));
+    } else {
+        m_probeClaim.release();
         advancePort();
+    }
 }
 
 void ProgrammerSearch::openNext()
@@ -169,8 +187,16 @@ void ProgrammerSearch::finish()
     m_captured.clear();
     end();
     const bool anyFound = m_found > 0;
-    if (!anyFound)
+    if (!anyFound && m_unusable.isEmpty())
         m_portSearchedLabel = texts::kNoProgrammersText;
+    if (!anyFound && !m_unusable.isEmpty()) {
+        // Not "connect the programmers" alone: the ports are there, and each says why not.
+        QStringList lines{texts::kNoProgrammersFound};
+        for (const UnusablePort &port : std::as_const(m_unusable))
+            lines << texts::unusablePort(port.comPort, port.device, port.verdict.text());
+        lines << texts::kConnectAndRestart;
+        m_portSearchedLabel = lines.join(QLatin1Char('\r'));
+    }
     Q_EMIT changed();
     Q_EMIT finished(anyFound);
     if (anyFound)
@@ -202,6 +228,7 @@ void ProgrammerSearch::flush()
 void ProgrammerSearch::end()
 {
     m_timer.stop();
+    m_probeClaim.release(); // a port opened but not judged
     m_portFile.close();
     if (m_link) {
         // Closed, not destroyed: the port is free for the main window's links at once.
@@ -209,6 +236,16 @@ void ProgrammerSearch::end()
         m_link->close();
     }
     setState(State::Ended);
+}
+
+void ProgrammerSearch::noteUnusable(const link::PortAccess::Verdict &verdict)
+{
+    QString device = m_names.identityOf(m_port).device;
+    if (device.isEmpty())
+        device = m_names.deviceFor(m_port);
+    m_unusable.append({m_port, device, verdict});
+    qCDebug(lcDiscovery) << "COM" << m_port << device << "unusable:" << verdict.text();
+    Q_EMIT portUnusable(m_unusable.last());
 }
 
 void ProgrammerSearch::setState(State state)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/portaccess.h"
+#include "link/portclaim.h"
 #include "link/portfile.h"
 #include "link/portnames.h"
 #include "link/programmers.h"
@@ -13,6 +15,7 @@
 
 #include <array>
 #include <memory>
+#include <vector>
 
 namespace vell::discovery {
 
@@ -23,6 +26,11 @@ namespace vell::discovery {
 ///
 /// Each tick either opens the next port or judges the port opened one tick before; reaching
 /// port 16 ends the scan. A port with no device costs one tick.
+///
+/// Each port is claimed (link::PortClaim) before it is opened, so of two copies of the tool
+/// only one ever probes it; the claim of a programmer found is kept until the search is
+/// destroyed, which the front ends do when the tool ends. A port that exists but cannot be
+/// used (claimed by another copy, refused, in use) is judged empty and reported with why.
 class ProgrammerSearch : public QObject
 {
     Q_OBJECT
@@ -79,6 +87,16 @@ public:
     /// lblPortSearched: "Searching Port", or the failure text after a scan that found none.
     [[nodiscard]] QString portSearchedLabel() const { return m_portSearchedLabel; }
 
+    /// A port that exists but could not be used, and why.
+    struct UnusablePort
+    {
+        int comPort = 0;
+        QString device;
+        link::PortAccess::Verdict verdict;
+    };
+    /// Every such port of this scan, in the order met.
+    [[nodiscard]] const QList<UnusablePort> &unusablePorts() const { return m_unusable; }
+
 Q_SIGNALS:
     /// Something the window shows changed.
     void changed();
@@ -86,6 +104,8 @@ Q_SIGNALS:
     void finished(bool anyFound);
     /// The search is done with its window (programmers found, or the fourth one recorded).
     void closeRequested();
+    /// A port exists but cannot be used (also in unusablePorts()).
+    void portUnusable(const vell::discovery::ProgrammerSearch::UnusablePort &port);
 
 private:
     link::SerialLink::OpenResult openScanningPort();
@@ -101,6 +121,7 @@ private:
     /// links can open the same ports (a port is locked per name while open).
     void end();
     void setState(State state);
+    void noteUnusable(const link::PortAccess::Verdict &verdict);
 
     link::Programmers &m_programmers;
     link::PortNames m_names; // a copy: callers often build the names on the fly
@@ -119,6 +140,12 @@ private:
     QByteArray m_captured;
     /// The receive gate: false ("Disable") keeps a judged port's data out of the capture.
     bool m_receiveEnabled = true;
+
+    /// The port being probed, claimed before it was opened.
+    link::PortClaim m_probeClaim;
+    /// The ports of the programmers found.
+    std::vector<link::PortClaim> m_claims;
+    QList<UnusablePort> m_unusable;
 
     std::array<QString, link::kProgrammerCount> m_programmerLabels;
     QString m_portSearchedLabel;

@@ -18,4 +18,10 @@ inline const QString kConnectAndRestart =
 inline const QString kNoProgrammersText =
     kNoProgrammersFound + QLatin1Char('\r') + kConnectAndRestart;
 
+/// A port that exists but cannot be used: its COM number, device and why (link's texts).
+inline QString unusablePort(int comPort, const QString &device, const QString &why)
+{
+    return QStringLiteral("COM%1 (%2): %3").arg(comPort).arg(device, why);
+}
+
 } // namespace vell::discovery::texts

@@ -28,6 +28,7 @@ SerialLink::OpenResult QSerialPortLink::open(const QString &deviceName)
     if (m_port.isOpen())
         return OpenResult::AlreadyOpen;
     m_deviceName = deviceName;
+    m_openError.clear();
     if (deviceName.isEmpty())
         return OpenResult::InvalidPort;
 
@@ -42,6 +43,7 @@ SerialLink::OpenResult QSerialPortLink::open(const QString &deviceName)
     if (!m_port.open(QIODevice::ReadWrite)) {
         const QSerialPort::SerialPortError error = m_port.error();
         qCDebug(lcLink) << "open failed:" << deviceName << error << m_port.errorString();
+        m_openError = m_port.errorString();
         m_port.clearError();
         return error == QSerialPort::DeviceNotFoundError ? OpenResult::InvalidPort
                                                          : OpenResult::Failed;

@@ -25,6 +25,7 @@ public:
     [[nodiscard]] qint64 bytesToWrite() const override;
     void discardOutput() override;
     [[nodiscard]] QString deviceName() const override { return m_deviceName; }
+    [[nodiscard]] QString openError() const override { return m_openError; }
 
 private:
     void onError(QSerialPort::SerialPortError error);
@@ -34,6 +35,7 @@ private:
     /// While open on Unix: looks for a hung-up terminal, which Qt 6.8 reads as no data.
     QTimer m_hangupCheck;
     QString m_deviceName;
+    QString m_openError;
     /// Counts openings, so a loss report queued for an earlier opening is dropped.
     quint64 m_session = 0;
     bool m_lossReported = false;

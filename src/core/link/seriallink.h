@@ -43,6 +43,8 @@ public:
     virtual void discardOutput() {}
     /// The device name last opened (empty before).
     [[nodiscard]] virtual QString deviceName() const = 0;
+    /// Why the last open failed, in the serial layer's words (empty when it did not).
+    [[nodiscard]] virtual QString openError() const { return {}; }
 
 Q_SIGNALS:
     void readyRead();

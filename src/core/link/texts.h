@@ -50,4 +50,30 @@ inline const QString kOldBlackBoxError12 = QStringLiteral("Error #12 / Old Black
 inline const QString kUndefinedLoadError = QStringLiteral("Undefined Program Load Error");
 inline const QString kUndefinedTargetError = QStringLiteral("Undefined Program Target Error");
 
+// Why a port that exists cannot be used (the search, the headless run, --list-ports).
+#ifdef Q_OS_LINUX
+inline const QString kPortDenied = QStringLiteral(
+    "Permission denied: this user may not open the port. Join the dialout group "
+    "(sudo usermod -aG dialout \"$USER\"), then log out and in again");
+#else
+inline const QString kPortDenied =
+    QStringLiteral("Permission denied: this user may not open the port");
+#endif
+/// pid 0: the lock does not say which process.
+inline QString portInUseByCopy(qint64 pid)
+{
+    return pid > 0 ? QStringLiteral("In use by another copy of Vell USB Programmer (process %1)")
+                         .arg(pid)
+                   : QStringLiteral("In use by another copy of Vell USB Programmer");
+}
+inline QString portInUseByProgram(qint64 pid)
+{
+    return pid > 0 ? QStringLiteral("In use by another program (process %1)").arg(pid)
+                   : QStringLiteral("In use by another program");
+}
+inline QString portCannotOpen(const QString &reason)
+{
+    return QStringLiteral("Cannot be opened: \"%1\"").arg(reason);
+}
+
 } // namespace vell::link::texts

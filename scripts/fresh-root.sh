@@ -60,10 +60,21 @@ chmod 755 "$root" # a system's root folder, open to its users (apt downloads as 
 
 # The mounts made so far, innermost last; undone in reverse order.
 mounts=()
+child="" # the process group run() waits for
 cleanup() {
   local rc=$? i pid left killed=false
   trap - EXIT INT TERM HUP
   set +e
+  if [ -n "$child" ]; then
+    kill -TERM -- "-$child" 2>/dev/null
+    for i in $(seq 50); do
+      kill -0 -- "-$child" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL -- "-$child" 2>/dev/null
+    wait "$child" 2>/dev/null
+  fi
+  rm -f "$root.debootstrap.log"
   # Whatever the command left running in the root (a server, a stuck test) would hold the
   # mounts: end those processes, found by their root folder.
   for pid in $(ls /proc | grep -E '^[0-9]+$'); do
@@ -92,6 +103,18 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
 
+# Runs a long command (debootstrap, the chroot) as a process group of its own in the
+# background and waits for it, so that a signal to this script (CI ending it) is acted on at
+# once, and the way out can end that group before it undoes the mounts.
+run() {
+  local rc=0
+  setsid "$@" &
+  child=$!
+  wait "$child" || rc=$?
+  child=""
+  return "$rc"
+}
+
 bind() { # bind SOURCE TARGET [OPTIONS...]
   local from=$1 to=$2
   shift 2
@@ -104,15 +127,13 @@ echo "fresh-root.sh: making a $suite minbase root in $root"
 # The root is a mount point of its own, private, so nothing mounted in it shows elsewhere.
 bind "$root" "$root" --bind
 mount --make-private "$root"
-debootstrap --variant=minbase --keyring="$keyring" --cache-dir="$cache/debootstrap" \
+run debootstrap --variant=minbase --keyring="$keyring" --cache-dir="$cache/debootstrap" \
   "$suite" "$root" "$mirror" > "$root.debootstrap.log" 2>&1 || {
   tail -n 30 "$root.debootstrap.log" >&2
   [ -f "$root/debootstrap/debootstrap.log" ] && tail -n 30 "$root/debootstrap/debootstrap.log" >&2
-  rm -f "$root.debootstrap.log"
   echo "fresh-root.sh: debootstrap of $suite failed" >&2
   exit 1
 }
-rm -f "$root.debootstrap.log"
 bind /dev "$root/dev" --bind
 bind /dev/pts "$root/dev/pts" --bind
 bind proc "$root/proc" -t proc
@@ -131,7 +152,7 @@ for f in "${ins[@]}"; do
 done
 echo "fresh-root.sh: $suite at $(git -C "$src" rev-parse --short HEAD): $command"
 set +e
-chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb ${CI:+CI=$CI} \
+run chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb ${CI:+CI=$CI} \
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   /bin/bash -c "cd $work && $command" < /dev/null
 rc=$?

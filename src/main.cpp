@@ -110,6 +110,7 @@ int main(int argc, char *argv[])
         options.logFile = commandLine.logFile();
         return cli::runHeadless(options);
     }
+    case cli::CommandLine::Run::Report: // ran before the application was made
     case cli::CommandLine::Run::Windows:
         break;
     }

@@ -38,6 +38,7 @@ enum ExitCode
     kExitSuccess = 0, ///< every programmer in use succeeded at every step asked
     kExitFailed = 1,  ///< any programmer failed or timed out
     kExitUsage = 2,   ///< a usage error, or no programmer found
+    kExitRecordLost = 3, ///< the work ran, but a record of it could not be written
 };
 
 /// True when the command line asks for a headless run.

@@ -90,9 +90,11 @@ void HeadlessRun::start()
         }
     }
     m_station = std::move(station);
-    // Said once; the run goes on.
-    connect(m_station.get(), &app::Station::logProblemChanged, this,
-            [this](const QString &text) { m_report.error(text); });
+    // Said when it starts; the run goes on, and its exit says so.
+    connect(m_station.get(), &app::Station::logProblemChanged, this, [this](const QString &text) {
+        if (!text.isEmpty())
+            m_report.error(text);
+    });
     connect(m_station.get(), &app::Station::attemptEnded, this, &HeadlessRun::onAttemptEnded);
     connect(m_station.get(), &app::Station::loadRefused, this, [this] {
         m_loadRefused = true;
@@ -276,6 +278,9 @@ QString HeadlessRun::summary() const
     if (!failures.isEmpty())
         line += QStringLiteral("; ") + texts::kFailed + QStringLiteral(": ") +
                 failures.join(QStringLiteral("; "));
+    if (m_station->lostRecords() > 0)
+        line += QStringLiteral("; ") + texts::recordsLost(m_station->lostRecords(),
+                                                           m_station->logProblem());
     return line;
 }
 
@@ -331,7 +336,12 @@ QJsonObject HeadlessRun::summaryJson(int exitCode) const
                                    {QStringLiteral("yield"), yield ? QJsonValue(*yield) : QJsonValue()}});
     }
     const auto &image = m_station->image();
+    const int lost = m_station->lostRecords();
     return {{QStringLiteral("exit"), exitCode},
+            {QStringLiteral("run_id"), app::runId()},
+            {QStringLiteral("records_lost"), lost},
+            {QStringLiteral("records_lost_why"),
+             lost > 0 ? QJsonValue(m_station->logProblem()) : QJsonValue()},
             {QStringLiteral("loaded"), loaded},
             {QStringLiteral("programmed"), programmed},
             {QStringLiteral("failed"), failed},
@@ -354,6 +364,9 @@ void HeadlessRun::finish(int exitCode)
     // Usage errors end before anything ran; there is nothing to sum up then.
     if (m_station && exitCode != kExitUsage) {
         m_station->endSteps(link::Ending::Closed);
+        // The boards are real, so the work ran to its end; its record did not.
+        if (m_station->lostRecords() > 0)
+            m_exitCode = exitCode = kExitRecordLost;
         m_report.summary(summary(), summaryJson(exitCode));
     }
     Q_EMIT finished(exitCode);

@@ -33,6 +33,11 @@ inline const QString kLoadNotStarted = QStringLiteral("the load did not start");
 inline const QString kLoadEnded = QStringLiteral("the load ended before the file was sent");
 
 inline const QString kFile = QStringLiteral("file ");
+/// Records the attempt log did not take, and why the last one did not.
+inline QString recordsLost(int count, const QString &why)
+{
+    return QStringLiteral("records lost: %1 (%2)").arg(count).arg(why);
+}
 inline const QString kBoards = QStringLiteral("boards: ");
 
 /// dir: the --ports folder, empty for the machine's own ports.

@@ -227,8 +227,9 @@ void MainWindow::showImage()
 
 void MainWindow::showLogProblem(const QString &text)
 {
+    // Shown until the log can be written again.
     m_logProblem->setText(text);
-    m_logProblem->show();
+    m_logProblem->setVisible(!text.isEmpty());
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -32,7 +32,8 @@ public:
     ~MainWindow() override;
 
     [[nodiscard]] ProgramFileBrowser *browser() const { return m_browser; }
-    /// The attempt log cannot be written: a warning that stays in the window.
+    /// The attempt log cannot be written: a warning that stays in the window until it can
+    /// (an empty text).
     void showLogProblem(const QString &text);
 
 protected:

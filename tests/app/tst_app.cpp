@@ -501,6 +501,38 @@ private Q_SLOTS:
         QCOMPARE(summary["file"]["size"], 3 * 512 + 164);
     }
 
+    // A log that takes no record (a full disk): the boards are still programmed, and the run
+    // says how many records were lost and why, ends with exit 3, and shows no Qt warning.
+    void lostRecords()
+    {
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+        test::FakeDevices devices;
+        devices.add(1);
+        devices.add(2);
+        cli::Options o;
+        o.loadFile = m_work.file("board.bin");
+        o.programTarget = true;
+        o.json = true;
+        o.logFile = QStringLiteral("/dev/full");
+        const Headless run = runHeadless(devices, o);
+        QCOMPARE(run.exitCode, int(cli::kExitRecordLost));
+        QCOMPARE(run.err.count(QStringLiteral("Cannot write the attempt log /dev/full")), 1);
+        const QJsonObject summary = QJsonDocument::fromJson(run.out.last().toUtf8()).object();
+        QCOMPARE(summary["exit"], 3);
+        QCOMPARE(summary["programmed"], 2);
+        QCOMPARE(summary["records_lost"], 4);
+        QVERIFY(summary["records_lost_why"].toString().startsWith("Cannot write the attempt log"));
+        // Every record names this run, the same in the events as in the summary.
+        QVERIFY(!summary["run_id"].toString().isEmpty());
+        for (const QString &line : run.out) {
+            const QJsonObject e = QJsonDocument::fromJson(line.toUtf8()).object();
+            if (e["event"] == "result") {
+                QCOMPARE(e["run_id"], summary["run_id"]);
+                QCOMPARE(e["pid"].toInteger(), QCoreApplication::applicationPid());
+            }
+        }
+    }
+
     // Against the checksums' published check values; an unreadable file has no identity.
     void imageIdentity()
     {

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QSysInfo>
+#include <QUuid>
 
 namespace vell::app {
 
@@ -13,6 +14,12 @@ QString utc(const QDateTime &time)
 }
 
 } // namespace
+
+QString runId()
+{
+    static const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    return id;
+}
 
 QJsonValue orNull(const QString &text)
 {
@@ -72,6 +79,8 @@ QJsonObject Attempt::toJson() const
     record[QStringLiteral("duration_ms")] = step.started.msecsTo(step.ended);
     record[QStringLiteral("host")] = QSysInfo::machineHostName();
     record[QStringLiteral("app_version")] = QCoreApplication::applicationVersion();
+    record[QStringLiteral("run_id")] = runId();
+    record[QStringLiteral("pid")] = QCoreApplication::applicationPid();
     record[QStringLiteral("programmer")] = programmer;
     record[QStringLiteral("com")] = comPort;
     record[QStringLiteral("step")] = load ? QStringLiteral("load") : QStringLiteral("program-target");

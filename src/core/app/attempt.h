@@ -35,6 +35,8 @@ struct Attempt
 [[nodiscard]] QJsonObject identityJson(const link::PortNames::Identity &identity);
 /// name, folder, size, sha256 and crc32 of an image.
 [[nodiscard]] QJsonObject imageJson(const link::ImageIdentity &image);
+/// This start of the tool's id, the same in every record it writes.
+[[nodiscard]] QString runId();
 /// Empty text as JSON null.
 [[nodiscard]] QJsonValue orNull(const QString &text);
 

@@ -25,8 +25,12 @@ bool AttemptLog::open(const QString &path)
     m_file.setFileName(path.isEmpty() ? defaultPath() : path);
     if (!QDir().mkpath(QFileInfo(m_file.fileName()).absolutePath()))
         return fail(QStringLiteral("cannot create its folder"));
-    // Unbuffered: each record reaches the file in the one write that append makes.
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+    // Unbuffered: each record reaches the file in the one write that append makes. A device
+    // or a pipe has no end to append at (and Qt would warn that it cannot seek one).
+    const QFileInfo info(m_file.fileName());
+    const QIODevice::OpenMode append =
+        info.exists() && !info.isFile() ? QIODevice::NotOpen : QIODevice::Append;
+    if (!m_file.open(QIODevice::WriteOnly | append | QIODevice::Unbuffered))
         return fail(m_file.errorString());
     return true;
 }

@@ -217,10 +217,7 @@ void Station::onStepEnded(int n)
 {
     const link::ProgrammerState &s = state(n);
     const Attempt attempt = Attempt::of(n, s, statusText(n));
-    if (m_logging && m_logProblem.isEmpty() && !m_log.append(attempt.toJson())) {
-        m_logProblem = texts::logProblem(m_log.errorString());
-        Q_EMIT logProblemChanged(m_logProblem);
-    }
+    record(attempt);
     if (s.step.step == link::Step::ProgramTarget) {
         Tally &tally = m_tallies.at(size_t(n - 1));
         ++(attempt.result() == link::Result::Ok ? tally.ok : tally.failed);
@@ -246,6 +243,26 @@ void Station::onStepEnded(int n)
     Q_EMIT attemptEnded(attempt);
     if (s.step.step == link::Step::ProgramTarget)
         Q_EMIT tallyChanged(n);
+}
+
+void Station::record(const Attempt &attempt)
+{
+    if (!m_logging)
+        return;
+    // Every record is tried: a log that can be written again takes the next one.
+    if (m_log.append(attempt.toJson())) {
+        if (!m_logProblem.isEmpty()) {
+            m_logProblem.clear();
+            Q_EMIT logProblemChanged(m_logProblem);
+        }
+        return;
+    }
+    ++m_lostRecords;
+    const QString problem = texts::logProblem(m_log.errorString());
+    if (problem != m_logProblem) {
+        m_logProblem = problem;
+        Q_EMIT logProblemChanged(m_logProblem);
+    }
 }
 
 void Station::onDeviceLost(int n)

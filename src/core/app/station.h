@@ -120,8 +120,10 @@ public:
     /// Opens the attempt log (the default one for an empty path); false, with logProblem(),
     /// when it cannot. Without an open log nothing is recorded.
     bool openLog(const QString &path);
-    /// Why records are not kept (empty while they are).
+    /// Why the last record could not be written (empty while records are kept).
     [[nodiscard]] QString logProblem() const { return m_logProblem; }
+    /// Records that could not be written since the start.
+    [[nodiscard]] int lostRecords() const { return m_lostRecords; }
 
     /// Lets go of the program file a load holds open (the transfer's, once one runs).
     void releaseProgramFile() override;
@@ -151,13 +153,14 @@ Q_SIGNALS:
     void attemptEnded(const vell::app::Attempt &attempt);
     void tallyChanged(int n);
     void imageChanged();
-    /// The attempt log cannot be written.
+    /// The attempt log cannot be written (text), or can be again (empty).
     void logProblemChanged(const QString &text);
 
 private:
     void setPrompt(const QString &text);
     void onChanged(int n);
     void onStepEnded(int n);
+    void record(const Attempt &attempt);
     void onLoadStateChanged();
     void onWatchdogFired();
     void onDeviceLost(int n);
@@ -183,6 +186,7 @@ private:
     AttemptLog m_log;
     bool m_logging = false;
     QString m_logProblem;
+    int m_lostRecords = 0;
 
     QString m_prompt;
     QString m_currentFolder;

@@ -220,6 +220,21 @@ private Q_SLOTS:
         QCOMPARE(bed.loadsEnded, 0);
     }
 
+    // A load meets programmer 2's port gone: its step ends lost at once; the others wait in the
+    // handshake, as the message asks the operator to reconnect, until the watchdog ends it.
+    void unopenableLinkDuringLoad()
+    {
+        Bed bed(QStringList{{}, {}}, 1, 300);
+        bed.devices.unplug(2);
+        bed.write(1024);
+        bed.load();
+        QCOMPARE(bed.attempts(), QStringList{"2 load lost"});
+        QCOMPARE(bed.status(2), kLost);
+        QTRY_COMPARE(bed.loadsEnded, 1);
+        QCOMPARE(bed.attempts(), QStringList({"1 load timed-out", "2 load lost"}));
+        QCOMPARE(bed.op.messages.size(), 1);
+    }
+
     void vanishesDuringLoad_data()
     {
         QTest::addColumn<int>("gone");

@@ -165,6 +165,7 @@ private Q_SLOTS:
         for (int n = 1; n <= 4; ++n) {
             QCOMPARE(bed.devices.device(n)->image(), file.left(4 * 512));
             QVERIFY(!bed.devices.device(n)->frames().join().contains("APT"));
+            QCOMPARE(bed.station->state(n).image.has_value(), afterLoad.at(n - 1) == kLoaded);
         }
         bed.station->programTarget();
         for (int n = 1; n <= 4; ++n) {
@@ -395,6 +396,21 @@ private Q_SLOTS:
             QStringLiteral("Programmer 3 (COM 3) program target: Error #10")));
     }
 
+    // A file shorter than a block sends no block: the programmers answer the frame at once,
+    // before the load has ended; program-target waits for that end, and nothing is amiss.
+    void verdictsBeforeTheLoadEnds()
+    {
+        QVERIFY(test::writeFile(m_work.file("tiny.bin"), pattern(100)));
+        test::FakeDevices devices;
+        devices.add(1);
+        cli::Options o;
+        o.loadFile = m_work.file("tiny.bin");
+        o.programTarget = true;
+        o.timeoutSeconds = 3;
+        const Headless run = runHeadless(devices, o);
+        QVERIFY2(run.exitCode == int(cli::kExitSuccess) && run.err.isEmpty(), qPrintable(run.err));
+    }
+
     void badCommandLine_data()
     {
         QTest::addColumn<QString>("file");
@@ -432,7 +448,7 @@ private Q_SLOTS:
 
     // One load record per programmer, each a whole line: the good one ok, the error with its
     // code, the one unplugged mid-stream lost, with the file as it was; a second run appends
-    // and leaves the first run's lines byte for byte.
+    // and leaves the first run's lines byte for byte. The summary speaks of three programmers.
     void attemptRecords()
     {
         const QString log = m_work.file("records/attempts.jsonl");
@@ -448,7 +464,12 @@ private Q_SLOTS:
             cli::Options o;
             o.loadFile = m_work.file("records.bin");
             o.logFile = log;
-            QCOMPARE(runHeadless(devices, o).exitCode, int(cli::kExitFailed));
+            const Headless run = runHeadless(devices, o);
+            QCOMPARE(run.exitCode, int(cli::kExitFailed));
+            // The summary counts and names only the three programmers found.
+            QVERIFY(run.out.last().contains(QStringLiteral("load succeeded on 1 of 3")));
+            QVERIFY(run.out.last().contains(QStringLiteral("Programmer 3 (COM 3) load: ")));
+            QVERIFY(!run.out.last().contains(QStringLiteral("Programmer 4")));
             const QByteArray all = test::readFile(log);
             QVERIFY(all.startsWith(before) && all.endsWith('\n'));
             const QList<QByteArray> lines = all.mid(before.size()).chopped(1).split('\n');
@@ -484,6 +505,8 @@ private Q_SLOTS:
         QCOMPARE(run.exitCode, int(cli::kExitFailed));
         QList<QJsonObject> events;
         QStringList results, phases;
+        QString shown[2]; // each programmer's last status text
+        const QRegularExpression percentShown(QStringLiteral("/ (\\d+) ?%"));
         for (const QString &line : run.out) {
             QJsonParseError error{};
             const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
@@ -495,8 +518,15 @@ private Q_SLOTS:
                     e["step"].toString(), e["result"].toString());
             const QString phase = QStringLiteral("%1 %2").arg(e["programmer"].toInt()).arg(
                 e["phase"].toString());
-            if (e["event"] == "progress" && !phases.contains(phase))
+            if (e["event"] == "status")
+                shown[e["programmer"].toInt() - 1] = e["text"].toString();
+            if (e["event"] != "progress")
+                continue;
+            if (!phases.contains(phase))
                 phases << phase;
+            // The percent is the one the status text shows.
+            const QString text = shown[e["programmer"].toInt() - 1];
+            QCOMPARE(percentShown.match(text).captured(1), QString::number(e["percent"].toInt()));
         }
         QCOMPARE(events.at(0)["event"], "found");
         QCOMPARE(events.at(1)["com"], 2);
@@ -511,7 +541,9 @@ private Q_SLOTS:
         QCOMPARE(summary["exit"], run.exitCode);
         QCOMPARE(summary["loaded"], 2);
         QCOMPARE(summary["programmed"], 1);
+        QCOMPARE(summary["failed"].toArray().size(), 1); // of the two programmers found
         QCOMPARE(summary["failed"][0]["programmer"], 2);
+        QCOMPARE(summary["tallies"].toArray().size(), 2);
         QCOMPARE(summary["tallies"][1]["failed"], 1);
         QCOMPARE(summary["file"]["size"], 3 * 512 + 164);
     }
@@ -641,6 +673,9 @@ private Q_SLOTS:
                             "Number used\r\n"
                             "4\r\n\r\nLast File loaded from\r\n/srv/boards/Model A\r\n"));
         QCOMPARE(settings.readLastFolder(), std::optional<QString>("/srv/boards/Model A"));
+        // A remembered folder that is gone gives way to the fallback.
+        QCOMPARE(app::Settings::startFolder(user.path()), user.path());
+        QCOMPARE(app::Settings::startFolder(user.filePath("gone")), app::Settings::fallbackFolder());
         QCOMPARE(QDir(exe.path()).entryList(QDir::Files), QStringList{"VellProgrammer.txt"});
     }
 };

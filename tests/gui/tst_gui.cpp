@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -115,6 +116,23 @@ private Q_SLOTS:
         for (const auto &drive : gui::ProgramFileBrowser::drivesFor("/home/op", volumes))
             roots << drive.root;
         QCOMPARE(roots, expected);
+    }
+
+    // A drive whose last folder was deleted since opens at its root.
+    void driveWhoseFolderIsGone()
+    {
+        QTemporaryDir home, elsewhere;
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", home.path().toLocal8Bit()); // the first drive
+        gui::ProgramFileBrowser browser;
+        qputenv("HOME", oldHome);
+        const QString gone = elsewhere.filePath("gone");
+        QVERIFY(QDir().mkpath(gone) && browser.setPath(gone));
+        const int drive = browser.driveList()->currentIndex();
+        browser.driveList()->setCurrentIndex(0);
+        QVERIFY(QDir(gone).removeRecursively());
+        browser.driveList()->setCurrentIndex(drive);
+        QCOMPARE(browser.path(), browser.driveList()->itemData(drive).toString());
     }
 
     void panesForTheProgrammersFound_data()

@@ -196,7 +196,7 @@ private Q_SLOTS:
                    "{\"result\":\"ok\",\"time\":\"yesterday\"}\n");
         r.finish();
         const auto utc = [](const std::optional<qint64> &ms) {
-            return ms ? QDateTime::fromMSecsSinceEpoch(*ms, Qt::UTC).toString(Qt::ISODate)
+            return ms ? QDateTime::fromMSecsSinceEpoch(*ms).toUTC().toString(Qt::ISODate)
                       : QStringLiteral("-");
         };
         const ProgrammerTally *t = r.programmers().at(0);

@@ -24,7 +24,7 @@ QJsonValue orNull(const std::optional<qint64> &n)
 
 QJsonValue utc(const std::optional<qint64> &ms)
 {
-    return ms ? QJsonValue(QDateTime::fromMSecsSinceEpoch(*ms, Qt::UTC).toString(Qt::ISODateWithMs))
+    return ms ? QJsonValue(QDateTime::fromMSecsSinceEpoch(*ms).toUTC().toString(Qt::ISODateWithMs))
               : QJsonValue(QJsonValue::Null);
 }
 

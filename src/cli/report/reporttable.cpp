@@ -17,7 +17,7 @@ namespace {
 
 QString utc(const std::optional<qint64> &ms)
 {
-    return ms ? QDateTime::fromMSecsSinceEpoch(*ms, Qt::UTC).toString(Qt::ISODate)
+    return ms ? QDateTime::fromMSecsSinceEpoch(*ms).toUTC().toString(Qt::ISODate)
               : QStringLiteral("-");
 }
 

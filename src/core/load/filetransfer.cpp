@@ -221,10 +221,12 @@ void FileTransfer::releaseProgramFile()
 void FileTransfer::startStream()
 {
     // The frame announced the length measured at the start; a file changed since then is not
-    // the file the programmers expect.
+    // the file the programmers expect. A file shorter than a block sends no byte, and its
+    // programmers may have answered and released it already.
     const QFileInfo now(m_path);
-    if (!m_file.openStream() || m_file.length() != m_announcedLength || !now.exists() ||
-        now.size() != m_announcedLength) {
+    if (m_announcedLength >= kBlockFileBytes &&
+        (!m_file.openStream() || m_file.length() != m_announcedLength || !now.exists() ||
+         now.size() != m_announcedLength)) {
         qCDebug(lcLoad) << "stream not opened or file changed since the frame";
         const QString &why = !now.exists()                      ? texts::kProgramFileNotFound
                              : now.size() != m_announcedLength ? texts::kProgramFileChanged

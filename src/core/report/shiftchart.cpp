@@ -73,7 +73,7 @@ QColor colourOf(const std::vector<Group> &groups, const std::optional<int> &code
 
 QString utc(qint64 ms)
 {
-    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    return QDateTime::fromMSecsSinceEpoch(ms).toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
 }
 
 QFont font(int pixels, bool bold = false)

@@ -70,21 +70,17 @@ struct Rig
     }
     QString status(int n) const { return app::Pane::statusText(n, programmers.state(n)); }
     std::optional<link::Ending> ending(int n) const { return programmers.state(n).step.ending; }
-    /// Until the load ends, the wires of the links given take all that waits (link 4 only
-    /// slowFour bytes a round, when given).
+    /// Until the load ends, the wires of the links given take all that waits every
+    /// millisecond (link 4 only slowFour bytes, when given), between the transfer's own turns.
     bool drainUntilFinished(QList<int> taking, QSignalSpy &finished, qint64 slowFour = -1)
     {
-        while (finished.isEmpty()) {
+        QTimer wires;
+        QObject::connect(&wires, &QTimer::timeout, &transfer, [&] {
             for (int n : taking)
                 wire(n).takePending(n == 4 ? slowFour : -1);
-            const auto pending = [&] {
-                return std::any_of(taking.begin(), taking.end(),
-                                   [&](int n) { return wire(n).bytesToWrite() > 0; });
-            };
-            if (!QTest::qWaitFor([&] { return !finished.isEmpty() || pending(); }, 2000))
-                return false;
-        }
-        return true;
+        });
+        wires.start(1);
+        return QTest::qWaitFor([&] { return !finished.isEmpty(); }, 10000);
     }
 
     test::WorkFolder work; // port files

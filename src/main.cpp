@@ -108,6 +108,7 @@ int main(int argc, char *argv[])
         options.timeoutSeconds = commandLine.timeoutSeconds();
         options.json = commandLine.json();
         options.logFile = commandLine.logFile();
+        options.approved = commandLine.approvedImage();
         return cli::runHeadless(options);
     }
     case cli::CommandLine::Run::Report: // ran before the application was made
@@ -116,5 +117,5 @@ int main(int argc, char *argv[])
     }
     return gui::runWindows(*static_cast<QApplication *>(application.get()), names,
                            commandLine.screenshotFolder(), commandLine.folder(),
-                           commandLine.logFile());
+                           commandLine.logFile(), commandLine.approvedImage());
 }

@@ -21,6 +21,21 @@ std::optional<int> positiveNumber(const QString &text)
     return value;
 }
 
+/// A hash given as hex digits (an "0x" before them is allowed), in lower case; nothing unless
+/// it has exactly digits digits.
+std::optional<QString> hexHash(QString text, int digits)
+{
+    text = text.trimmed().toLower();
+    if (text.startsWith(QLatin1String("0x")))
+        text.remove(0, 2);
+    if (text.size() != digits)
+        return std::nullopt;
+    for (const QChar c : std::as_const(text))
+        if (!c.isDigit() && (c < u'a' || c > u'f'))
+            return std::nullopt;
+    return text;
+}
+
 } // namespace
 
 CommandLine::CommandLine()
@@ -79,7 +94,15 @@ CommandLine::CommandLine()
                     QStringLiteral("FILE")),
       m_reportChartSize(QStringLiteral("report-chart-size"),
                         QStringLiteral("--report-chart: the picture's size (default 1280x720)."),
-                        QStringLiteral("WIDTHxHEIGHT"))
+                        QStringLiteral("WIDTHxHEIGHT")),
+      m_expectSha256(QStringLiteral("expect-sha256"),
+                     QStringLiteral("Load only the approved image: refuse any program file whose "
+                                    "SHA-256 is not HEX (64 hex digits)."),
+                     QStringLiteral("HEX")),
+      m_expectCrc32(QStringLiteral("expect-crc32"),
+                    QStringLiteral("Load only the approved image: refuse any program file whose "
+                                   "CRC-32 is not HEX (8 hex digits)."),
+                    QStringLiteral("HEX"))
 {
     m_screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
     m_parser.setApplicationDescription(
@@ -90,7 +113,7 @@ CommandLine::CommandLine()
     m_parser.addOptions({m_ports, m_simulate, m_listPorts, m_load, m_programTarget,
                          m_restoreDefaults, m_blackBox, m_timeout, m_json, m_log, m_inStateFolder,
                          m_folder, m_screenshot, m_report, m_since, m_until, m_reportChart,
-                         m_reportChartSize});
+                         m_reportChartSize, m_expectSha256, m_expectCrc32});
 }
 
 bool CommandLine::fail(const QString &text)
@@ -109,6 +132,23 @@ bool CommandLine::parse(const QStringList &arguments)
         return fail(QStringLiteral("unexpected argument '%1'").arg(positional.constLast()));
     if (asksForHelpOrVersion())
         return true;
+    if (m_parser.isSet(m_expectSha256) || m_parser.isSet(m_expectCrc32)) {
+        if (report || m_parser.isSet(m_listPorts))
+            return fail(QStringLiteral("--expect-sha256 and --expect-crc32 are for a load, in the "
+                                       "windows or headless"));
+        if (m_parser.isSet(m_expectSha256)) {
+            const std::optional<QString> hash = hexHash(m_parser.value(m_expectSha256), 64);
+            if (!hash)
+                return fail(QStringLiteral("--expect-sha256 takes 64 hex digits"));
+            m_approved.sha256 = *hash;
+        }
+        if (m_parser.isSet(m_expectCrc32)) {
+            const std::optional<QString> hash = hexHash(m_parser.value(m_expectCrc32), 8);
+            if (!hash)
+                return fail(QStringLiteral("--expect-crc32 takes 8 hex digits"));
+            m_approved.crc32 = *hash;
+        }
+    }
     if (report) {
         if (m_parser.isSet(m_load) || m_parser.isSet(m_programTarget) ||
             m_parser.isSet(m_listPorts) || m_parser.isSet(m_simulate) || m_parser.isSet(m_ports))

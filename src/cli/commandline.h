@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/programmerstate.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QString>
@@ -58,6 +60,8 @@ public:
     [[nodiscard]] QString until() const { return m_parser.value(m_until); }
     [[nodiscard]] QString reportChart() const { return m_parser.value(m_reportChart); }
     [[nodiscard]] QString reportChartSize() const { return m_parser.value(m_reportChartSize); }
+    /// --expect-sha256 HEX, --expect-crc32 HEX: the approved image, lower case (empty: none).
+    [[nodiscard]] const link::ImagePin &approvedImage() const { return m_approved; }
     /// --screenshot DIR: the windows' screenshot tour (empty without it).
     [[nodiscard]] QString screenshotFolder() const { return m_parser.value(m_screenshot); }
 
@@ -83,9 +87,12 @@ private:
     QCommandLineOption m_until;
     QCommandLineOption m_reportChart;
     QCommandLineOption m_reportChartSize;
+    QCommandLineOption m_expectSha256;
+    QCommandLineOption m_expectCrc32;
 
     QString m_error;
     QString m_reportLog;
+    link::ImagePin m_approved;
     Run m_run = Run::Windows;
     int m_simulated = 0;
     int m_timeoutSeconds = kDefaultTimeoutSeconds;

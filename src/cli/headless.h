@@ -2,6 +2,7 @@
 
 #include "cli/commandline.h"
 #include "link/portnames.h"
+#include "link/programmerstate.h"
 
 #include <QString>
 
@@ -24,6 +25,8 @@ struct Options
     bool blackBox = false;
     /// --timeout SECONDS: how long to wait for each programmer's result of each step.
     int timeoutSeconds = CommandLine::kDefaultTimeoutSeconds;
+    /// --expect-sha256, --expect-crc32: the approved image; any other file is refused.
+    link::ImagePin approved;
     /// --json: stdout carries JSON events instead of lines.
     bool json = false;
     /// --log FILE; empty: the default attempt log, where a failure to open it only warns.

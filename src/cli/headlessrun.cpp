@@ -51,8 +51,10 @@ void HeadlessRun::start()
     if (m_asked[Load]) {
         // A file the load would refuse is a bad command line: say so before any port is touched.
         m_path = QFileInfo(m_options.loadFile).absoluteFilePath();
+        // The file is opened and hashed as the load will, then let go.
         QString problem;
-        switch (load::ProgramFile::check(m_path)) {
+        load::ProgramFile probe;
+        switch (probe.open(m_path, nullptr, m_options.approved)) {
         case load::ProgramFile::Refusal::None:
             break;
         case load::ProgramFile::Refusal::NotFound:
@@ -67,6 +69,10 @@ void HeadlessRun::start()
         case load::ProgramFile::Refusal::TooLarge:
             problem = load::texts::kProgramFileTooLarge + QStringLiteral(" (") +
                       load::texts::kProgramFileLimit + QLatin1Char(')');
+            break;
+        case load::ProgramFile::Refusal::NotApproved:
+            problem = load::texts::kProgramFileNotApproved + u'\n' +
+                      load::texts::notApprovedHashes(m_options.approved, probe.identity());
             break;
         }
         if (!problem.isEmpty()) {
@@ -89,6 +95,7 @@ void HeadlessRun::start()
             return;
         }
     }
+    station->setApprovedImage(m_options.approved);
     m_station = std::move(station);
     // Said when it starts; the run goes on, and its exit says so.
     connect(m_station.get(), &app::Station::logProblemChanged, this, [this](const QString &text) {

@@ -75,7 +75,7 @@ void screenshotTour(app::Station &station, MainWindow &window, const QString &di
 } // namespace
 
 int runWindows(QApplication &app, const link::PortNames &names, const QString &screenshots,
-               const QString &folder, const QString &logFile)
+               const QString &folder, const QString &logFile, const link::ImagePin &approved)
 {
     // Once per user: a second start brings the first forward instead of searching again. The
     // developer's screenshot tour runs beside anything.
@@ -96,6 +96,7 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
 
     WidgetOperator op;
     app::Station station(names, op, link::qserialPortFactory());
+    station.setApprovedImage(approved);
     SearchWindow searchWindow(station);
     // The screenshot tour leaves the settings file alone.
     app::Settings settings;

@@ -195,6 +195,28 @@ private Q_SLOTS:
         }
     }
 
+    // With an approved image, a double-click on another file shows the refusal and touches no
+    // programmer; the approved file loads.
+    void approvedImageOnly()
+    {
+        Bed bed({""});
+        const QByteArray approved = bed.write(512, QStringLiteral("approved.bin"));
+        bed.write(512 + 1, QStringLiteral("other.bin"));
+        bed.station->setApprovedImage(
+            {QString::fromLatin1(QCryptographicHash::hash(approved, QCryptographicHash::Sha256).toHex()),
+             {}});
+        const QString found = bed.status(1);
+        bed.load(QStringLiteral("other.bin"));
+        QCOMPARE(bed.op.messages.size(), 1);
+        QVERIFY(bed.op.messages.at(0).first.startsWith(QStringLiteral("Program File Is Not the Approved Image")));
+        QVERIFY(!bed.station->busy());
+        QCOMPARE(bed.status(1), found);
+        bed.load(QStringLiteral("approved.bin"));
+        QTRY_COMPARE(bed.attempts(), QStringList{"1 load ok"});
+        QCOMPARE(bed.devices.device(1)->image(), approved);
+        QCOMPARE(bed.devices.device(1)->frames().size(), 1);
+    }
+
     // Programmer 2's port is gone: its step ends lost at once; program-target waits for the
     // operator's OK, ignoring the button and a load meanwhile, then the others are programmed.
     void unopenableLinkDuringProgramTarget()
@@ -417,12 +439,18 @@ private Q_SLOTS:
         QTest::addColumn<int>("timeout");
         QTest::addColumn<QString>("log");
         QTest::addColumn<QString>("message");
-        QTest::newRow("missing file") << "nothing-here.bin" << 10 << "" << "Program File Not Found";
-        QTest::newRow("16 MiB") << "big.bin" << 10 << "" << "Program File Too Large";
-        QTest::newRow("zero timeout") << "" << 0 << "" << "--timeout";
+        QTest::addColumn<QString>("approvedCrc32");
+        QTest::newRow("missing file") << "nothing-here.bin" << 10 << "" << "Program File Not Found" << "";
+        QTest::newRow("16 MiB") << "big.bin" << 10 << "" << "Program File Too Large" << "";
+        QTest::newRow("zero timeout") << "" << 0 << "" << "--timeout" << "";
         QTest::newRow("log cannot be written")
             << "" << 10 << "/proc/no-such-folder/attempts.jsonl"
-            << "Cannot write the attempt log /proc/no-such-folder/attempts.jsonl";
+            << "Cannot write the attempt log /proc/no-such-folder/attempts.jsonl" << "";
+        QTest::newRow("not the approved image")
+            << "check.bin" << 10 << ""
+            << "Program File Is Not the Approved Image\nCRC-32 approved: 00000000, the file's: "
+               "cbf43926"
+            << "00000000";
     }
     // Refused before any port is touched.
     void badCommandLine()
@@ -431,8 +459,10 @@ private Q_SLOTS:
         QFETCH(int, timeout);
         QFETCH(QString, log);
         QFETCH(QString, message);
+        QFETCH(QString, approvedCrc32);
         QFile big(m_work.file("big.bin"));
         QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(16 * 1024 * 1024));
+        QVERIFY(test::writeFile(m_work.file("check.bin"), "123456789"));
         test::FakeDevices devices;
         devices.add(1);
         cli::Options o;
@@ -440,6 +470,7 @@ private Q_SLOTS:
         o.programTarget = file.isEmpty();
         o.timeoutSeconds = timeout;
         o.logFile = log;
+        o.approved.crc32 = approvedCrc32;
         const Headless run = runHeadless(devices, o);
         QCOMPARE(run.exitCode, int(cli::kExitUsage));
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
@@ -464,6 +495,9 @@ private Q_SLOTS:
             cli::Options o;
             o.loadFile = m_work.file("records.bin");
             o.logFile = log;
+            // The second round pins the image it loads: the records name the approved hash.
+            if (round == 2)
+                o.approved.sha256 = QString::fromLatin1(sha256);
             const Headless run = runHeadless(devices, o);
             QCOMPARE(run.exitCode, int(cli::kExitFailed));
             // The summary counts and names only the three programmers found.
@@ -482,6 +516,8 @@ private Q_SLOTS:
                                     r["code"].isNull() ? "-" : QString::number(r["code"].toInt()));
                 QCOMPARE(r["file"]["sha256"].toString().toLatin1(), sha256);
                 QCOMPARE(r["file"]["size"].toInt(), image.size());
+                QCOMPARE(r["expected_sha256"].toString(), o.approved.sha256);
+                QCOMPARE(r.contains("expected_crc32"), false);
             }
             results.sort();
             QCOMPARE(results, QStringList({"1 load ok -", "2 load error 3", "3 load lost -"}));

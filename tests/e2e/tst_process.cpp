@@ -84,6 +84,8 @@ private Q_SLOTS:
             << QStringList{"--program-target", "--timeout", "soon"};
         QTest::newRow("missing ports folder") << QStringList{"--ports", "/no/such/folder"};
         QTest::newRow("unknown option") << QStringList{"--frobnicate"};
+        QTest::newRow("SHA-256 not 64 hex digits")
+            << QStringList{"--program-target", "--expect-sha256", QString(63, u'a')};
     }
     void usageErrorsExitTwo()
     {

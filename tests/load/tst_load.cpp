@@ -22,6 +22,7 @@ using test::blocksOf;
 using test::pattern;
 
 Q_DECLARE_METATYPE(vell::load::FileTransfer::Outcome)
+Q_DECLARE_METATYPE(vell::link::ImagePin)
 
 namespace {
 
@@ -164,10 +165,21 @@ private Q_SLOTS:
     void refusals_data()
     {
         QTest::addColumn<QString>("kind");
+        QTest::addColumn<link::ImagePin>("approved");
         QTest::addColumn<ProgramFile::Refusal>("refusal");
-        QTest::newRow("missing") << "missing" << ProgramFile::Refusal::NotFound;
-        QTest::newRow("folder") << "folder" << ProgramFile::Refusal::NotAFile;
-        QTest::newRow("16 MiB") << "16MiB" << ProgramFile::Refusal::TooLarge;
+        QTest::addColumn<QString>("hashes");
+        QTest::newRow("missing") << "missing" << link::ImagePin{} << ProgramFile::Refusal::NotFound << "";
+        QTest::newRow("folder") << "folder" << link::ImagePin{} << ProgramFile::Refusal::NotAFile << "";
+        QTest::newRow("16 MiB") << "16MiB" << link::ImagePin{} << ProgramFile::Refusal::TooLarge << "";
+        // "123456789": the checksums' published check values.
+        const QString sha = "15e2b0d3c33891ebb0f1ef609ec419420c20e320ce94c65fbc8c3312448eb225";
+        const QString other = QString(64, u'0');
+        QTest::newRow("other SHA-256")
+            << "check" << link::ImagePin{other, {}} << ProgramFile::Refusal::NotApproved
+            << "SHA-256 approved: " + other + ", the file's: " + sha;
+        QTest::newRow("other CRC-32, right SHA-256")
+            << "check" << link::ImagePin{sha, "cbf43927"} << ProgramFile::Refusal::NotApproved
+            << "CRC-32 approved: cbf43927, the file's: cbf43926";
     }
     void refusals()
     {
@@ -179,14 +191,15 @@ private Q_SLOTS:
             QVERIFY(QDir(dir.path()).mkdir("image.bin"));
         else if (kind == "16MiB")
             QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(ProgramFile::kLengthLimit));
-        // The command line's check and the load's own opening refuse alike.
-        QString checked;
-        QTEST(ProgramFile::check(path, &checked), "refusal");
+        else if (kind == "check")
+            QVERIFY(test::writeFile(path, "123456789"));
+        QFETCH(link::ImagePin, approved);
+        QFETCH(QString, hashes);
         ProgramFile file;
         QString reason;
-        QTEST(file.open(path, &reason), "refusal");
-        QCOMPARE(reason, checked);
+        QTEST(file.open(path, &reason, approved), "refusal");
         QVERIFY(reason.contains(QDir::toNativeSeparators(path)));
+        QVERIFY2(reason.endsWith(hashes), qPrintable(reason));
         QCOMPARE(file.length(), 0);
         QVERIFY(!file.isOpen());
     }

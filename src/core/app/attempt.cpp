@@ -85,6 +85,10 @@ QJsonObject Attempt::toJson() const
     record[QStringLiteral("com")] = comPort;
     record[QStringLiteral("step")] = load ? QStringLiteral("load") : QStringLiteral("program-target");
     record[QStringLiteral("file")] = step.image ? QJsonValue(imageJson(*step.image)) : QJsonValue();
+    if (!step.expected.sha256.isEmpty())
+        record[QStringLiteral("expected_sha256")] = step.expected.sha256;
+    if (!step.expected.crc32.isEmpty())
+        record[QStringLiteral("expected_crc32")] = step.expected.crc32;
     record[QStringLiteral("options")] =
         load ? QJsonValue(QJsonObject{{QStringLiteral("restore_defaults"), step.restoreDefaults},
                                       {QStringLiteral("black_box"), step.blackBox}})

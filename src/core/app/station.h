@@ -110,6 +110,10 @@ public:
     /// ignored then.
     [[nodiscard]] bool busy() const;
 
+    /// The approved image (--expect-sha256, --expect-crc32): a load refuses every other file,
+    /// and every record names it.
+    void setApprovedImage(const link::ImagePin &pin) { m_programmers.setApprovedImage(pin); }
+
     /// The load (a double-click in the file list, or --load) of the file at path.
     void loadProgramFile(const QString &path);
     /// The program-target command.

@@ -69,6 +69,7 @@ void Programmers::beginStep(int n, StepRecord record)
     endStep(n, Ending::Superseded);
     record.started = QDateTime::currentDateTimeUtc();
     record.ending.reset();
+    record.expected = m_approved;
     update(n, [&](ProgrammerState &s) { s.step = std::move(record); });
 }
 

@@ -39,7 +39,12 @@ public:
     /// A command starts: the greeting and readiness of all four are forgotten.
     void clearReplyFlags();
 
-    /// Programmer n starts a step (started now); one still under way ends as superseded.
+    /// The approved image: every load checks its file against it, every step names it.
+    [[nodiscard]] const ImagePin &approvedImage() const { return m_approved; }
+    void setApprovedImage(const ImagePin &pin) { m_approved = pin; }
+
+    /// Programmer n starts a step (started now, naming the approved image); one still under
+    /// way ends as superseded.
     void beginStep(int n, StepRecord record);
     /// Ends programmer n's step under way, if any: the result, the load's image, and for a
     /// link that could not be opened or a skipped programmer the status it shows. Emits
@@ -59,6 +64,7 @@ private:
     static size_t index(int n) { return static_cast<size_t>(n - 1); }
 
     std::array<ProgrammerState, kProgrammerCount> m_states{};
+    ImagePin m_approved;
 };
 
 } // namespace vell::link

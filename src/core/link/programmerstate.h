@@ -22,6 +22,22 @@ struct ImageIdentity
     QString crc32;  ///< 8 hex digits, lower case
 };
 
+/// The approved image (--expect-sha256, --expect-crc32): the hashes a program file must have
+/// to be loaded, lower-case hex; an empty one is not checked.
+struct ImagePin
+{
+    QString sha256;
+    QString crc32;
+
+    [[nodiscard]] bool isSet() const { return !sha256.isEmpty() || !crc32.isEmpty(); }
+    /// Whether image has every hash given.
+    [[nodiscard]] bool admits(const ImageIdentity &image) const
+    {
+        return (sha256.isEmpty() || sha256 == image.sha256) &&
+               (crc32.isEmpty() || crc32 == image.crc32);
+    }
+};
+
 enum class Step
 {
     None,
@@ -87,6 +103,8 @@ struct StepRecord
     std::optional<ImageIdentity> image;
     bool restoreDefaults = false; ///< a load's options
     bool blackBox = false;
+    /// The approved image the run was started with, if any.
+    ImagePin expected;
     std::optional<Ending> ending; ///< set once, when the step ends
     std::optional<int> code;      ///< the programmer's error code
 

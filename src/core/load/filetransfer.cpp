@@ -107,10 +107,11 @@ void FileTransfer::loadProgramFile(const QString &path)
     m_path = path;
     m_folder = QFileInfo(path).path();
 
-    // A file that cannot be sent is refused before any link or pane is touched. The file stays
-    // open from here: the stream sends the bytes its identity was taken from.
+    // A file that cannot be sent, or is not the approved image, is refused before any link or
+    // pane is touched. The file stays open from here: the stream sends the bytes its identity
+    // was taken from.
     QString reason;
-    if (m_file.open(m_path, &reason) != ProgramFile::Refusal::None) {
+    if (m_file.open(m_path, &reason, m_programmers.approvedImage()) != ProgramFile::Refusal::None) {
         m_operator.message(reason, link::texts::kVellProgrammer);
         Q_EMIT finished(Outcome::Refused);
         return;

@@ -47,26 +47,8 @@ ProgramFile::Refusal notAFile(const QString &path, QString *reason)
 
 } // namespace
 
-ProgramFile::Refusal ProgramFile::check(const QString &path, QString *reason)
-{
-    if (const Refusal refused = notAFile(path, reason); refused != Refusal::None)
-        return refused;
-    const QString shown = QDir::toNativeSeparators(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return refusal(Refusal::Unreadable, path,
-                       texts::kProgramFileUnreadable + u'\n' + shown + u'\n' + file.errorString(),
-                       reason);
-    }
-    if (file.size() >= kLengthLimit) {
-        return refusal(Refusal::TooLarge, path,
-                       texts::kProgramFileTooLarge + u'\n' + shown + u'\n' + texts::kProgramFileLimit,
-                       reason);
-    }
-    return Refusal::None;
-}
-
-ProgramFile::Refusal ProgramFile::open(const QString &path, QString *reason)
+ProgramFile::Refusal ProgramFile::open(const QString &path, QString *reason,
+                                       const link::ImagePin &approved)
 {
     release();
     m_length = 0;
@@ -112,6 +94,14 @@ ProgramFile::Refusal ProgramFile::open(const QString &path, QString *reason)
     m_identity = {info.fileName(), info.absolutePath(), size,
                   QString::fromLatin1(sha.result().toHex()),
                   QStringLiteral("%1").arg(quint32(crc), 8, 16, QLatin1Char('0'))};
+    if (!approved.admits(m_identity)) {
+        release();
+        m_length = 0;
+        return refusal(Refusal::NotApproved, path,
+                       texts::kProgramFileNotApproved + u'\n' + shown + u'\n' +
+                           texts::notApprovedHashes(approved, m_identity),
+                       reason);
+    }
     return Refusal::None;
 }
 

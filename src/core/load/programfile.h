@@ -33,6 +33,7 @@ public:
         NotAFile, ///< a folder, pipe or device: reading it could block or never end
         Unreadable,
         TooLarge,
+        NotApproved, ///< its hashes are not the approved image's
     };
 
     /// Whether the black-box format is chosen; asked afresh for each byte it can change.
@@ -45,13 +46,12 @@ public:
     /// The file fileName in folder.
     [[nodiscard]] static QString pathIn(const QString &folder, const QString &fileName);
 
-    /// Whether path could be loaded, without reading it: reason (when given) says why not, for
-    /// the operator.
-    [[nodiscard]] static Refusal check(const QString &path, QString *reason = nullptr);
     /// Opens the file for the load and keeps it open: takes its length and its identity
-    /// (SHA-256 and CRC-32) in one pass. On refusal the file is closed, the length is 0 and
-    /// reason (when given) says why.
-    Refusal open(const QString &path, QString *reason = nullptr);
+    /// (SHA-256 and CRC-32) in one pass, and refuses a file that is not the approved image.
+    /// On refusal the file is closed, the length is 0 and reason (when given) says why; the
+    /// identity of a file refused as not approved stays, for the operator.
+    Refusal open(const QString &path, QString *reason = nullptr,
+                 const link::ImagePin &approved = {});
     /// The file as open() read it.
     [[nodiscard]] const link::ImageIdentity &identity() const { return m_identity; }
     /// The length measured or streamed.

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "link/programmerstate.h"
 #include "link/texts.h"
 
 #include <QString>
+#include <QStringList>
 
 // Operator texts of the program file load, word for word.
 namespace vell::load::texts {
@@ -29,6 +31,18 @@ inline const QString kProgramFileNotAFile = QStringLiteral("Program File Is Not 
 inline const QString kProgramFileTooLarge = QStringLiteral("Program File Too Large");
 inline const QString kProgramFileLimit =
     QStringLiteral("A program file must be smaller than 16,777,216 bytes");
+inline const QString kProgramFileNotApproved =
+    QStringLiteral("Program File Is Not the Approved Image");
+/// The hashes that differ, the approved one beside the file's, one line each.
+inline QString notApprovedHashes(const link::ImagePin &approved, const link::ImageIdentity &file)
+{
+    QStringList lines;
+    if (!approved.sha256.isEmpty() && approved.sha256 != file.sha256)
+        lines << QStringLiteral("SHA-256 approved: %1, the file's: %2").arg(approved.sha256, file.sha256);
+    if (!approved.crc32.isEmpty() && approved.crc32 != file.crc32)
+        lines << QStringLiteral("CRC-32 approved: %1, the file's: %2").arg(approved.crc32, file.crc32);
+    return lines.join(u'\n');
+}
 
 // A stream that cannot go on.
 inline const QString kProgramFileChanged = QStringLiteral("Program File Changed During Load");

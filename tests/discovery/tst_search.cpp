@@ -158,6 +158,56 @@ private Q_SLOTS:
         QCOMPARE(scan.search->currentPort(), 2);
     }
 
+    // A port another copy claimed is never opened and is named "in use" by that copy; the
+    // programmers found stay claimed until the search is gone, a port judged empty at once.
+    void claims()
+    {
+        QTemporaryDir dir;
+        const auto com = [&](int n) { return dir.filePath(QStringLiteral("COM%1").arg(n)); };
+        for (int n = 1; n <= 4; ++n)
+            QVERIFY(vell::test::writeFile(com(n), {}));
+        vell::link::PortClaim other(com(2));
+        QVERIFY(other.take());
+        const QByteArray hi = message("AUSBR");
+        auto scan = std::make_unique<Scan>(
+            Ports{{1, PortScript::device({hi})}, {2, PortScript::device({hi})},
+                  {3, PortScript::device({})}, {4, PortScript::device({hi})}},
+            dir.path());
+        scan->runToEnd();
+        QCOMPARE(scan->link->attempts, QList<int>({1, 3, 4, 5}) + range(6, 15));
+        QCOMPARE(int(scan->programmers.state(1).comPort), 1);
+        QCOMPARE(int(scan->programmers.state(2).comPort), 4);
+        const auto unusable = scan->search->unusablePorts();
+        QCOMPARE(unusable.size(), 1);
+        QCOMPARE(unusable.at(0).comPort, 2);
+        QCOMPARE(unusable.at(0).verdict.causeName(), "in use");
+        QCOMPARE(unusable.at(0).verdict.pid, QCoreApplication::applicationPid());
+        other.release();
+        QCOMPARE(vell::link::PortClaim::heldByOther(com(1)), QCoreApplication::applicationPid());
+        QCOMPARE(vell::link::PortClaim::heldByOther(com(3)), -1);
+        QCOMPARE(vell::link::PortClaim::heldByOther(com(4)), QCoreApplication::applicationPid());
+        // A node made again under a claimed name (a pseudo-terminal's number given out again,
+        // an adapter plugged back) is another device: the old claim does not hold it.
+        QVERIFY(QFile::remove(com(4)));
+        QTest::qWait(2);
+        QVERIFY(vell::test::writeFile(com(4), {}));
+        QCOMPARE(vell::link::PortClaim::heldByOther(com(4)), -1);
+        scan.reset();
+        QCOMPARE(vell::link::PortClaim::heldByOther(com(1)), -1);
+        QCOMPARE(vell::link::PortClaim::heldByOther(com(4)), -1);
+
+        // Nothing found: the failure text names the port and why, between its two lines.
+        QVERIFY(other.take());
+        Scan none(Ports{{2, PortScript::device({hi})}}, dir.path());
+        none.runToEnd();
+        const QStringList lines = none.search->portSearchedLabel().split('\r');
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.at(0), "No Programmers Found");
+        QVERIFY2(lines.at(1).startsWith("COM2 (" + com(2) + "): In use by another copy"),
+                 qPrintable(lines.at(1)));
+        QCOMPARE(lines.at(2), "Please Connect Programmer(s) and Restart Program");
+    }
+
 private:
     vell::test::WorkFolder m_work; // the port files the search leaves
 };

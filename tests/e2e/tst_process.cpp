@@ -60,6 +60,26 @@ QList<QJsonObject> events(const QStringList &out, const QString &name)
     return found;
 }
 
+QSet<int> comsFound(const QStringList &out)
+{
+    QSet<int> coms;
+    for (const QJsonObject &found : events(out, "found"))
+        coms << found["com"].toInt();
+    return coms;
+}
+
+/// Starts the tool with arguments, working in home.
+void startApp(QProcess &app, const QString &home, const QStringList &arguments)
+{
+    test::prepare(app, home);
+    app.start(kApp, arguments);
+}
+
+QStringList lines(QProcess &app)
+{
+    return QString::fromUtf8(app.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+}
+
 QStringList entries(const QString &folder) // every COMn below folder
 {
     QStringList found;
@@ -266,6 +286,65 @@ private Q_SLOTS:
         const QJsonArray rows = QJsonDocument::fromJson(run.out.value(0).toUtf8()).array();
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows.at(0)["access"], "denied");
+    }
+
+    // Two copies on the same four programmers. Started together: never both on one programmer,
+    // every programmer loaded once by the copy that claimed it. Started while the first holds
+    // them: the ports are in use by that copy, in --list-ports, on stderr and in the events.
+    void twoCopies()
+    {
+        QTemporaryDir home, ports, record;
+        QStringList programmers;
+        for (int n = 1; n <= 4; ++n)
+            programmers << QString("COM%1:rate=4000").arg(n); // a load of 6 s outlasts a search
+        Simulator simulator(home.path(), ports.path(), programmers, {"--record", record.path()});
+        const QByteArray file = test::pattern(48 * 512);
+        QVERIFY(test::writeFile(home.filePath("board.bin"), file));
+        const QStringList load{"--ports", ports.path(), "--load", "board.bin", "--json"};
+
+        QProcess a, b;
+        QSignalSpy aDone(&a, &QProcess::finished), bDone(&b, &QProcess::finished);
+        startApp(a, home.path(), load);
+        startApp(b, home.path(), load);
+        QVERIFY(aDone.wait(30000) || aDone.size() == 1);
+        QVERIFY(bDone.size() == 1 || bDone.wait(30000));
+        const QStringList aOut = lines(a), bOut = lines(b);
+        const QSet<int> aComs = comsFound(aOut), bComs = comsFound(bOut);
+        QVERIFY2(!aComs.intersects(bComs), qPrintable(aOut.join('\n') + bOut.join('\n')));
+        QCOMPARE(aComs + bComs, QSet<int>({1, 2, 3, 4}));
+        QCOMPARE(a.exitCode(), aComs.isEmpty() ? 2 : 0);
+        QCOMPARE(b.exitCode(), bComs.isEmpty() ? 2 : 0);
+        for (int n = 1; n <= 4; ++n)
+            QCOMPARE(test::readFile(record.filePath(QString("COM%1.bin").arg(n))), file);
+
+        // The windows hold what they found until they end.
+        QProcess first;
+        QSignalSpy firstDone(&first, &QProcess::finished);
+        startApp(first, home.path(), {"--ports", ports.path()});
+        const qint64 pid = first.processId();
+        const auto held = [&] {
+            const test::Run list = test::run(kApp, {"--ports", ports.path(), "--list-ports", "--json"},
+                                             home.path());
+            const QJsonArray rows = QJsonDocument::fromJson(list.out.value(0).toUtf8()).array();
+            int count = 0;
+            for (const QJsonValue &row : rows)
+                count += row["access"] == "in use" && row["holder_pid"].toInteger() == pid;
+            return count;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(held(), 4, 15000);
+        const test::Run later = test::run(kApp, load, home.path());
+        QCOMPARE(later.exitCode, 2);
+        QVERIFY2(later.err.contains(QString("COM4 (%1): In use by another copy of Vell USB "
+                                            "Programmer (process %2)")
+                                        .arg(QFileInfo(ports.filePath("COM4")).canonicalFilePath())
+                                        .arg(pid)),
+                 qPrintable(later.err));
+        const QList<QJsonObject> unusable = events(later.out, "port-unusable");
+        QCOMPARE(unusable.size(), 4);
+        QCOMPARE(unusable.at(0)["cause"], "in use");
+        QCOMPARE(unusable.at(0)["pid"].toInteger(), pid);
+        ::kill(pid_t(pid), SIGTERM);
+        QVERIFY(firstDone.wait(10000));
     }
 
     // A second start of the windows for the same user brings the first forward and ends.

@@ -104,8 +104,17 @@ link::SerialLink::OpenResult ProgrammerSearch::openScanningPort()
     m_receiveEnabled = true;
     m_linkPort = m_port;
     const QString device = m_names.deviceFor(m_port);
+    // Claimed before it is opened: of two copies probing the same port, only one opens it.
+    m_probeClaim = link::PortClaim(device);
+    if (!m_probeClaim.take()) {
+        noteUnusable(link::PortAccess::claimedByOther(m_probeClaim.holderPid()));
+        return link::SerialLink::OpenResult::Failed;
+    }
     const auto result = m_link->open(device);
     qCDebug(lcDiscovery) << "COM" << m_port << device << "open:" << static_cast<int>(result);
+    if (result == link::SerialLink::OpenResult::InvalidPort ||
+        result == link::SerialLink::OpenResult::Failed)
+        m_probeClaim.release();
     if (result == link::SerialLink::OpenResult::Failed)
         noteUnusable(link::PortAccess::diagnose(device, m_link->openError()));
     return result;
@@ -123,7 +132,9 @@ void ProgrammerSearch::evaluate()
     setState(State::Opening);
     if (recognised) {
         m_found += 1; // the port stays open; recordProgrammer moves on
+        m_claims.push_back(std::move(m_probeClaim));
     } else {
+        m_probeClaim.release();
         advancePort();
     }
 }
@@ -217,6 +228,7 @@ void ProgrammerSearch::flush()
 void ProgrammerSearch::end()
 {
     m_timer.stop();
+    m_probeClaim.release(); // a port opened but not judged
     m_portFile.close();
     if (m_link) {
         // Closed, not destroyed: the port is free for the main window's links at once.

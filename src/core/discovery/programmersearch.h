@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/portaccess.h"
+#include "link/portclaim.h"
 #include "link/portfile.h"
 #include "link/portnames.h"
 #include "link/programmers.h"
@@ -26,8 +27,10 @@ namespace vell::discovery {
 /// Each tick either opens the next port or judges the port opened one tick before; reaching
 /// port 16 ends the scan. A port with no device costs one tick.
 ///
-/// A port that exists but cannot be used (refused, in use) is judged empty and reported with
-/// why.
+/// Each port is claimed (link::PortClaim) before it is opened, so of two copies of the tool
+/// only one ever probes it; the claim of a programmer found is kept until the search is
+/// destroyed, which the front ends do when the tool ends. A port that exists but cannot be
+/// used (claimed by another copy, refused, in use) is judged empty and reported with why.
 class ProgrammerSearch : public QObject
 {
     Q_OBJECT
@@ -138,6 +141,10 @@ private:
     /// The receive gate: false ("Disable") keeps a judged port's data out of the capture.
     bool m_receiveEnabled = true;
 
+    /// The port being probed, claimed before it was opened.
+    link::PortClaim m_probeClaim;
+    /// The ports of the programmers found.
+    std::vector<link::PortClaim> m_claims;
     QList<UnusablePort> m_unusable;
 
     std::array<QString, link::kProgrammerCount> m_programmerLabels;

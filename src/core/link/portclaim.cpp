@@ -67,7 +67,8 @@ qint64 readPid(int fd)
 } // namespace
 
 PortClaim::PortClaim(PortClaim &&other) noexcept
-    : m_device(std::move(other.m_device)), m_fd(other.m_fd), m_holderPid(other.m_holderPid)
+    : m_device(std::move(other.m_device)), m_path(std::move(other.m_path)), m_fd(other.m_fd),
+      m_holderPid(other.m_holderPid)
 {
     other.m_fd = -1;
 }
@@ -77,6 +78,7 @@ PortClaim &PortClaim::operator=(PortClaim &&other) noexcept
     if (this != &other) {
         release();
         m_device = std::move(other.m_device);
+        m_path = std::move(other.m_path);
         m_fd = other.m_fd;
         m_holderPid = other.m_holderPid;
         other.m_fd = -1;
@@ -90,9 +92,18 @@ QString PortClaim::lockFileFor(const QString &device)
     const QString target = QFileInfo(device).canonicalFilePath();
     if (target.isEmpty())
         return {};
+    // The node's change time names this device node, not the name: a node made again for
+    // another device under the same name (a pseudo-terminal's number given out again, a USB
+    // adapter plugged back) has another, so a claim on the old one never holds the new.
+    struct stat st = {};
+    if (::stat(QFile::encodeName(target).constData(), &st) != 0)
+        return {};
     QString key = target.mid(1);
     key.replace(QLatin1Char('/'), QLatin1Char('_'));
-    return lockFolder() + QStringLiteral("/vell-usb-programmer.") + key + QStringLiteral(".lock");
+    return lockFolder() + QStringLiteral("/vell-usb-programmer.") + key +
+           QStringLiteral(".%1.%2.lock")
+               .arg(qint64(st.st_ctim.tv_sec))
+               .arg(qint64(st.st_ctim.tv_nsec));
 #else
     Q_UNUSED(device);
     return {};
@@ -108,19 +119,35 @@ bool PortClaim::take()
     const QString path = lockFileFor(m_device);
     if (path.isEmpty())
         return true;
-    const int fd = openLockFile(QFile::encodeName(path));
-    if (fd < 0) {
-        qCWarning(lcLink) << "cannot make the claim file" << path << ::strerror(errno)
-                          << "- the port is used unclaimed";
-        return true;
+    const QByteArray name = QFile::encodeName(path);
+    int fd = -1;
+    // The holder removes the file when it lets go: a lock taken on a file removed meanwhile
+    // holds nothing, and is taken again on the file now under that name.
+    for (int attempt = 0; attempt < 5 && fd < 0; ++attempt) {
+        fd = openLockFile(name);
+        if (fd < 0) {
+            qCWarning(lcLink) << "cannot make the claim file" << path << ::strerror(errno)
+                              << "- the port is used unclaimed";
+            return true;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            m_holderPid = readPid(fd);
+            ::close(fd);
+            qCDebug(lcLink) << m_device << "is claimed by process" << m_holderPid;
+            return false;
+        }
+        struct stat held = {};
+        struct stat named = {};
+        if (::fstat(fd, &held) != 0 || ::stat(name.constData(), &named) != 0 ||
+            held.st_ino != named.st_ino || held.st_dev != named.st_dev) {
+            ::close(fd);
+            fd = -1;
+        }
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        m_holderPid = readPid(fd);
-        ::close(fd);
-        qCDebug(lcLink) << m_device << "is claimed by process" << m_holderPid;
-        return false;
-    }
+    if (fd < 0)
+        return true; // removed under us again and again: not a claim to fight for
     m_fd = fd;
+    m_path = path;
     const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
     if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) < 0)
         qCDebug(lcLink) << "claim file" << path << "keeps no process id";
@@ -133,8 +160,9 @@ void PortClaim::release()
 {
 #ifdef Q_OS_UNIX
     if (m_fd >= 0) {
-        // The file stays: removing a lock file races with the next copy that opened it.
-        if (::ftruncate(m_fd, 0) != 0)
+        // Removed while still locked: a copy that opened it meanwhile sees it gone once it
+        // has the lock, and takes the claim on the file made anew.
+        if (::unlink(QFile::encodeName(m_path).constData()) != 0 && ::ftruncate(m_fd, 0) != 0)
             qCDebug(lcLink) << "claim file of" << m_device << "keeps its process id";
         ::close(m_fd);
     }

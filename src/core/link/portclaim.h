@@ -5,9 +5,10 @@
 namespace vell::link {
 
 /// This copy of the tool's claim on one serial device: an exclusive flock() on a lock file of
-/// its own in the system lock folder, named after the device the name leads to (so a
-/// /dev/serial/by-path entry and /dev/ttyUSB0 are one claim), with the holder's process id
-/// inside. The lock is the operating system's, so it is atomic between copies started at the
+/// its own in the system lock folder, named after the device node the name leads to (so a
+/// /dev/serial/by-path entry and /dev/ttyUSB0 are one claim) and that node's change time (so
+/// a node made again under the same name is another claim), with the holder's process id
+/// inside; the holder removes it when it lets go. The lock is the operating system's, so it is atomic between copies started at the
 /// same instant and ends with the process however it ends.
 ///
 /// Not the device itself and not QSerialPort's LCK..name file: the search's own port holds the
@@ -45,6 +46,7 @@ public:
 
 private:
     QString m_device;
+    QString m_path; ///< the lock file held
     int m_fd = -1;
     qint64 m_holderPid = 0;
 };

@@ -185,6 +185,56 @@ private Q_SLOTS:
         QVERIFY(rows.at(1)["device"].toString().startsWith("/dev/"));
     }
 
+    // The log's folder and file turn read-only after the load's records, for a user whom that
+    // binds (as root the tool runs as nobody): the log the tool holds open keeps every record,
+    // none is lost, exit 0.
+    void logTurnsReadOnlyMidRun()
+    {
+        QStringList runAs;
+        if (::geteuid() == 0) {
+            const QString setpriv = QStandardPaths::findExecutable("setpriv");
+            if (setpriv.isEmpty())
+                QSKIP("root, and no setpriv to run the tool as a user a read-only folder binds");
+            runAs = {"--reuid=65534", "--regid=65534", "--clear-groups", "--", setpriv};
+        }
+        QTemporaryDir home, logs, bin;
+        const auto everyone = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                              QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+        for (const QString &folder : {home.path(), logs.path(), bin.path()})
+            QVERIFY(QFile::setPermissions(folder, everyone));
+        const QString app = bin.filePath("vell-usb-programmer"); // a build tree may be private
+        QVERIFY(QFile::copy(kApp, app));
+        const QString log = logs.filePath("attempts.jsonl");
+        QVERIFY(test::writeFile(home.filePath("board.bin"), test::pattern(8 * 512)));
+        QVERIFY(QFile::setPermissions(home.filePath("board.bin"), everyone));
+        QProcess process;
+        QSignalSpy finished(&process, &QProcess::finished);
+        QSignalSpy ready(&process, &QProcess::readyReadStandardOutput);
+        test::prepare(process, home.path());
+        const QStringList arguments{"--simulate", "2", "--load", "board.bin", "--program-target",
+                                    "--json", "--log", log};
+        if (runAs.isEmpty())
+            process.start(app, arguments);
+        else
+            process.start(runAs.takeLast(), runAs + QStringList{app} + arguments);
+        QByteArray out;
+        while (out.count("\"step\":\"load\"") < 2 && ready.wait(20000))
+            out += process.readAllStandardOutput();
+        QVERIFY(QFile::setPermissions(log, QFile::ReadOwner | QFile::ReadOther));
+        QVERIFY(QFile::setPermissions(logs.path(), QFile::ReadOwner | QFile::ExeOwner |
+                                                       QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(finished.wait(30000));
+        out += process.readAllStandardOutput();
+        QVERIFY2(process.exitCode() == 0, qPrintable(process.readAllStandardError()));
+        const QJsonObject summary = QJsonDocument::fromJson(out.trimmed().split('\n').last()).object();
+        QCOMPARE(summary["records_lost"], 0);
+        QStringList steps;
+        for (const QByteArray &line : test::readFile(log).chopped(1).split('\n'))
+            steps << QJsonDocument::fromJson(line).object()["step"].toString();
+        QCOMPARE(steps, QStringList({"load", "load", "program-target", "program-target"}));
+        QFile::setPermissions(logs.path(), everyone); // for the folder's removal
+    }
+
     // SIGTERM mid-load: the steps still waiting are recorded as without a result, each record
     // a whole line, and the JSON summary's exit is the process's.
     void sigtermMidLoadKeepsTheRecord()

@@ -24,6 +24,8 @@ struct Options
     bool blackBox = false;
     /// --timeout SECONDS: how long to wait for each programmer's result of each step.
     int timeoutSeconds = CommandLine::kDefaultTimeoutSeconds;
+    /// --retries N: each step is repeated up to N times on the programmers whose step failed.
+    int retries = 0;
     /// --json: stdout carries JSON events instead of lines.
     bool json = false;
     /// --log FILE; empty: the default attempt log, where a failure to open it only warns.

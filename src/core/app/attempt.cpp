@@ -84,6 +84,7 @@ QJsonObject Attempt::toJson() const
     record[QStringLiteral("programmer")] = programmer;
     record[QStringLiteral("com")] = comPort;
     record[QStringLiteral("step")] = load ? QStringLiteral("load") : QStringLiteral("program-target");
+    record[QStringLiteral("try")] = step.tryNumber;
     record[QStringLiteral("file")] = step.image ? QJsonValue(imageJson(*step.image)) : QJsonValue();
     record[QStringLiteral("options")] =
         load ? QJsonValue(QJsonObject{{QStringLiteral("restore_defaults"), step.restoreDefaults},

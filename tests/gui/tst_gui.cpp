@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QtTest>
@@ -293,6 +294,19 @@ private Q_SLOTS:
                  tallies);
         QCOMPARE(w.status(1)->text(), QStringLiteral("Board Programmed OK"));
 
+        // A pane's menu: its last step again, for that programmer alone.
+        QTRY_VERIFY(!w.station.state(3).step.underWay());
+        auto *pane = w.window->findChild<QWidget *>("pane2");
+        Q_EMIT pane->customContextMenuRequested(pane->rect().center());
+        auto *menu = w.window->findChild<QMenu *>("mnuPane2");
+        QVERIFY(menu && menu->actions().size() == 1);
+        QCOMPARE(menu->actions().at(0)->text(), QStringLiteral("Program Target Again"));
+        const QList<qsizetype> framesNow{frames(5), frames(7)};
+        menu->actions().at(0)->trigger();
+        QTRY_COMPARE(w.window->findChild<QLabel *>("lblTally2")->text(),
+                     QStringLiteral("2 OK 0 failed (yield 100%)"));
+        QCOMPARE(QList<qsizetype>({frames(5), frames(7)}), framesNow);
+
         QStringList records;
         for (const QByteArray &line : test::readFile(log).split('\n')) {
             const QJsonObject r = QJsonDocument::fromJson(line).object();
@@ -305,7 +319,8 @@ private Q_SLOTS:
         records.sort();
         QCOMPARE(records, QStringList({"1 load ok try 1", "1 program-target ok try 1",
                                        "2 load error try 1", "2 load ok try 2",
-                                       "2 program-target ok try 1", "3 load ok try 1",
+                                       "2 program-target ok try 1", "2 program-target ok try 2",
+                                       "3 load ok try 1",
                                        "3 program-target error try 1",
                                        "3 program-target error try 2"}));
     }

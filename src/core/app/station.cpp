@@ -164,7 +164,7 @@ void Station::loadProgramFile(const QString &path)
     m_repeatingLoad = false;
     m_transfer->loadProgramFile(path);
     if (m_transfer->isRunning())
-        m_lastStep = link::Step::Load;
+        onLoadStarted(path);
 }
 
 void Station::programTarget()
@@ -183,7 +183,14 @@ void Station::loadProgramFileInto(const QString &path, const link::ProgrammerSet
     m_repeatingLoad = true;
     m_transfer->loadProgramFileInto(path, programmers);
     if (m_transfer->isRunning())
-        m_lastStep = link::Step::Load;
+        onLoadStarted(path);
+}
+
+void Station::onLoadStarted(const QString &path)
+{
+    // A load refused before it began leaves the last one as the one to repeat.
+    m_lastStep = link::Step::Load;
+    m_lastLoadPath = path;
 }
 
 void Station::programTargetOn(const link::ProgrammerSet &programmers)
@@ -231,7 +238,7 @@ bool Station::retryFailed()
 void Station::repeat(link::Step step, const link::ProgrammerSet &programmers)
 {
     if (step == link::Step::Load)
-        loadProgramFileInto(m_transfer->path(), programmers);
+        loadProgramFileInto(m_lastLoadPath, programmers);
     else if (step == link::Step::ProgramTarget)
         programTargetOn(programmers);
 }

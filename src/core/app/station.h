@@ -182,6 +182,7 @@ private:
     void repeat(link::Step step, const link::ProgrammerSet &programmers);
     /// The common start of a load: the fault and prompt of an earlier one are forgotten.
     bool prepareLoad();
+    void onLoadStarted(const QString &path);
     void onChanged(int n);
     void onStepEnded(int n);
     void record(const Attempt &attempt);
@@ -210,6 +211,7 @@ private:
     /// The load under way repeats it for some programmers: the others hold what they took.
     bool m_repeatingLoad = false;
     link::Step m_lastStep = link::Step::None;
+    QString m_lastLoadPath;
     AttemptLog m_log;
     bool m_logging = false;
     QString m_logProblem;

@@ -30,7 +30,7 @@ shoot 4 "$out/four-programmers"
 # Three programmers behind a simulator process, the second failing its target board: the
 # image line and the tallies with a failure.
 ports=$(mktemp -d)
-"$dir/src/vell-programmer-sim" --ports "$ports" COM1 COM2:targeterr=10 COM3 >/dev/null &
+"$dir/src/vell-programmer-sim" --ports "$ports" COM1 COM2:targeterr=10 COM3:firstloaderr=3 >/dev/null &
 sim=$!
 trap 'kill $sim 2>/dev/null; rm -rf "$home" "$ports"' EXIT
 for _ in $(seq 50); do [ -e "$ports/COM3" ] && break; sleep 0.1; done

@@ -106,6 +106,7 @@ int main(int argc, char *argv[])
         options.restoreDefaults = commandLine.restoreDefaults();
         options.blackBox = commandLine.blackBox();
         options.timeoutSeconds = commandLine.timeoutSeconds();
+        options.retries = commandLine.retries();
         options.json = commandLine.json();
         options.logFile = commandLine.logFile();
         options.approved = commandLine.approvedImage();

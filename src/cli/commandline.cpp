@@ -62,6 +62,10 @@ CommandLine::CommandLine()
                 QStringLiteral("Headless: seconds to wait for each result (default %1).")
                     .arg(kDefaultTimeoutSeconds),
                 QStringLiteral("SECONDS"), QString::number(kDefaultTimeoutSeconds)),
+      m_retries(QStringLiteral("retries"),
+                QStringLiteral("Headless: repeat each step up to N times on the programmers "
+                               "whose step failed, only on those (default 0)."),
+                QStringLiteral("N"), QStringLiteral("0")),
       m_json(QStringLiteral("json"),
              QStringLiteral("Headless: print one JSON object per line (found, status, progress, "
                             "prompt, result, summary events); --list-ports: a JSON array.")),
@@ -111,7 +115,7 @@ CommandLine::CommandLine()
     m_parser.addHelpOption();
     m_parser.addVersionOption();
     m_parser.addOptions({m_ports, m_simulate, m_listPorts, m_load, m_programTarget,
-                         m_restoreDefaults, m_blackBox, m_timeout, m_json, m_log, m_inStateFolder,
+                         m_restoreDefaults, m_blackBox, m_timeout, m_retries, m_json, m_log, m_inStateFolder,
                          m_folder, m_screenshot, m_report, m_since, m_until, m_reportChart,
                          m_reportChartSize, m_expectSha256, m_expectCrc32});
 }
@@ -178,6 +182,16 @@ bool CommandLine::parse(const QStringList &arguments)
         if (!seconds)
             return fail(QStringLiteral("--timeout takes a whole number of seconds"));
         m_timeoutSeconds = *seconds;
+    }
+    if (m_parser.isSet(m_retries)) {
+        bool ok = false;
+        const int retries = m_parser.value(m_retries).toInt(&ok);
+        if (!ok || retries < 0)
+            return fail(QStringLiteral("--retries takes a whole number from 0 (got '%1')")
+                            .arg(m_parser.value(m_retries)));
+        if (m_run != Run::Headless)
+            return fail(QStringLiteral("--retries is for a headless run (--load, --program-target)"));
+        m_retryCount = retries;
     }
     if (m_parser.isSet(m_ports) && !QFileInfo(portsFolder()).isDir())
         return fail(QStringLiteral("--ports: no folder '%1'").arg(portsFolder()));

@@ -43,6 +43,8 @@ public:
     [[nodiscard]] bool restoreDefaults() const { return m_parser.isSet(m_restoreDefaults); }
     [[nodiscard]] bool blackBox() const { return m_parser.isSet(m_blackBox); }
     [[nodiscard]] int timeoutSeconds() const { return m_timeoutSeconds; }
+    /// --retries N (0 without it).
+    [[nodiscard]] int retries() const { return m_retryCount; }
     /// --json: the headless run's stdout as JSON events.
     [[nodiscard]] bool json() const { return m_parser.isSet(m_json); }
     /// --in-state-folder: work in stateFolder() (the desktop entry's start).
@@ -77,6 +79,7 @@ private:
     QCommandLineOption m_restoreDefaults;
     QCommandLineOption m_blackBox;
     QCommandLineOption m_timeout;
+    QCommandLineOption m_retries;
     QCommandLineOption m_json;
     QCommandLineOption m_log;
     QCommandLineOption m_inStateFolder;
@@ -96,6 +99,7 @@ private:
     Run m_run = Run::Windows;
     int m_simulated = 0;
     int m_timeoutSeconds = kDefaultTimeoutSeconds;
+    int m_retryCount = 0;
 };
 
 } // namespace vell::cli

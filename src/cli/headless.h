@@ -27,6 +27,8 @@ struct Options
     int timeoutSeconds = CommandLine::kDefaultTimeoutSeconds;
     /// --expect-sha256, --expect-crc32: the approved image; any other file is refused.
     link::ImagePin approved;
+    /// --retries N: each step is repeated up to N times on the programmers whose step failed.
+    int retries = 0;
     /// --json: stdout carries JSON events instead of lines.
     bool json = false;
     /// --log FILE; empty: the default attempt log, where a failure to open it only warns.

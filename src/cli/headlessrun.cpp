@@ -24,6 +24,7 @@ HeadlessRun::HeadlessRun(const Options &options, link::LinkFactory factory, Cons
     connect(&m_timeout, &QTimer::timeout, this, &HeadlessRun::onTimeout);
     m_asked[Load] = !m_options.loadFile.isEmpty();
     m_asked[Target] = m_options.programTarget;
+    m_retriesLeft = {m_options.retries, m_options.retries};
 }
 
 HeadlessRun::~HeadlessRun() = default;
@@ -104,7 +105,13 @@ void HeadlessRun::start()
     });
     connect(m_station.get(), &app::Station::attemptEnded, this, &HeadlessRun::onAttemptEnded);
     connect(m_station.get(), &app::Station::loadRefused, this, [this] {
-        m_loadRefused = true;
+        // A repeat refused (the file went away meanwhile) leaves the last tries' results.
+        if (m_retrying) {
+            m_retriesLeft[Load] = 0;
+            m_waiting[Load] = {};
+        } else {
+            m_loadRefused = true;
+        }
         checkStep();
     });
     // The programmers check what they received and answer after the stream; the next
@@ -152,6 +159,7 @@ void HeadlessRun::onSearchFinished(bool anyFound)
 void HeadlessRun::startLoad()
 {
     setState(State::Loading);
+    m_waiting[Load] = m_station->programmers().targets();
     m_station->setRestoreDefaults(m_options.restoreDefaults);
     m_station->setBlackBox(m_options.blackBox);
     m_station->loadProgramFile(m_path);
@@ -160,8 +168,23 @@ void HeadlessRun::startLoad()
 void HeadlessRun::startTarget()
 {
     setState(State::Targeting);
+    m_retrying = false;
+    m_waiting[Target] = m_station->programmers().targets();
     m_timeout.start();
     m_station->programTarget();
+}
+
+bool HeadlessRun::retry(Step step)
+{
+    const link::ProgrammerSet failed = m_station->failedProgrammers();
+    if (m_retriesLeft[step] <= 0 || failed == link::ProgrammerSet{})
+        return false;
+    --m_retriesLeft[step];
+    m_retrying = true;
+    m_waiting[step] = failed;
+    if (step == Target)
+        m_timeout.start();
+    return m_station->retryFailed();
 }
 
 void HeadlessRun::onAttemptEnded(const app::Attempt &attempt)
@@ -169,6 +192,7 @@ void HeadlessRun::onAttemptEnded(const app::Attempt &attempt)
     m_report.result(attempt);
     const Step step = attempt.step.step == link::Step::Load ? Load : Target;
     m_attempts[step][size_t(attempt.programmer - 1)] = attempt;
+    m_waiting[step][size_t(attempt.programmer - 1)] = false;
     checkStep();
 }
 
@@ -188,14 +212,12 @@ void HeadlessRun::checkStep()
         return;
     if (step == Load && m_station->busy())
         return;
-    if (!(step == Load && m_loadRefused)) {
-        for (int n = 1; n <= link::kProgrammerCount; ++n) {
-            if (m_station->programmers().inUse(n) && !m_attempts[step][size_t(n - 1)])
-                return;
-        }
-    }
+    if (!(step == Load && m_loadRefused) && m_waiting[step] != link::ProgrammerSet{})
+        return;
     m_timeout.stop();
 
+    if (stepFailed(step) && !(step == Load && m_loadRefused) && retry(step))
+        return; // the repeat's attempts come next
     if (stepFailed(step)) {
         // Programming boards from a load that did not take everywhere would mix images.
         m_targetNotRun = step == Load && m_asked[Target];
@@ -285,10 +307,31 @@ QString HeadlessRun::summary() const
     if (!failures.isEmpty())
         line += QStringLiteral("; ") + texts::kFailed + QStringLiteral(": ") +
                 failures.join(QStringLiteral("; "));
+    // Only said when a step was repeated, so the line of a run without retries stays as it was.
+    const QStringList repeated = retried();
+    if (!repeated.isEmpty())
+        line += QStringLiteral("; ") + texts::kRetried + repeated.join(QStringLiteral("; "));
     if (m_station->lostRecords() > 0)
         line += QStringLiteral("; ") + texts::recordsLost(m_station->lostRecords(),
                                                            m_station->logProblem());
     return line;
+}
+
+QStringList HeadlessRun::retried() const
+{
+    QStringList lines;
+    for (Step step : {Load, Target}) {
+        for (int n = 1; n <= link::kProgrammerCount; ++n) {
+            const auto &attempt = m_attempts[step][size_t(n - 1)];
+            if (!attempt || attempt->step.tryNumber < 2)
+                continue;
+            const QString result = succeeded(step, n) ? attempt->text : failure(step, n);
+            lines << texts::programmerName(n, attempt->comPort) + QLatin1Char(' ') +
+                         (step == Load ? texts::kStepLoad : texts::kStepTarget) +
+                         QStringLiteral(": ") + texts::tries(result, attempt->step.tryNumber);
+        }
+    }
+    return lines;
 }
 
 QString HeadlessRun::imageAndTallies() const
@@ -318,12 +361,19 @@ QJsonObject HeadlessRun::summaryJson(int exitCode) const
     int programmed = 0;
     QJsonArray failed;
     QJsonArray tallies;
+    QJsonArray tries;
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
         if (!programmers.inUse(n))
             continue;
         for (Step step : {Load, Target}) {
             if (!m_asked[step])
                 continue;
+            if (const auto &attempt = m_attempts[step][size_t(n - 1)])
+                tries.append(QJsonObject{
+                    {QStringLiteral("programmer"), n},
+                    {QStringLiteral("step"),
+                     step == Load ? QStringLiteral("load") : QStringLiteral("program-target")},
+                    {QStringLiteral("tries"), attempt->step.tryNumber}});
             if (succeeded(step, n)) {
                 ++(step == Load ? loaded : programmed);
                 continue;
@@ -353,7 +403,8 @@ QJsonObject HeadlessRun::summaryJson(int exitCode) const
             {QStringLiteral("programmed"), programmed},
             {QStringLiteral("failed"), failed},
             {QStringLiteral("file"), image ? QJsonValue(app::imageJson(*image)) : QJsonValue()},
-            {QStringLiteral("tallies"), tallies}};
+            {QStringLiteral("tallies"), tallies},
+            {QStringLiteral("tries"), tries}};
 }
 
 void HeadlessRun::stop(int exitCode)

@@ -73,6 +73,9 @@ private:
     void onSearchFinished(bool anyFound);
     void startLoad();
     void startTarget();
+    /// Repeats the current step on the programmers whose step failed, while retries are left;
+    /// false when there is nothing left to repeat.
+    bool retry(Step step);
     void onAttemptEnded(const app::Attempt &attempt);
     void onTimeout();
     /// Moves on once every programmer in use has ended the current step.
@@ -83,6 +86,8 @@ private:
     /// Why programmer n's step did not succeed, for the summary.
     [[nodiscard]] QString failure(Step step, int n) const;
     [[nodiscard]] QString summary() const;
+    /// The programmers that needed more than one try, for the summary.
+    [[nodiscard]] QStringList retried() const;
     [[nodiscard]] QJsonObject summaryJson(int exitCode) const;
     /// The image line and the tallies the summary ends with.
     [[nodiscard]] QString imageAndTallies() const;
@@ -97,6 +102,10 @@ private:
     State m_state = State::Idle;
     std::array<StepAttempts, StepCount> m_attempts{};
     std::array<bool, StepCount> m_asked{};
+    /// The programmers whose attempt at the current step is still to come.
+    std::array<link::ProgrammerSet, StepCount> m_waiting{};
+    std::array<int, StepCount> m_retriesLeft{};
+    bool m_retrying = false;
     bool m_loadRefused = false;
     bool m_targetNotRun = false;
     int m_exitCode = kExitSuccess;

@@ -39,6 +39,12 @@ inline QString recordsLost(int count, const QString &why)
     return QStringLiteral("records lost: %1 (%2)").arg(count).arg(why);
 }
 inline const QString kBoards = QStringLiteral("boards: ");
+/// The programmers whose step was repeated: "File Loaded OK (2 tries)".
+inline const QString kRetried = QStringLiteral("retried: ");
+inline QString tries(const QString &result, int count)
+{
+    return QStringLiteral("%1 (%2 tries)").arg(result).arg(count);
+}
 
 /// dir: the --ports folder, empty for the machine's own ports.
 inline QString noProgrammers(const QString &dir)

@@ -15,6 +15,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
 #include <QVBoxLayout>
@@ -22,6 +24,10 @@
 namespace vell::gui {
 
 namespace {
+
+// Keys an operator (or a USB foot switch set to send one) uses with both hands on the boards.
+constexpr auto kProgramTargetKey = Qt::Key_F5;
+constexpr auto kRetryFailedKey = Qt::Key_F8;
 
 // Sizes of the original form in twips (1/1440 inch), kept as the proportions of the layout.
 constexpr int kTwipsPerPixel = 15;
@@ -56,6 +62,7 @@ MainWindow::MainWindow(app::Station &station, app::Settings *settings, QWidget *
     setObjectName(QStringLiteral("frmUsbProgFile"));
     setWindowTitle(app::texts::kMainWindowTitle);
     buildControls();
+    buildRepeatControls();
 
     connect(&m_station, &app::Station::promptChanged, m_prompt, &QLabel::setText);
     connect(&m_station, &app::Station::versionsChanged, this, &MainWindow::showVersions);
@@ -151,6 +158,8 @@ void MainWindow::buildControls()
     right->addLayout(optionRow(m_blackBox, label2));
     right->addStretch(600);
     right->addWidget(m_programTarget, 1215);
+    m_retryFailed = new QPushButton(app::texts::kRetryFailed, this);
+    right->addWidget(m_retryFailed);
     right->addStretch(240);
 
     auto *top = new QHBoxLayout;
@@ -195,6 +204,60 @@ void MainWindow::buildControls()
     root->addWidget(m_logProblem);
 
     resize(kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
+}
+
+void MainWindow::buildRepeatControls()
+{
+    m_retryFailed->setObjectName(QStringLiteral("cmdRetryFailed"));
+    m_retryFailed->setToolTip(app::texts::kRetryFailedTip);
+    m_programTarget->setToolTip(app::texts::kTransferToTargetTip);
+    connect(m_retryFailed, &QPushButton::clicked, &m_station, &app::Station::retryFailed);
+    // Window-wide, so the keys work wherever the focus is.
+    auto *retryKey = new QShortcut(QKeySequence(kRetryFailedKey), this);
+    connect(retryKey, &QShortcut::activated, &m_station, &app::Station::retryFailed);
+    auto *targetKey = new QShortcut(QKeySequence(kProgramTargetKey), this);
+    connect(targetKey, &QShortcut::activated, this, [this] {
+        if (m_programTarget->isVisible())
+            m_station.programTarget();
+    });
+
+    for (ProgrammerPaneWidget *pane : m_panes) {
+        // The pane's boxes leave the right-click to the pane.
+        for (QWidget *box : std::initializer_list<QWidget *>{pane->statusBox(), pane->countBox(),
+                                                              pane->progressBar()})
+            box->setContextMenuPolicy(Qt::NoContextMenu);
+        pane->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(pane, &QWidget::customContextMenuRequested, this,
+                [this, pane](const QPoint &at) { showPaneMenu(pane->programmer(), pane->mapToGlobal(at)); });
+    }
+    // A step that begins or ends changes a pane; a load that ends, the busy state.
+    connect(&m_station, &app::Station::busyChanged, this, &MainWindow::showRetryFailed);
+    connect(&m_station, &app::Station::paneChanged, this, &MainWindow::showRetryFailed);
+    showRetryFailed();
+}
+
+void MainWindow::showRetryFailed()
+{
+    m_retryFailed->setEnabled(!m_station.busy() &&
+                              m_station.failedProgrammers() != link::ProgrammerSet{});
+}
+
+void MainWindow::showPaneMenu(int n, const QPoint &at)
+{
+    // A skipped program-target's pane offers the load that failed; before any step, nothing.
+    const link::StepRecord &last = m_station.state(n).step;
+    const link::Step repeatable = m_station.repeatableStep(n);
+    const link::Step shown = repeatable != link::Step::None ? repeatable : last.step;
+    if (shown == link::Step::None)
+        return;
+    auto *menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("mnuPane%1").arg(n));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction *again = menu->addAction(shown == link::Step::Load ? app::texts::kLoadAgain
+                                                               : app::texts::kProgramTargetAgain);
+    again->setEnabled(repeatable != link::Step::None);
+    connect(again, &QAction::triggered, &m_station, [this, n] { m_station.repeatStep(n); });
+    menu->popup(at);
 }
 
 void MainWindow::restoreFolder()

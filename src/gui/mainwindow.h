@@ -7,6 +7,7 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QPoint;
 class QPushButton;
 
 namespace vell::app {
@@ -44,6 +45,11 @@ private:
     void restoreFolder();
     void showVersions();
     void showImage();
+    /// The retry button, its key, program-target's key and the panes' menus.
+    void buildRepeatControls();
+    void showRetryFailed();
+    /// The menu of programmer n's pane: its last step again, for it alone.
+    void showPaneMenu(int n, const QPoint &at);
 
     app::Station &m_station;
     app::Settings *m_settings;
@@ -56,6 +62,7 @@ private:
     QCheckBox *m_restoreDefaults = nullptr;
     QCheckBox *m_blackBox = nullptr;
     QPushButton *m_programTarget = nullptr;
+    QPushButton *m_retryFailed = nullptr;
     QLineEdit *m_lastFileLoaded = nullptr;
     QLabel *m_image = nullptr;
     QLabel *m_logProblem = nullptr;

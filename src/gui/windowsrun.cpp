@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <utility>
 
 namespace vell::gui {
 
@@ -31,7 +32,8 @@ void saveGrab(QWidget &window, const QString &dir, const QString &name)
 }
 
 /// The developer's screenshot tour of the main window: as shown, after loading the first
-/// program file of the folder, and after programming the targets. Ends the run.
+/// program file of the folder, after Retry Failed when a load failed, and after programming
+/// the targets. Ends the run.
 void screenshotTour(app::Station &station, MainWindow &window, const QString &dir)
 {
     using app::Station;
@@ -46,6 +48,7 @@ void screenshotTour(app::Station &station, MainWindow &window, const QString &di
     // Whatever happens, the tour ends.
     QTimer::singleShot(60000, &window, finish);
     auto done = std::make_shared<int>(0);
+    auto retried = std::make_shared<bool>(false);
     QObject::connect(&station, &Station::attemptEnded, &window,
                      [&station, &window, dir, done, finish](const app::Attempt &attempt) {
                          if (attempt.step.step != link::Step::ProgramTarget)
@@ -58,11 +61,15 @@ void screenshotTour(app::Station &station, MainWindow &window, const QString &di
                          });
                      });
     QObject::connect(&station, &Station::busyChanged, &window,
-                     [&station, &window, dir, finish](bool busy) {
+                     [&station, &window, dir, finish, retried](bool busy) {
                          if (busy)
                              return;
-                         QTimer::singleShot(300, &window, [&station, &window, dir, finish] {
-                             saveGrab(window, dir, QStringLiteral("main-window-loaded.png"));
+                         QTimer::singleShot(300, &window, [&station, &window, dir, finish, retried] {
+                             saveGrab(window, dir,
+                                      *retried ? QStringLiteral("main-window-retried.png")
+                                               : QStringLiteral("main-window-loaded.png"));
+                             if (!std::exchange(*retried, true) && station.retryFailed())
+                                 return;
                              if (station.offersProgramTarget())
                                  station.programTarget();
                              else

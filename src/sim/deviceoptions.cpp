@@ -95,6 +95,8 @@ std::optional<DeviceOptions> DeviceOptions::parse(const QString &switches, QStri
             ok = flag([&] { o.doubleReplies = true; });
         else if (name == QLatin1String("loaderr"))
             ok = number("3", 1, 255, &o.loadError);
+        else if (name == QLatin1String("firstloaderr"))
+            ok = number("3", 1, 255, &o.firstLoadError);
         else if (name == QLatin1String("targeterr"))
             ok = number("10", 1, 255, &o.targetError);
         else if (name == QLatin1String("unplug"))
@@ -142,6 +144,8 @@ QString DeviceOptions::toString() const
         s << QStringLiteral("noready");
     if (loadError)
         s << QStringLiteral("loaderr=%1").arg(loadError);
+    if (firstLoadError)
+        s << QStringLiteral("firstloaderr=%1").arg(firstLoadError);
     if (targetError)
         s << QStringLiteral("targeterr=%1").arg(targetError);
     if (unplugAfter >= 0)
@@ -166,7 +170,7 @@ QString DeviceOptions::toString() const
 bool DeviceOptions::operator==(const DeviceOptions &o) const
 {
     return kind == o.kind && version == o.version && neverReady == o.neverReady &&
-           loadError == o.loadError && targetError == o.targetError &&
+           loadError == o.loadError && firstLoadError == o.firstLoadError && targetError == o.targetError &&
            unplugAfter == o.unplugAfter && stallAfter == o.stallAfter &&
            splitReplies == o.splitReplies && doubleReplies == o.doubleReplies &&
            readRate == o.readRate && programSteps == o.programSteps &&

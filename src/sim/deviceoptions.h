@@ -24,6 +24,7 @@ struct DeviceOptions
     QString version = QStringLiteral("0106"); ///< four characters, bytes 16..19 of the greeting
     bool neverReady = false;                  ///< never answers a load frame with "ASEND"
     int loadError = 0;                        ///< 1..255: "ALPER" with this code instead of "ALPOK"
+    int firstLoadError = 0;                   ///< 1..255: like loadError, for its first load only
     int targetError = 0;                      ///< 1..255: "APTER" with this code instead of "APTOK"
     qint64 unplugAfter = -1;                  ///< vanishes once this many bytes were received
     qint64 stallAfter = -1;                   ///< stops reading once this many bytes were received

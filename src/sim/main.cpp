@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringList>
@@ -88,6 +89,15 @@ void record(const QString &dir, int com, const QByteArray &image)
         print(stderr, texts::kRecordFailed.arg(file.fileName(), file.errorString()) + u'\n');
 }
 
+// Appends one line to what a programmer was sent, so scripts can tell which loads reached it.
+void logLine(const QString &dir, int com, const QString &line)
+{
+    QFile file(QDir(dir).filePath(QStringLiteral("COM%1.log").arg(com)));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) ||
+        file.write((line + u'\n').toUtf8()) < 0)
+        print(stderr, texts::kRecordFailed.arg(file.fileName(), file.errorString()) + u'\n');
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -129,9 +139,19 @@ int main(int argc, char *argv[])
                           u'\n');
         if (!args.recordDir.isEmpty()) {
             const SimDevice *device = p->device();
-            QObject::connect(
-                device, &SimDevice::loadCompleted, &bank,
-                [dir = args.recordDir, com = com, device] { record(dir, com, device->image()); });
+            QObject::connect(device, &SimDevice::loadCompleted, &bank,
+                             [dir = args.recordDir, com = com, device](bool ok) {
+                                 record(dir, com, device->image());
+                                 logLine(dir, com,
+                                         QStringLiteral("load %1 bytes %2")
+                                             .arg(device->image().size())
+                                             .arg(ok ? QStringLiteral("ok") : QStringLiteral("error")));
+                             });
+            QObject::connect(device, &SimDevice::frameReceived, &bank,
+                             [dir = args.recordDir, com = com](const QByteArray &frame) {
+                                 logLine(dir, com, QStringLiteral("frame ") +
+                                                       QString::fromLatin1(frame.mid(2, 1)));
+                             });
         }
     }
     return app.exec(); // the bank removes its links on the way out

@@ -217,9 +217,10 @@ void SimDevice::startLoad(const QByteArray &frame)
 void SimDevice::finishLoad(const QList<QByteArray> &before)
 {
     setState(State::Idle);
-    const bool ok = m_options.loadError == 0;
-    send(before +
-         QList<QByteArray>{ok ? reply("ALPOK") : reply("ALPER", 0, quint8(m_options.loadError))});
+    const int error = m_loadsCompleted++ == 0 && m_options.firstLoadError ? m_options.firstLoadError
+                                                                         : m_options.loadError;
+    const bool ok = error == 0;
+    send(before + QList<QByteArray>{ok ? reply("ALPOK") : reply("ALPER", 0, quint8(error))});
     Q_EMIT loadCompleted(ok);
 }
 

@@ -105,6 +105,7 @@ private:
     quint32 m_announcedLength = 0;
     int m_blocksExpected = 0;
     int m_blocksDone = 0;
+    int m_loadsCompleted = 0; ///< loads answered since the device was made
     QList<QByteArray> m_sent;
     QList<QByteArray> m_targetSteps; // replies still to send for target programming
     QTimer m_stepTimer;

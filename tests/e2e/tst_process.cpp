@@ -106,6 +106,8 @@ private Q_SLOTS:
         QTest::newRow("unknown option") << QStringList{"--frobnicate"};
         QTest::newRow("SHA-256 not 64 hex digits")
             << QStringList{"--program-target", "--expect-sha256", QString(63, u'a')};
+        QTest::newRow("retries negative") << QStringList{"--program-target", "--retries", "-1"};
+        QTest::newRow("retries not a number") << QStringList{"--program-target", "--retries", "x"};
     }
     void usageErrorsExitTwo()
     {
@@ -169,6 +171,50 @@ private Q_SLOTS:
         QCOMPARE(run.exitCode, 2);
         QVERIFY2(run.ms < 5000, qPrintable(QString::number(run.ms)));
         QVERIFY(run.err.contains(QStringLiteral("No Programmers Found")));
+    }
+
+    // --retries 1 against a simulator whose second programmer refuses its first load: the
+    // repeat's frame and stream reach that programmer alone, its records count tries 1 and 2,
+    // and the final results make the exit and the summary.
+    void retriesRepeatTheFailedOnly()
+    {
+        QTemporaryDir home, ports, record;
+        QProcess simulator;
+        QSignalSpy ready(&simulator, &QProcess::readyReadStandardOutput);
+        test::prepare(simulator, home.path());
+        simulator.start(sim(), {"--ports", ports.path(), "--record", record.path(), "COM1",
+                                "COM2:firstloaderr=3"});
+        QByteArray lines;
+        while (lines.count('\n') < 2 && ready.wait(5000))
+            lines += simulator.readAllStandardOutput();
+        QVERIFY(test::writeFile(home.filePath("board.bin"), test::pattern(5 * 512)));
+        const QString log = home.filePath("attempts.jsonl");
+        const test::Run run = test::run(kApp, {"--ports", ports.path(), "--load", "board.bin",
+                                               "--retries", "1", "--log", log, "--timeout", "20"},
+                                        home.path());
+        simulator.terminate();
+        QVERIFY2(run.exitCode == 0, qPrintable(run.out.join('\n') + run.err));
+        QVERIFY(run.out.last().contains(
+            "; retried: Programmer 2 (COM 2) load: File Loaded OK (2 tries)"));
+        const auto logOf = [&](int com) {
+            return QString::fromUtf8(test::readFile(record.filePath(QStringLiteral("COM%1.log").arg(com))))
+                .split('\n', Qt::SkipEmptyParts);
+        };
+        // The first try's frame may repeat within its handshake; nothing reaches it after.
+        const QStringList first = logOf(1);
+        QCOMPARE(first.filter("load "), QStringList({"load 2560 bytes ok"}));
+        QCOMPARE(first.last(), QStringLiteral("load 2560 bytes ok"));
+        const QStringList second = logOf(2);
+        QCOMPARE(second.filter("load "), QStringList({"load 2560 bytes error", "load 2560 bytes ok"}));
+        QVERIFY(second.indexOf("frame L", second.indexOf("load 2560 bytes error")) > 0);
+        QStringList tries;
+        for (const QByteArray &line : test::readFile(log).split('\n')) {
+            const QJsonObject r = QJsonDocument::fromJson(line).object();
+            if (!r.isEmpty())
+                tries << QStringLiteral("%1 %2 %3").arg(r["programmer"].toInt()).arg(
+                    r["try"].toInt()).arg(r["result"].toString());
+        }
+        QCOMPARE(tries, QStringList({"1 1 ok", "2 1 error", "2 2 ok"}));
     }
 
     // --list-ports --json: one array, a row per simulated programmer.

@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QtTest>
@@ -248,6 +249,80 @@ private Q_SLOTS:
         }
         QCOMPARE(records, QStringList({"1 load ok", "2 load error", "2 program-target skipped",
                                        "1 program-target ok"}));
+    }
+
+    // Retry Failed repeats the last step on the programmers whose step failed and only there:
+    // a load refused once, then a board that fails every time. The others' panes, tallies and
+    // devices see nothing of it; each try is recorded.
+    void retryFailedRepeatsTheFailedOnly()
+    {
+        Windows w({5, 6, 7}, {{}, QStringLiteral("firstloaderr=3"), QStringLiteral("targeterr=10")});
+        const QString log = w.programs.filePath("attempts.jsonl");
+        QVERIFY(w.station.openLog(log));
+        QVERIFY(test::writeFile(w.programs.filePath("board.bin"), test::pattern(1024)));
+        w.show();
+        auto *retry = w.window->findChild<QPushButton *>("cmdRetryFailed");
+        QVERIFY(!retry->isEnabled());
+        w.window->browser()->setPath(w.programs.path());
+        w.doubleClick("board.bin");
+        QTRY_COMPARE(w.status(2)->text(), QStringLiteral("Error #3 / Memory Size & Processor Type Do Not Match"));
+        QTRY_VERIFY(!w.station.busy() && w.status(3)->text() == "File Loaded OK");
+        const auto frames = [&w](int com) { return w.devices.device(com)->frames().size(); };
+        const QList<qsizetype> framesBefore{frames(5), frames(7)};
+
+        QTRY_VERIFY(retry->isEnabled());
+        QTest::mouseClick(retry, Qt::LeftButton);
+        QTRY_COMPARE(w.status(2)->text(), QStringLiteral("File Loaded OK"));
+        QTRY_VERIFY(!w.station.busy());
+        QCOMPARE(QList<qsizetype>({frames(5), frames(7)}), framesBefore);
+        QCOMPARE(w.status(1)->text(), QStringLiteral("File Loaded OK"));
+        QVERIFY(!retry->isEnabled());
+
+        QTest::keyClick(w.window.get(), Qt::Key_F5);
+        QTRY_COMPARE(w.status(3)->text(), QStringLiteral("Error #10 / Cannot Communicate With Target Board"));
+        QTRY_VERIFY(w.status(1)->text() == "Board Programmed OK" && w.status(2)->text() == "Board Programmed OK");
+        const QStringList tallies{w.window->findChild<QLabel *>("lblTally1")->text(),
+                                  w.window->findChild<QLabel *>("lblTally2")->text()};
+        QCOMPARE(tallies.value(1), QStringLiteral("1 OK 0 failed (yield 100%)"));
+        const QList<qsizetype> framesAfter{frames(5), frames(6)};
+        QTest::keyClick(w.window.get(), Qt::Key_F8);
+        QTRY_COMPARE(w.window->findChild<QLabel *>("lblTally3")->text(),
+                     QStringLiteral("0 OK 2 failed (yield 0%)"));
+        QCOMPARE(QList<qsizetype>({frames(5), frames(6)}), framesAfter);
+        QCOMPARE(QStringList({w.window->findChild<QLabel *>("lblTally1")->text(),
+                              w.window->findChild<QLabel *>("lblTally2")->text()}),
+                 tallies);
+        QCOMPARE(w.status(1)->text(), QStringLiteral("Board Programmed OK"));
+
+        // A pane's menu: its last step again, for that programmer alone.
+        QTRY_VERIFY(!w.station.state(3).step.underWay());
+        auto *pane = w.window->findChild<QWidget *>("pane2");
+        Q_EMIT pane->customContextMenuRequested(pane->rect().center());
+        auto *menu = w.window->findChild<QMenu *>("mnuPane2");
+        QVERIFY(menu && menu->actions().size() == 1);
+        QCOMPARE(menu->actions().at(0)->text(), QStringLiteral("Program Target Again"));
+        const QList<qsizetype> framesNow{frames(5), frames(7)};
+        menu->actions().at(0)->trigger();
+        QTRY_COMPARE(w.window->findChild<QLabel *>("lblTally2")->text(),
+                     QStringLiteral("2 OK 0 failed (yield 100%)"));
+        QCOMPARE(QList<qsizetype>({frames(5), frames(7)}), framesNow);
+
+        QStringList records;
+        for (const QByteArray &line : test::readFile(log).split('\n')) {
+            const QJsonObject r = QJsonDocument::fromJson(line).object();
+            if (!r.isEmpty())
+                records << QStringLiteral("%1 %2 %3 try %4")
+                               .arg(r["programmer"].toInt())
+                               .arg(r["step"].toString(), r["result"].toString())
+                               .arg(r["try"].toInt());
+        }
+        records.sort();
+        QCOMPARE(records, QStringList({"1 load ok try 1", "1 program-target ok try 1",
+                                       "2 load error try 1", "2 load ok try 2",
+                                       "2 program-target ok try 1", "2 program-target ok try 2",
+                                       "3 load ok try 1",
+                                       "3 program-target error try 1",
+                                       "3 program-target error try 2"}));
     }
 };
 

@@ -320,6 +320,79 @@ private Q_SLOTS:
         }
     }
 
+    void loadIntoSomeTouchesNoOther_data()
+    {
+        QTest::addColumn<int>("named");
+        QTest::newRow("programmer 2") << 2;
+        QTest::newRow("programmer 1") << 1; // the one whose loss at the drain ends a load
+    }
+    // A repeat for one programmer: only its link gets the frames and the stream, only it is
+    // waited for, and it counts its tries; the others keep their replies, panes and steps,
+    // also a program-target under way through the repeat's watchdog.
+    void loadIntoSomeTouchesNoOther()
+    {
+        QFETCH(int, named);
+        Rig rig(3);
+        const QString path = rig.writeProgram(pattern(1024));
+        QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
+        rig.transfer.loadProgramFile(path);
+        rig.ready(3);
+        QVERIFY(rig.drainUntilFinished({1, 2, 3}, finished));
+        for (int n = 1; n <= 3; ++n)
+            rig.programmers.endStep(n, n == named ? link::Ending::Error : link::Ending::Ok);
+        link::StepRecord target;
+        target.step = link::Step::ProgramTarget;
+        rig.programmers.beginStep(3, target);
+        std::array<link::ProgrammerState, 3> before;
+        std::array<qsizetype, 3> writes{};
+        for (int n = 1; n <= 3; ++n) {
+            before[size_t(n - 1)] = rig.programmers.state(n);
+            writes[size_t(n - 1)] = rig.wire(n).writes.size();
+        }
+        const auto untouched = [&] {
+            for (int n = 1; n <= 3; ++n) {
+                if (n == named)
+                    continue;
+                const link::ProgrammerState &s = rig.programmers.state(n);
+                const link::ProgrammerState &b = before[size_t(n - 1)];
+                QCOMPARE(rig.wire(n).writes.size(), writes[size_t(n - 1)]);
+                QCOMPARE(rig.status(n), app::Pane::statusText(n, b));
+                QVERIFY(s.ready && s.greeted == b.greeted && s.barValue == b.barValue);
+                QCOMPARE(s.step.step, b.step.step);
+                QCOMPARE(s.step.ending, b.step.ending);
+            }
+        };
+
+        link::ProgrammerSet only{};
+        only[size_t(named - 1)] = true;
+        finished.clear();
+        rig.discarded.clear();
+        rig.transfer.loadProgramFileInto(path, only);
+        QCOMPARE(rig.transfer.state(), FileTransfer::State::Handshake);
+        QCOMPARE(rig.discarded, QList<int>({named}));
+        QCOMPARE(rig.programmers.state(named).step.tryNumber, 2);
+        const qsizetype frames = rig.wire(named).writesOfSize(1).size();
+        QTRY_VERIFY(rig.wire(named).writesOfSize(1).size() >= frames + 2 * 24); // it alone is waited for
+        untouched();
+        rig.programmers.update(named, [](link::ProgrammerState &s) { s.ready = true; });
+        QVERIFY(rig.drainUntilFinished({named}, finished));
+        QCOMPARE(finished.value(0).value(0).value<FileTransfer::Outcome>(), FileTransfer::Outcome::Loaded);
+        QCOMPARE(rig.wire(named).writesOfSize(513), blocksOf(pattern(1024)).repeated(2));
+        untouched();
+
+        rig.programmers.endStep(named, link::Ending::Error);
+        rig.transfer.loadProgramFileInto(path, only);
+        rig.transfer.onWatchdogFired();
+        QCOMPARE(rig.ending(named), link::Ending::TimedOut);
+        QCOMPARE(rig.programmers.state(named).step.tryNumber, 3);
+        untouched();
+        QVERIFY(rig.programmers.state(3).step.underWay() == (named != 3));
+
+        rig.transfer.loadProgramFile(path); // the command of every programmer begins at 1 again
+        for (int n = 1; n <= 3; ++n)
+            QCOMPARE(rig.programmers.state(n).step.tryNumber, 1);
+    }
+
     // Never more than 8192 bytes wait on any link, also the slow fourth one; the next blocks go
     // out as the wires take them. The black-box box unticked during the stream counts for the
     // trailer still to come.

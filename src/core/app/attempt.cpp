@@ -84,6 +84,7 @@ QJsonObject Attempt::toJson() const
     record[QStringLiteral("programmer")] = programmer;
     record[QStringLiteral("com")] = comPort;
     record[QStringLiteral("step")] = load ? QStringLiteral("load") : QStringLiteral("program-target");
+    record[QStringLiteral("try")] = step.tryNumber;
     record[QStringLiteral("file")] = step.image ? QJsonValue(imageJson(*step.image)) : QJsonValue();
     if (!step.expected.sha256.isEmpty())
         record[QStringLiteral("expected_sha256")] = step.expected.sha256;

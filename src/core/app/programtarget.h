@@ -22,12 +22,17 @@ public:
     /// Target Board", and sends them the frame with the size fields of the last load. Bytes
     /// already waiting on a link are left for its handler.
     void run();
+    /// The same for the programmers in use among those given, a repeat of their last step:
+    /// only their replies are forgotten, only they get a step and the frame.
+    void runOn(const link::ProgrammerSet &programmers);
 
 Q_SIGNALS:
     /// The frame went out to every programmer run() addressed.
     void frameSent();
 
 private:
+    void start(link::ProgrammerSet targets, bool again);
+
     link::Programmers &m_programmers;
     link::Links &m_links;
 };

@@ -146,22 +146,101 @@ bool Station::busy() const
     return m_transfer->isRunning() || m_links->awaitingOk();
 }
 
-void Station::loadProgramFile(const QString &path)
+bool Station::prepareLoad()
 {
-    qCDebug(lcApp) << "load asked for" << path;
     if (busy())
-        return;
+        return false;
     // A fault of an earlier load does not outlive it.
     m_faultTimedOut = false;
     setPrompt(texts::kPromptDoubleClick);
+    return true;
+}
+
+void Station::loadProgramFile(const QString &path)
+{
+    qCDebug(lcApp) << "load asked for" << path;
+    if (!prepareLoad())
+        return;
+    m_repeatingLoad = false;
     m_transfer->loadProgramFile(path);
+    if (m_transfer->isRunning())
+        onLoadStarted(path);
 }
 
 void Station::programTarget()
 {
     if (busy())
         return;
+    m_lastStep = link::Step::ProgramTarget;
     m_target->run();
+}
+
+void Station::loadProgramFileInto(const QString &path, const link::ProgrammerSet &programmers)
+{
+    qCDebug(lcApp) << "load asked for" << path << "into some programmers";
+    if (m_programmers.targets(programmers) == link::ProgrammerSet{} || !prepareLoad())
+        return;
+    m_repeatingLoad = true;
+    m_transfer->loadProgramFileInto(path, programmers);
+    if (m_transfer->isRunning())
+        onLoadStarted(path);
+}
+
+void Station::onLoadStarted(const QString &path)
+{
+    // A load refused before it began leaves the last one as the one to repeat.
+    m_lastStep = link::Step::Load;
+    m_lastLoadPath = path;
+}
+
+void Station::programTargetOn(const link::ProgrammerSet &programmers)
+{
+    if (m_programmers.targets(programmers) == link::ProgrammerSet{} || busy())
+        return;
+    m_lastStep = link::Step::ProgramTarget;
+    m_target->runOn(programmers);
+}
+
+link::ProgrammerSet Station::failedProgrammers() const
+{
+    link::ProgrammerSet failed{};
+    for (int n = 1; n <= link::kProgrammerCount; ++n)
+        failed[size_t(n - 1)] = m_programmers.inUse(n) && state(n).failed(m_lastStep);
+    return failed;
+}
+
+link::Step Station::repeatableStep(int n) const
+{
+    const link::StepRecord &step = state(n).step;
+    if (busy() || !m_programmers.inUse(n) || step.underWay())
+        return link::Step::None;
+    if (step.step == link::Step::ProgramTarget && step.ending == link::Ending::Skipped)
+        return link::Step::Load;
+    return step.step;
+}
+
+void Station::repeatStep(int n)
+{
+    link::ProgrammerSet only{};
+    only[size_t(n - 1)] = true;
+    repeat(repeatableStep(n), only);
+}
+
+bool Station::retryFailed()
+{
+    const link::ProgrammerSet failed = failedProgrammers();
+    if (busy() || failed == link::ProgrammerSet{})
+        return false;
+    repeat(m_lastStep, failed);
+    return true;
+}
+
+void Station::repeat(link::Step step, const link::ProgrammerSet &programmers)
+{
+    if (step == link::Step::Load)
+        loadProgramFileInto(m_lastLoadPath, programmers);
+    else if (step == link::Step::ProgramTarget)
+        programTargetOn(programmers);
 }
 
 void Station::endSteps(link::Ending ending)
@@ -209,7 +288,7 @@ void Station::onChanged(int n)
 
 void Station::onLoadStateChanged()
 {
-    if (m_transfer->state() == load::FileTransfer::State::Opening)
+    if (m_transfer->state() == load::FileTransfer::State::Opening && !m_repeatingLoad)
         m_loadTaken = false;
 }
 

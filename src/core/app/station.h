@@ -118,6 +118,27 @@ public:
     void loadProgramFile(const QString &path);
     /// The program-target command.
     void programTarget();
+
+    // Repeats for some programmers; the others keep their panes, state, steps and tallies.
+    /// The load of the file at path into those of the programmers given that are in use: the
+    /// frames, the stream and the handshake are theirs alone.
+    void loadProgramFileInto(const QString &path, const link::ProgrammerSet &programmers);
+    /// Program-target for those of the programmers given that are in use.
+    void programTargetOn(const link::ProgrammerSet &programmers);
+    /// The kind of step the last command began (none before the first).
+    [[nodiscard]] link::Step lastStep() const { return m_lastStep; }
+    /// The programmers in use whose step of the last command's kind failed.
+    [[nodiscard]] link::ProgrammerSet failedProgrammers() const;
+    /// What repeating programmer n's last step would run: its load (of the same file) or its
+    /// program-target; a program-target it was left out of repeats the load that failed.
+    /// None while a command is busy, while its step is under way, or before it had one.
+    [[nodiscard]] link::Step repeatableStep(int n) const;
+    /// Repeats programmer n's last step on it alone (its pane's "again").
+    void repeatStep(int n);
+    /// Repeats the last command's step on every programmer whose step failed, only on those;
+    /// a load takes the file of the last load again, as it is now. False when there is none
+    /// to repeat (or a command is busy).
+    bool retryFailed();
     /// Ends every step still under way (the headless run's timeout, the application's end).
     void endSteps(link::Ending ending);
 
@@ -162,6 +183,10 @@ Q_SIGNALS:
 
 private:
     void setPrompt(const QString &text);
+    void repeat(link::Step step, const link::ProgrammerSet &programmers);
+    /// The common start of a load: the fault and prompt of an earlier one are forgotten.
+    bool prepareLoad();
+    void onLoadStarted(const QString &path);
     void onChanged(int n);
     void onStepEnded(int n);
     void record(const Attempt &attempt);
@@ -187,6 +212,10 @@ private:
     /// The file of the last load when no programmer took it.
     std::optional<QString> m_untakenLoad;
     bool m_loadTaken = false;
+    /// The load under way repeats it for some programmers: the others hold what they took.
+    bool m_repeatingLoad = false;
+    link::Step m_lastStep = link::Step::None;
+    QString m_lastLoadPath;
     AttemptLog m_log;
     bool m_logging = false;
     QString m_logProblem;

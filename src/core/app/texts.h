@@ -18,6 +18,14 @@ inline const QString kRestoreDefaults = QStringLiteral("Restore Defaults when Pr
 inline const QString kBlackBox = QStringLiteral("File is Old Black Box Format");
 inline const QString kTransferToTarget = QStringLiteral("Transfer Programmer File to Target Board");
 
+// Repeating a step on some programmers only: the button, its key and a pane's menu.
+inline const QString kRetryFailed = QStringLiteral("Retry Failed");
+inline const QString kRetryFailedTip =
+    QStringLiteral("Repeat the last step on the programmers whose step failed, only on those (F8)");
+inline const QString kTransferToTargetTip = QStringLiteral("Program every target board (F5)");
+inline const QString kLoadAgain = QStringLiteral("Load Again");
+inline const QString kProgramTargetAgain = QStringLiteral("Program Target Again");
+
 /// A second start of the windows for the same user (stderr); the first comes forward.
 inline const QString kAlreadyRunning =
     QStringLiteral("vell-usb-programmer: a copy is already running for this user; "

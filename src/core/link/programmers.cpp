@@ -46,6 +46,14 @@ std::array<bool, kProgrammerCount> Programmers::targets() const
     return t;
 }
 
+ProgrammerSet Programmers::targets(const ProgrammerSet &among) const
+{
+    ProgrammerSet t = targets();
+    for (size_t i = 0; i < t.size(); ++i)
+        t[i] = t[i] && among[i];
+    return t;
+}
+
 int Programmers::presentCount() const
 {
     int count = 0;
@@ -56,7 +64,14 @@ int Programmers::presentCount() const
 
 void Programmers::clearReplyFlags()
 {
+    clearReplyFlags(ProgrammerSet{true, true, true, true});
+}
+
+void Programmers::clearReplyFlags(const ProgrammerSet &which)
+{
     for (int n = 1; n <= kProgrammerCount; ++n) {
+        if (!which[index(n)])
+            continue;
         update(n, [](ProgrammerState &s) {
             s.greeted = false;
             s.ready = false;
@@ -64,9 +79,14 @@ void Programmers::clearReplyFlags()
     }
 }
 
-void Programmers::beginStep(int n, StepRecord record)
+void Programmers::beginStep(int n, StepRecord record, bool again)
 {
     endStep(n, Ending::Superseded);
+    const StepRecord &last = state(n).step;
+    const bool sameFile = record.step != Step::Load ||
+                          (record.image && last.image && record.image->name == last.image->name &&
+                           record.image->folder == last.image->folder);
+    record.tryNumber = again && last.step == record.step && sameFile ? last.tryNumber + 1 : 1;
     record.started = QDateTime::currentDateTimeUtc();
     record.ending.reset();
     record.expected = m_approved;

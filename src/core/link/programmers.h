@@ -33,19 +33,25 @@ public:
     [[nodiscard]] bool inUse(int n) const;
     /// The programmers a command addresses, in programmer order.
     [[nodiscard]] std::array<bool, kProgrammerCount> targets() const;
+    /// Those of them among the programmers given (a command that names some).
+    [[nodiscard]] ProgrammerSet targets(const ProgrammerSet &among) const;
     /// Number of programmers found by the search.
     [[nodiscard]] int presentCount() const;
 
     /// A command starts: the greeting and readiness of all four are forgotten.
     void clearReplyFlags();
+    /// A command for some programmers starts: only theirs are forgotten.
+    void clearReplyFlags(const ProgrammerSet &which);
 
     /// The approved image: every load checks its file against it, every step names it.
     [[nodiscard]] const ImagePin &approvedImage() const { return m_approved; }
     void setApprovedImage(const ImagePin &pin) { m_approved = pin; }
 
     /// Programmer n starts a step (started now, naming the approved image); one still under
-    /// way ends as superseded.
-    void beginStep(int n, StepRecord record);
+    /// way ends as superseded. again: the step repeats programmer n's last one (the same kind,
+    /// and for a load the same file), so its try counts on from that one's; otherwise it is
+    /// try 1.
+    void beginStep(int n, StepRecord record, bool again = false);
     /// Ends programmer n's step under way, if any: the result, the load's image, and for a
     /// link that could not be opened or a skipped programmer the status it shows. Emits
     /// changed(n), then stepEnded(n).

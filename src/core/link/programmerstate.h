@@ -5,11 +5,15 @@
 #include <QDateTime>
 #include <QString>
 
+#include <array>
 #include <optional>
 
 namespace vell::link {
 
 inline constexpr int kProgrammerCount = 4;
+
+/// Some of the programmers, in programmer order (index 0 for programmer 1).
+using ProgrammerSet = std::array<bool, kProgrammerCount>;
 
 /// A program file as it was when a load opened it: what a programmer took, and what the
 /// record names.
@@ -107,6 +111,9 @@ struct StepRecord
     ImagePin expected;
     std::optional<Ending> ending; ///< set once, when the step ends
     std::optional<int> code;      ///< the programmer's error code
+    /// 1 for a step the command of every programmer began; each repeat of the same step on
+    /// this programmer counts one more.
+    int tryNumber = 1;
 
     [[nodiscard]] bool underWay() const { return step != Step::None && !ending; }
 };
@@ -148,6 +155,13 @@ struct ProgrammerState
 
     /// Program-target takes it unless its last load of this run failed.
     [[nodiscard]] bool takesProgramTarget() const { return !lastLoad || *lastLoad == Ending::Ok; }
+    /// Its last step was of that kind and ended without success. A skipped program-target is
+    /// not counted: repeating it would skip again, its load has to be repeated first.
+    [[nodiscard]] bool failed(Step kind) const
+    {
+        return step.step == kind && step.ending && resultOf(*step.ending) != Result::Ok &&
+               *step.ending != Ending::Skipped;
+    }
 };
 
 } // namespace vell::link

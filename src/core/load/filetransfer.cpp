@@ -68,8 +68,11 @@ void FileTransfer::finish(Outcome outcome)
     // The file stays open after a good stream until "ALPOK" releases it; a failed one lets go.
     if (outcome != Outcome::Loaded)
         m_file.release();
-    // After a good stream the programmers' verdicts end the steps.
+    // After a good stream the programmers' verdicts end the steps. A programmer outside the
+    // load may be programming its board meanwhile: its step is not this load's to end.
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        if (!addressed(n))
+            continue;
         switch (outcome) {
         case Outcome::Loaded:
         case Outcome::Refused:
@@ -95,6 +98,16 @@ void FileTransfer::finish(Outcome outcome)
 
 void FileTransfer::loadProgramFile(const QString &path)
 {
+    start(path, m_programmers.targets(), false);
+}
+
+void FileTransfer::loadProgramFileInto(const QString &path, const link::ProgrammerSet &programmers)
+{
+    start(path, m_programmers.targets(programmers), true);
+}
+
+void FileTransfer::start(const QString &path, const link::ProgrammerSet &addressed, bool again)
+{
     if (isRunning()) {
         qCDebug(lcLoad) << "load ignored: one is running";
         return;
@@ -117,23 +130,30 @@ void FileTransfer::loadProgramFile(const QString &path)
         return;
     }
     m_announcedLength = m_file.length();
+    m_addressed = addressed;
 
     setState(State::Opening);
-    m_programmers.clearReplyFlags();
+    // The command of every programmer forgets all four's replies; a repeat only those it names.
+    if (again)
+        m_programmers.clearReplyFlags(addressed);
+    else
+        m_programmers.clearReplyFlags();
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
+        if (again && !this->addressed(n))
+            continue;
         m_programmers.update(n, [](link::ProgrammerState &s) { s.barMaximum = 100; });
-        if (!m_programmers.inUse(n))
+        if (!this->addressed(n))
             continue;
         link::StepRecord step;
         step.step = link::Step::Load;
         step.image = m_file.identity();
         step.restoreDefaults = m_hooks.restoreDefaults && m_hooks.restoreDefaults();
         step.blackBox = m_hooks.blackBox && m_hooks.blackBox();
-        m_programmers.beginStep(n, std::move(step));
+        m_programmers.beginStep(n, std::move(step), again);
     }
     Q_EMIT lastFileLoadedFolderChanged(m_folder);
 
-    m_links.openLinks(m_programmers.targets(), link::Links::Command::Load,
+    m_links.openLinks(m_addressed, link::Links::Command::Load,
                       [this] { onLinksOpened(); });
 }
 
@@ -158,7 +178,7 @@ void FileTransfer::onLinksOpened()
 bool FileTransfer::drainLinks()
 {
     for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (!m_programmers.inUse(n))
+        if (!addressed(n))
             continue;
         link::SerialLink *l = m_links.link(n);
         LinkRecord &r = record(n);
@@ -247,7 +267,7 @@ void FileTransfer::startStream()
 
 bool FileTransfer::takesPart(int n) const
 {
-    return m_programmers.inUse(n) && !m_records.at(size_t(n - 1)).droppedOut;
+    return addressed(n) && !m_records.at(size_t(n - 1)).droppedOut;
 }
 
 bool FileTransfer::anyInStream() const

@@ -79,9 +79,14 @@ public:
                  TransferTimings timings = {}, QObject *parent = nullptr);
     ~FileTransfer() override;
 
-    /// Starts the load of the file at path. Ignored while a load runs. The path and its folder
-    /// are kept for the whole load, whatever the browser shows meanwhile.
+    /// Starts the load of the file at path into every programmer in use. Ignored while a load
+    /// runs. The path and its folder are kept for the whole load, whatever the browser shows
+    /// meanwhile.
     void loadProgramFile(const QString &path);
+    /// The same load for the programmers in use among those given, a repeat of their last
+    /// step: the frames, the stream and the handshake are theirs alone, and the others' state,
+    /// links and steps are left as they are.
+    void loadProgramFileInto(const QString &path, const link::ProgrammerSet &programmers);
 
     [[nodiscard]] State state() const { return m_state; }
     [[nodiscard]] bool isRunning() const { return m_state != State::Idle; }
@@ -114,6 +119,7 @@ Q_SIGNALS:
     void finished(vell::load::FileTransfer::Outcome outcome);
 
 private:
+    void start(const QString &path, const link::ProgrammerSet &addressed, bool again);
     void setState(State next);
     void finish(Outcome outcome);
     void onLinksOpened();
@@ -125,7 +131,9 @@ private:
     void schedulePump();
     void showProgress(int percent);
     void writeBlock();
-    /// In use and not dropped out of this load.
+    /// Addressed by this load: in use, and named when the load names some.
+    [[nodiscard]] bool addressed(int n) const { return m_addressed.at(size_t(n - 1)); }
+    /// Addressed and not dropped out of this load.
     [[nodiscard]] bool takesPart(int n) const;
     [[nodiscard]] bool inStream(int n) const { return m_records.at(size_t(n - 1)).inStream; }
     [[nodiscard]] bool anyInStream() const;
@@ -144,6 +152,7 @@ private:
     TransferTimings m_timings;
 
     State m_state = State::Idle;
+    link::ProgrammerSet m_addressed{};
     QString m_path;
     QString m_folder;
     qint64 m_announcedLength = 0;

@@ -116,5 +116,5 @@ int main(int argc, char *argv[])
     }
     return gui::runWindows(*static_cast<QApplication *>(application.get()), names,
                            commandLine.screenshotFolder(), commandLine.folder(),
-                           commandLine.logFile());
+                           commandLine.logFile(), commandLine.screenshotBoards());
 }

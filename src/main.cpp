@@ -118,5 +118,6 @@ int main(int argc, char *argv[])
     }
     return gui::runWindows(*static_cast<QApplication *>(application.get()), names,
                            commandLine.screenshotFolder(), commandLine.folder(),
-                           commandLine.logFile(), commandLine.approvedImage());
+                           commandLine.logFile(), commandLine.approvedImage(),
+                           commandLine.screenshotBoards());
 }

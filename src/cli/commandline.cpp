@@ -83,6 +83,10 @@ CommandLine::CommandLine()
       m_screenshot(QStringLiteral("screenshot"),
                    QStringLiteral("Developer: save both windows as PNGs in DIR and exit."),
                    QStringLiteral("DIR")),
+      m_screenshotBoardsOption(QStringLiteral("screenshot-boards"),
+                         QStringLiteral("Developer: the screenshot tour programs the targets N "
+                                        "times before its last pictures."),
+                         QStringLiteral("N")),
       m_report(QStringLiteral("report"),
                QStringLiteral("Print the shift report of the attempt log LOG (given after the "
                               "options; default: the default log) and exit.")),
@@ -109,15 +113,17 @@ CommandLine::CommandLine()
                     QStringLiteral("HEX"))
 {
     m_screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
+    m_screenshotBoardsOption.setFlags(QCommandLineOption::HiddenFromHelp);
     m_parser.setApplicationDescription(
         QStringLiteral("Finds up to four USB programmers, loads one program file into all of "
                        "them and has each program its target board."));
     m_parser.addHelpOption();
     m_parser.addVersionOption();
     m_parser.addOptions({m_ports, m_simulate, m_listPorts, m_load, m_programTarget,
-                         m_restoreDefaults, m_blackBox, m_timeout, m_retries, m_json, m_log, m_inStateFolder,
-                         m_folder, m_screenshot, m_report, m_since, m_until, m_reportChart,
-                         m_reportChartSize, m_expectSha256, m_expectCrc32});
+                         m_restoreDefaults, m_blackBox, m_timeout, m_retries, m_json, m_log,
+                         m_inStateFolder, m_folder, m_screenshot, m_screenshotBoardsOption,
+                         m_report, m_since, m_until, m_reportChart, m_reportChartSize,
+                         m_expectSha256, m_expectCrc32});
 }
 
 bool CommandLine::fail(const QString &text)
@@ -206,6 +212,13 @@ bool CommandLine::parse(const QStringList &arguments)
         return fail(QStringLiteral("--log takes a file name"));
     if (m_parser.isSet(m_screenshot) && m_run != Run::Windows)
         return fail(QStringLiteral("--screenshot is for the windows"));
+    if (m_parser.isSet(m_screenshotBoardsOption)) {
+        const std::optional<int> boards = positiveNumber(m_parser.value(m_screenshotBoardsOption));
+        if (!boards || !m_parser.isSet(m_screenshot))
+            return fail(
+                QStringLiteral("--screenshot-boards takes a whole number, with --screenshot"));
+        m_screenshotBoards = *boards;
+    }
     return true;
 }
 

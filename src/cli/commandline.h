@@ -66,6 +66,8 @@ public:
     [[nodiscard]] const link::ImagePin &approvedImage() const { return m_approved; }
     /// --screenshot DIR: the windows' screenshot tour (empty without it).
     [[nodiscard]] QString screenshotFolder() const { return m_parser.value(m_screenshot); }
+    /// --screenshot-boards N: how many times the tour programs the targets (1 without it).
+    [[nodiscard]] int screenshotBoards() const { return m_screenshotBoards; }
 
 private:
     bool fail(const QString &text);
@@ -85,6 +87,7 @@ private:
     QCommandLineOption m_inStateFolder;
     QCommandLineOption m_folder;
     QCommandLineOption m_screenshot;
+    QCommandLineOption m_screenshotBoardsOption;
     QCommandLineOption m_report;
     QCommandLineOption m_since;
     QCommandLineOption m_until;
@@ -98,6 +101,7 @@ private:
     link::ImagePin m_approved;
     Run m_run = Run::Windows;
     int m_simulated = 0;
+    int m_screenshotBoards = 1;
     int m_timeoutSeconds = kDefaultTimeoutSeconds;
     int m_retryCount = 0;
 };

@@ -3,6 +3,7 @@
 #include "programfilebrowser.h"
 #include "programmerpanewidget.h"
 #include "wrappingbutton.h"
+#include "wrappinglabel.h"
 
 #include "load/programfile.h"
 #include "app/station.h"
@@ -36,17 +37,17 @@ constexpr int kClientHeight = 8370;
 
 QLabel *centredLabel(const QString &name, const QString &text, QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
+    auto *label = new WrappingLabel(text, parent);
     label->setObjectName(name);
     label->setAlignment(Qt::AlignCenter);
-    label->setWordWrap(true);
     return label;
 }
 
 /// A check box with its caption beside it as a separate label, as the form has them.
 QHBoxLayout *optionRow(QCheckBox *box, QLabel *caption)
 {
-    caption->setWordWrap(true);
+    // Its first line level with the box, however many lines the width leaves it.
+    caption->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     caption->setBuddy(box);
     auto *row = new QHBoxLayout;
     row->addWidget(box, 0, Qt::AlignTop);
@@ -117,12 +118,12 @@ void MainWindow::buildControls()
     m_restoreDefaults = new QCheckBox(this);
     m_restoreDefaults->setObjectName(QStringLiteral("chkRestoreDefaults"));
     m_restoreDefaults->setChecked(m_station.restoreDefaults());
-    auto *label1 = new QLabel(kRestoreDefaults, this);
+    auto *label1 = new WrappingLabel(kRestoreDefaults, this);
     label1->setObjectName(QStringLiteral("Label1"));
     m_blackBox = new QCheckBox(this);
     m_blackBox->setObjectName(QStringLiteral("chkBlackBox"));
     m_blackBox->setChecked(m_station.blackBox());
-    auto *label2 = new QLabel(kBlackBox, this);
+    auto *label2 = new WrappingLabel(kBlackBox, this);
     label2->setObjectName(QStringLiteral("Label2"));
 
     m_programTarget =
@@ -191,13 +192,14 @@ void MainWindow::buildControls()
     root->addWidget(m_lastFileLoaded);
     root->addStretch(1);
 
-    // Below the panes: the image the programmers hold, and a warning when it is not recorded.
+    // Below the panes, set off from the last one: the image the programmers hold, and a
+    // warning when it is not recorded.
+    root->addSpacing(240 / kTwipsPerPixel);
     m_image = new QLabel(this);
     m_image->setObjectName(QStringLiteral("lblImage"));
     m_image->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_logProblem = new QLabel(this);
+    m_logProblem = new WrappingLabel(QString(), this);
     m_logProblem->setObjectName(QStringLiteral("lblLogProblem"));
-    m_logProblem->setWordWrap(true);
     m_logProblem->setStyleSheet(QStringLiteral("color: #a00000; font-weight: bold"));
     m_logProblem->hide();
     root->addWidget(m_image);

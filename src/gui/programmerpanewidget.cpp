@@ -1,5 +1,8 @@
 #include "programmerpanewidget.h"
 
+#include "wrappinglabel.h"
+
+#include "app/pane.h"
 #include "app/station.h"
 #include "app/texts.h"
 
@@ -7,6 +10,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QStyle>
+#include <QStyleOptionFrame>
 
 #include <algorithm>
 
@@ -14,27 +19,49 @@ namespace vell::gui {
 
 namespace {
 
-/// The tallies sit in what was the form's right margin, so the status box keeps its width.
-constexpr int kTallyWidth = 1500 / 15;
+// The status box and the tallies share the room the count box leaves, beyond what their texts
+// need: the status box by the form's status-box width in twips, the tallies by twice the
+// form's right margin that they took over, so both grow with the window.
+constexpr int kStatusStretch = 6855;
+constexpr int kTallyStretch = 3000;
 
 QString controlName(const char *base, int n)
 {
     return n == 1 ? QString::fromLatin1(base) : QString::fromLatin1(base) + QString::number(n);
 }
 
+/// The width at which box shows the widest of texts whole.
+int widthShowing(const QLineEdit &box, const QStringList &texts)
+{
+    int widest = 0;
+    for (const QString &text : texts)
+        widest = std::max(widest, box.fontMetrics().horizontalAdvance(text));
+    // As the box lays out its text: its frame, its text margins, 2 pixels each side and the
+    // cursor's pixel.
+    QStyleOptionFrame frame;
+    frame.initFrom(&box);
+    frame.lineWidth = box.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, &box);
+    const QMargins margins = box.textMargins();
+    const QSize contents(widest + margins.left() + margins.right() + 2 * 2 + 1,
+                         box.fontMetrics().height());
+    return box.style()->sizeFromContents(QStyle::CT_LineEdit, &frame, contents, &box).width();
+}
+
 } // namespace
 
 ProgrammerPaneWidget::ProgrammerPaneWidget(int n, const app::Station &station, QWidget *parent)
     : QWidget(parent), m_n(n), m_station(station), m_status(new QLineEdit(this)),
-      m_bar(new QProgressBar(this)), m_count(new QLineEdit(this)), m_tally(new QLabel(this))
+      m_bar(new QProgressBar(this)), m_count(new QLineEdit(this)),
+      m_tally(new WrappingLabel(QString(), this))
 {
     setObjectName(QStringLiteral("pane%1").arg(n));
     m_status->setObjectName(controlName("txtResponse", n));
     m_bar->setObjectName(controlName("progBar", n));
     m_count->setObjectName(QStringLiteral("Text%1").arg(n));
     m_tally->setObjectName(QStringLiteral("lblTally%1").arg(n));
-    m_tally->setWordWrap(true);
-    m_tally->setFixedWidth(kTallyWidth);
+    // Three-digit tallies on one line; longer ones wrap.
+    m_tally->setMinimumWidth(
+        m_tally->fontMetrics().horizontalAdvance(app::texts::tally(999, 999, 100)));
 
     m_status->setReadOnly(true);
     m_status->setFocusPolicy(Qt::ClickFocus);
@@ -44,6 +71,7 @@ ProgrammerPaneWidget::ProgrammerPaneWidget(int n, const app::Station &station, Q
     m_count->setFocusPolicy(Qt::ClickFocus);
     m_count->setAlignment(Qt::AlignCenter);
     m_count->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 16);
+    m_status->setMinimumWidth(widthShowing(*m_status, app::Pane::statusTexts(n)));
 
     auto *grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
@@ -53,7 +81,8 @@ ProgrammerPaneWidget::ProgrammerPaneWidget(int n, const app::Station &station, Q
     grid->addWidget(m_bar, 1, 0);
     grid->addWidget(m_count, 0, 1, 2, 1, Qt::AlignVCenter);
     grid->addWidget(m_tally, 0, 2, 2, 1, Qt::AlignVCenter);
-    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(0, kStatusStretch);
+    grid->setColumnStretch(2, kTallyStretch);
 
     connect(&station, &app::Station::paneChanged, this, [this](int changed) {
         if (changed == m_n)

@@ -16,6 +16,8 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <functional>
+
 #include <memory>
 #include <utility>
 
@@ -31,10 +33,28 @@ void saveGrab(QWidget &window, const QString &dir, const QString &name)
         QTextStream(stderr) << "cannot save " << path << "\n";
 }
 
+/// The main window at its minimum size and at 1280x1000, then back; then next.
+void grabSizes(QWidget &window, const QString &dir, const QString &name,
+               const std::function<void()> &next)
+{
+    const QSize shown = window.size();
+    window.resize(window.minimumSize());
+    QTimer::singleShot(200, &window, [&window, dir, name, shown, next] {
+        saveGrab(window, dir, name + QStringLiteral("-minimum.png"));
+        window.resize(1280, 1000);
+        QTimer::singleShot(200, &window, [&window, dir, name, shown, next] {
+            saveGrab(window, dir, name + QStringLiteral("-1280x1000.png"));
+            window.resize(shown);
+            next();
+        });
+    });
+}
+
 /// The developer's screenshot tour of the main window: as shown, after loading the first
 /// program file of the folder, after Retry Failed when a load failed, and after programming
-/// the targets. Ends the run.
-void screenshotTour(app::Station &station, MainWindow &window, const QString &dir)
+/// the targets (boards times), the last two also at the window's minimum size and at
+/// 1280x1000. Ends the run.
+void screenshotTour(app::Station &station, MainWindow &window, const QString &dir, int boards)
 {
     using app::Station;
     auto finish = [] { QCoreApplication::exit(0); };
@@ -46,18 +66,24 @@ void screenshotTour(app::Station &station, MainWindow &window, const QString &di
         return;
     }
     // Whatever happens, the tour ends.
-    QTimer::singleShot(60000, &window, finish);
+    QTimer::singleShot(60000 + 1000 * boards, &window, finish);
     auto done = std::make_shared<int>(0);
     auto retried = std::make_shared<bool>(false);
     QObject::connect(&station, &Station::attemptEnded, &window,
-                     [&station, &window, dir, done, finish](const app::Attempt &attempt) {
+                     [&station, &window, dir, boards, done, finish](const app::Attempt &attempt) {
                          if (attempt.step.step != link::Step::ProgramTarget)
                              return;
-                         if (++*done < station.programmers().presentCount())
+                         const int present = station.programmers().presentCount();
+                         if (++*done % present != 0)
                              return;
+                         if (*done / present < boards) {
+                             QTimer::singleShot(20, &station, &Station::programTarget);
+                             return;
+                         }
                          QTimer::singleShot(200, &window, [&window, dir, finish] {
                              saveGrab(window, dir, QStringLiteral("main-window-programmed.png"));
-                             finish();
+                             grabSizes(window, dir, QStringLiteral("main-window-programmed"),
+                                       finish);
                          });
                      });
     QObject::connect(&station, &Station::busyChanged, &window,
@@ -65,15 +91,17 @@ void screenshotTour(app::Station &station, MainWindow &window, const QString &di
                          if (busy)
                              return;
                          QTimer::singleShot(300, &window, [&station, &window, dir, finish, retried] {
-                             saveGrab(window, dir,
-                                      *retried ? QStringLiteral("main-window-retried.png")
-                                               : QStringLiteral("main-window-loaded.png"));
+                             const QString name = *retried ? QStringLiteral("main-window-retried")
+                                                           : QStringLiteral("main-window-loaded");
+                             saveGrab(window, dir, name + QStringLiteral(".png"));
                              if (!std::exchange(*retried, true) && station.retryFailed())
                                  return;
-                             if (station.offersProgramTarget())
-                                 station.programTarget();
-                             else
-                                 finish();
+                             grabSizes(window, dir, name, [&station, finish] {
+                                 if (station.offersProgramTarget())
+                                     station.programTarget();
+                                 else
+                                     finish();
+                             });
                          });
                      });
     station.loadProgramFile(QDir(station.currentFolder()).filePath(files.first()));
@@ -82,7 +110,8 @@ void screenshotTour(app::Station &station, MainWindow &window, const QString &di
 } // namespace
 
 int runWindows(QApplication &app, const link::PortNames &names, const QString &screenshots,
-               const QString &folder, const QString &logFile, const link::ImagePin &approved)
+               const QString &folder, const QString &logFile, const link::ImagePin &approved,
+               int screenshotBoards)
 {
     // Once per user: a second start brings the first forward instead of searching again. The
     // developer's screenshot tour runs beside anything.
@@ -137,7 +166,10 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
         mainWindow->show();
         if (!screenshots.isEmpty()) {
             QTimer::singleShot(300, mainWindow.get(),
-                               [&] { screenshotTour(station, *mainWindow, screenshots); });
+                               [&] {
+                                   screenshotTour(station, *mainWindow, screenshots,
+                                                  screenshotBoards);
+                               });
         }
     });
     if (!screenshots.isEmpty()) {

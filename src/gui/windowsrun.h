@@ -15,13 +15,15 @@ constexpr int kExitAlreadyRunning = 1;
 /// The windows' run: the search window, then, when a programmer was found, the main window.
 /// With screenshotFolder set it is the developer's screenshot tour instead: both windows are
 /// saved as PNGs while the first program file of the folder is loaded and the targets are
-/// programmed, the settings file is left alone, and the run ends by itself.
+/// programmed (screenshotBoards times), the settings file is left alone, and the run ends by
+/// itself.
 /// folder, when set, is where the browser opens. Every attempt is appended to logFile, or to
 /// the default attempt log (not on the tour). A load refuses every file but the approved
 /// image when one is set. Returns the event loop's exit code, or
 /// kExitAlreadyRunning when the windows already run for this user (that copy comes forward).
 [[nodiscard]] int runWindows(QApplication &app, const link::PortNames &names,
                              const QString &screenshotFolder, const QString &folder,
-                             const QString &logFile, const link::ImagePin &approved);
+                             const QString &logFile, const link::ImagePin &approved,
+                             int screenshotBoards = 1);
 
 } // namespace vell::gui

@@ -23,17 +23,26 @@ QRect WrappingButton::captionRect(const QRect &bounds) const
     return bounds.adjusted(kPadding, kPadding, -kPadding, -kPadding);
 }
 
-QSize WrappingButton::sizeHint() const
+int WrappingButton::heightForWidth(int width) const
 {
     const QRect text =
-        fontMetrics().boundingRect(QRect(0, 0, m_width - 2 * kPadding, 1000), kFlags, this->text());
-    return {m_width, std::max(text.height() + 4 * kPadding, 2 * fontMetrics().height())};
+        fontMetrics().boundingRect(QRect(0, 0, width - 2 * kPadding, 1000), kFlags, this->text());
+    return std::max(text.height() + 4 * kPadding, 2 * fontMetrics().height());
+}
+
+QSize WrappingButton::sizeHint() const
+{
+    return {m_width, heightForWidth(m_width)};
 }
 
 QSize WrappingButton::minimumSizeHint() const
 {
-    const QSize hint = sizeHint();
-    return {hint.width() * 2 / 3, hint.height()};
+    // The caption wraps onto more lines when the button is narrower than it likes, but a
+    // word is never cut.
+    int width = m_width * 2 / 3;
+    for (const QString &word : text().split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        width = std::max(width, fontMetrics().horizontalAdvance(word) + 2 * kPadding);
+    return {width, heightForWidth(width)};
 }
 
 void WrappingButton::paintEvent(QPaintEvent *)

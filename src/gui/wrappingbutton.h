@@ -14,7 +14,10 @@ public:
     WrappingButton(const QString &text, int width, QWidget *parent = nullptr);
 
     [[nodiscard]] QSize sizeHint() const override;
+    /// Two thirds of the preferred width, as tall as the caption is at that width.
     [[nodiscard]] QSize minimumSizeHint() const override;
+    /// The height that shows the whole caption at width.
+    [[nodiscard]] int heightForWidth(int width) const override;
 
 protected:
     void paintEvent(QPaintEvent *event) override;

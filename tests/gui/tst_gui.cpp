@@ -1,7 +1,8 @@
 // Guards the windows' wiring over in-process simulated programmers: the panes and the button
 // shown for the programmers found, a double-click and the button reaching the panes, the check
 // boxes reaching the load, a failed load leaving its programmer out of program-target, the
-// settings file read at start and written at Esc or close.
+// settings file read at start and written at Esc or close; the window's minimum showing every
+// text whole.
 #include "common/fakedevices.h"
 #include "common/files.h"
 #include "common/recordingoperator.h"
@@ -19,6 +20,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -210,6 +212,72 @@ private Q_SLOTS:
         QVERIFY(!w.window->isVisible());
         QCOMPARE(test::readFile(w.settings.filePath()), app::Settings::format(5, folder));
         QVERIFY(w.op.messages.isEmpty());
+    }
+
+    void textsWholeAtTheMinimum_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::newRow("load error 3") << "Error #3 / Memory Size & Processor Type Do Not Match";
+        QTest::newRow("target error 10") << "Error #10 / Cannot Communicate With Target Board";
+        QTest::newRow("target error 11") << "Error #11 / Target Board Verification Error";
+    }
+    // At its minimum size, with four panes showing a long error, three-digit tallies, both
+    // versions and the log warning, every text shows whole inside the window; on a wide window
+    // the tallies take more room.
+    void textsWholeAtTheMinimum()
+    {
+        QFETCH(QString, status);
+        Windows w({3, 7, 9, 12});
+        w.show();
+        gui::MainWindow &window = *w.window;
+        const auto label = [&window](const QString &name) {
+            return window.findChild<QLabel *>(name);
+        };
+        label("lblProgrammerVersion")->setText("Programmer Software version 0106");
+        label("lblSoftwareVersion")->setText("Board Software Version demo-board.bin");
+        label("lblImage")->setText("Program file: demo-board.bin (6144 bytes, CRC-32 50ffeec1)");
+        window.showLogProblem("Cannot write the attempt log /var/log/a.jsonl: No space left");
+        for (int n = 1; n <= 4; ++n) {
+            w.status(n)->setText(status);
+            w.status(n)->setCursorPosition(0);
+            label(QStringLiteral("lblTally%1").arg(n))->setText("100 OK 999 failed (yield 9%)");
+        }
+        const auto resizeTo = [&window](const QSize &size) {
+            window.layout()->activate();
+            window.resize(size.expandedTo(window.minimumSize()));
+            return size.expandedTo(window.minimumSize());
+        };
+        const QLabel *tally = label("lblTally4");
+        QTRY_COMPARE(window.size(), resizeTo({0, 0}));
+        const int narrow = tally->width();
+        const QRect inside = window.rect();
+        const auto whereIn = [&window](const QWidget *child) {
+            return QRect(child->mapTo(&window, QPoint(0, 0)), child->size());
+        };
+        for (const QLabel *shown : window.findChildren<QLabel *>()) {
+            if (!shown->isVisible() || shown->text().isEmpty())
+                continue;
+            const QRect room = shown->contentsRect();
+            const int flags = int(shown->alignment()) | (shown->wordWrap() ? Qt::TextWordWrap : 0);
+            QVERIFY2(room.contains(shown->fontMetrics().boundingRect(room, flags, shown->text())),
+                     qPrintable(shown->objectName()));
+            QVERIFY2(inside.contains(whereIn(shown)), qPrintable(shown->objectName()));
+        }
+        // A status box that cannot show its whole text scrolls it to show the cursor's end.
+        for (int n = 1; n <= 4; ++n) {
+            QLineEdit *box = w.status(n);
+            const QImage start = box->grab().toImage();
+            box->setCursorPosition(int(status.size()));
+            QVERIFY2(box->grab().toImage() == start, qPrintable(box->objectName()));
+            QVERIFY(inside.contains(whereIn(box)));
+        }
+        const auto *button = window.findChild<QPushButton *>("cmdProgramTarget");
+        QVERIFY(button->isVisible());
+        QVERIFY(button->height() >= button->heightForWidth(button->width()));
+        QVERIFY(inside.contains(whereIn(button)));
+
+        QTRY_COMPARE(window.size(), resizeTo({1280, 1000}));
+        QVERIFY(tally->width() > narrow);
     }
 
     // Programmer 2's load fails: the button programs programmer 1 only; pane 2 says why, and

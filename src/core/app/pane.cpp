@@ -97,6 +97,29 @@ QString Pane::statusText(int n, const link::ProgrammerState &state)
     return {};
 }
 
+QStringList Pane::statusTexts(int n)
+{
+    using link::Status;
+    QStringList all;
+    link::ProgrammerState state;
+    state.version = QStringLiteral("WWWW"); // a greeting carries four characters
+    state.percent = 100;
+    for (int status = int(Status::Blank); status <= int(Status::NotProgrammed); ++status) {
+        state.status = Status(status);
+        const bool coded = state.status == Status::LoadError || state.status == Status::TargetError;
+        for (int com = 1; com <= (state.status == Status::Found ? 15 : 1); ++com) {
+            state.comPort = quint8(com);
+            for (int code = 0; code <= (coded ? 255 : 0); ++code) {
+                state.code = code;
+                all << statusText(n, state);
+            }
+        }
+    }
+    all.removeDuplicates();
+    all.removeAll(QString());
+    return all;
+}
+
 Pane Pane::of(int n, const link::ProgrammerState &state)
 {
     return {statusText(n, state), state.barValue, state.barMaximum, QString::number(state.count),

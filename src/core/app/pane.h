@@ -3,6 +3,7 @@
 #include "link/programmerstate.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace vell::app {
 
@@ -20,6 +21,10 @@ struct Pane
     [[nodiscard]] static Pane of(int n, const link::ProgrammerState &state);
     /// Programmer n's status text.
     [[nodiscard]] static QString statusText(int n, const link::ProgrammerState &state);
+    /// Every status text programmer n's pane can show, with the widest numbers in them (COM
+    /// 1..15, 100 percent, every error code) and the widest version a greeting carries: what
+    /// the window's status box must make room for.
+    [[nodiscard]] static QStringList statusTexts(int n);
     /// The programmer version label: programmer 1's greeting, empty before one.
     [[nodiscard]] static QString programmerVersionText(const link::ProgrammerState &first);
     /// The board software label: the file programmer 1's last "APTOK" named, empty before one.

@@ -25,6 +25,10 @@ constexpr int kSplitGapMs = 2;    // between the one-byte writes of a split repl
 constexpr int kReadChunk = 4096;  // most bytes taken from the pty in one read
 constexpr int kRateSliceMs = 10;  // granularity of the read-rate limit
 constexpr int kHangupPollMs = 10; // open detection without inotify
+// A real programmer answers the open a USB round trip later. Replies held this long reach the
+// app after its serial layer finished opening: Qt 6.5 and later flush the port's input at the
+// end of open(), and would drop a greeting written the moment the open began.
+constexpr int kOpenAnswerMs = 20;
 
 QString errnoText(const char *what)
 {
@@ -160,6 +164,8 @@ PtyProgrammer::PtyProgrammer(int master, QString slavePath, QString linkPath,
     connect(&m_readResume, &QTimer::timeout, this, &PtyProgrammer::readMaster);
     m_splitTimer.setSingleShot(true);
     connect(&m_splitTimer, &QTimer::timeout, this, &PtyProgrammer::flushOutput);
+    m_openAnswer.setSingleShot(true);
+    connect(&m_openAnswer, &QTimer::timeout, this, &PtyProgrammer::flushOutput);
 
     connect(&m_device, &SimDevice::output, this, &PtyProgrammer::write);
     qCDebug(lcSim) << "programmer" << m_linkPath << "on" << m_slavePath;
@@ -174,6 +180,7 @@ void PtyProgrammer::closeAll()
 {
     m_readResume.stop();
     m_splitTimer.stop();
+    m_openAnswer.stop();
     m_hangupPoll.stop();
     // Later, not now: this may run inside one of their own activations.
     for (QSocketNotifier **n : {&m_readNotifier, &m_writeNotifier, &m_inotifyNotifier}) {
@@ -303,6 +310,7 @@ void PtyProgrammer::setPortOpen(bool open)
         m_rateLastNs = 0;
         m_rateCredit = 0;
         m_readNotifier->setEnabled(true);
+        m_openAnswer.start(kOpenAnswerMs);
         Q_EMIT portOpened();
         m_device.open();
     } else {
@@ -384,7 +392,7 @@ void PtyProgrammer::write(const QByteArray &bytes)
     } else {
         m_outQueue.append(bytes);
     }
-    if (!m_splitTimer.isActive() && !m_writeNotifier->isEnabled())
+    if (!m_splitTimer.isActive() && !m_openAnswer.isActive() && !m_writeNotifier->isEnabled())
         flushOutput();
 }
 
@@ -422,6 +430,7 @@ void PtyProgrammer::dropOutput()
 {
     m_outQueue.clear();
     m_splitTimer.stop();
+    m_openAnswer.stop();
     if (m_writeNotifier)
         m_writeNotifier->setEnabled(false);
 }

@@ -90,6 +90,7 @@ private:
     QSocketNotifier *m_inotifyNotifier = nullptr;
     QTimer m_readResume;          // re-enables reading when the rate limit allows more
     QTimer m_splitTimer;          // paces the one-byte writes of split replies
+    QTimer m_openAnswer;          // holds the replies of a session's first moments
     QTimer m_hangupPoll;          // open detection where inotify is missing
     QList<QByteArray> m_outQueue; // writes not yet taken by the pty, in order
     QElapsedTimer m_rateClock;

@@ -5,6 +5,8 @@
 #include "common/fakeseriallink.h"
 
 #include <QMap>
+#include <QThread>
+#include <QTimer>
 
 namespace vell::test {
 
@@ -30,6 +32,7 @@ class ScriptedLink : public FakeSerialLink
 public:
     explicit ScriptedLink(const QMap<int, PortScript> &ports) : m_ports(ports) {}
     QList<int> attempts; ///< every COM number opened, in order
+    int openMs = 0;      ///< a device's open blocks this long; its chunks come just after
 
     OpenResult open(const QString &deviceName) override
     {
@@ -40,8 +43,17 @@ public:
                      : script.kind == PortScript::Kind::Busy ? OpenResult::Failed
                                                              : OpenResult::InvalidPort;
         const OpenResult result = FakeSerialLink::open(deviceName);
-        for (const QByteArray &chunk :
-             result == OpenResult::Opened ? script.chunks : QList<QByteArray>())
+        const QList<QByteArray> chunks =
+            result == OpenResult::Opened ? script.chunks : QList<QByteArray>();
+        if (openMs > 0 && result == OpenResult::Opened) {
+            QThread::msleep(static_cast<unsigned long>(openMs));
+            QTimer::singleShot(1, this, [this, chunks] {
+                for (const QByteArray &chunk : chunks)
+                    inject(chunk);
+            });
+            return result;
+        }
+        for (const QByteArray &chunk : chunks)
             inject(chunk);
         return result;
     }

@@ -1,6 +1,6 @@
 // Guards the search over scripted ports, stepped by hand: its port schedule, what counts as a
 // programmer, the order programmers are numbered in, the four-programmer stop, the finish
-// texts, the claims it takes and keeps.
+// texts, the claims it takes and keeps, and a device's whole tick after a slow open.
 #include "common/files.h"
 #include "discovery/programmersearch.h"
 #include "discovery/scriptedports.h"
@@ -29,19 +29,21 @@ QList<int> range(int first, int last)
     return out;
 }
 
-/// One search whose timer never fires: the test ticks it.
+/// One search whose timer never fires (unless given a tick): the test ticks it.
 struct Scan
 {
-    explicit Scan(const Ports &ports, const QString &dir = QStringLiteral("/nonexistent"))
+    explicit Scan(const Ports &ports, const QString &dir = QStringLiteral("/nonexistent"),
+                  int tickMs = 3600 * 1000, int openMs = 0)
     {
         search = std::make_unique<ProgrammerSearch>(
             programmers, vell::link::PortNames::fromDirectory(dir),
-            [this, ports] {
+            [this, ports, openMs] {
                 auto scripted = std::make_unique<ScriptedLink>(ports);
+                scripted->openMs = openMs;
                 link = scripted.get();
                 return scripted;
             },
-            3600 * 1000);
+            tickMs);
     }
     /// Starts and ticks until the scan ends; the number of ticks it took.
     int runToEnd()
@@ -156,6 +158,23 @@ private Q_SLOTS:
         QCOMPARE(scan.programmers.state(1).present, recognised);
         QCOMPARE(int(scan.programmers.state(1).comPort), recognised ? 1 : 0);
         QCOMPARE(scan.search->currentPort(), 2);
+    }
+
+    // An open that takes longer than a tick still leaves the device a whole tick to answer in.
+    void slowOpen_data()
+    {
+        QTest::addColumn<int>("com");
+        QTest::newRow("the first port") << 1;
+        QTest::newRow("a later port") << 2;
+    }
+    void slowOpen()
+    {
+        QFETCH(int, com);
+        Scan scan(Ports{{com, PortScript::device({message("AUSBR")})}}, "/nonexistent", 50, 150);
+        QSignalSpy finished(scan.search.get(), &ProgrammerSearch::finished);
+        scan.search->start();
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(int(scan.programmers.state(1).comPort), com);
     }
 
     // A port another copy claimed is never opened and is named "in use" by that copy; the

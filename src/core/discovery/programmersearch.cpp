@@ -49,7 +49,6 @@ void ProgrammerSearch::start()
     m_link = m_factory();
     connect(m_link.get(), &link::SerialLink::readyRead, this, &ProgrammerSearch::onReadyRead);
 
-    m_timer.start();
     m_portFile.close();
     m_portFile.open(m_linkPort);
     if (!m_link->isOpen() && openScanningPort() == link::SerialLink::OpenResult::InvalidPort) {
@@ -59,6 +58,8 @@ void ProgrammerSearch::start()
     } else {
         setState(State::Judging);
     }
+    // Counted from the open, as in openNext.
+    m_timer.start();
     Q_EMIT changed();
 }
 
@@ -154,6 +155,9 @@ void ProgrammerSearch::openNext()
     }
     // Any other failure is judged as a port that said nothing.
     setState(State::Judging);
+    // The judging tick counts from the open: an open that took long (Qt 6.8 takes 90 ms over a
+    // process's first) would leave the device only what is left of the tick to answer in.
+    m_timer.start();
 }
 
 void ProgrammerSearch::recordProgrammer(int n)

@@ -220,8 +220,10 @@ void SimDevice::finishLoad(const QList<QByteArray> &before)
     const int error = m_loadsCompleted++ == 0 && m_options.firstLoadError ? m_options.firstLoadError
                                                                          : m_options.loadError;
     const bool ok = error == 0;
-    send(before + QList<QByteArray>{ok ? reply("ALPOK") : reply("ALPER", 0, quint8(error))});
+    // Recorded before it is answered: whoever reads the record once the tool has its answer
+    // finds the whole load there.
     Q_EMIT loadCompleted(ok);
+    send(before + QList<QByteArray>{ok ? reply("ALPOK") : reply("ALPER", 0, quint8(error))});
 }
 
 void SimDevice::startTarget()

@@ -43,18 +43,18 @@ public:
                      : script.kind == PortScript::Kind::Busy ? OpenResult::Failed
                                                              : OpenResult::InvalidPort;
         const OpenResult result = FakeSerialLink::open(deviceName);
-        const QList<QByteArray> chunks =
-            result == OpenResult::Opened ? script.chunks : QList<QByteArray>();
-        if (openMs > 0 && result == OpenResult::Opened) {
-            QThread::msleep(static_cast<unsigned long>(openMs));
-            QTimer::singleShot(1, this, [this, chunks] {
-                for (const QByteArray &chunk : chunks)
-                    inject(chunk);
-            });
+        if (result != OpenResult::Opened)
             return result;
+        const auto send = [this, chunks = script.chunks] {
+            for (const QByteArray &chunk : chunks)
+                inject(chunk);
+        };
+        if (openMs > 0) {
+            QThread::msleep(static_cast<unsigned long>(openMs));
+            QTimer::singleShot(1, this, send);
+        } else {
+            send();
         }
-        for (const QByteArray &chunk : chunks)
-            inject(chunk);
         return result;
     }
     void close() override

@@ -155,8 +155,8 @@ void ProgrammerSearch::openNext()
     }
     // Any other failure is judged as a port that said nothing.
     setState(State::Judging);
-    // The judging tick counts from the open: an open that took long (Qt 6.8 takes 90 ms over a
-    // process's first) would leave the device only what is left of the tick to answer in.
+    // The judging tick counts from the open: an open that took long (a process's first took
+    // 90 ms on Qt 6.8) would leave the device only what is left of the tick to answer in.
     m_timer.start();
 }
 

@@ -38,8 +38,6 @@ using bench::runUntil;
 constexpr int kProgrammers = 4;
 constexpr double kSearchDesignSeconds = 3.0; // 30 steps of the 100 ms tick
 
-
-
 double cpuSeconds()
 {
     rusage u{};
@@ -121,7 +119,9 @@ std::optional<double> loadCpuSeconds(const QString &dir, const QString &folder,
         const double before = cpuSeconds();
         bench.loadProgramFile(QDir(folder).filePath(fileName));
         const bool ok = runUntil(
-            [&] { return bench::allShow(bench, kProgrammers, link::Status::LoadedOk) && !bench.busy(); },
+            [&] {
+                return bench::allShow(bench, kProgrammers, link::Status::LoadedOk) && !bench.busy();
+            },
             120000);
         if (ok)
             *cpu += cpuSeconds() - before;
@@ -171,15 +171,16 @@ int main(int argc, char **argv)
     }
 
     QTextStream out(stdout);
-    out << "App benchmark (search over 15 ports, each with a device; " << kLoads << " loads of " << kFileMiB
-        << " MiB into " << kProgrammers << " programmers of vell-programmer-sim)\n\n";
+    out << "App benchmark (search over 15 ports, each with a device; " << kLoads << " loads of "
+        << kFileMiB << " MiB into " << kProgrammers << " programmers of vell-programmer-sim)\n\n";
     auto row = [&](const QString &name, const QString &value, const QString &goal) {
         out << QStringLiteral("%1 %2 %3\n").arg(name, -58).arg(value, 12).arg(goal);
     };
     row(QStringLiteral("figure"), QStringLiteral("value"), QStringLiteral("goal"));
     row(QStringLiteral("(d) search of COM1..15, 100 ms tick [s]"), figure(search),
         QStringLiteral("3.000 by design"));
-    row(QStringLiteral("(d) ratio search / design"), figure(searchRatio), QStringLiteral("<= 1.05"));
+    row(QStringLiteral("(d) ratio search / design"), figure(searchRatio),
+        QStringLiteral("<= 1.05"));
     row(QStringLiteral("(e) app CPU per MiB of program file, 4 programmers [ms]"),
         figure(perFileMiB, "%.1f"), QString());
     row(QStringLiteral("(e) app CPU per MiB on the wire (513/512, 4 links) [ms]"),

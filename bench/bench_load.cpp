@@ -43,7 +43,6 @@ constexpr int kBlockFileBytes = 512;
 constexpr int kBlockSize = 513;
 constexpr int kWireRate = 11520; // bytes per second of a 115200 8N1 wire
 
-
 bool writeProgramFile(const QString &path, qint64 length)
 {
     QFile file(path);
@@ -77,7 +76,6 @@ qint64 vmHwmKiB()
     }
     return -1;
 }
-
 
 std::unique_ptr<app::Station> makeBench(const QString &simDir, link::Operator &op, int handshakeMs)
 {
@@ -179,25 +177,29 @@ std::optional<double> plainWriterSeconds(const QString &path, qint64 length, int
     // Greeting in, frame out, "ASEND" in: the programmers then wait for blocks.
     const QByteArray frame = link::CommandFrame::load(
         false, link::CommandFrame::SizeFields::fromLength(quint32(length)));
-    if (!runUntil([&] {
-            for (auto &p : ports) {
-                if (p->bytesAvailable() < 24)
-                    return false;
-            }
-            return true;
-        }, 5000))
+    if (!runUntil(
+            [&] {
+                for (auto &p : ports) {
+                    if (p->bytesAvailable() < 24)
+                        return false;
+                }
+                return true;
+            },
+            5000))
         return std::nullopt;
     for (auto &p : ports) {
         p->readAll();
         p->write(frame);
     }
-    if (!runUntil([&] {
-            for (auto &p : ports) {
-                if (p->bytesAvailable() < 24)
-                    return false;
-            }
-            return true;
-        }, 5000))
+    if (!runUntil(
+            [&] {
+                for (auto &p : ports) {
+                    if (p->bytesAvailable() < 24)
+                        return false;
+                }
+                return true;
+            },
+            5000))
         return std::nullopt;
     QElapsedTimer clock;
     clock.start();
@@ -225,7 +227,8 @@ std::optional<double> wireLoadSeconds(const QString &workDir, const QString &fil
         if (started || bench->state(n).status != link::Status::Transferring)
             return;
         started = true;
-        std::fprintf(stderr, "(b) stream starts after %.3f s\n", double(clock.nsecsElapsed()) / 1e9);
+        std::fprintf(stderr, "(b) stream starts after %.3f s\n",
+                     double(clock.nsecsElapsed()) / 1e9);
     });
     bench->loadProgramFile(QDir(workDir).filePath(fileName));
     std::fprintf(stderr, "(b) first frame out after %.3f s\n", double(clock.nsecsElapsed()) / 1e9);
@@ -263,8 +266,12 @@ int rssChild(const QString &simDir, const QString &path)
         return 1;
     bench->loadProgramFile(path);
     // Done when every programmer has confirmed the file: all bytes were taken off the ptys.
-    if (!runUntil([&] { return !bench->busy() && bench::allShow(*bench, kProgrammers, link::Status::LoadedOk); },
-                  110000))
+    if (!runUntil(
+            [&] {
+                return !bench->busy() &&
+                       bench::allShow(*bench, kProgrammers, link::Status::LoadedOk);
+            },
+            110000))
         return 1;
     std::printf("%lld\n", static_cast<long long>(vmHwmKiB()));
     return 0;
@@ -297,8 +304,8 @@ int main(int argc, char **argv)
     }
 
     // --only a|b|c runs one part (for profiling).
-    const QString only = args.size() == 3 && args.at(1) == QLatin1String("--only") ? args.at(2)
-                                                                                 : QString();
+    const QString only =
+        args.size() == 3 && args.at(1) == QLatin1String("--only") ? args.at(2) : QString();
     auto part = [&](const char *name) { return only.isEmpty() || only == QLatin1String(name); };
 
     std::optional<double> appSeconds;

@@ -35,8 +35,6 @@ using bench::runUntil;
 
 constexpr int kProgrammers = 4;
 
-
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -92,8 +90,8 @@ int main(int argc, char **argv)
     }
     bench.setCurrentFolder(work.path());
     std::printf("soak: pid %lld, %d programmers, %d KiB file, %.1f minutes\n",
-                static_cast<long long>(QCoreApplication::applicationPid()), kProgrammers,
-                fileKiB, minutes);
+                static_cast<long long>(QCoreApplication::applicationPid()), kProgrammers, fileKiB,
+                minutes);
     std::fflush(stdout);
 
     QElapsedTimer clock;
@@ -104,15 +102,21 @@ int main(int argc, char **argv)
     int exitCode = 0;
     while (clock.elapsed() < endMs) {
         bench.loadProgramFile(work.filePath(QStringLiteral("image.bin")));
-        if (!runUntil([&] { return !bench.busy() && bench::allShow(bench, kProgrammers, link::Status::LoadedOk); },
-                      60000)) {
+        if (!runUntil(
+                [&] {
+                    return !bench.busy() &&
+                           bench::allShow(bench, kProgrammers, link::Status::LoadedOk);
+                },
+                60000)) {
             std::fprintf(stderr, "cycle %lld: the load did not end with File Loaded OK\n",
                          static_cast<long long>(cycles + 1));
             exitCode = 1;
             break;
         }
         bench.programTarget();
-        if (!runUntil([&] { return bench::allShow(bench, kProgrammers, link::Status::ProgrammedOk); }, 60000)) {
+        if (!runUntil(
+                [&] { return bench::allShow(bench, kProgrammers, link::Status::ProgrammedOk); },
+                60000)) {
             std::fprintf(stderr, "cycle %lld: programming did not end with Board Programmed OK\n",
                          static_cast<long long>(cycles + 1));
             exitCode = 1;

@@ -1,11 +1,11 @@
 // vell-usb-programmer: the windows (search, then main window) by default; a headless run with
 // --load or --program-target; the port listing with --list-ports; the shift report with
 // --report. See --help.
-#include "cli/headless.h"
 #include "cli/commandline.h"
+#include "cli/headless.h"
 #include "cli/portlisting.h"
-#include "gui/windowsrun.h"
 #include "cli/report/reportrun.h"
+#include "gui/windowsrun.h"
 #include "link/portnames.h"
 #ifdef VELL_TERMINATION_WATCHER
 #include "app/terminationwatcher.h"
@@ -93,8 +93,8 @@ int main(int argc, char *argv[])
     switch (run) {
     case cli::CommandLine::Run::ListPorts:
         if (commandLine.json())
-            QTextStream(stdout) << QJsonDocument(cli::describeJson(names)).toJson(QJsonDocument::Compact)
-                                << "\n";
+            QTextStream(stdout)
+                << QJsonDocument(cli::describeJson(names)).toJson(QJsonDocument::Compact) << "\n";
         else
             QTextStream(stdout) << cli::describe(names);
         return 0;

@@ -44,9 +44,10 @@ CommandLine::CommandLine()
       m_simulate(QStringLiteral("simulate"),
                  QStringLiteral("Run N simulated programmers (1..4) on COM1..COMN."),
                  QStringLiteral("N")),
-      m_listPorts(QStringLiteral("list-ports"),
-                  QStringLiteral("Print the COM numbers with their devices, USB locations, VID:PID, "
-                                 "serial numbers and descriptions, exit.")),
+      m_listPorts(
+          QStringLiteral("list-ports"),
+          QStringLiteral("Print the COM numbers with their devices, USB locations, VID:PID, "
+                         "serial numbers and descriptions, exit.")),
       m_load(QStringLiteral("load"),
              QStringLiteral("Headless: search, load FILE into every programmer found, wait for "
                             "each result."),
@@ -83,10 +84,11 @@ CommandLine::CommandLine()
       m_screenshot(QStringLiteral("screenshot"),
                    QStringLiteral("Developer: save both windows as PNGs in DIR and exit."),
                    QStringLiteral("DIR")),
-      m_screenshotBoardsOption(QStringLiteral("screenshot-boards"),
-                         QStringLiteral("Developer: the screenshot tour programs the targets N "
-                                        "times before its last pictures."),
-                         QStringLiteral("N")),
+      m_screenshotBoardsOption(
+          QStringLiteral("screenshot-boards"),
+          QStringLiteral("Developer: the screenshot tour programs the targets N "
+                         "times before its last pictures."),
+          QStringLiteral("N")),
       m_report(QStringLiteral("report"),
                QStringLiteral("Print the shift report of the attempt log LOG (given after the "
                               "options; default: the default log) and exit.")),
@@ -119,11 +121,28 @@ CommandLine::CommandLine()
                        "them and has each program its target board."));
     m_parser.addHelpOption();
     m_parser.addVersionOption();
-    m_parser.addOptions({m_ports, m_simulate, m_listPorts, m_load, m_programTarget,
-                         m_restoreDefaults, m_blackBox, m_timeout, m_retries, m_json, m_log,
-                         m_inStateFolder, m_folder, m_screenshot, m_screenshotBoardsOption,
-                         m_report, m_since, m_until, m_reportChart, m_reportChartSize,
-                         m_expectSha256, m_expectCrc32});
+    m_parser.addOptions({m_ports,
+                         m_simulate,
+                         m_listPorts,
+                         m_load,
+                         m_programTarget,
+                         m_restoreDefaults,
+                         m_blackBox,
+                         m_timeout,
+                         m_retries,
+                         m_json,
+                         m_log,
+                         m_inStateFolder,
+                         m_folder,
+                         m_screenshot,
+                         m_screenshotBoardsOption,
+                         m_report,
+                         m_since,
+                         m_until,
+                         m_reportChart,
+                         m_reportChartSize,
+                         m_expectSha256,
+                         m_expectCrc32});
 }
 
 bool CommandLine::fail(const QString &text)
@@ -168,7 +187,8 @@ bool CommandLine::parse(const QStringList &arguments)
         m_run = Run::Report;
         return true;
     }
-    for (const QCommandLineOption *option : {&m_since, &m_until, &m_reportChart, &m_reportChartSize})
+    for (const QCommandLineOption *option :
+         {&m_since, &m_until, &m_reportChart, &m_reportChartSize})
         if (m_parser.isSet(*option))
             return fail(QStringLiteral("--%1 is for --report").arg(option->names().constFirst()));
 
@@ -196,7 +216,8 @@ bool CommandLine::parse(const QStringList &arguments)
             return fail(QStringLiteral("--retries takes a whole number from 0 (got '%1')")
                             .arg(m_parser.value(m_retries)));
         if (m_run != Run::Headless)
-            return fail(QStringLiteral("--retries is for a headless run (--load, --program-target)"));
+            return fail(
+                QStringLiteral("--retries is for a headless run (--load, --program-target)"));
         m_retryCount = retries;
     }
     if (m_parser.isSet(m_ports) && !QFileInfo(portsFolder()).isDir())

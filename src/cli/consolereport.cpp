@@ -92,8 +92,7 @@ void ConsoleReport::onStatusChanged(int n, const QString &text)
     }
     if (m_terminal)
         return;
-    m_out << texts::programmerLine(n, state.comPort, oneLine(text))
-          << '\n';
+    m_out << texts::programmerLine(n, state.comPort, oneLine(text)) << '\n';
     m_out.flush();
 }
 

@@ -40,9 +40,9 @@ struct Options
 /// Exit codes of a headless run.
 enum ExitCode
 {
-    kExitSuccess = 0, ///< every programmer in use succeeded at every step asked
-    kExitFailed = 1,  ///< any programmer failed or timed out
-    kExitUsage = 2,   ///< a usage error, or no programmer found
+    kExitSuccess = 0,    ///< every programmer in use succeeded at every step asked
+    kExitFailed = 1,     ///< any programmer failed or timed out
+    kExitUsage = 2,      ///< a usage error, or no programmer found
     kExitRecordLost = 3, ///< the work ran, but a record of it could not be written
 };
 

@@ -301,7 +301,8 @@ QString HeadlessRun::summary() const
                 failures << texts::programmerName(n, programmers.state(n).comPort) +
                                 QLatin1Char(' ') + name + QStringLiteral(": ") + failure(step, n);
         }
-        steps << QStringLiteral("%1 %2 on %3 of %4").arg(name, texts::kSucceeded).arg(ok).arg(inUse);
+        steps
+            << QStringLiteral("%1 %2 on %3 of %4").arg(name, texts::kSucceeded).arg(ok).arg(inUse);
     }
     QString line = texts::kSummary + steps.join(QStringLiteral(", ")) + imageAndTallies();
     if (!failures.isEmpty())
@@ -312,8 +313,8 @@ QString HeadlessRun::summary() const
     if (!repeated.isEmpty())
         line += QStringLiteral("; ") + texts::kRetried + repeated.join(QStringLiteral("; "));
     if (m_station->lostRecords() > 0)
-        line += QStringLiteral("; ") + texts::recordsLost(m_station->lostRecords(),
-                                                           m_station->logProblem());
+        line += QStringLiteral("; ") +
+                texts::recordsLost(m_station->lostRecords(), m_station->logProblem());
     return line;
 }
 
@@ -387,10 +388,11 @@ QJsonObject HeadlessRun::summaryJson(int exitCode) const
         }
         const app::Tally &tally = m_station->tally(n);
         const auto yield = tally.yieldPercent();
-        tallies.append(QJsonObject{{QStringLiteral("programmer"), n},
-                                   {QStringLiteral("ok"), tally.ok},
-                                   {QStringLiteral("failed"), tally.failed},
-                                   {QStringLiteral("yield"), yield ? QJsonValue(*yield) : QJsonValue()}});
+        tallies.append(
+            QJsonObject{{QStringLiteral("programmer"), n},
+                        {QStringLiteral("ok"), tally.ok},
+                        {QStringLiteral("failed"), tally.failed},
+                        {QStringLiteral("yield"), yield ? QJsonValue(*yield) : QJsonValue()}});
     }
     const auto &image = m_station->image();
     const int lost = m_station->lostRecords();

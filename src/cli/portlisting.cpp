@@ -15,13 +15,15 @@ QString describe(const link::PortNames &names)
     const auto rows = names.table();
     if (rows.isEmpty())
         return QStringLiteral("No serial ports found.\n");
-    QList<QStringList> lines{{QStringLiteral("COM"), QStringLiteral("ACCESS"), QStringLiteral("DEVICE"),
-                              QStringLiteral("LOCATION"), QStringLiteral("VID:PID"),
-                              QStringLiteral("SERIAL"), QStringLiteral("DESCRIPTION")}};
+    QList<QStringList> lines{{QStringLiteral("COM"), QStringLiteral("ACCESS"),
+                              QStringLiteral("DEVICE"), QStringLiteral("LOCATION"),
+                              QStringLiteral("VID:PID"), QStringLiteral("SERIAL"),
+                              QStringLiteral("DESCRIPTION")}};
     QStringList why; // below the table: the cause of each port that cannot be used
     for (const link::PortNames::Row &row : rows) {
         const link::PortNames::Identity &i = row.identity;
-        const link::PortAccess::Verdict access = link::PortAccess::check(names.deviceFor(row.comPort));
+        const link::PortAccess::Verdict access =
+            link::PortAccess::check(names.deviceFor(row.comPort));
         lines.append({QStringLiteral("COM%1").arg(row.comPort), access.causeName(), i.device,
                       i.location, i.vidPid, i.usbSerial, i.description});
         if (access.cause != link::PortAccess::Cause::Ok)
@@ -49,7 +51,8 @@ QJsonArray describeJson(const link::PortNames &names)
         QJsonObject json = app::identityJson(row.identity);
         json[QStringLiteral("com")] = row.comPort;
         json[QStringLiteral("description")] = app::orNull(row.identity.description);
-        const link::PortAccess::Verdict access = link::PortAccess::check(names.deviceFor(row.comPort));
+        const link::PortAccess::Verdict access =
+            link::PortAccess::check(names.deviceFor(row.comPort));
         json[QStringLiteral("access")] = access.causeName();
         json[QStringLiteral("holder_pid")] = access.pid > 0 ? QJsonValue(access.pid) : QJsonValue();
         array.append(json);

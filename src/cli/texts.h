@@ -59,7 +59,8 @@ inline QString noUsableProgrammers(const QString &dir, int unusable)
 {
     const QString where = dir.isEmpty() ? QStringLiteral("COM1..COM15")
                                         : QStringLiteral("COM1..COM15 of %1").arg(dir);
-    return QStringLiteral("No Programmers Found on %1: %2 port(s) could not be used, as said above.")
+    return QStringLiteral(
+               "No Programmers Found on %1: %2 port(s) could not be used, as said above.")
         .arg(where)
         .arg(unusable);
 }

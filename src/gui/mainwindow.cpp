@@ -5,10 +5,10 @@
 #include "wrappingbutton.h"
 #include "wrappinglabel.h"
 
-#include "load/programfile.h"
-#include "app/station.h"
 #include "app/settings.h"
+#include "app/station.h"
 #include "app/texts.h"
+#include "load/programfile.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -69,10 +69,12 @@ MainWindow::MainWindow(app::Station &station, app::Settings *settings, QWidget *
     connect(&m_station, &app::Station::versionsChanged, this, &MainWindow::showVersions);
     connect(&m_station, &app::Station::lastFileLoadedFolderChanged, m_lastFileLoaded,
             &QLineEdit::setText);
-    connect(m_browser, &ProgramFileBrowser::pathChanged, &m_station, &app::Station::setCurrentFolder);
+    connect(m_browser, &ProgramFileBrowser::pathChanged, &m_station,
+            &app::Station::setCurrentFolder);
     connect(m_browser, &ProgramFileBrowser::fileDoubleClicked, this,
             [this](const QString &fileName) {
-                m_station.loadProgramFile(load::ProgramFile::pathIn(m_station.currentFolder(), fileName));
+                m_station.loadProgramFile(
+                    load::ProgramFile::pathIn(m_station.currentFolder(), fileName));
             });
     connect(m_restoreDefaults, &QCheckBox::toggled, &m_station, &app::Station::setRestoreDefaults);
     connect(m_blackBox, &QCheckBox::toggled, &m_station, &app::Station::setBlackBox);
@@ -226,11 +228,12 @@ void MainWindow::buildRepeatControls()
     for (ProgrammerPaneWidget *pane : m_panes) {
         // The pane's boxes leave the right-click to the pane.
         for (QWidget *box : std::initializer_list<QWidget *>{pane->statusBox(), pane->countBox(),
-                                                              pane->progressBar()})
+                                                             pane->progressBar()})
             box->setContextMenuPolicy(Qt::NoContextMenu);
         pane->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(pane, &QWidget::customContextMenuRequested, this,
-                [this, pane](const QPoint &at) { showPaneMenu(pane->programmer(), pane->mapToGlobal(at)); });
+        connect(pane, &QWidget::customContextMenuRequested, this, [this, pane](const QPoint &at) {
+            showPaneMenu(pane->programmer(), pane->mapToGlobal(at));
+        });
     }
     // A step that begins or ends changes a pane; a load that ends, the busy state.
     connect(&m_station, &app::Station::busyChanged, this, &MainWindow::showRetryFailed);
@@ -304,8 +307,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     m_station.releaseFiles();
     if (m_settings && !m_saved) {
         m_saved = true;
-        m_settings->write(m_station.state(1).comPort,
-                          m_station.lastFileLoadedFolder());
+        m_settings->write(m_station.state(1).comPort, m_station.lastFileLoadedFolder());
     }
     event->accept();
 }

@@ -99,8 +99,8 @@ QList<ProgramFileBrowser::Drive> ProgramFileBrowser::availableDrives()
 #endif
 }
 
-QList<ProgramFileBrowser::Drive> ProgramFileBrowser::drivesFor(const QString &home,
-                                                               QList<QPair<QString, QString>> volumes)
+QList<ProgramFileBrowser::Drive>
+ProgramFileBrowser::drivesFor(const QString &home, QList<QPair<QString, QString>> volumes)
 {
     QList<Drive> drives;
     if (!home.isEmpty()) {
@@ -113,9 +113,8 @@ QList<ProgramFileBrowser::Drive> ProgramFileBrowser::drivesFor(const QString &ho
     });
     if (!rootListed)
         volumes.append({rootFolder, QString()});
-    std::sort(volumes.begin(), volumes.end(), [](const auto &a, const auto &b) {
-        return a.first.compare(b.first, kPathCase) < 0;
-    });
+    std::sort(volumes.begin(), volumes.end(),
+              [](const auto &a, const auto &b) { return a.first.compare(b.first, kPathCase) < 0; });
     for (const auto &[path, name] : std::as_const(volumes)) {
         const QString root = cleanFolder(path);
         QString label = QDir::toNativeSeparators(root);

@@ -44,7 +44,8 @@ SingleInstance::SingleInstance(const QString &folder, int answerMs, QObject *par
       m_lock(QDir(folder.isEmpty() ? runtimeFolder() : folder).filePath(baseName() + ".lock"))
 {
 #ifdef Q_OS_UNIX
-    m_socketName = QDir(folder.isEmpty() ? runtimeFolder() : folder).filePath(baseName() + ".socket");
+    m_socketName =
+        QDir(folder.isEmpty() ? runtimeFolder() : folder).filePath(baseName() + ".socket");
 #else
     m_socketName = baseName(); // a named pipe
 #endif

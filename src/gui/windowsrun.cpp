@@ -86,24 +86,25 @@ void screenshotTour(app::Station &station, MainWindow &window, const QString &di
                                        finish);
                          });
                      });
-    QObject::connect(&station, &Station::busyChanged, &window,
-                     [&station, &window, dir, finish, retried](bool busy) {
-                         if (busy)
-                             return;
-                         QTimer::singleShot(300, &window, [&station, &window, dir, finish, retried] {
-                             const QString name = *retried ? QStringLiteral("main-window-retried")
-                                                           : QStringLiteral("main-window-loaded");
-                             saveGrab(window, dir, name + QStringLiteral(".png"));
-                             if (!std::exchange(*retried, true) && station.retryFailed())
-                                 return;
-                             grabSizes(window, dir, name, [&station, finish] {
-                                 if (station.offersProgramTarget())
-                                     station.programTarget();
-                                 else
-                                     finish();
-                             });
-                         });
-                     });
+    QObject::connect(
+        &station, &Station::busyChanged, &window,
+        [&station, &window, dir, finish, retried](bool busy) {
+            if (busy)
+                return;
+            QTimer::singleShot(300, &window, [&station, &window, dir, finish, retried] {
+                const QString name = *retried ? QStringLiteral("main-window-retried")
+                                              : QStringLiteral("main-window-loaded");
+                saveGrab(window, dir, name + QStringLiteral(".png"));
+                if (!std::exchange(*retried, true) && station.retryFailed())
+                    return;
+                grabSizes(window, dir, name, [&station, finish] {
+                    if (station.offersProgramTarget())
+                        station.programTarget();
+                    else
+                        finish();
+                });
+            });
+        });
     station.loadProgramFile(QDir(station.currentFolder()).filePath(files.first()));
 }
 
@@ -165,11 +166,9 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
         app.setQuitOnLastWindowClosed(true);
         mainWindow->show();
         if (!screenshots.isEmpty()) {
-            QTimer::singleShot(300, mainWindow.get(),
-                               [&] {
-                                   screenshotTour(station, *mainWindow, screenshots,
-                                                  screenshotBoards);
-                               });
+            QTimer::singleShot(300, mainWindow.get(), [&] {
+                screenshotTour(station, *mainWindow, screenshots, screenshotBoards);
+            });
         }
     });
     if (!screenshots.isEmpty()) {

@@ -170,11 +170,12 @@ QString DeviceOptions::toString() const
 bool DeviceOptions::operator==(const DeviceOptions &o) const
 {
     return kind == o.kind && version == o.version && neverReady == o.neverReady &&
-           loadError == o.loadError && firstLoadError == o.firstLoadError && targetError == o.targetError &&
-           unplugAfter == o.unplugAfter && stallAfter == o.stallAfter &&
-           splitReplies == o.splitReplies && doubleReplies == o.doubleReplies &&
-           readRate == o.readRate && programSteps == o.programSteps &&
-           verifySteps == o.verifySteps && stepIntervalMs == o.stepIntervalMs;
+           loadError == o.loadError && firstLoadError == o.firstLoadError &&
+           targetError == o.targetError && unplugAfter == o.unplugAfter &&
+           stallAfter == o.stallAfter && splitReplies == o.splitReplies &&
+           doubleReplies == o.doubleReplies && readRate == o.readRate &&
+           programSteps == o.programSteps && verifySteps == o.verifySteps &&
+           stepIntervalMs == o.stepIntervalMs;
 }
 
 } // namespace vell::sim

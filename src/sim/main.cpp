@@ -124,7 +124,8 @@ int main(int argc, char *argv[])
 
     // Watch for signals before any link exists, so none is left behind.
     vell::app::TerminationWatcher watcher;
-    QObject::connect(&watcher, &vell::app::TerminationWatcher::terminationRequested, &app, &QCoreApplication::quit);
+    QObject::connect(&watcher, &vell::app::TerminationWatcher::terminationRequested, &app,
+                     &QCoreApplication::quit);
     SimBank bank(args.portsDir);
     for (const auto &[com, options] : args.programmers) {
         PtyProgrammer *p = bank.add(com, options);
@@ -142,15 +143,17 @@ int main(int argc, char *argv[])
             QObject::connect(device, &SimDevice::loadCompleted, &bank,
                              [dir = args.recordDir, com = com, device](bool ok) {
                                  record(dir, com, device->image());
-                                 logLine(dir, com,
-                                         QStringLiteral("load %1 bytes %2")
-                                             .arg(device->image().size())
-                                             .arg(ok ? QStringLiteral("ok") : QStringLiteral("error")));
+                                 logLine(
+                                     dir, com,
+                                     QStringLiteral("load %1 bytes %2")
+                                         .arg(device->image().size())
+                                         .arg(ok ? QStringLiteral("ok") : QStringLiteral("error")));
                              });
             QObject::connect(device, &SimDevice::frameReceived, &bank,
                              [dir = args.recordDir, com = com](const QByteArray &frame) {
-                                 logLine(dir, com, QStringLiteral("frame ") +
-                                                       QString::fromLatin1(frame.mid(2, 1)));
+                                 logLine(dir, com,
+                                         QStringLiteral("frame ") +
+                                             QString::fromLatin1(frame.mid(2, 1)));
                              });
         }
     }

@@ -218,7 +218,7 @@ void SimDevice::finishLoad(const QList<QByteArray> &before)
 {
     setState(State::Idle);
     const int error = m_loadsCompleted++ == 0 && m_options.firstLoadError ? m_options.firstLoadError
-                                                                         : m_options.loadError;
+                                                                          : m_options.loadError;
     const bool ok = error == 0;
     // Recorded before it is answered: whoever reads the record once the tool has its answer
     // finds the whole load there.

@@ -203,12 +203,14 @@ private Q_SLOTS:
         const QByteArray approved = bed.write(512, QStringLiteral("approved.bin"));
         bed.write(512 + 1, QStringLiteral("other.bin"));
         bed.station->setApprovedImage(
-            {QString::fromLatin1(QCryptographicHash::hash(approved, QCryptographicHash::Sha256).toHex()),
+            {QString::fromLatin1(
+                 QCryptographicHash::hash(approved, QCryptographicHash::Sha256).toHex()),
              {}});
         const QString found = bed.status(1);
         bed.load(QStringLiteral("other.bin"));
         QCOMPARE(bed.op.messages.size(), 1);
-        QVERIFY(bed.op.messages.at(0).first.startsWith(QStringLiteral("Program File Is Not the Approved Image")));
+        QVERIFY(bed.op.messages.at(0).first.startsWith(
+            QStringLiteral("Program File Is Not the Approved Image")));
         QVERIFY(!bed.station->busy());
         QCOMPARE(bed.status(1), found);
         bed.load(QStringLiteral("approved.bin"));
@@ -321,7 +323,8 @@ private Q_SLOTS:
                 !bed.station->links().portFile(2).isOpen());
         QVERIFY(bed.devices.device(1)->image().isEmpty());
         // No programmer took it: the image line says so rather than naming it.
-        QCOMPARE(bed.station->imageText(), QStringLiteral("image.bin not loaded by any programmer"));
+        QCOMPARE(bed.station->imageText(),
+                 QStringLiteral("image.bin not loaded by any programmer"));
         QVERIFY(!bed.station->image());
 
         // The operator swaps programmer 2 for one that gets ready.
@@ -440,12 +443,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("log");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("approvedCrc32");
-        QTest::newRow("missing file") << "nothing-here.bin" << 10 << "" << "Program File Not Found" << "";
-        QTest::newRow("16 MiB") << "big.bin" << 10 << "" << "Program File Too Large" << "";
-        QTest::newRow("zero timeout") << "" << 0 << "" << "--timeout" << "";
+        QTest::newRow("missing file") << "nothing-here.bin" << 10 << ""
+                                      << "Program File Not Found"
+                                      << "";
+        QTest::newRow("16 MiB") << "big.bin" << 10 << ""
+                                << "Program File Too Large"
+                                << "";
+        QTest::newRow("zero timeout") << "" << 0 << ""
+                                      << "--timeout"
+                                      << "";
         QTest::newRow("log cannot be written")
             << "" << 10 << "/proc/no-such-folder/attempts.jsonl"
-            << "Cannot write the attempt log /proc/no-such-folder/attempts.jsonl" << "";
+            << "Cannot write the attempt log /proc/no-such-folder/attempts.jsonl"
+            << "";
         QTest::newRow("not the approved image")
             << "check.bin" << 10 << ""
             << "Program File Is Not the Approved Image\nCRC-32 approved: 00000000, the file's: "
@@ -485,7 +495,8 @@ private Q_SLOTS:
         const QString log = m_work.file("records/attempts.jsonl");
         const QByteArray image = pattern(40 * 512);
         QVERIFY(test::writeFile(m_work.file("records.bin"), image));
-        const QByteArray sha256 = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
+        const QByteArray sha256 =
+            QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
         QByteArray before;
         for (int round = 1; round <= 2; ++round) {
             test::FakeDevices devices;
@@ -550,10 +561,11 @@ private Q_SLOTS:
             events << doc.object();
             const QJsonObject &e = events.last();
             if (e["event"] == "result")
-                results << QStringLiteral("%1 %2 %3").arg(e["programmer"].toInt()).arg(
-                    e["step"].toString(), e["result"].toString());
-            const QString phase = QStringLiteral("%1 %2").arg(e["programmer"].toInt()).arg(
-                e["phase"].toString());
+                results << QStringLiteral("%1 %2 %3")
+                               .arg(e["programmer"].toInt())
+                               .arg(e["step"].toString(), e["result"].toString());
+            const QString phase =
+                QStringLiteral("%1 %2").arg(e["programmer"].toInt()).arg(e["phase"].toString());
             if (e["event"] == "status")
                 shown[e["programmer"].toInt() - 1] = e["text"].toString();
             if (e["event"] != "progress")
@@ -711,7 +723,8 @@ private Q_SLOTS:
         QCOMPARE(settings.readLastFolder(), std::optional<QString>("/srv/boards/Model A"));
         // A remembered folder that is gone gives way to the fallback.
         QCOMPARE(app::Settings::startFolder(user.path()), user.path());
-        QCOMPARE(app::Settings::startFolder(user.filePath("gone")), app::Settings::fallbackFolder());
+        QCOMPARE(app::Settings::startFolder(user.filePath("gone")),
+                 app::Settings::fallbackFolder());
         QCOMPARE(QDir(exe.path()).entryList(QDir::Files), QStringList{"VellProgrammer.txt"});
     }
 };

@@ -112,9 +112,8 @@ private:
             // The unplug=N switch: gone once N bytes arrived, as the pty programmer does.
             const qint64 after = port->device->options().unplugAfter;
             if (after >= 0 && port->device->receivedBytes() >= after)
-                QTimer::singleShot(0, this, [this, com = comNumber(deviceName())] {
-                    m_devices.unplug(com);
-                });
+                QTimer::singleShot(
+                    0, this, [this, com = comNumber(deviceName())] { m_devices.unplug(com); });
         }
         FakeDevices &m_devices;
         QByteArray m_unsent;

@@ -188,10 +188,11 @@ private Q_SLOTS:
         vell::link::PortClaim other(com(2));
         QVERIFY(other.take());
         const QByteArray hi = message("AUSBR");
-        auto scan = std::make_unique<Scan>(
-            Ports{{1, PortScript::device({hi})}, {2, PortScript::device({hi})},
-                  {3, PortScript::device({})}, {4, PortScript::device({hi})}},
-            dir.path());
+        auto scan = std::make_unique<Scan>(Ports{{1, PortScript::device({hi})},
+                                                 {2, PortScript::device({hi})},
+                                                 {3, PortScript::device({})},
+                                                 {4, PortScript::device({hi})}},
+                                           dir.path());
         scan->runToEnd();
         QCOMPARE(scan->link->attempts, QList<int>({1, 3, 4, 5}) + range(6, 15));
         QCOMPARE(int(scan->programmers.state(1).comPort), 1);

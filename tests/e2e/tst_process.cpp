@@ -189,15 +189,17 @@ private Q_SLOTS:
             lines += simulator.readAllStandardOutput();
         QVERIFY(test::writeFile(home.filePath("board.bin"), test::pattern(5 * 512)));
         const QString log = home.filePath("attempts.jsonl");
-        const test::Run run = test::run(kApp, {"--ports", ports.path(), "--load", "board.bin",
-                                               "--retries", "1", "--log", log, "--timeout", "20"},
+        const test::Run run = test::run(kApp,
+                                        {"--ports", ports.path(), "--load", "board.bin",
+                                         "--retries", "1", "--log", log, "--timeout", "20"},
                                         home.path());
         simulator.terminate();
         QVERIFY2(run.exitCode == 0, qPrintable(run.out.join('\n') + run.err));
         QVERIFY(run.out.last().contains(
             "; retried: Programmer 2 (COM 2) load: File Loaded OK (2 tries)"));
         const auto logOf = [&](int com) {
-            return QString::fromUtf8(test::readFile(record.filePath(QStringLiteral("COM%1.log").arg(com))))
+            return QString::fromUtf8(
+                       test::readFile(record.filePath(QStringLiteral("COM%1.log").arg(com))))
                 .split('\n', Qt::SkipEmptyParts);
         };
         // The first try's frame may repeat within its handshake; nothing reaches it after.
@@ -205,14 +207,17 @@ private Q_SLOTS:
         QCOMPARE(first.filter("load "), QStringList({"load 2560 bytes ok"}));
         QCOMPARE(first.last(), QStringLiteral("load 2560 bytes ok"));
         const QStringList second = logOf(2);
-        QCOMPARE(second.filter("load "), QStringList({"load 2560 bytes error", "load 2560 bytes ok"}));
+        QCOMPARE(second.filter("load "),
+                 QStringList({"load 2560 bytes error", "load 2560 bytes ok"}));
         QVERIFY(second.indexOf("frame L", second.indexOf("load 2560 bytes error")) > 0);
         QStringList tries;
         for (const QByteArray &line : test::readFile(log).split('\n')) {
             const QJsonObject r = QJsonDocument::fromJson(line).object();
             if (!r.isEmpty())
-                tries << QStringLiteral("%1 %2 %3").arg(r["programmer"].toInt()).arg(
-                    r["try"].toInt()).arg(r["result"].toString());
+                tries << QStringLiteral("%1 %2 %3")
+                             .arg(r["programmer"].toInt())
+                             .arg(r["try"].toInt())
+                             .arg(r["result"].toString());
         }
         QCOMPARE(tries, QStringList({"1 1 ok", "2 1 error", "2 2 ok"}));
     }
@@ -221,8 +226,8 @@ private Q_SLOTS:
     void listPortsAsJson()
     {
         QTemporaryDir home;
-        const test::Run run = test::run(kApp, {"--simulate", "2", "--list-ports", "--json"},
-                                        home.path());
+        const test::Run run =
+            test::run(kApp, {"--simulate", "2", "--list-ports", "--json"}, home.path());
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out.size(), 1);
         const QJsonArray rows = QJsonDocument::fromJson(run.out.at(0).toUtf8()).array();
@@ -257,8 +262,8 @@ private Q_SLOTS:
         QSignalSpy finished(&process, &QProcess::finished);
         QSignalSpy ready(&process, &QProcess::readyReadStandardOutput);
         test::prepare(process, home.path());
-        const QStringList arguments{"--simulate", "2", "--load", "board.bin", "--program-target",
-                                    "--json", "--log", log};
+        const QStringList arguments{"--simulate",       "2",      "--load", "board.bin",
+                                    "--program-target", "--json", "--log",  log};
         if (runAs.isEmpty())
             process.start(app, arguments);
         else
@@ -272,7 +277,8 @@ private Q_SLOTS:
         QVERIFY(finished.wait(30000));
         out += process.readAllStandardOutput();
         QVERIFY2(process.exitCode() == 0, qPrintable(process.readAllStandardError()));
-        const QJsonObject summary = QJsonDocument::fromJson(out.trimmed().split('\n').last()).object();
+        const QJsonObject summary =
+            QJsonDocument::fromJson(out.trimmed().split('\n').last()).object();
         QCOMPARE(summary["records_lost"], 0);
         QStringList steps;
         for (const QByteArray &line : test::readFile(log).chopped(1).split('\n'))
@@ -300,7 +306,8 @@ private Q_SLOTS:
         QVERIFY(finished.wait(10000));
         QCOMPARE(app.exitCode(), 130);
         out += app.readAllStandardOutput();
-        const QJsonObject summary = QJsonDocument::fromJson(out.trimmed().split('\n').last()).object();
+        const QJsonObject summary =
+            QJsonDocument::fromJson(out.trimmed().split('\n').last()).object();
         QCOMPARE(summary["event"], "summary");
         QCOMPARE(summary["exit"], 130);
         const QByteArray records = test::readFile(log);
@@ -317,10 +324,9 @@ private Q_SLOTS:
     {
         QTemporaryDir home;
         // As the desktop entry starts it: the port files go to the state folder.
-        test::Run run = test::run(kApp,
-                                  {"--simulate", "1", "--in-state-folder", "--screenshot",
-                                   home.filePath("shots")},
-                                  home.path());
+        test::Run run = test::run(
+            kApp, {"--simulate", "1", "--in-state-folder", "--screenshot", home.filePath("shots")},
+            home.path());
         QCOMPARE(run.exitCode, 0);
         QVERIFY(QFile::exists(home.filePath("vell-usb-programmer/1")));
         QVERIFY(!QFile::exists(home.filePath("1")));
@@ -359,14 +365,16 @@ private Q_SLOTS:
         Simulator simulator(home.path(), ports.path(), {"COM1", "COM2"});
         for (const char *com : {"COM1", "COM2"}) {
             const QString pty = QFileInfo(ports.filePath(com)).canonicalFilePath();
-            QVERIFY(QFile::setPermissions(pty, runAs.isEmpty() ? QFile::Permissions()
-                                                               : QFile::ReadOwner | QFile::WriteOwner));
+            QVERIFY(QFile::setPermissions(pty, runAs.isEmpty()
+                                                   ? QFile::Permissions()
+                                                   : QFile::ReadOwner | QFile::WriteOwner));
         }
         QVERIFY(test::writeFile(home.filePath("board.bin"), test::pattern(600)));
         const QStringList as = runAs.mid(1) + QStringList{app};
         const QString program = runAs.isEmpty() ? app : runAs.first();
-        test::Run run = test::run(program, as + QStringList{"--ports", ports.path(), "--load",
-                                                            "board.bin", "--json"}, home.path());
+        test::Run run = test::run(
+            program, as + QStringList{"--ports", ports.path(), "--load", "board.bin", "--json"},
+            home.path());
         QCOMPARE(run.exitCode, 2);
         QVERIFY2(run.err.contains(QString("COM1 (%1): Permission denied")
                                       .arg(QFileInfo(ports.filePath("COM1")).canonicalFilePath())),
@@ -377,8 +385,9 @@ private Q_SLOTS:
         QCOMPARE(unusable.at(1)["com"], 2);
         QCOMPARE(unusable.at(1)["cause"], "denied");
         QVERIFY(unusable.at(1)["pid"].isNull());
-        run = test::run(program, as + QStringList{"--ports", ports.path(), "--list-ports", "--json"},
-                        home.path());
+        run =
+            test::run(program, as + QStringList{"--ports", ports.path(), "--list-ports", "--json"},
+                      home.path());
         const QJsonArray rows = QJsonDocument::fromJson(run.out.value(0).toUtf8()).array();
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows.at(0)["access"], "denied");
@@ -419,8 +428,8 @@ private Q_SLOTS:
         startApp(first, home.path(), {"--ports", ports.path()});
         const qint64 pid = first.processId();
         const auto held = [&] {
-            const test::Run list = test::run(kApp, {"--ports", ports.path(), "--list-ports", "--json"},
-                                             home.path());
+            const test::Run list =
+                test::run(kApp, {"--ports", ports.path(), "--list-ports", "--json"}, home.path());
             const QJsonArray rows = QJsonDocument::fromJson(list.out.value(0).toUtf8()).array();
             int count = 0;
             for (const QJsonValue &row : rows)

@@ -8,11 +8,11 @@
 #include "common/recordingoperator.h"
 #include "common/testmain.h"
 
+#include "app/settings.h"
 #include "app/station.h"
 #include "gui/mainwindow.h"
 #include "gui/programfilebrowser.h"
 #include "gui/widgetoperator.h"
-#include "app/settings.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -58,7 +58,8 @@ struct Windows
     void doubleClick(const QString &name)
     {
         QListWidget *files = window->browser()->fileList();
-        const QPoint at = files->visualItemRect(files->findItems(name, Qt::MatchExactly).value(0)).center();
+        const QPoint at =
+            files->visualItemRect(files->findItems(name, Qt::MatchExactly).value(0)).center();
         QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, at);
         QTest::mouseDClick(files->viewport(), Qt::LeftButton, {}, at);
     }
@@ -93,7 +94,8 @@ private Q_SLOTS:
         QVERIFY(box);
         QTRY_VERIFY(box->isVisible());
         QCOMPARE(box->windowTitle(), QStringLiteral("Incorrect Port Number"));
-        QCOMPARE(box->text(), QStringLiteral("Please Make Sure Programmer 2 is Connected and Retry"));
+        QCOMPARE(box->text(),
+                 QStringLiteral("Please Make Sure Programmer 2 is Connected and Retry"));
         QCOMPARE(acks, 0);
         box->button(QMessageBox::Ok)->click();
         QCOMPARE(acks, 1);
@@ -107,8 +109,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("no volume for the root folder (a chroot)")
             << Volumes{{"/srv/data", "DATA"}} << QStringList{"/home/op", "/", "/srv/data"};
-        QTest::newRow("the root folder mounted")
-            << Volumes{{"/srv/data", ""}, {"/", "root"}} << QStringList{"/home/op", "/", "/srv/data"};
+        QTest::newRow("the root folder mounted") << Volumes{{"/srv/data", ""}, {"/", "root"}}
+                                                 << QStringList{"/home/op", "/", "/srv/data"};
     }
     // The home folder first, and always the root folder's drive, once.
     void drives()
@@ -200,8 +202,9 @@ private Q_SLOTS:
         QCOMPARE(w.window->findChild<QLabel *>("lblSoftwareVersion")->text(),
                  QStringLiteral("Board Software Version board.bin"));
         // Below the panes the image the programmers hold; beside each its boards.
-        QVERIFY(w.window->findChild<QLabel *>("lblImage")->text().contains(
-            QStringLiteral("board.bin (1024 bytes, CRC-32 ")));
+        QVERIFY(w.window->findChild<QLabel *>("lblImage")
+                    ->text()
+                    .contains(QStringLiteral("board.bin (1024 bytes, CRC-32 ")));
         QTRY_COMPARE(w.window->findChild<QLabel *>("lblTally2")->text(),
                      QStringLiteral("1 OK 0 failed (yield 100%)"));
 
@@ -293,7 +296,8 @@ private Q_SLOTS:
         w.show();
         w.window->browser()->setPath(w.programs.path());
         w.doubleClick("board.bin");
-        QTRY_COMPARE(w.status(2)->text(), QStringLiteral("Error #3 / Memory Size & Processor Type Do Not Match"));
+        QTRY_COMPARE(w.status(2)->text(),
+                     QStringLiteral("Error #3 / Memory Size & Processor Type Do Not Match"));
         QTRY_VERIFY(!w.station.busy());
         QTest::mouseClick(w.window->findChild<QPushButton *>("cmdProgramTarget"), Qt::LeftButton);
         QTRY_COMPARE(w.status(1)->text(), QStringLiteral("Board Programmed OK"));
@@ -305,13 +309,15 @@ private Q_SLOTS:
                  QStringLiteral("0 OK 1 failed (yield 0%)"));
 
         QStringList records;
-        const QByteArray sha256 = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
+        const QByteArray sha256 =
+            QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
         for (const QByteArray &line : test::readFile(log).split('\n')) {
             const QJsonObject r = QJsonDocument::fromJson(line).object();
             if (r.isEmpty())
                 continue;
-            records << QStringLiteral("%1 %2 %3").arg(r["programmer"].toInt()).arg(
-                r["step"].toString(), r["result"].toString());
+            records << QStringLiteral("%1 %2 %3")
+                           .arg(r["programmer"].toInt())
+                           .arg(r["step"].toString(), r["result"].toString());
             const bool tookIt = r["programmer"].toInt() == 1 || r["step"] == "load";
             QCOMPARE(r["file"]["sha256"].toString().toLatin1(), tookIt ? sha256 : QByteArray());
         }
@@ -324,7 +330,8 @@ private Q_SLOTS:
     // devices see nothing of it; each try is recorded.
     void retryFailedRepeatsTheFailedOnly()
     {
-        Windows w({5, 6, 7}, {{}, QStringLiteral("firstloaderr=3"), QStringLiteral("targeterr=10")});
+        Windows w({5, 6, 7},
+                  {{}, QStringLiteral("firstloaderr=3"), QStringLiteral("targeterr=10")});
         const QString log = w.programs.filePath("attempts.jsonl");
         QVERIFY(w.station.openLog(log));
         QVERIFY(test::writeFile(w.programs.filePath("board.bin"), test::pattern(1024)));
@@ -333,7 +340,8 @@ private Q_SLOTS:
         QVERIFY(!retry->isEnabled());
         w.window->browser()->setPath(w.programs.path());
         w.doubleClick("board.bin");
-        QTRY_COMPARE(w.status(2)->text(), QStringLiteral("Error #3 / Memory Size & Processor Type Do Not Match"));
+        QTRY_COMPARE(w.status(2)->text(),
+                     QStringLiteral("Error #3 / Memory Size & Processor Type Do Not Match"));
         QTRY_VERIFY(!w.station.busy() && w.status(3)->text() == "File Loaded OK");
         const auto frames = [&w](int com) { return w.devices.device(com)->frames().size(); };
         const QList<qsizetype> framesBefore{frames(5), frames(7)};
@@ -347,8 +355,10 @@ private Q_SLOTS:
         QVERIFY(!retry->isEnabled());
 
         QTest::keyClick(w.window.get(), Qt::Key_F5);
-        QTRY_COMPARE(w.status(3)->text(), QStringLiteral("Error #10 / Cannot Communicate With Target Board"));
-        QTRY_VERIFY(w.status(1)->text() == "Board Programmed OK" && w.status(2)->text() == "Board Programmed OK");
+        QTRY_COMPARE(w.status(3)->text(),
+                     QStringLiteral("Error #10 / Cannot Communicate With Target Board"));
+        QTRY_VERIFY(w.status(1)->text() == "Board Programmed OK" &&
+                    w.status(2)->text() == "Board Programmed OK");
         const QStringList tallies{w.window->findChild<QLabel *>("lblTally1")->text(),
                                   w.window->findChild<QLabel *>("lblTally2")->text()};
         QCOMPARE(tallies.value(1), QStringLiteral("1 OK 0 failed (yield 100%)"));
@@ -385,12 +395,11 @@ private Q_SLOTS:
                                .arg(r["try"].toInt());
         }
         records.sort();
-        QCOMPARE(records, QStringList({"1 load ok try 1", "1 program-target ok try 1",
-                                       "2 load error try 1", "2 load ok try 2",
-                                       "2 program-target ok try 1", "2 program-target ok try 2",
-                                       "3 load ok try 1",
-                                       "3 program-target error try 1",
-                                       "3 program-target error try 2"}));
+        QCOMPARE(records,
+                 QStringList({"1 load ok try 1", "1 program-target ok try 1", "2 load error try 1",
+                              "2 load ok try 2", "2 program-target ok try 1",
+                              "2 program-target ok try 2", "3 load ok try 1",
+                              "3 program-target error try 1", "3 program-target error try 2"}));
     }
 };
 

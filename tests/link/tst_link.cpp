@@ -2,12 +2,12 @@
 // token's state, pane text and verdict, the per-programmer differences, the progress step),
 // the links (byte-by-byte interleaving, the invalid-port messages and their steps' end), and
 // why a port cannot be used.
+#include "app/pane.h"
+#include "cli/portlisting.h"
 #include "common/fakeseriallink.h"
 #include "common/files.h"
 #include "common/recordingoperator.h"
 #include "common/testmain.h"
-#include "app/pane.h"
-#include "cli/portlisting.h"
 #include "link/links.h"
 #include "link/portaccess.h"
 #include "link/portclaim.h"
@@ -27,8 +27,7 @@ using Message = QPair<QString, QString>;
 namespace {
 
 /// Programmer n's state after change.
-template <typename Change>
-void set(Programmers &programmers, int n, Change change)
+template <typename Change> void set(Programmers &programmers, int n, Change change)
 {
     programmers.update(n, change);
 }
@@ -198,7 +197,8 @@ private Q_SLOTS:
         const auto row = [](const QString &name, int n, const QByteArray &bytes,
                             const QString &status, const char *outcome, const QString &version = {},
                             int releases = 0, std::optional<Step> step = std::nullopt) {
-            const Step under = step.value_or(bytes.startsWith("AP") ? Step::ProgramTarget : Step::Load);
+            const Step under =
+                step.value_or(bytes.startsWith("AP") ? Step::ProgramTarget : Step::Load);
             QTest::newRow(qPrintable(name)) << n << bytes << under << status
                                             << QString::fromLatin1(outcome) << version << releases;
         };
@@ -260,7 +260,8 @@ private Q_SLOTS:
         QTEST(rig.pane().status, "status");
         QTEST(outcome(rig.state()), "outcome");
         QCOMPARE(ended.count(), rig.state().step.ending ? 1 : 0);
-        QTEST(vell::app::Pane::programmerVersionText(rig.programmers.state(1)), "programmerVersion");
+        QTEST(vell::app::Pane::programmerVersionText(rig.programmers.state(1)),
+              "programmerVersion");
         QTEST(rig.hooks.releases, "releases");
         QCOMPARE(vell::app::Pane::softwareVersionText(rig.programmers.state(1)).isEmpty(),
                  !bytes.startsWith("APTOK") || n != 1);
@@ -297,7 +298,8 @@ private Q_SLOTS:
                                                   : QStringLiteral("Version 0200")));
         // A refused greeting is still a whole reply: one right behind it in the same read counts.
         rig.feed(reply("AUSBR") + reply("ASEND"));
-        QCOMPARE(outcome(rig.state()), ignores ? QStringLiteral("ready") : QStringLiteral("greeted,ready"));
+        QCOMPARE(outcome(rig.state()),
+                 ignores ? QStringLiteral("ready") : QStringLiteral("greeted,ready"));
     }
 
     void boardProgrammed_data()
@@ -353,9 +355,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("countAfter");
         QTest::addColumn<int>("barAfter");
         QTest::addColumn<QString>("after");
-        const auto row = [](const char *name, const char *token, Status before, int count,
-                            int bar, int countByte, int countAfter, int barAfter,
-                            const char *after) {
+        const auto row = [](const char *name, const char *token, Status before, int count, int bar,
+                            int countByte, int countAfter, int barAfter, const char *after) {
             QTest::newRow(name) << QByteArray(token) << before << count << bar << countByte
                                 << countAfter << barAfter << QString::fromLatin1(after);
         };
@@ -565,7 +566,8 @@ private Q_SLOTS:
         QStringList got;
         for (int n = 1; n <= expected.size(); ++n) {
             const PortNames::Identity id = names.identityOf(n);
-            got << (id.location.isEmpty() ? "-" : id.location) + ' ' + QFileInfo(id.device).fileName();
+            got << (id.location.isEmpty() ? "-" : id.location) + ' ' +
+                       QFileInfo(id.device).fileName();
             QCOMPARE(names.deviceFor(n).contains("/by-path/"), !id.location.isEmpty());
             QCOMPARE(QFileInfo(names.deviceFor(n)).canonicalFilePath(),
                      QFileInfo(id.device).canonicalFilePath());
@@ -579,7 +581,8 @@ private Q_SLOTS:
     {
         Machine machine({"ttyUSB0 0403:6001 A10K", "ttyUSB1 0403:6001 A10K", "ttyS0"},
                         {"usb-0:1-port0>ttyUSB0", "usb-0:2-port0>ttyUSB1"});
-        const QStringList lines = vell::cli::describe(machine.names()).split('\n', Qt::SkipEmptyParts);
+        const QStringList lines =
+            vell::cli::describe(machine.names()).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 4);
         const qsizetype serialColumn = lines.at(0).indexOf("SERIAL");
         QCOMPARE(lines.at(1).mid(serialColumn, 4), "A10K");
@@ -602,16 +605,22 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("pid");
         QTest::addColumn<QString>("text");
         const qint64 self = QCoreApplication::applicationPid();
-        QTest::newRow("free") << "" << "ok" << qint64(0) << "";
+        QTest::newRow("free") << ""
+                              << "ok" << qint64(0) << "";
         QTest::newRow("another copy's claim")
-            << "claim" << "in use" << self
+            << "claim"
+            << "in use" << self
             << QString("In use by another copy of Vell USB Programmer (process %1)").arg(self);
         QTest::newRow("a live LCK file")
-            << "lck" << "in use" << qint64(1) << "In use by another program (process 1)";
-        QTest::newRow("a dead LCK file") << "dead lck" << "ok" << qint64(0) << "";
-        QTest::newRow("gone") << "gone" << "other" << qint64(0)
+            << "lck"
+            << "in use" << qint64(1) << "In use by another program (process 1)";
+        QTest::newRow("a dead LCK file") << "dead lck"
+                                         << "ok" << qint64(0) << "";
+        QTest::newRow("gone") << "gone"
+                              << "other" << qint64(0)
                               << "Cannot be opened: \"No such file or directory\"";
-        QTest::newRow("no permission") << "mode 0" << "denied" << qint64(0)
+        QTest::newRow("no permission") << "mode 0"
+                                       << "denied" << qint64(0)
                                        << "Permission denied: this user may not open the port. "
                                           "Join the dialout group (sudo usermod -aG dialout "
                                           "\"$USER\"), then log out and in again";
@@ -620,7 +629,8 @@ private Q_SLOTS:
     {
         QFETCH(QString, holder);
         QTemporaryDir dir;
-        const QString device = dir.filePath(QStringLiteral("ttyVELL%1").arg(QCoreApplication::applicationPid()));
+        const QString device =
+            dir.filePath(QStringLiteral("ttyVELL%1").arg(QCoreApplication::applicationPid()));
         QVERIFY(vell::test::writeFile(device, {}));
         PortClaim claim(device);
         // As QSerialPort names it: the path, each / an underscore.

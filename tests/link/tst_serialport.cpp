@@ -159,9 +159,9 @@ private Q_SLOTS:
             QTRY_COMPARE(shown.size(), 1);
             QVERIFY(link.write(link::CommandFrame::programTarget({})));
             QTRY_COMPARE(shown.size(), 4);
-            QCOMPARE(shown, (QList<link::Status>{link::Status::Waiting, link::Status::Programming,
-                                                 link::Status::Programming,
-                                                 link::Status::ProgrammedOk}));
+            QCOMPARE(shown,
+                     (QList<link::Status>{link::Status::Waiting, link::Status::Programming,
+                                          link::Status::Programming, link::Status::ProgrammedOk}));
         }
     }
 
@@ -178,7 +178,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(station.statusText(3),
                                   QStringLiteral("Communication with Programmer Lost"), 15000);
         for (int n = 1; n <= 2; ++n) {
-            QTRY_COMPARE_WITH_TIMEOUT(station.statusText(n), QStringLiteral("File Loaded OK"), 15000);
+            QTRY_COMPARE_WITH_TIMEOUT(station.statusText(n), QStringLiteral("File Loaded OK"),
+                                      15000);
             QCOMPARE(bank.programmer(n)->device()->image(), file);
         }
         QVERIFY(bank.programmer(3)->device()->receivedBytes() == 10000);
@@ -200,8 +201,9 @@ private Q_SLOTS:
             for (int n = 1; n <= 3; ++n) {
                 const bool gone = round == 1 && n == 2;
                 QTRY_COMPARE_WITH_TIMEOUT(station.statusText(n),
-                                          gone ? QStringLiteral("Communication with Programmer Lost")
-                                               : QStringLiteral("File Loaded OK"),
+                                          gone
+                                              ? QStringLiteral("Communication with Programmer Lost")
+                                              : QStringLiteral("File Loaded OK"),
                                           15000);
                 if (!gone)
                     QCOMPARE(bank.programmer(n)->device()->image(), file);
@@ -215,7 +217,8 @@ private Q_SLOTS:
             }
         }
         // The pane names the device its link opened last, not the one found at the start.
-        QCOMPARE(station.state(2).port.device, QFileInfo(b.ports.filePath("COM2")).canonicalFilePath());
+        QCOMPARE(station.state(2).port.device,
+                 QFileInfo(b.ports.filePath("COM2")).canonicalFilePath());
         QVERIFY(b.op.messages.isEmpty());
     }
 };

@@ -1,16 +1,16 @@
 // Guards the load and the program-target command over fakes: Config.txt lines as bytes, the
 // program file's refusals, trailer and checksum, the transfer's frame repeats, progress, flow
 // control, stalls and drop-outs and the steps they end, and who gets the "T" frame.
+#include "app/pane.h"
+#include "app/programtarget.h"
 #include "common/fakeseriallink.h"
 #include "common/files.h"
 #include "common/recordingoperator.h"
 #include "common/testmain.h"
-#include "app/pane.h"
 #include "link/links.h"
 #include "load/configfile.h"
 #include "load/filetransfer.h"
 #include "load/programfile.h"
-#include "app/programtarget.h"
 
 #include <QtTest>
 
@@ -168,9 +168,12 @@ private Q_SLOTS:
         QTest::addColumn<link::ImagePin>("approved");
         QTest::addColumn<ProgramFile::Refusal>("refusal");
         QTest::addColumn<QString>("hashes");
-        QTest::newRow("missing") << "missing" << link::ImagePin{} << ProgramFile::Refusal::NotFound << "";
-        QTest::newRow("folder") << "folder" << link::ImagePin{} << ProgramFile::Refusal::NotAFile << "";
-        QTest::newRow("16 MiB") << "16MiB" << link::ImagePin{} << ProgramFile::Refusal::TooLarge << "";
+        QTest::newRow("missing") << "missing" << link::ImagePin{} << ProgramFile::Refusal::NotFound
+                                 << "";
+        QTest::newRow("folder") << "folder" << link::ImagePin{} << ProgramFile::Refusal::NotAFile
+                                << "";
+        QTest::newRow("16 MiB") << "16MiB" << link::ImagePin{} << ProgramFile::Refusal::TooLarge
+                                << "";
         // "123456789": the checksums' published check values.
         const QString sha = "15e2b0d3c33891ebb0f1ef609ec419420c20e320ce94c65fbc8c3312448eb225";
         const QString other = QString(64, u'0');
@@ -297,7 +300,7 @@ private Q_SLOTS:
         rig.transfer.loadProgramFile(name);
         QCOMPARE(rig.transfer.state(), FileTransfer::State::Handshake);
 
-        rig.ready(count - 1); // the last one still not ready
+        rig.ready(count - 1);        // the last one still not ready
         rig.restoreDefaults = false; // the operator unticks the box meanwhile
         const qsizetype framesNow = rig.wire(count).writesOfSize(1).size();
         QTRY_VERIFY(rig.wire(count).writesOfSize(1).size() >= framesNow + 2 * 24);
@@ -314,8 +317,9 @@ private Q_SLOTS:
                      QByteArray("41 50 4c 01 00 00 00 00 00 00 00 00 00 00 00 "
                                 "00 00 00 00 06 00 00 f1 0d"));
             QCOMPARE(frames.size() % 24, 0);
-            QCOMPARE(frames.right(24),
-                     link::CommandFrame::load(false, link::CommandFrame::SizeFields::fromLength(1536)));
+            QCOMPARE(
+                frames.right(24),
+                link::CommandFrame::load(false, link::CommandFrame::SizeFields::fromLength(1536)));
             QCOMPARE(rig.wire(n).writesOfSize(513), blocksOf(pattern(1536)));
         }
     }
@@ -372,11 +376,13 @@ private Q_SLOTS:
         QCOMPARE(rig.discarded, QList<int>({named}));
         QCOMPARE(rig.programmers.state(named).step.tryNumber, 2);
         const qsizetype frames = rig.wire(named).writesOfSize(1).size();
-        QTRY_VERIFY(rig.wire(named).writesOfSize(1).size() >= frames + 2 * 24); // it alone is waited for
+        QTRY_VERIFY(rig.wire(named).writesOfSize(1).size() >=
+                    frames + 2 * 24); // it alone is waited for
         untouched();
         rig.programmers.update(named, [](link::ProgrammerState &s) { s.ready = true; });
         QVERIFY(rig.drainUntilFinished({named}, finished));
-        QCOMPARE(finished.value(0).value(0).value<FileTransfer::Outcome>(), FileTransfer::Outcome::Loaded);
+        QCOMPARE(finished.value(0).value(0).value<FileTransfer::Outcome>(),
+                 FileTransfer::Outcome::Loaded);
         QCOMPARE(rig.wire(named).writesOfSize(513), blocksOf(pattern(1024)).repeated(2));
         untouched();
 
@@ -403,7 +409,8 @@ private Q_SLOTS:
         QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
         qint64 maxPending = 0;
         rig.blackBox = true;
-        QVERIFY(test::writeFile(rig.dir.filePath("Config.txt"), test::configText(test::numbers(32))));
+        QVERIFY(
+            test::writeFile(rig.dir.filePath("Config.txt"), test::configText(test::numbers(32))));
         rig.transfer.loadProgramFile(rig.writeProgram(content));
         for (int n = 1; n <= 4; ++n) {
             rig.wire(n).onWrite = [&rig, &maxPending, n](const QByteArray &) {

@@ -36,8 +36,10 @@ QJsonObject identityJson(const link::PortNames::Identity &identity)
 
 QJsonObject imageJson(const link::ImageIdentity &image)
 {
-    return {{QStringLiteral("name"), image.name},     {QStringLiteral("folder"), image.folder},
-            {QStringLiteral("size"), image.size},     {QStringLiteral("sha256"), image.sha256},
+    return {{QStringLiteral("name"), image.name},
+            {QStringLiteral("folder"), image.folder},
+            {QStringLiteral("size"), image.size},
+            {QStringLiteral("sha256"), image.sha256},
             {QStringLiteral("crc32"), image.crc32}};
 }
 
@@ -83,7 +85,8 @@ QJsonObject Attempt::toJson() const
     record[QStringLiteral("pid")] = QCoreApplication::applicationPid();
     record[QStringLiteral("programmer")] = programmer;
     record[QStringLiteral("com")] = comPort;
-    record[QStringLiteral("step")] = load ? QStringLiteral("load") : QStringLiteral("program-target");
+    record[QStringLiteral("step")] =
+        load ? QStringLiteral("load") : QStringLiteral("program-target");
     record[QStringLiteral("try")] = step.tryNumber;
     record[QStringLiteral("file")] = step.image ? QJsonValue(imageJson(*step.image)) : QJsonValue();
     if (!step.expected.sha256.isEmpty())

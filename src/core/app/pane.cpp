@@ -16,7 +16,8 @@ namespace {
 constexpr int kOldBlackBoxCode = 12;
 
 /// The text for an error code in table, or undefined; code 12 follows the programmer's traits.
-QString errorText(int n, int code, const QList<QPair<int, QString>> &table, const QString &undefined)
+QString errorText(int n, int code, const QList<QPair<int, QString>> &table,
+                  const QString &undefined)
 {
     // Code 12 is in both tables, but not every programmer's handler knows it.
     if (code == kOldBlackBoxCode)
@@ -42,7 +43,9 @@ QString targetErrorText(int n, int code)
 {
     using namespace link::texts;
     static const QList<QPair<int, QString>> table = {
-        {9, kTargetError9}, {10, kTargetError10}, {11, kTargetError11},
+        {9, kTargetError9},
+        {10, kTargetError10},
+        {11, kTargetError11},
     };
     return errorText(n, code, table, kUndefinedTargetError);
 }

@@ -69,7 +69,8 @@ Station::Station(const link::PortNames &names, link::Operator &op, link::LinkFac
     connect(m_transfer.get(), &load::FileTransfer::lastFileLoadedFolderChanged, this,
             &Station::setLastFileLoadedFolder);
     connect(m_transfer.get(), &load::FileTransfer::runningChanged, this, &Station::busyChanged);
-    connect(m_transfer.get(), &load::FileTransfer::stateChanged, this, &Station::onLoadStateChanged);
+    connect(m_transfer.get(), &load::FileTransfer::stateChanged, this,
+            &Station::onLoadStateChanged);
     connect(m_transfer.get(), &load::FileTransfer::finished, this,
             [this](load::FileTransfer::Outcome outcome) {
                 if (outcome == load::FileTransfer::Outcome::Refused)
@@ -278,7 +279,8 @@ void Station::onChanged(int n)
     if (statusChangedNow)
         Q_EMIT statusChanged(n, status);
     if (n == 1) {
-        const QString versions = programmerVersionText() + QLatin1Char('\n') + softwareVersionText();
+        const QString versions =
+            programmerVersionText() + QLatin1Char('\n') + softwareVersionText();
         if (versions != m_shownVersions) {
             m_shownVersions = versions;
             Q_EMIT versionsChanged();

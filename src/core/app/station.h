@@ -72,8 +72,14 @@ public:
     [[nodiscard]] const link::ProgrammerState &state(int n) const { return m_programmers.state(n); }
     [[nodiscard]] Pane pane(int n) const { return Pane::of(n, state(n)); }
     [[nodiscard]] QString statusText(int n) const { return Pane::statusText(n, state(n)); }
-    [[nodiscard]] QString programmerVersionText() const { return Pane::programmerVersionText(state(1)); }
-    [[nodiscard]] QString softwareVersionText() const { return Pane::softwareVersionText(state(1)); }
+    [[nodiscard]] QString programmerVersionText() const
+    {
+        return Pane::programmerVersionText(state(1));
+    }
+    [[nodiscard]] QString softwareVersionText() const
+    {
+        return Pane::softwareVersionText(state(1));
+    }
     [[nodiscard]] const link::PortNames &portNames() const { return m_names; }
     /// The links, for inspection: the frame state and the port files.
     [[nodiscard]] const link::Links &links() const { return *m_links; }

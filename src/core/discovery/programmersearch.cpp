@@ -11,9 +11,8 @@
 
 namespace vell::discovery {
 
-ProgrammerSearch::ProgrammerSearch(link::Programmers &programmers,
-                                   const link::PortNames &names, link::LinkFactory factory,
-                                   int tickMs, QObject *parent)
+ProgrammerSearch::ProgrammerSearch(link::Programmers &programmers, const link::PortNames &names,
+                                   link::LinkFactory factory, int tickMs, QObject *parent)
     : QObject(parent), m_programmers(programmers), m_names(names), m_factory(std::move(factory)),
       m_portSearchedLabel(texts::kSearchingPort)
 {

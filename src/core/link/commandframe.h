@@ -37,7 +37,10 @@ public:
 
         /// Lengths up to 16,777,215 fit; larger ones keep only their low 24 bits.
         static SizeFields fromLength(quint32 length);
-        [[nodiscard]] quint32 length() const { return (quint32(high) << 16) | (quint32(mid) << 8) | low; }
+        [[nodiscard]] quint32 length() const
+        {
+            return (quint32(high) << 16) | (quint32(mid) << 8) | low;
+        }
         bool operator==(const SizeFields &o) const
         {
             return high == o.high && mid == o.mid && low == o.low;

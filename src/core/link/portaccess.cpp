@@ -74,7 +74,8 @@ qint64 openedBy(const QString &device)
     if (target.isEmpty())
         return 0;
     const QString self = QString::number(QCoreApplication::applicationPid());
-    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList pids =
+        QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &pid : pids) {
         if (pid == self || !pid.front().isDigit())
             continue;
@@ -156,8 +157,8 @@ PortAccess::Verdict PortAccess::check(const QString &device)
     if (const qint64 holder = lockFileHolder(device); holder > 0)
         return {Cause::InUse, holder, false, {}};
     // O_NONBLOCK: a modem line without carrier must not hold the open.
-    const int fd = ::open(QFile::encodeName(device).constData(),
-                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0) {
         ::close(fd);
         return {};

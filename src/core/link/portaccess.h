@@ -23,9 +23,9 @@ public:
     struct Verdict
     {
         Cause cause = Cause::Ok;
-        qint64 pid = 0;        ///< the holder (InUse), 0 when unknown
-        bool ourTool = false;  ///< the holder is another copy of this tool
-        QString detail;        ///< the system's own words (Other)
+        qint64 pid = 0;       ///< the holder (InUse), 0 when unknown
+        bool ourTool = false; ///< the holder is another copy of this tool
+        QString detail;       ///< the system's own words (Other)
 
         /// "ok", "denied", "in use", "other": the --list-ports column and the JSON cause.
         [[nodiscard]] QString causeName() const;

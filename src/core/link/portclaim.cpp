@@ -186,9 +186,10 @@ qint64 PortClaim::heldByOther(const QString &device)
     QFile locks(QStringLiteral("/proc/locks"));
     if (::fstat(fd, &st) == 0 && locks.open(QIODevice::ReadOnly | QIODevice::Text)) {
         ::close(fd);
-        const QByteArray id = QByteArray::number(major(st.st_dev), 16).rightJustified(2, '0') + ':' +
-                              QByteArray::number(minor(st.st_dev), 16).rightJustified(2, '0') + ':' +
-                              QByteArray::number(qulonglong(st.st_ino));
+        const QByteArray id = QByteArray::number(major(st.st_dev), 16).rightJustified(2, '0') +
+                              ':' +
+                              QByteArray::number(minor(st.st_dev), 16).rightJustified(2, '0') +
+                              ':' + QByteArray::number(qulonglong(st.st_ino));
         // "1: FLOCK  ADVISORY  WRITE 1234 00:1a:5678 0 EOF"
         for (const QByteArray &line : locks.readAll().split('\n')) {
             const QList<QByteArray> f = line.simplified().split(' ');

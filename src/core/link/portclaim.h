@@ -8,15 +8,15 @@ namespace vell::link {
 /// its own in the system lock folder, named after the device node the name leads to (so a
 /// /dev/serial/by-path entry and /dev/ttyUSB0 are one claim) and that node's change time (so
 /// a node made again under the same name is another claim), with the holder's process id
-/// inside; the holder removes it when it lets go. The lock is the operating system's, so it is atomic between copies started at the
-/// same instant and ends with the process however it ends.
+/// inside; the holder removes it when it lets go. The lock is the operating system's, so it is
+/// atomic between copies started at the same instant and ends with the process however it ends.
 ///
 /// Not the device itself and not QSerialPort's LCK..name file: the search's own port holds the
 /// device in exclusive mode (TIOCEXCL) while it is judged, so a second open of it then fails
 /// for every user but root, and holding it open would keep the tty (and its DTR line) up
 /// between the search and the links; the LCK file is QSerialPort's to take and drop on every
-/// open and close of the port, and is named after the name opened, not the device. Windows opens serial ports exclusively anyway: there a claim is always
-/// granted and holds nothing.
+/// open and close of the port, and is named after the name opened, not the device. Windows opens
+/// serial ports exclusively anyway: there a claim is always granted and holds nothing.
 class PortClaim
 {
 public:

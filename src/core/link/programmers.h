@@ -22,8 +22,7 @@ public:
     [[nodiscard]] const ProgrammerState &state(int n) const { return m_states.at(index(n)); }
 
     /// Applies change to programmer n's state, then emits changed(n).
-    template <typename Change>
-    void update(int n, Change &&change)
+    template <typename Change> void update(int n, Change &&change)
     {
         change(m_states.at(index(n)));
         Q_EMIT changed(n);

@@ -63,7 +63,8 @@ bool ReplyHandler::handle(const QByteArray &bytes)
     const ProgrammerTraits &traits = traitsOf(m_n);
 
     Reply::Kind kind = reply.kind();
-    if (kind == Reply::Kind::Usbr && m_programmers.state(m_n).greeted && traits.repeatedUsbrIsUnknown)
+    if (kind == Reply::Kind::Usbr && m_programmers.state(m_n).greeted &&
+        traits.repeatedUsbrIsUnknown)
         kind = Reply::Kind::Unknown;
 
     switch (kind) {
@@ -102,10 +103,12 @@ bool ReplyHandler::handle(const QByteArray &bytes)
     case Reply::Kind::Data:
         break;
     case Reply::Kind::Veri:
-        m_programmers.update(m_n, [&](ProgrammerState &s) { progressStep(s, reply, Status::Verifying); });
+        m_programmers.update(
+            m_n, [&](ProgrammerState &s) { progressStep(s, reply, Status::Verifying); });
         break;
     case Reply::Kind::Prog:
-        m_programmers.update(m_n, [&](ProgrammerState &s) { progressStep(s, reply, Status::Programming); });
+        m_programmers.update(
+            m_n, [&](ProgrammerState &s) { progressStep(s, reply, Status::Programming); });
         break;
     case Reply::Kind::Unknown:
         qCDebug(lcLink) << "programmer" << m_n << "unrecognised reply" << bytes.toHex(' ');

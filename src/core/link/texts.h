@@ -52,9 +52,9 @@ inline const QString kUndefinedTargetError = QStringLiteral("Undefined Program T
 
 // Why a port that exists cannot be used (the search, the headless run, --list-ports).
 #ifdef Q_OS_LINUX
-inline const QString kPortDenied = QStringLiteral(
-    "Permission denied: this user may not open the port. Join the dialout group "
-    "(sudo usermod -aG dialout \"$USER\"), then log out and in again");
+inline const QString kPortDenied =
+    QStringLiteral("Permission denied: this user may not open the port. Join the dialout group "
+                   "(sudo usermod -aG dialout \"$USER\"), then log out and in again");
 #else
 inline const QString kPortDenied =
     QStringLiteral("Permission denied: this user may not open the port");

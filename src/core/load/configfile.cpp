@@ -41,7 +41,10 @@ int digitValue(char c, int base)
     return d >= 0 && d < base ? d : -1;
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 /// &H or &O digits (pos is just after the prefix). Grows to infinity rather than wrapping.
 double radixValue(const std::string &s, size_t pos, int base)

@@ -15,7 +15,7 @@ namespace vell::load {
 class ConfigFile
 {
 public:
-    static constexpr int kLineCount = 34;    ///< index 0 is line 2, index k is line k + 2
+    static constexpr int kLineCount = 34;     ///< index 0 is line 2, index k is line k + 2
     static constexpr int kTrailerLength = 32; ///< lines 3..34, indices 1..32
     /// A sane Config.txt is a few hundred bytes; reading stops here so a stray huge file
     /// cannot exhaust memory (lines beyond keep their earlier values).

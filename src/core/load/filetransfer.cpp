@@ -81,8 +81,9 @@ void FileTransfer::finish(Outcome outcome)
             m_programmers.endStep(n, link::Ending::TimedOut);
             break;
         case Outcome::ProgrammerLost:
-            m_programmers.endStep(n, link::traitsOf(n).lossAtDrainEndsLoad ? link::Ending::Lost
-                                                                            : link::Ending::NotStarted);
+            m_programmers.endStep(n, link::traitsOf(n).lossAtDrainEndsLoad
+                                         ? link::Ending::Lost
+                                         : link::Ending::NotStarted);
             break;
         case Outcome::AllLinksLost:
             m_programmers.endStep(n, link::Ending::Lost);
@@ -153,8 +154,7 @@ void FileTransfer::start(const QString &path, const link::ProgrammerSet &address
     }
     Q_EMIT lastFileLoadedFolderChanged(m_folder);
 
-    m_links.openLinks(m_addressed, link::Links::Command::Load,
-                      [this] { onLinksOpened(); });
+    m_links.openLinks(m_addressed, link::Links::Command::Load, [this] { onLinksOpened(); });
 }
 
 void FileTransfer::onLinksOpened()
@@ -249,7 +249,7 @@ void FileTransfer::startStream()
         (!m_file.openStream() || m_file.length() != m_announcedLength || !now.exists() ||
          now.size() != m_announcedLength)) {
         qCDebug(lcLoad) << "stream not opened or file changed since the frame";
-        const QString &why = !now.exists()                      ? texts::kProgramFileNotFound
+        const QString &why = !now.exists()                     ? texts::kProgramFileNotFound
                              : now.size() != m_announcedLength ? texts::kProgramFileChanged
                                                                : texts::kProgramFileUnreadable;
         failStream(why + u'\n' + QDir::toNativeSeparators(m_path));
@@ -312,7 +312,8 @@ void FileTransfer::pump()
         }
         if (!m_file.readBytes(m_block.data(), kBlockFileBytes)) {
             // The position stays at the byte that failed: a trailer byte names its line.
-            const qint64 trailerAt = m_file.position() - (m_file.length() - ProgramFile::kTrailerLength);
+            const qint64 trailerAt =
+                m_file.position() - (m_file.length() - ProgramFile::kTrailerLength);
             const bool trailer = m_hooks.blackBox && m_hooks.blackBox() && trailerAt >= 0;
             failStream(trailer ? QString(texts::configLineNotAByte(int(trailerAt) + 3) + u'\n' +
                                          QDir::toNativeSeparators(

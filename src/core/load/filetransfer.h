@@ -49,9 +49,9 @@ public:
         Idle,
         Opening,    ///< links being opened (the operator may be answering an invalid port)
         AwaitingOk, ///< programmer 1 was lost at the drain; the load ends at the operator's OK
-        Handshake, ///< the load frame repeats until every programmer in use is ready
-        Streaming, ///< blocks go out as the links take them
-        Flushing,  ///< the last block is queued; waiting until the links have taken it
+        Handshake,  ///< the load frame repeats until every programmer in use is ready
+        Streaming,  ///< blocks go out as the links take them
+        Flushing,   ///< the last block is queued; waiting until the links have taken it
     };
     Q_ENUM(State)
 
@@ -75,8 +75,8 @@ public:
         std::function<void(int n)> discardPendingReplies;
     };
 
-    FileTransfer(link::Programmers &programmers, link::Links &links, link::Operator &op, Hooks hooks,
-                 TransferTimings timings = {}, QObject *parent = nullptr);
+    FileTransfer(link::Programmers &programmers, link::Links &links, link::Operator &op,
+                 Hooks hooks, TransferTimings timings = {}, QObject *parent = nullptr);
     ~FileTransfer() override;
 
     /// Starts the load of the file at path into every programmer in use. Ignored while a load

@@ -67,9 +67,9 @@ ProgramFile::Refusal ProgramFile::open(const QString &path, QString *reason,
     const qint64 size = m_file.size();
     if (size >= kLengthLimit) {
         release();
-        return refusal(Refusal::TooLarge, path,
-                       texts::kProgramFileTooLarge + u'\n' + shown + u'\n' + texts::kProgramFileLimit,
-                       reason);
+        return refusal(
+            Refusal::TooLarge, path,
+            texts::kProgramFileTooLarge + u'\n' + shown + u'\n' + texts::kProgramFileLimit, reason);
     }
     // The identity is of the bytes read here, through the handle the stream reads again.
     QCryptographicHash sha(QCryptographicHash::Sha256);
@@ -197,8 +197,8 @@ bool ProgramFile::readBytes(char *out, int count)
             return false;
         // Bytes before the trailer are sent as read: copy and sum them a buffer at a time.
         const qint64 beforeTrailer = m_length - kTrailerLength - m_position;
-        const qint64 run = std::min<qint64>({qint64(count - done), m_buffer.size() - m_bufferPos,
-                                             beforeTrailer});
+        const qint64 run =
+            std::min<qint64>({qint64(count - done), m_buffer.size() - m_bufferPos, beforeTrailer});
         if (run > 0) {
             const char *from = m_buffer.constData() + m_bufferPos;
             std::memcpy(out + done, from, size_t(run));

@@ -38,9 +38,11 @@ inline QString notApprovedHashes(const link::ImagePin &approved, const link::Ima
 {
     QStringList lines;
     if (!approved.sha256.isEmpty() && approved.sha256 != file.sha256)
-        lines << QStringLiteral("SHA-256 approved: %1, the file's: %2").arg(approved.sha256, file.sha256);
+        lines << QStringLiteral("SHA-256 approved: %1, the file's: %2")
+                     .arg(approved.sha256, file.sha256);
     if (!approved.crc32.isEmpty() && approved.crc32 != file.crc32)
-        lines << QStringLiteral("CRC-32 approved: %1, the file's: %2").arg(approved.crc32, file.crc32);
+        lines << QStringLiteral("CRC-32 approved: %1, the file's: %2")
+                     .arg(approved.crc32, file.crc32);
     return lines.join(u'\n');
 }
 

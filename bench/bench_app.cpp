@@ -4,7 +4,7 @@
 #include "app/station.h"
 #include "benchsupport.h"
 #include "discovery/programmersearch.h"
-#include "link/operatorinterface.h"
+#include "model/operatorinterface.h"
 #include "link/portnames.h"
 #include "link/qserialportlink.h"
 #include "link/texts.h"
@@ -59,7 +59,7 @@ std::optional<double> searchSeconds(const QString &dir)
             return std::nullopt;
     }
     const link::PortNames names = link::PortNames::fromDirectory(dir);
-    link::Programmers found;
+    model::Programmers found;
     discovery::ProgrammerSearch search(found, names, link::qserialPortFactory());
     bool ended = false;
     QObject::connect(&search, &discovery::ProgrammerSearch::finished, &search,
@@ -120,7 +120,7 @@ std::optional<double> loadCpuSeconds(const QString &dir, const QString &folder,
         bench.loadProgramFile(QDir(folder).filePath(fileName));
         const bool ok = runUntil(
             [&] {
-                return bench::allShow(bench, kProgrammers, link::Status::LoadedOk) && !bench.busy();
+                return bench::allShow(bench, kProgrammers, model::Status::LoadedOk) && !bench.busy();
             },
             120000);
         if (ok)

@@ -7,7 +7,7 @@
 #include "app/station.h"
 #include "benchsupport.h"
 #include "link/commandframe.h"
-#include "link/operatorinterface.h"
+#include "model/operatorinterface.h"
 #include "link/qserialportlink.h"
 #include "load/filetransfer.h"
 #include "sim/simbank.h"
@@ -77,11 +77,11 @@ qint64 vmHwmKiB()
     return -1;
 }
 
-std::unique_ptr<app::Station> makeBench(const QString &simDir, link::Operator &op, int handshakeMs)
+std::unique_ptr<app::Station> makeBench(const QString &simDir, model::Operator &op, int handshakeMs)
 {
     auto bench = std::make_unique<app::Station>(link::PortNames::fromDirectory(simDir), op,
                                                 link::qserialPortFactory(),
-                                                app::StationTimings{handshakeMs, 15000, 5000});
+                                                model::Timings{handshakeMs, 15000, 5000});
     if (!bench::findProgrammers(*bench, kProgrammers))
         return nullptr;
     return bench;
@@ -128,8 +128,8 @@ std::optional<double> appStreamSeconds(const QString &workDir, const QString &fi
     qint64 startNs = -1;
     qint64 endNs = -1;
     // The first block shows as the first transfer status.
-    QObject::connect(bench.get(), &app::Station::statusChanged, bench.get(), [&](int n) {
-        if (startNs < 0 && bench->state(n).status == link::Status::Transferring)
+    QObject::connect(bench.get(), &app::Station::statusChanged, bench.get(), [&](model::ProgrammerNumber n) {
+        if (startNs < 0 && bench->state(n).status == model::Status::Transferring)
             startNs = clock.nsecsElapsed();
     });
     for (int com = 1; com <= kProgrammers; ++com) {
@@ -223,8 +223,8 @@ std::optional<double> wireLoadSeconds(const QString &workDir, const QString &fil
     QElapsedTimer clock;
     clock.start();
     bool started = false;
-    QObject::connect(bench.get(), &app::Station::statusChanged, bench.get(), [&](int n) {
-        if (started || bench->state(n).status != link::Status::Transferring)
+    QObject::connect(bench.get(), &app::Station::statusChanged, bench.get(), [&](model::ProgrammerNumber n) {
+        if (started || bench->state(n).status != model::Status::Transferring)
             return;
         started = true;
         std::fprintf(stderr, "(b) stream starts after %.3f s\n",
@@ -269,7 +269,7 @@ int rssChild(const QString &simDir, const QString &path)
     if (!runUntil(
             [&] {
                 return !bench->busy() &&
-                       bench::allShow(*bench, kProgrammers, link::Status::LoadedOk);
+                       bench::allShow(*bench, kProgrammers, model::Status::LoadedOk);
             },
             110000))
         return 1;

@@ -8,7 +8,7 @@
 #include "app/station.h"
 #include "benchsupport.h"
 #include "discovery/programmersearch.h"
-#include "link/operatorinterface.h"
+#include "model/operatorinterface.h"
 #include "link/portnames.h"
 #include "link/qserialportlink.h"
 #include "link/texts.h"
@@ -105,7 +105,7 @@ int main(int argc, char **argv)
         if (!runUntil(
                 [&] {
                     return !bench.busy() &&
-                           bench::allShow(bench, kProgrammers, link::Status::LoadedOk);
+                           bench::allShow(bench, kProgrammers, model::Status::LoadedOk);
                 },
                 60000)) {
             std::fprintf(stderr, "cycle %lld: the load did not end with File Loaded OK\n",
@@ -115,7 +115,7 @@ int main(int argc, char **argv)
         }
         bench.programTarget();
         if (!runUntil(
-                [&] { return bench::allShow(bench, kProgrammers, link::Status::ProgrammedOk); },
+                [&] { return bench::allShow(bench, kProgrammers, model::Status::ProgrammedOk); },
                 60000)) {
             std::fprintf(stderr, "cycle %lld: programming did not end with Board Programmed OK\n",
                          static_cast<long long>(cycles + 1));

@@ -5,7 +5,7 @@
 
 #include "app/station.h"
 #include "discovery/programmersearch.h"
-#include "link/operatorinterface.h"
+#include "model/operatorinterface.h"
 
 #include <QEventLoop>
 #include <QObject>
@@ -17,7 +17,7 @@
 namespace vell::bench {
 
 /// Prints operator messages to stderr and counts them.
-class PrintingOperator : public link::Operator
+class PrintingOperator : public model::Operator
 {
 public:
     void message(const QString &prompt, const QString &title,
@@ -58,10 +58,10 @@ inline bool findProgrammers(app::Station &station, int count)
 }
 
 /// Every one of the first count programmers shows status.
-inline bool allShow(const app::Station &station, int count, link::Status status)
+inline bool allShow(const app::Station &station, int count, model::Status status)
 {
     for (int n = 1; n <= count; ++n) {
-        if (station.state(n).status != status)
+        if (station.state(model::ProgrammerNumber(n)).status != status)
             return false;
     }
     return true;

@@ -1,6 +1,6 @@
 #include "commandline.h"
 
-#include "link/programmerstate.h"
+#include "model/programmerstate.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -197,7 +197,7 @@ bool CommandLine::parse(const QStringList &arguments)
                                                                       : Run::Windows;
     if (m_parser.isSet(m_simulate)) {
         const std::optional<int> n = positiveNumber(m_parser.value(m_simulate));
-        if (!n || *n > link::kProgrammerCount)
+        if (!n || *n > model::kProgrammerCount)
             return fail(QStringLiteral("--simulate takes a number from 1 to 4"));
         if (m_parser.isSet(m_ports))
             return fail(QStringLiteral("--simulate and --ports cannot be used together"));

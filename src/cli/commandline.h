@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/programmerstate.h"
+#include "model/programmerstate.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -63,7 +63,7 @@ public:
     [[nodiscard]] QString reportChart() const { return m_parser.value(m_reportChart); }
     [[nodiscard]] QString reportChartSize() const { return m_parser.value(m_reportChartSize); }
     /// --expect-sha256 HEX, --expect-crc32 HEX: the approved image, lower case (empty: none).
-    [[nodiscard]] const link::ImagePin &approvedImage() const { return m_approved; }
+    [[nodiscard]] const model::ImagePin &approvedImage() const { return m_approved; }
     /// --screenshot DIR: the windows' screenshot tour (empty without it).
     [[nodiscard]] QString screenshotFolder() const { return m_parser.value(m_screenshot); }
     /// --screenshot-boards N: how many times the tour programs the targets (1 without it).
@@ -98,7 +98,7 @@ private:
 
     QString m_error;
     QString m_reportLog;
-    link::ImagePin m_approved;
+    model::ImagePin m_approved;
     Run m_run = Run::Windows;
     int m_simulated = 0;
     int m_screenshotBoards = 1;

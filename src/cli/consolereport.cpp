@@ -51,12 +51,10 @@ void ConsoleReport::attach(app::Station &station)
 {
     m_station = &station;
     if (m_style == Style::Json) {
-        for (int n = 1; n <= link::kProgrammerCount; ++n) {
-            if (!station.programmers().inUse(n))
-                continue;
-            const link::ProgrammerState &state = station.state(n);
+        for (const model::ProgrammerNumber n : station.programmers().inUse()) {
+            const model::ProgrammerState &state = station.state(n);
             QJsonObject found = app::identityJson(state.port);
-            found[QStringLiteral("programmer")] = n;
+            found[QStringLiteral("programmer")] = n.value();
             found[QStringLiteral("com")] = state.comPort;
             event(QStringLiteral("found"), found);
         }
@@ -76,23 +74,23 @@ void ConsoleReport::event(const QString &name, QJsonObject fields)
     m_out.flush();
 }
 
-void ConsoleReport::onStatusChanged(int n, const QString &text)
+void ConsoleReport::onStatusChanged(model::ProgrammerNumber n, const QString &text)
 {
     if (!m_station || !m_station->programmers().inUse(n))
         return;
-    const link::ProgrammerState &state = m_station->state(n);
+    const model::ProgrammerState &state = m_station->state(n);
     if (m_style == Style::Json) {
         event(QStringLiteral("status"),
-              {{QStringLiteral("programmer"), n}, {QStringLiteral("text"), text}});
-        if (const char *phase = app::Pane::progressPhase(state.status))
-            event(QStringLiteral("progress"), {{QStringLiteral("programmer"), n},
+              {{QStringLiteral("programmer"), n.value()}, {QStringLiteral("text"), text}});
+        if (const char *phase = model::Pane::progressPhase(state.status))
+            event(QStringLiteral("progress"), {{QStringLiteral("programmer"), n.value()},
                                                {QStringLiteral("phase"), QLatin1String(phase)},
                                                {QStringLiteral("percent"), state.percent}});
         return;
     }
     if (m_terminal)
         return;
-    m_out << texts::programmerLine(n, state.comPort, oneLine(text)) << '\n';
+    m_out << texts::programmerLine(n.value(), state.comPort, oneLine(text)) << '\n';
     m_out.flush();
 }
 
@@ -143,7 +141,7 @@ void ConsoleReport::portUnusable(const QString &text, const QJsonObject &fields)
 void ConsoleReport::result(const app::Attempt &attempt)
 {
     if (m_style == Style::Json)
-        event(QStringLiteral("result"), attempt.toJson());
+        event(QStringLiteral("result"), attempt.record().toJson());
 }
 
 void ConsoleReport::summary(const QString &text, const QJsonObject &json)
@@ -172,11 +170,9 @@ void ConsoleReport::redraw()
     if (!m_terminal || !m_station)
         return;
     QStringList lines;
-    for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (!m_station->programmers().inUse(n))
-            continue;
-        const app::Pane pane = m_station->pane(n);
-        lines << barLine(texts::programmerName(n, m_station->state(n).comPort), pane.barValue,
+    for (const model::ProgrammerNumber n : m_station->programmers().inUse()) {
+        const model::Pane pane = m_station->pane(n);
+        lines << barLine(texts::programmerName(n.value(), m_station->state(n).comPort), pane.barValue,
                          pane.barMaximum, oneLine(pane.status), m_width);
     }
     // The prompt speaks to the windows' operator; a terminal shows it once it has news.

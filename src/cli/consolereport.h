@@ -1,6 +1,7 @@
 #pragma once
 
-#include "link/operatorinterface.h"
+#include "model/operatorinterface.h"
+#include "model/programmerstate.h"
 
 #include <QJsonObject>
 #include <QObject>
@@ -20,7 +21,7 @@ namespace vell::cli {
 /// text and of the prompt. Bars (a terminal): a live bar per programmer, redrawn in place.
 /// Json (--json): one JSON object per line, each with an "event" field. Operator messages go
 /// to stderr in every style and the run goes on.
-class ConsoleReport : public QObject, public link::Operator
+class ConsoleReport : public QObject, public model::Operator
 {
     Q_OBJECT
 public:
@@ -58,7 +59,7 @@ public:
                                          const QString &status, int width);
 
 private:
-    void onStatusChanged(int n, const QString &text);
+    void onStatusChanged(model::ProgrammerNumber n, const QString &text);
     void onPromptChanged(const QString &text);
     void event(const QString &name, QJsonObject fields);
     void scheduleRedraw();

@@ -2,7 +2,8 @@
 
 #include "cli/commandline.h"
 #include "link/portnames.h"
-#include "link/programmerstate.h"
+#include "model/programmerstate.h"
+#include "model/timings.h"
 
 #include <QString>
 
@@ -26,7 +27,7 @@ struct Options
     /// --timeout SECONDS: how long to wait for each programmer's result of each step.
     int timeoutSeconds = CommandLine::kDefaultTimeoutSeconds;
     /// --expect-sha256, --expect-crc32: the approved image; any other file is refused.
-    link::ImagePin approved;
+    model::ImagePin approved;
     /// --retries N: each step is repeated up to N times on the programmers whose step failed.
     int retries = 0;
     /// --json: stdout carries JSON events instead of lines.
@@ -34,7 +35,7 @@ struct Options
     /// --log FILE; empty: the default attempt log, where a failure to open it only warns.
     QString logFile;
     /// The search's tick; only tests shorten it.
-    int searchTickMs = 100;
+    int searchTickMs = model::Timings{}.searchTickMs;
 };
 
 /// Exit codes of a headless run.
@@ -45,12 +46,6 @@ enum ExitCode
     kExitUsage = 2,      ///< a usage error, or no programmer found
     kExitRecordLost = 3, ///< the work ran, but a record of it could not be written
 };
-
-/// True when the command line asks for a headless run.
-[[nodiscard]] inline bool isHeadless(const Options &options)
-{
-    return !options.loadFile.isEmpty() || options.programTarget;
-}
 
 /// Runs the headless search, load and program-target in the event loop of the existing
 /// QCoreApplication (QCoreApplication::exec) and returns the exit code. Never touches the

@@ -1,34 +1,31 @@
 #pragma once
 
 #include "headless.h"
+#include "runresult.h"
 
-#include "app/attempt.h"
-
-#include "link/portnames.h"
-#include "link/programmerstate.h"
 #include "link/seriallink.h"
 
-#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
-#include <array>
 #include <memory>
 #include <optional>
 
 namespace vell::app {
 class Station;
-}
+struct Attempt;
+struct OperationResult;
+} // namespace vell::app
 
 namespace vell::cli {
 
 class ConsoleReport;
 
-/// One headless run: the search, then the load and/or the program-target command on the same
-/// Station the windows use, waiting until every programmer's step has ended. It decides
-/// nothing of a step itself: the Station's attempts say how each one ended. Ends with
-/// finished(exit code).
+/// One headless run: the search, then its steps as operations on the same Station the windows
+/// use (the load and its repeats, then program-target and its repeats), each waited for until
+/// it has finished. It decides nothing of a step itself: the operations' results say how each
+/// one ended, and the run keeps them in one RunResult. Ends with finished(exit code).
 class HeadlessRun : public QObject
 {
     Q_OBJECT
@@ -37,14 +34,18 @@ public:
     {
         Idle,
         Searching,
-        Loading,   ///< the load and the programmers' verdicts on it
-        Targeting, ///< the "T" frame and the verdicts on it
+        Loading,   ///< the load, its repeats and the programmers' verdicts on them
+        Targeting, ///< the "T" frame, its repeats and the verdicts on them
         Done,
     };
 
     HeadlessRun(const Options &options, link::LinkFactory factory, ConsoleReport &report,
                 QObject *parent = nullptr);
     ~HeadlessRun() override;
+
+    /// What is wrong with the command line or its program file, before any port is touched;
+    /// empty when nothing is.
+    [[nodiscard]] static QString usageProblem(const Options &options);
 
     /// Checks the command line and opens the attempt log, then starts the search.
     void start();
@@ -61,36 +62,19 @@ Q_SIGNALS:
     void finished(int exitCode);
 
 private:
-    enum Step
-    {
-        Load,
-        Target,
-        StepCount,
-    };
-    using StepAttempts = std::array<std::optional<app::Attempt>, link::kProgrammerCount>;
-
+    /// The Station of the run, with its log open: null, after saying why, when a named log
+    /// cannot be opened.
+    [[nodiscard]] std::unique_ptr<app::Station> makeStation();
     void setState(State state);
     void onSearchFinished(bool anyFound);
     void startLoad();
     void startTarget();
-    /// Repeats the current step on the programmers whose step failed, while retries are left;
-    /// false when there is nothing left to repeat.
-    bool retry(Step step);
     void onAttemptEnded(const app::Attempt &attempt);
-    void onTimeout();
-    /// Moves on once every programmer in use has ended the current step.
-    void checkStep();
+    void onOperationFinished(const app::OperationResult &result);
+    /// Repeats the step on the programmers whose step failed, while repeats are left; false
+    /// when there is nothing left to repeat.
+    bool retry(model::Step step);
     void finish(int exitCode);
-    [[nodiscard]] bool succeeded(Step step, int n) const;
-    [[nodiscard]] bool stepFailed(Step step) const;
-    /// Why programmer n's step did not succeed, for the summary.
-    [[nodiscard]] QString failure(Step step, int n) const;
-    [[nodiscard]] QString summary() const;
-    /// The programmers that needed more than one try, for the summary.
-    [[nodiscard]] QStringList retried() const;
-    [[nodiscard]] QJsonObject summaryJson(int exitCode) const;
-    /// The image line and the tallies the summary ends with.
-    [[nodiscard]] QString imageAndTallies() const;
 
     const Options m_options;
     link::LinkFactory m_factory;
@@ -100,14 +84,9 @@ private:
     QTimer m_timeout;
 
     State m_state = State::Idle;
-    std::array<StepAttempts, StepCount> m_attempts{};
-    std::array<bool, StepCount> m_asked{};
-    /// The programmers whose attempt at the current step is still to come.
-    std::array<link::ProgrammerSet, StepCount> m_waiting{};
-    std::array<int, StepCount> m_retriesLeft{};
-    bool m_retrying = false;
-    bool m_loadRefused = false;
-    bool m_targetNotRun = false;
+    RunResult m_result;
+    int m_loadRetries = 0;
+    int m_targetRetries = 0;
     int m_exitCode = kExitSuccess;
 };
 

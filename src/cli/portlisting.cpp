@@ -50,7 +50,7 @@ QJsonArray describeJson(const link::PortNames &names)
     for (const link::PortNames::Row &row : names.table()) {
         QJsonObject json = app::identityJson(row.identity);
         json[QStringLiteral("com")] = row.comPort;
-        json[QStringLiteral("description")] = app::orNull(row.identity.description);
+        json[QStringLiteral("description")] = record::orNull(row.identity.description);
         const link::PortAccess::Verdict access =
             link::PortAccess::check(names.deviceFor(row.comPort));
         json[QStringLiteral("access")] = access.causeName();

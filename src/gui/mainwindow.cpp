@@ -179,9 +179,9 @@ void MainWindow::buildControls()
     root->addWidget(heading);
 
     // The panes, indented as on the form, one under the other.
-    for (int n = 1; n <= 4; ++n) {
+    for (const model::ProgrammerNumber n : model::ProgrammerSet::all()) {
         auto *pane = new ProgrammerPaneWidget(n, m_station, this);
-        m_panes[static_cast<size_t>(n - 1)] = pane;
+        m_panes[n.index()] = pane;
         QSizePolicy panePolicy = pane->sizePolicy();
         panePolicy.setRetainSizeWhenHidden(true);
         pane->setSizePolicy(panePolicy);
@@ -244,23 +244,23 @@ void MainWindow::buildRepeatControls()
 void MainWindow::showRetryFailed()
 {
     m_retryFailed->setEnabled(!m_station.busy() &&
-                              m_station.failedProgrammers() != link::ProgrammerSet{});
+                              !m_station.failedProgrammers().isEmpty());
 }
 
-void MainWindow::showPaneMenu(int n, const QPoint &at)
+void MainWindow::showPaneMenu(model::ProgrammerNumber n, const QPoint &at)
 {
-    // A skipped program-target's pane offers the load that failed; before any step, nothing.
-    const link::StepRecord &last = m_station.state(n).step;
-    const link::Step repeatable = m_station.repeatableStep(n);
-    const link::Step shown = repeatable != link::Step::None ? repeatable : last.step;
-    if (shown == link::Step::None)
+    // A skipped program-target's pane offers the load that failed; a step under way, its own
+    // kind greyed; before any step, nothing.
+    const model::Step repeatable = m_station.repeatableStep(n);
+    const model::Step shown = repeatable != model::Step::None ? repeatable : m_station.stepOf(n);
+    if (shown == model::Step::None)
         return;
     auto *menu = new QMenu(this);
-    menu->setObjectName(QStringLiteral("mnuPane%1").arg(n));
+    menu->setObjectName(QStringLiteral("mnuPane%1").arg(n.value()));
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    QAction *again = menu->addAction(shown == link::Step::Load ? app::texts::kLoadAgain
+    QAction *again = menu->addAction(shown == model::Step::Load ? app::texts::kLoadAgain
                                                                : app::texts::kProgramTargetAgain);
-    again->setEnabled(repeatable != link::Step::None);
+    again->setEnabled(repeatable != model::Step::None);
     connect(again, &QAction::triggered, &m_station, [this, n] { m_station.repeatStep(n); });
     menu->popup(at);
 }
@@ -307,7 +307,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     m_station.releaseFiles();
     if (m_settings && !m_saved) {
         m_saved = true;
-        m_settings->write(m_station.state(1).comPort, m_station.lastFileLoadedFolder());
+        m_settings->write(m_station.state(model::ProgrammerNumber(1)).comPort, m_station.lastFileLoadedFolder());
     }
     event->accept();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/programmerset.h"
+
 #include <QWidget>
 
 #include <array>
@@ -14,6 +16,10 @@ namespace vell::app {
 class Station;
 class Settings;
 } // namespace vell::app
+
+namespace vell::model {
+using link::ProgrammerNumber;
+}
 
 namespace vell::gui {
 
@@ -49,7 +55,7 @@ private:
     void buildRepeatControls();
     void showRetryFailed();
     /// The menu of programmer n's pane: its last step again, for it alone.
-    void showPaneMenu(int n, const QPoint &at);
+    void showPaneMenu(model::ProgrammerNumber n, const QPoint &at);
 
     app::Station &m_station;
     app::Settings *m_settings;

@@ -2,7 +2,6 @@
 
 #include "wrappinglabel.h"
 
-#include "app/pane.h"
 #include "app/station.h"
 #include "app/texts.h"
 
@@ -25,9 +24,10 @@ namespace {
 constexpr int kStatusStretch = 6855;
 constexpr int kTallyStretch = 3000;
 
-QString controlName(const char *base, int n)
+QString controlName(const char *base, model::ProgrammerNumber n)
 {
-    return n == 1 ? QString::fromLatin1(base) : QString::fromLatin1(base) + QString::number(n);
+    return n.value() == 1 ? QString::fromLatin1(base)
+                          : QString::fromLatin1(base) + QString::number(n.value());
 }
 
 /// The width at which box shows the widest of texts whole.
@@ -49,16 +49,17 @@ int widthShowing(const QLineEdit &box, const QStringList &texts)
 
 } // namespace
 
-ProgrammerPaneWidget::ProgrammerPaneWidget(int n, const app::Station &station, QWidget *parent)
+ProgrammerPaneWidget::ProgrammerPaneWidget(model::ProgrammerNumber n, const app::Station &station,
+                                           QWidget *parent)
     : QWidget(parent), m_n(n), m_station(station), m_status(new QLineEdit(this)),
       m_bar(new QProgressBar(this)), m_count(new QLineEdit(this)),
       m_tally(new WrappingLabel(QString(), this))
 {
-    setObjectName(QStringLiteral("pane%1").arg(n));
+    setObjectName(QStringLiteral("pane%1").arg(n.value()));
     m_status->setObjectName(controlName("txtResponse", n));
     m_bar->setObjectName(controlName("progBar", n));
-    m_count->setObjectName(QStringLiteral("Text%1").arg(n));
-    m_tally->setObjectName(QStringLiteral("lblTally%1").arg(n));
+    m_count->setObjectName(QStringLiteral("Text%1").arg(n.value()));
+    m_tally->setObjectName(QStringLiteral("lblTally%1").arg(n.value()));
     // Three-digit tallies on one line; longer ones wrap.
     m_tally->setMinimumWidth(
         m_tally->fontMetrics().horizontalAdvance(app::texts::tally(999, 999, 100)));
@@ -71,7 +72,7 @@ ProgrammerPaneWidget::ProgrammerPaneWidget(int n, const app::Station &station, Q
     m_count->setFocusPolicy(Qt::ClickFocus);
     m_count->setAlignment(Qt::AlignCenter);
     m_count->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 16);
-    m_status->setMinimumWidth(widthShowing(*m_status, app::Pane::statusTexts(n)));
+    m_status->setMinimumWidth(widthShowing(*m_status, model::Pane::statusTexts(n)));
 
     auto *grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
@@ -84,11 +85,11 @@ ProgrammerPaneWidget::ProgrammerPaneWidget(int n, const app::Station &station, Q
     grid->setColumnStretch(0, kStatusStretch);
     grid->setColumnStretch(2, kTallyStretch);
 
-    connect(&station, &app::Station::paneChanged, this, [this](int changed) {
+    connect(&station, &app::Station::paneChanged, this, [this](model::ProgrammerNumber changed) {
         if (changed == m_n)
             refresh();
     });
-    connect(&station, &app::Station::tallyChanged, this, [this](int changed) {
+    connect(&station, &app::Station::tallyChanged, this, [this](model::ProgrammerNumber changed) {
         if (changed == m_n)
             showTally();
     });
@@ -98,13 +99,13 @@ ProgrammerPaneWidget::ProgrammerPaneWidget(int n, const app::Station &station, Q
 
 void ProgrammerPaneWidget::showTally()
 {
-    const app::Tally &tally = m_station.tally(m_n);
-    m_tally->setText(app::texts::tally(tally.ok, tally.failed, tally.yieldPercent()));
+    const record::Tally &tally = m_station.tally(m_n);
+    m_tally->setText(app::texts::tally(tally.boardsOk, tally.boardsFailed, tally.yieldPercent()));
 }
 
 void ProgrammerPaneWidget::refresh()
 {
-    const app::Pane pane = m_station.pane(m_n);
+    const model::Pane pane = m_station.pane(m_n);
     // The device the link opened last: after a replug the same COM number may be another.
     const auto &port = m_station.state(m_n).port;
     m_status->setToolTip(app::texts::portToolTip(port.device, port.location, port.usbSerial));

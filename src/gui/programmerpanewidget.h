@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/programmerset.h"
+
 #include <QWidget>
 
 class QLabel;
@@ -8,6 +10,9 @@ class QProgressBar;
 
 namespace vell::app {
 class Station;
+}
+namespace vell::model {
+using link::ProgrammerNumber;
 }
 
 namespace vell::gui {
@@ -19,11 +24,12 @@ class ProgrammerPaneWidget : public QWidget
 {
     Q_OBJECT
 public:
-    /// n is 1..4; the controls are named as the main window names them (txtResponse,
-    /// progBar, Text1 for programmer 1; txtResponse2, progBar2, Text2 for 2; ...).
-    ProgrammerPaneWidget(int n, const app::Station &station, QWidget *parent = nullptr);
+    /// The controls are named as the main window names them (txtResponse, progBar, Text1 for
+    /// programmer 1; txtResponse2, progBar2, Text2 for 2; ...).
+    ProgrammerPaneWidget(model::ProgrammerNumber n, const app::Station &station,
+                         QWidget *parent = nullptr);
 
-    [[nodiscard]] int programmer() const { return m_n; }
+    [[nodiscard]] model::ProgrammerNumber programmer() const { return m_n; }
     [[nodiscard]] QLineEdit *statusBox() const { return m_status; }
     [[nodiscard]] QProgressBar *progressBar() const { return m_bar; }
     [[nodiscard]] QLineEdit *countBox() const { return m_count; }
@@ -32,7 +38,7 @@ private:
     void refresh();
     void showTally();
 
-    const int m_n;
+    const model::ProgrammerNumber m_n;
     const app::Station &m_station;
     QLineEdit *m_status;
     QProgressBar *m_bar;

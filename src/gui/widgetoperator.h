@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/operatorinterface.h"
+#include "model/operatorinterface.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -9,7 +9,7 @@ namespace vell::gui {
 
 /// The windows' operator: a window-modal message box with the prompt, an OK button and no
 /// icon, opened without a nested event loop.
-class WidgetOperator : public link::Operator
+class WidgetOperator : public model::Operator
 {
 public:
     /// The box is centred on parent, or on the active window when parent is null.

@@ -71,7 +71,7 @@ void screenshotTour(app::Station &station, MainWindow &window, const QString &di
     auto retried = std::make_shared<bool>(false);
     QObject::connect(&station, &Station::attemptEnded, &window,
                      [&station, &window, dir, boards, done, finish](const app::Attempt &attempt) {
-                         if (attempt.step.step != link::Step::ProgramTarget)
+                         if (attempt.step.step != model::Step::ProgramTarget)
                              return;
                          const int present = station.programmers().presentCount();
                          if (++*done % present != 0)
@@ -111,7 +111,7 @@ void screenshotTour(app::Station &station, MainWindow &window, const QString &di
 } // namespace
 
 int runWindows(QApplication &app, const link::PortNames &names, const QString &screenshots,
-               const QString &folder, const QString &logFile, const link::ImagePin &approved,
+               const QString &folder, const QString &logFile, const model::ImagePin &approved,
                int screenshotBoards)
 {
     // Once per user: a second start brings the first forward instead of searching again. The
@@ -179,7 +179,7 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
     searchWindow.show();
     const int code = app.exec();
     // A programmer still at work when the application ends has no result for its step.
-    station.endSteps(link::Ending::Closed);
+    station.endSteps(model::Ending::Closed);
     return code;
 }
 

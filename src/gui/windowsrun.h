@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/portnames.h"
-#include "link/programmerstate.h"
+#include "model/programmerstate.h"
 
 #include <QString>
 
@@ -23,7 +23,7 @@ constexpr int kExitAlreadyRunning = 1;
 /// kExitAlreadyRunning when the windows already run for this user (that copy comes forward).
 [[nodiscard]] int runWindows(QApplication &app, const link::PortNames &names,
                              const QString &screenshotFolder, const QString &folder,
-                             const QString &logFile, const link::ImagePin &approved,
+                             const QString &logFile, const model::ImagePin &approved,
                              int screenshotBoards = 1);
 
 } // namespace vell::gui

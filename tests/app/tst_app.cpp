@@ -8,6 +8,7 @@
 #include "common/testmain.h"
 
 #include "app/attemptlog.h"
+#include "app/operation.h"
 #include "app/settings.h"
 #include "app/station.h"
 #include "app/watchdog.h"
@@ -19,6 +20,7 @@
 #include <QtTest>
 
 using namespace vell;
+using model::ProgrammerNumber;
 using test::pattern;
 
 namespace {
@@ -36,14 +38,16 @@ struct Bed
             devices.add(n, switches.at(n - 1), stepMs);
         station = std::make_unique<app::Station>(link::PortNames::fromDirectory("/fake"), op,
                                                  devices.factory(),
-                                                 app::StationTimings{20, watchdogMs, 300, 5});
+                                                 model::Timings{20, watchdogMs, 300, 5});
         QSignalSpy found(station.get(), &app::Station::searchFinished);
         station->startSearch();
         if (found.wait(5000))
             station->showFoundProgrammers();
         station->setCurrentFolder(files.path());
-        QObject::connect(station.get(), &app::Station::busyChanged, station.get(),
-                         [this](bool busy) { loadsEnded += busy ? 0 : 1; });
+        QObject::connect(station.get(), &app::Station::operationFinished, station.get(),
+                         [this](const app::OperationResult &r) {
+                             loadsEnded += r.step == model::Step::Load ? 1 : 0;
+                         });
         QObject::connect(station.get(), &app::Station::attemptEnded, station.get(),
                          [this](const app::Attempt &a) { ended.append(a); });
     }
@@ -53,9 +57,9 @@ struct Bed
         QStringList out;
         for (const app::Attempt &a : ended)
             out << QStringLiteral("%1 %2 %3%4")
-                       .arg(a.programmer)
-                       .arg(a.step.step == link::Step::Load ? "load" : "target",
-                            app::Attempt::resultName(a.result()),
+                       .arg(a.programmer.value())
+                       .arg(a.step.step == model::Step::Load ? "load" : "target",
+                            record::resultName(a.result()),
                             a.step.code ? QStringLiteral(" %1").arg(*a.step.code) : QString());
         out.sort();
         return out;
@@ -69,7 +73,12 @@ struct Bed
     {
         station->loadProgramFile(files.filePath(name));
     }
-    [[nodiscard]] QString status(int n) const { return station->statusText(n); }
+    [[nodiscard]] QString status(int n) const { return station->statusText(ProgrammerNumber(n)); }
+    [[nodiscard]] const model::ProgrammerState &state(int n) const
+    {
+        return station->state(ProgrammerNumber(n));
+    }
+    [[nodiscard]] const record::Tally &tally(int n) const { return station->tally(ProgrammerNumber(n)); }
     test::WorkFolder work; // port files
     QTemporaryDir files;
     test::FakeDevices devices; // outlives the links
@@ -165,7 +174,7 @@ private Q_SLOTS:
         for (int n = 1; n <= 4; ++n) {
             QCOMPARE(bed.devices.device(n)->image(), file.left(4 * 512));
             QVERIFY(!bed.devices.device(n)->frames().join().contains("APT"));
-            QCOMPARE(bed.station->state(n).image.has_value(), afterLoad.at(n - 1) == kLoaded);
+            QCOMPARE(bed.state(n).image.has_value(), afterLoad.at(n - 1) == kLoaded);
         }
         bed.station->programTarget();
         for (int n = 1; n <= 4; ++n) {
@@ -181,16 +190,17 @@ private Q_SLOTS:
         // Every step of every programmer recorded, with the image of the load and the boards.
         QTRY_COMPARE(bed.attempts(), attempts);
         for (int n = 1; n <= 4; ++n) {
-            const app::Tally &tally = bed.station->tally(n);
-            QCOMPARE(tally.failed, failedBoards.at(n - 1));
-            QCOMPARE(tally.ok, 1 - failedBoards.at(n - 1));
+            const record::Tally &tally = bed.tally(n);
+            QCOMPARE(tally.boardsFailed, failedBoards.at(n - 1));
+            QCOMPARE(tally.boardsOk, 1 - failedBoards.at(n - 1));
         }
         for (const app::Attempt &a : std::as_const(bed.ended)) {
             // A skipped programmer programmed no image.
-            QCOMPARE(a.step.image.has_value(), a.result() != link::Result::Skipped);
+            QCOMPARE(a.step.image.has_value(), a.result() != record::Result::Skipped);
             QVERIFY(!a.step.image || a.step.image->size == file.size());
-            QCOMPARE(a.text, a.step.step == link::Step::Load ? afterLoad.at(a.programmer - 1)
-                                                             : afterTarget.at(a.programmer - 1));
+            QCOMPARE(a.step.text, a.step.step == model::Step::Load
+                                      ? afterLoad.at(a.programmer.value() - 1)
+                                      : afterTarget.at(a.programmer.value() - 1));
             QVERIFY(a.step.started <= a.step.ended);
         }
     }
@@ -231,7 +241,7 @@ private Q_SLOTS:
         QVERIFY(bed.station->busy());
         QCOMPARE(bed.attempts(), QStringList{"2 target lost"});
         QCOMPARE(bed.status(2), kLost);
-        QCOMPARE(bed.station->tally(2).failed, 1);
+        QCOMPARE(bed.tally(2).boardsFailed, 1);
         bed.station->programTarget();
         bed.load();
         QVERIFY(bed.devices.device(1)->frames().isEmpty());
@@ -287,8 +297,8 @@ private Q_SLOTS:
                     unplug);
         else
             connect(bed.station.get(), &app::Station::statusChanged, bed.station.get(),
-                    [unplug, &bed, gone](int n) {
-                        if (n == gone && bed.station->state(n).status == link::Status::Transferring)
+                    [unplug, &bed, gone](ProgrammerNumber n) {
+                        if (n.value() == gone && bed.state(gone).status == model::Status::Transferring)
                             unplug();
                     });
         bed.load();
@@ -314,13 +324,13 @@ private Q_SLOTS:
         Bed bed({{}, QStringLiteral("noready")}, 1, 300);
         const QByteArray file = bed.write(2048);
         bed.load();
-        QVERIFY(bed.station->links().portFile(2).isOpen());
+        QVERIFY(bed.station->links().portFile(ProgrammerNumber(2)).isOpen());
         QTRY_COMPARE(bed.loadsEnded, 1);
         QCOMPARE(bed.attempts(), QStringList({"1 load timed-out", "2 load timed-out"}));
         QCOMPARE(bed.station->prompt(), QStringLiteral("Error"));
         QVERIFY(bed.station->faultTimedOut());
-        QVERIFY(!bed.station->links().portFile(1).isOpen() &&
-                !bed.station->links().portFile(2).isOpen());
+        QVERIFY(!bed.station->links().portFile(ProgrammerNumber(1)).isOpen() &&
+                !bed.station->links().portFile(ProgrammerNumber(2)).isOpen());
         QVERIFY(bed.devices.device(1)->image().isEmpty());
         // No programmer took it: the image line says so rather than naming it.
         QCOMPARE(bed.station->imageText(),
@@ -336,7 +346,28 @@ private Q_SLOTS:
         QTRY_COMPARE(bed.loadsEnded, 2);
         QTRY_COMPARE(bed.devices.device(1)->image(), file);
         QTRY_COMPARE(bed.station->imageText(), QStringLiteral("image.bin (2048 bytes, CRC-32 %1)")
-                                                   .arg(bed.station->state(1).step.image->crc32));
+                                                   .arg(bed.state(1).image->crc32));
+    }
+
+    // Each repeat of a load on a programmer counts one more try, whether Retry Failed or its
+    // pane's "again" began it; the command of every programmer begins at 1 again.
+    void triesCountRepeats()
+    {
+        Bed bed({{}, QStringLiteral("loaderr=3")});
+        bed.write(1024);
+        const auto step = [&](const std::function<void()> &command) {
+            const int before = bed.loadsEnded;
+            command();
+            QTRY_COMPARE(bed.loadsEnded, before + 1);
+        };
+        step([&] { bed.load(); });
+        step([&] { QVERIFY(bed.station->retryFailed()); });
+        step([&] { QVERIFY(bed.station->repeatStep(ProgrammerNumber(2))); });
+        step([&] { bed.load(); });
+        QStringList tries(2);
+        for (const app::Attempt &a : std::as_const(bed.ended))
+            tries[a.programmer.value() - 1] += QString::number(a.step.tryNumber);
+        QCOMPARE(tries, QStringList({"11", "1231"}));
     }
 
     void blackBox_data()
@@ -634,7 +665,7 @@ private Q_SLOTS:
         QVERIFY(test::writeFile(m_work.file("check.bin"), "123456789"));
         load::ProgramFile file;
         QCOMPARE(file.open(m_work.file("check.bin")), load::ProgramFile::Refusal::None);
-        const link::ImageIdentity &image = file.identity();
+        const model::ImageIdentity &image = file.identity();
         QCOMPARE(image.crc32, "cbf43926");
         QCOMPARE(image.sha256, "15e2b0d3c33891ebb0f1ef609ec419420c20e320ce94c65fbc8c3312448eb225");
         QCOMPARE(image.size, 9);
@@ -648,8 +679,12 @@ private Q_SLOTS:
         const QString text = QStringLiteral("say \"hi\"\r\nnext \u00e9\u00ff");
         app::AttemptLog log;
         QVERIFY(log.open(m_work.file("one/line.jsonl")));
-        QVERIFY(log.append({{"text", text}}));
-        QVERIFY(log.append({{"text", "second"}}));
+        record::AttemptRecord one;
+        one.result = QStringLiteral("ok");
+        one.text = text;
+        QVERIFY(log.append(one));
+        one.text = QStringLiteral("second");
+        QVERIFY(log.append(one));
         const QList<QByteArray> lines = test::readFile(log.path()).split('\n');
         QCOMPARE(lines.size(), 3);
         QCOMPARE(QJsonDocument::fromJson(lines.at(0)).object()["text"].toString(), text);
@@ -657,24 +692,6 @@ private Q_SLOTS:
 
 private:
     test::WorkFolder m_work;
-};
-
-class TstWatchdog : public QObject
-{
-    Q_OBJECT
-private Q_SLOTS:
-    // Arming an armed watchdog does not restart its count.
-    void armingAgainKeepsTheCount()
-    {
-        app::Watchdog slow(5000);
-        QElapsedTimer clock;
-        clock.start();
-        slow.arm();
-        QTRY_VERIFY(clock.elapsed() >= 150);
-        slow.arm();
-        QVERIFY2(slow.remainingMs() <= 5000 - clock.elapsed() + 10,
-                 qPrintable(QString::number(slow.remainingMs())));
-    }
 };
 
 class TstSettings : public QObject
@@ -729,5 +746,5 @@ private Q_SLOTS:
     }
 };
 
-VELL_TEST_MAIN(QCoreApplication, TstStation, TstHeadless, TstWatchdog, TstSettings)
+VELL_TEST_MAIN(QCoreApplication, TstStation, TstHeadless, TstSettings)
 #include "tst_app.moc"

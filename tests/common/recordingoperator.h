@@ -3,7 +3,7 @@
 // The tests' one Operator: every message is remembered as (prompt, title). It answers at once,
 // or, with holdOk set, keeps the operator's OK until acknowledge() presses it.
 
-#include "link/operatorinterface.h"
+#include "model/operatorinterface.h"
 
 #include <QList>
 #include <QPair>
@@ -13,7 +13,7 @@
 
 namespace vell::test {
 
-class RecordingOperator : public link::Operator
+class RecordingOperator : public model::Operator
 {
 public:
     QList<QPair<QString, QString>> messages;

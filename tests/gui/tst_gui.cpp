@@ -70,7 +70,7 @@ struct Windows
     test::FakeDevices devices;
     test::RecordingOperator op;
     app::Station station{link::PortNames::fromDirectory("/fake"), op, devices.factory(),
-                         app::StationTimings{1000, 15000, 5000, 5}};
+                         model::Timings{1000, 15000, 5000, 5}};
     std::unique_ptr<gui::MainWindow> window;
 };
 
@@ -373,7 +373,7 @@ private Q_SLOTS:
         QCOMPARE(w.status(1)->text(), QStringLiteral("Board Programmed OK"));
 
         // A pane's menu: its last step again, for that programmer alone.
-        QTRY_VERIFY(!w.station.state(3).step.underWay());
+        QTRY_VERIFY(w.station.repeatableStep(model::ProgrammerNumber(3)) != model::Step::None);
         auto *pane = w.window->findChild<QWidget *>("pane2");
         Q_EMIT pane->customContextMenuRequested(pane->rect().center());
         auto *menu = w.window->findChild<QMenu *>("mnuPane2");

@@ -1,18 +1,14 @@
-// Guards the link layer over fakes: the command frame's bytes, the reply side (framing, every
-// token's state, pane text and verdict, the per-programmer differences, the progress step),
-// the links (byte-by-byte interleaving, the invalid-port messages and their steps' end), and
-// why a port cannot be used.
-#include "app/pane.h"
+// Guards the link layer over fakes: the command frame's bytes, the links (byte-by-byte
+// interleaving, what a link that refuses a byte gets), port names and why a port cannot be
+// used.
 #include "cli/portlisting.h"
 #include "common/fakeseriallink.h"
 #include "common/files.h"
-#include "common/recordingoperator.h"
 #include "common/testmain.h"
 #include "link/links.h"
 #include "link/portaccess.h"
 #include "link/portclaim.h"
 #include "link/portnames.h"
-#include "link/replyhandler.h"
 
 #include <QJsonArray>
 #include <QtTest>
@@ -21,97 +17,6 @@
 
 using namespace vell::link;
 using vell::test::FakeSerialLink;
-using vell::test::reply;
-using Message = QPair<QString, QString>;
-
-namespace {
-
-/// Programmer n's state after change.
-template <typename Change> void set(Programmers &programmers, int n, Change change)
-{
-    programmers.update(n, change);
-}
-
-/// What a reply left: its readiness flags and how the step under way ended, if it did.
-QString outcome(const ProgrammerState &s)
-{
-    QStringList f;
-    if (s.greeted)
-        f << "greeted";
-    if (s.ready)
-        f << "ready";
-    if (s.step.ending)
-        f << (*s.step.ending == Ending::Ok ? QStringLiteral("ok")
-                                           : "error " + QString::number(s.step.code.value_or(-1)));
-    return f.join(',');
-}
-
-struct Hooks : ReplyHooks
-{
-    int releases = 0;
-    void releaseProgramFile() override { ++releases; }
-};
-
-/// Four reply handlers, each reading its own fake link; n is the one under test.
-struct Replies
-{
-    explicit Replies(int n = 1) : n(n)
-    {
-        for (int i = 0; i < 4; ++i) {
-            handlers[i] = std::make_unique<ReplyHandler>(i + 1, programmers, hooks);
-            wires[i].setOpen(true);
-            handlers[i]->attach(&wires[i]);
-        }
-    }
-    ReplyHandler &handler() { return *handlers[n - 1]; }
-    const ProgrammerState &state() const { return programmers.state(n); }
-    vell::app::Pane pane() const { return vell::app::Pane::of(n, state()); }
-    void feed(const QByteArray &bytes) { wires[n - 1].inject(bytes); }
-    void begin(Step step)
-    {
-        StepRecord record;
-        record.step = step;
-        programmers.beginStep(n, record);
-    }
-
-    int n;
-    Programmers programmers;
-    Hooks hooks;
-    FakeSerialLink wires[4];
-    std::unique_ptr<ReplyHandler> handlers[4];
-};
-
-/// Links over fakes, programmers 1..present found on COM 3, 5, 7, 9.
-struct Rig
-{
-    explicit Rig(int present)
-    {
-        for (int n = 1; n <= present; ++n) {
-            set(programmers, n, [n](ProgrammerState &s) {
-                s.comPort = quint8(2 * n + 1);
-                s.present = true;
-            });
-        }
-        links = std::make_unique<Links>(programmers, names, op, bank.factory());
-    }
-    FakeSerialLink &fake(int n) { return *bank.links.at(size_t(n - 1)); }
-    /// One command as the senders issue it: open each addressed link, then one frame.
-    void command(Links::Command command)
-    {
-        const auto targets = programmers.targets();
-        links->openLinks(targets, command, [this, targets] {
-            links->sendFrame(CommandFrame::kProgramTarget, CommandFrame::Params{}, targets);
-        });
-    }
-
-    Programmers programmers;
-    PortNames names = PortNames::fromDirectory(QStringLiteral("/nonexistent"));
-    vell::test::RecordingOperator op;
-    vell::test::FakeLinkBank bank;
-    std::unique_ptr<Links> links;
-};
-
-} // namespace
 
 class TstFrames : public QObject
 {
@@ -148,353 +53,40 @@ private Q_SLOTS:
     }
 };
 
-class TstReplies : public QObject
-{
-    Q_OBJECT
-private Q_SLOTS:
-    // Every whole reply waiting is handled in order; a partial one waits for the rest.
-    void framing_data()
-    {
-        QTest::addColumn<QList<QByteArray>>("reads");
-        QTest::addColumn<QList<int>>("handledAfter");
-        QTest::addColumn<QString>("status");
-        const QByteArray send = reply("ASEND");
-        for (int split : {23, 1, 12})
-            QTest::addRow("%d then %d", split, 24 - split)
-                << QList<QByteArray>{send.left(split), send.mid(split)} << QList<int>{0, 1}
-                << "Ready For File";
-        const QByteArray third = reply("APTOK");
-        QTest::newRow("two and a part in one read")
-            << QList<QByteArray>{send + reply("ALPOK") + third.left(6), third.mid(6)}
-            << QList<int>{2, 3} << "Board Programmed OK";
-    }
-    void framing()
-    {
-        QFETCH(QList<QByteArray>, reads);
-        QFETCH(QList<int>, handledAfter);
-        Replies rig(2);
-        QSignalSpy handled(&rig.programmers, &Programmers::changed);
-        for (int i = 0; i < reads.size(); ++i) {
-            rig.feed(reads.at(i));
-            QCOMPARE(handled.count(), handledAfter.at(i));
-        }
-        QCOMPARE(rig.handler().pendingBytes(), 0);
-        for (const auto &args : handled)
-            QCOMPARE(args.at(0).toInt(), 2);
-        QVERIFY(rig.state().ready);
-        QTEST(rig.pane().status, "status");
-    }
-
-    void tokens_data()
-    {
-        QTest::addColumn<int>("n");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<Step>("step");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("outcome");
-        QTest::addColumn<QString>("programmerVersion");
-        QTest::addColumn<int>("releases");
-        const auto row = [](const QString &name, int n, const QByteArray &bytes,
-                            const QString &status, const char *outcome, const QString &version = {},
-                            int releases = 0, std::optional<Step> step = std::nullopt) {
-            const Step under =
-                step.value_or(bytes.startsWith("AP") ? Step::ProgramTarget : Step::Load);
-            QTest::newRow(qPrintable(name)) << n << bytes << under << status
-                                            << QString::fromLatin1(outcome) << version << releases;
-        };
-        const auto code = [](const char *token, int c) { return reply(token, 0, "", c); };
-        row("AUSBR 1", 1, reply("AUSBR"), "Programmer Waiting", "greeted",
-            "Programmer Software version 0106");
-        for (int n = 2; n <= 4; ++n)
-            row(QStringLiteral("AUSBR %1").arg(n), n, reply("AUSBR", 0, "0107"),
-                "Programmer Waiting / Software Version 0107", "greeted");
-        row("ASEND", 3, reply("ASEND"), "Ready For File", "ready");
-        row("ALPOK", 4, reply("ALPOK"), "File Loaded OK", "ok", {}, 1);
-        row("ALPOK during program-target", 2, reply("ALPOK"), "File Loaded OK", "", {}, 1,
-            Step::ProgramTarget);
-        row("APTOK during a load", 1, reply("APTOK"), "Board Programmed OK", "", {}, 0, Step::Load);
-        row("ADATA", 1, reply("ADATA"), "Establishing Communication", "");
-        const char *loadErrors[] = {"Error #1 / Checksum Does Not Match",
-                                    "Error #2 / File Size Incorrect",
-                                    "Error #3 / Memory Size & Processor Type Do Not Match",
-                                    "Error #4 / Memory Size In File Too Small",
-                                    "Error #5 / Memory Size In File Too Large",
-                                    "Error #6 / File Size Invalid",
-                                    "Error #7 / Unsupported Processor Type",
-                                    "Error #8 / PC Download Timed Out"};
-        for (int c = 1; c <= 8; ++c)
-            row(QStringLiteral("ALPER %1").arg(c), c % 4 + 1, code("ALPER", c), loadErrors[c - 1],
-                qPrintable(QStringLiteral("error %1").arg(c)));
-        const QString old = QStringLiteral("Error #12 / Old Black Box File Format");
-        const QString undefinedLoad = QStringLiteral("Undefined Program Load Error");
-        const QString undefinedTarget = QStringLiteral("Undefined Program Target Error");
-        row("ALPER 12 on 1", 1, code("ALPER", 12), old, "error 12");
-        row("ALPER 12 on 2", 2, code("ALPER", 12), undefinedLoad, "error 12");
-        row("ALPER 0", 1, code("ALPER", 0), undefinedLoad, "error 0");
-        row("ALPER 9 is a target code", 1, code("ALPER", 9), undefinedLoad, "error 9");
-        row("ALPER 0xFF", 1, code("ALPER", 255), undefinedLoad, "error 255");
-        row("APTER 9", 2, code("APTER", 9), "Error #9 / Processor ID's Do Not Match", "error 9");
-        row("APTER 10", 3, code("APTER", 10), "Error #10 / Cannot Communicate With Target Board",
-            "error 10");
-        row("APTER 11", 1, code("APTER", 11), "Error #11 / Target Board Verification Error",
-            "error 11");
-        row("APTER 12 on 1", 1, code("APTER", 12), old, "error 12");
-        row("APTER 12 on 4", 4, code("APTER", 12), undefinedTarget, "error 12");
-        row("APTER 1 is a load code", 1, code("APTER", 1), undefinedTarget, "error 1");
-        row("APTER 13", 1, code("APTER", 13), undefinedTarget, "error 13");
-        row("lower case token", 1, reply("asend"), "Establishing Communication", "");
-        row("token shifted by one", 1, "x" + reply("ASEND").left(23), "Establishing Communication",
-            "");
-    }
-    void tokens()
-    {
-        QFETCH(int, n);
-        QFETCH(QByteArray, bytes);
-        QFETCH(Step, step);
-        Replies rig(n);
-        rig.begin(step);
-        set(rig.programmers, n, [](ProgrammerState &s) { s.status = Status::Establishing; });
-        QSignalSpy ended(&rig.programmers, &Programmers::stepEnded);
-        bytes[23] = char(0xE9); // an unused byte above 0x7F
-        rig.feed(bytes);
-        QTEST(rig.pane().status, "status");
-        QTEST(outcome(rig.state()), "outcome");
-        QCOMPARE(ended.count(), rig.state().step.ending ? 1 : 0);
-        QTEST(vell::app::Pane::programmerVersionText(rig.programmers.state(1)),
-              "programmerVersion");
-        QTEST(rig.hooks.releases, "releases");
-        QCOMPARE(vell::app::Pane::softwareVersionText(rig.programmers.state(1)).isEmpty(),
-                 !bytes.startsWith("APTOK") || n != 1);
-        for (int other = 1; other <= 4; ++other)
-            QVERIFY(other == n || outcome(rig.programmers.state(other)).isEmpty());
-    }
-
-    // Programmers 1 and 2 ignore a greeting while their last one is recorded; 3 and 4 do not.
-    void repeatedGreeting_data()
-    {
-        QTest::addColumn<int>("n");
-        QTest::addColumn<bool>("ignores");
-        for (int n = 1; n <= 4; ++n)
-            QTest::addRow("programmer %d", n) << n << (n <= 2);
-    }
-    void repeatedGreeting()
-    {
-        QFETCH(int, n);
-        QFETCH(bool, ignores);
-        Replies rig(n);
-        const auto greetedAndReady = [](ProgrammerState &s) {
-            s.greeted = s.ready = true;
-            s.status = Status::ProgrammedOk;
-        };
-        set(rig.programmers, n, greetedAndReady);
-        rig.feed(reply("AUSBR", 0, "0200"));
-        QCOMPARE(outcome(rig.state()), ignores ? QString() : QStringLiteral("greeted,ready"));
-        QCOMPARE(rig.pane().status.startsWith(QStringLiteral("Board")), ignores);
-        if (ignores) { // forgotten now: the next one acts
-            rig.feed(reply("AUSBR", 0, "0200"));
-            QCOMPARE(outcome(rig.state()), QStringLiteral("greeted"));
-        }
-        QVERIFY(rig.pane().status.endsWith(n == 1 ? QStringLiteral("Waiting")
-                                                  : QStringLiteral("Version 0200")));
-        // A refused greeting is still a whole reply: one right behind it in the same read counts.
-        rig.feed(reply("AUSBR") + reply("ASEND"));
-        QCOMPARE(outcome(rig.state()),
-                 ignores ? QStringLiteral("ready") : QStringLiteral("greeted,ready"));
-    }
-
-    void boardProgrammed_data()
-    {
-        QTest::addColumn<int>("n");
-        QTest::addColumn<int>("barValue");
-        QTest::addColumn<QString>("softwareVersion");
-        QTest::newRow("programmer 1") << 1 << 60 << "Board Software Version board.hex";
-        QTest::newRow("programmer 2") << 2 << 60 << "";
-        QTest::newRow("programmer 3") << 3 << 17 << "";
-    }
-    // The board's software is the image this programmer took, not the last file anyone loaded.
-    void boardProgrammed()
-    {
-        QFETCH(int, n);
-        Replies rig(n);
-        set(rig.programmers, n, [](ProgrammerState &s) {
-            s.barMaximum = 60;
-            s.barValue = 17;
-            s.image = ImageIdentity{QStringLiteral("board.hex"), {}, 1, {}, {}};
-        });
-        rig.feed(reply("APTOK"));
-        QCOMPARE(rig.pane().status, QStringLiteral("Board Programmed OK"));
-        QTEST(rig.pane().barValue, "barValue");
-        QTEST(vell::app::Pane::softwareVersionText(rig.programmers.state(1)), "softwareVersion");
-    }
-
-    // 24 unrecognised bytes reset that programmer's replies and drop the rest of the read.
-    void unrecognisedResetsOnlyItsProgrammer()
-    {
-        Replies rig(2);
-        for (int n = 1; n <= 4; ++n)
-            set(rig.programmers, n, [](ProgrammerState &s) { s.greeted = s.ready = true; });
-        rig.begin(Step::Load);
-        rig.feed(QByteArray(24, 'Z') + reply("ALPOK") + reply("ASEND").left(10));
-        QCOMPARE(outcome(rig.state()), QString());
-        QCOMPARE(rig.handler().pendingBytes(), 0);
-        QCOMPARE(rig.hooks.releases, 0);
-        for (int n : {1, 3, 4})
-            QCOMPARE(outcome(rig.programmers.state(n)), QStringLiteral("greeted,ready"));
-        rig.feed(reply("ALPOK"));
-        QCOMPARE(outcome(rig.state()), QStringLiteral("ok"));
-    }
-
-    // Count byte 0 or a count beyond the maximum leave the bar in range, the text a number.
-    void progressStep_data()
-    {
-        QTest::addColumn<QByteArray>("token");
-        QTest::addColumn<Status>("before");
-        QTest::addColumn<int>("count");
-        QTest::addColumn<int>("bar");
-        QTest::addColumn<int>("countByte");
-        QTest::addColumn<int>("countAfter");
-        QTest::addColumn<int>("barAfter");
-        QTest::addColumn<QString>("after");
-        const auto row = [](const char *name, const char *token, Status before, int count, int bar,
-                            int countByte, int countAfter, int barAfter, const char *after) {
-            QTest::newRow(name) << QByteArray(token) << before << count << bar << countByte
-                                << countAfter << barAfter << QString::fromLatin1(after);
-        };
-        const char *verify12 = "Verifying File / 12 % Complete";
-        row("verify after greeting restarts", "AVERI", Status::Waiting, 5, 0, 8, 1, 1, verify12);
-        row("verify after program-target's opening restarts", "AVERI",
-            Status::ProgrammingTargetBoard, 5, 0, 8, 1, 1, verify12);
-        row("verify after program progress restarts", "AVERI", Status::Programming, 5, 0, 8, 1, 1,
-            verify12);
-        row("verify goes on", "AVERI", Status::Verifying, 2, 2, 8, 3, 3,
-            "Verifying File / 38 % Complete");
-        row("verify after file load goes on", "AVERI", Status::LoadedOk, 5, 0, 8, 6, 6,
-            "Verifying File / 75 % Complete");
-        row("program has no restart test", "APROG", Status::Waiting, 5, 0, 8, 6, 6,
-            "Programming Target Board / 75 % Complete");
-        row("full bar resets the count", "APROG", Status::ProgrammedOk, 3, 60, 60, 0, 0,
-            "Programming Target Board / 0 % Complete");
-        row("bar above the new maximum resets", "APROG", Status::Blank, 3, 100, 60, 0, 0,
-            "Programming Target Board / 0 % Complete");
-        row("two of three", "APROG", Status::Blank, 1, 1, 3, 2, 2,
-            "Programming Target Board / 67 % Complete");
-        row("count 255", "AVERI", Status::Verifying, 100, 100, 255, 101, 101,
-            "Verifying File / 40 % Complete");
-        row("count byte 0", "APROG", Status::Blank, 4, 4, 0, 0, 0,
-            "Programming Target Board / 0 % Complete");
-        row("count above the maximum", "APROG", Status::Blank, 20, 3, 8, 21, 8,
-            "Programming Target Board / 100 % Complete");
-    }
-    void progressStep()
-    {
-        QFETCH(QByteArray, token);
-        QFETCH(int, countByte);
-        Replies rig(4);
-        set(rig.programmers, 4, [](ProgrammerState &s) {
-            s.status = VELL_FETCH(Status, before);
-            s.barMaximum = 100;
-            s.barValue = VELL_FETCH(int, bar);
-            s.progressCount = VELL_FETCH(int, count);
-        });
-        rig.feed(reply(token.constData(), countByte));
-        QTEST(rig.state().progressCount, "countAfter");
-        QCOMPARE(rig.pane().countText, QString::number(countByte));
-        QCOMPARE(rig.pane().barMaximum, countByte);
-        QTEST(rig.pane().barValue, "barAfter");
-        QTEST(rig.pane().status, "after");
-        QCOMPARE(QString::fromLatin1(vell::app::Pane::progressPhase(rig.state().status)),
-                 token == "AVERI" ? "verify" : "program");
-        rig.feed(reply(token.constData(), countByte)); // the next step goes on from there
-        QVERIFY(rig.pane().barValue >= 0 && rig.pane().barValue <= rig.pane().barMaximum);
-    }
-};
-
 class TstLinks : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    // Byte i reaches programmers 1, 2, 3 before byte i + 1 reaches any; 4 is not in use.
+    // Byte i reaches programmers 1, 2, 3 before byte i + 1 reaches any; 4 is not a target. A
+    // link that refuses a byte gets none of the rest of the frame.
     void frameInterleavesByteByByte()
     {
-        Rig rig(3);
-        rig.links->setSizeFields(CommandFrame::SizeFields::fromLength(74565));
-        rig.command(Links::Command::ProgramTarget);
+        vell::test::FakeLinkBank bank;
+        Links links(bank.factory());
+        for (const ProgrammerNumber n : ProgrammerSet::all())
+            QCOMPARE(links.open(n, n.value(), QStringLiteral("/dev/fake")),
+                     SerialLink::OpenResult::Opened);
+        links.setSizeFields(CommandFrame::SizeFields::fromLength(74565));
+        ProgrammerSet targets = ProgrammerSet::all();
+        targets.remove(ProgrammerNumber(4));
+        int written = 0;
+        bank.links.at(1)->onWrite = [&](const QByteArray &bytes) {
+            bank.writeLog.append({1, bytes});
+            bank.links.at(1)->refuseWrites = ++written == 5;
+        };
+        links.sendFrame(CommandFrame::kProgramTarget, CommandFrame::Params{}, targets);
         const QByteArray frame =
             CommandFrame::programTarget(CommandFrame::SizeFields::fromLength(74565));
-        QCOMPARE(rig.links->lastFrame(), frame);
-        QCOMPARE(rig.bank.writeLog.size(), 3 * CommandFrame::kSize);
-        for (int k = 0; k < rig.bank.writeLog.size(); ++k) {
-            QCOMPARE(rig.bank.writeLog.at(k).first, k % 3);
-            QCOMPARE(rig.bank.writeLog.at(k).second, QByteArray(1, frame.at(k / 3)));
+        QCOMPARE(links.lastFrame(), frame);
+        QList<QPair<int, QByteArray>> expected;
+        for (int i = 0; i < CommandFrame::kSize; ++i) {
+            for (int link : {0, 1, 2}) {
+                if (link != 1 || i < 5)
+                    expected.append({link, QByteArray(1, frame.at(i))});
+            }
         }
-        QCOMPARE(rig.fake(4).openCalls, 0);
-    }
-
-    void invalidPort_data()
-    {
-        QTest::addColumn<int>("bad");
-        QTest::addColumn<bool>("noDevice");
-        QTest::addColumn<Links::Command>("command");
-        QTest::addColumn<QString>("prompt");
-        QTest::addColumn<QString>("title");
-        const QString incorrect = QStringLiteral("Incorrect Port Number");
-        const QString connect1 =
-            QStringLiteral("Please Make Sure Programmer is Connected and Retry");
-        QTest::newRow("1 by program-target") << 1 << false << Links::Command::ProgramTarget
-                                             << incorrect << QStringLiteral("Vell Programmer");
-        QTest::newRow("1 by load") << 1 << false << Links::Command::Load << connect1 << incorrect;
-        QTest::newRow("1 by load, no device")
-            << 1 << true << Links::Command::Load << connect1 << incorrect;
-        for (int n = 2; n <= 4; ++n) {
-            for (auto command : {Links::Command::Load, Links::Command::ProgramTarget})
-                QTest::addRow("%d by %s", n, command == Links::Command::Load ? "load" : "target")
-                    << n << (n == 3) << command
-                    << QStringLiteral("Please Make Sure Programmer %1 is Connected and Retry")
-                           .arg(n)
-                    << incorrect;
-        }
-    }
-    // The missing programmer is named every time; the others get the frame all the same, after
-    // the operator's OK.
-    void invalidPort()
-    {
-        QFETCH(int, bad);
-        QFETCH(bool, noDevice);
-        QFETCH(Links::Command, command);
-        QFETCH(QString, prompt);
-        QFETCH(QString, title);
-        Rig rig(4);
-        if (noDevice)
-            set(rig.programmers, bad, [](ProgrammerState &s) { s.comPort = 16; }); // beyond COM15
-        else
-            rig.fake(bad).openResult = SerialLink::OpenResult::InvalidPort;
-        for (int n = 1; n <= 4; ++n) {
-            StepRecord step;
-            step.step = command == Links::Command::Load ? Step::Load : Step::ProgramTarget;
-            rig.programmers.beginStep(n, step);
-        }
-        const QByteArray frame = CommandFrame::programTarget({});
-        // Until the operator's OK nothing more is opened and nothing is sent, but the missing
-        // programmer's step has ended already.
-        rig.op.holdOk = true;
-        rig.command(command);
-        QVERIFY(rig.links->awaitingOk());
-        for (int n = bad + 1; n <= 4; ++n)
-            QCOMPARE(rig.fake(n).openCalls, 0);
-        for (int n = 1; n <= 4; ++n)
-            QCOMPARE(rig.programmers.state(n).step.ending == Ending::Unopenable, n == bad);
-        QCOMPARE(vell::app::Pane::statusText(bad, rig.programmers.state(bad)),
-                 QStringLiteral("Communication with Programmer Lost"));
-        QVERIFY(rig.bank.writeLog.isEmpty());
-        QVERIFY(rig.op.acknowledge());
-        QVERIFY(!rig.links->awaitingOk());
-        rig.op.holdOk = false;
-        rig.command(command);
-        QCOMPARE(rig.op.messages, (QList<Message>{{prompt, title}, {prompt, title}}));
-        for (int n = 1; n <= 4; ++n) {
-            QCOMPARE(rig.fake(n).written(), n == bad ? QByteArray() : frame + frame);
-            QCOMPARE(rig.fake(n).openCalls, n != bad ? 1 : noDevice ? 0 : 2);
-        }
+        QCOMPARE(bank.writeLog, expected);
+        QVERIFY(bank.links.at(3)->writes.isEmpty());
     }
 
 private:
@@ -659,5 +251,5 @@ private Q_SLOTS:
     }
 };
 
-VELL_TEST_MAIN(QCoreApplication, TstFrames, TstReplies, TstLinks, TstPortNames)
+VELL_TEST_MAIN(QCoreApplication, TstFrames, TstLinks, TstPortNames)
 #include "tst_link.moc"

@@ -8,7 +8,7 @@
 
 #include "app/station.h"
 #include "link/qserialportlink.h"
-#include "link/replyhandler.h"
+#include "model/replyhandler.h"
 #include "sim/simbank.h"
 
 #include <QScopeGuard>
@@ -27,11 +27,6 @@ using sim::PtyProgrammer;
 Q_DECLARE_METATYPE(vell::sim::PtyProgrammer::OpenDetection)
 
 namespace {
-
-struct Hooks : link::ReplyHooks
-{
-    void releaseProgramFile() override {}
-};
 
 sim::DeviceOptions options(const QString &switches)
 {
@@ -61,7 +56,7 @@ struct PtyBench
     sim::SimBank bank{ports.path()};
     test::RecordingOperator op;
     app::Station station{link::PortNames::fromDirectory(ports.path()), op,
-                         link::qserialPortFactory(), app::StationTimings{100, 15000, 500}};
+                         link::qserialPortFactory(), model::Timings{100, 15000, 500}};
     QByteArray file;
     bool written = false;
 };
@@ -147,21 +142,21 @@ private Q_SLOTS:
         QVERIFY(bank.add(5, options("split,prog=2,verify=0")) &&
                 bank.add(6, options("double,prog=2,verify=0")));
         for (int com : {5, 6}) {
-            link::Programmers programmers;
-            Hooks hooks;
-            link::ReplyHandler handler(2, programmers, hooks);
+            model::Programmers programmers;
+            const model::ProgrammerNumber two(2);
+            model::ReplyHandler handler(two, programmers);
             QSerialPortLink link;
-            QList<link::Status> shown;
-            connect(&programmers, &link::Programmers::changed, &link,
-                    [&](int) { shown << programmers.state(2).status; });
+            QList<model::Status> shown;
+            connect(&programmers, &model::Programmers::statusChanged, &link,
+                    [&] { shown << programmers.state(two).status; });
             QCOMPARE(link.open(bank.programmer(com)->linkPath()), SerialLink::OpenResult::Opened);
             handler.attach(&link);
             QTRY_COMPARE(shown.size(), 1);
             QVERIFY(link.write(link::CommandFrame::programTarget({})));
             QTRY_COMPARE(shown.size(), 4);
             QCOMPARE(shown,
-                     (QList<link::Status>{link::Status::Waiting, link::Status::Programming,
-                                          link::Status::Programming, link::Status::ProgrammedOk}));
+                     (QList<model::Status>{model::Status::Waiting, model::Status::Programming,
+                                           model::Status::Programming, model::Status::ProgrammedOk}));
         }
     }
 
@@ -175,10 +170,10 @@ private Q_SLOTS:
         auto &bank = b.bank;
         const QByteArray &file = b.file;
         b.load();
-        QTRY_COMPARE_WITH_TIMEOUT(station.statusText(3),
+        QTRY_COMPARE_WITH_TIMEOUT(station.statusText(model::ProgrammerNumber(3)),
                                   QStringLiteral("Communication with Programmer Lost"), 15000);
         for (int n = 1; n <= 2; ++n) {
-            QTRY_COMPARE_WITH_TIMEOUT(station.statusText(n), QStringLiteral("File Loaded OK"),
+            QTRY_COMPARE_WITH_TIMEOUT(station.statusText(model::ProgrammerNumber(n)), QStringLiteral("File Loaded OK"),
                                       15000);
             QCOMPARE(bank.programmer(n)->device()->image(), file);
         }
@@ -200,7 +195,7 @@ private Q_SLOTS:
             b.load();
             for (int n = 1; n <= 3; ++n) {
                 const bool gone = round == 1 && n == 2;
-                QTRY_COMPARE_WITH_TIMEOUT(station.statusText(n),
+                QTRY_COMPARE_WITH_TIMEOUT(station.statusText(model::ProgrammerNumber(n)),
                                           gone
                                               ? QStringLiteral("Communication with Programmer Lost")
                                               : QStringLiteral("File Loaded OK"),
@@ -217,7 +212,7 @@ private Q_SLOTS:
             }
         }
         // The pane names the device its link opened last, not the one found at the start.
-        QCOMPARE(station.state(2).port.device,
+        QCOMPARE(station.state(model::ProgrammerNumber(2)).port.device,
                  QFileInfo(b.ports.filePath("COM2")).canonicalFilePath());
         QVERIFY(b.op.messages.isEmpty());
     }

@@ -1,8 +1,9 @@
-// Guards the load and the program-target command over fakes: Config.txt lines as bytes, the
-// program file's refusals, trailer and checksum, the transfer's frame repeats, progress, flow
-// control, stalls and drop-outs and the steps they end, and who gets the "T" frame.
-#include "app/pane.h"
-#include "app/programtarget.h"
+// Guards the load and the program-target operations over fakes: Config.txt lines as bytes, the
+// program file's refusals and trailer, the transfer's frame repeats, progress, flow control,
+// stalls and drop-outs and the steps they end, and who gets the "T" frame.
+#include "app/loadoperation.h"
+#include "app/programtargetoperation.h"
+#include "app/watchdog.h"
 #include "common/fakeseriallink.h"
 #include "common/files.h"
 #include "common/recordingoperator.h"
@@ -11,6 +12,7 @@
 #include "load/configfile.h"
 #include "load/filetransfer.h"
 #include "load/programfile.h"
+#include "model/pane.h"
 
 #include <QtTest>
 
@@ -18,11 +20,13 @@ using namespace vell;
 using load::ConfigFile;
 using load::FileTransfer;
 using load::ProgramFile;
+using model::ProgrammerNumber;
+using model::ProgrammerSet;
 using test::blocksOf;
 using test::pattern;
 
 Q_DECLARE_METATYPE(vell::load::FileTransfer::Outcome)
-Q_DECLARE_METATYPE(vell::link::ImagePin)
+Q_DECLARE_METATYPE(vell::model::ImagePin)
 
 namespace {
 
@@ -47,17 +51,14 @@ QByteArray readAllBytes(ProgramFile &file)
     return out;
 }
 
-/// Links and a transfer over fakes whose bytes wait until the test lets the wire take them.
-struct Rig
+/// Operations over links to fakes whose bytes wait until the test lets the wire take them. The
+/// rig keeps which operation holds each programmer's step, as the station does.
+struct Rig : app::StepLedger
 {
     explicit Rig(int count)
     {
-        for (int n = 1; n <= count; ++n) {
-            programmers.update(n, [n](link::ProgrammerState &s) {
-                s.comPort = quint8(n + 2);
-                s.present = true;
-            });
-        }
+        for (int n = 1; n <= count; ++n)
+            programmers.setFound(ProgrammerNumber(n), n + 2, {});
     }
     QString writeProgram(const QByteArray &bytes, const QString &name = QStringLiteral("image.bin"))
     {
@@ -67,16 +68,61 @@ struct Rig
     void ready(int count)
     {
         for (int n = 1; n <= count; ++n)
-            programmers.update(n, [](link::ProgrammerState &s) { s.ready = true; });
+            programmers.update(ProgrammerNumber(n), [](model::ProgrammerState &s) { s.ready = true; });
     }
-    QString status(int n) const { return app::Pane::statusText(n, programmers.state(n)); }
-    std::optional<link::Ending> ending(int n) const { return programmers.state(n).step.ending; }
+    QString status(int n) const
+    {
+        return model::Pane::statusText(ProgrammerNumber(n), programmers.state(ProgrammerNumber(n)));
+    }
+    /// How programmer n's last step ended; none while it is under way.
+    std::optional<model::Ending> ending(int n) const { return endings[ProgrammerNumber(n)]; }
+    void beginStep(app::Operation &operation, ProgrammerNumber n) override
+    {
+        if (app::Operation *owner = owners[n]; owner && owner != &operation)
+            owner->endStep(n, model::Ending::Superseded);
+        owners[n] = &operation;
+        endings[n].reset();
+    }
+    template <typename Operation> Operation &start(std::unique_ptr<Operation> operation)
+    {
+        Operation &op = *operation;
+        QObject::connect(&op, &app::Operation::stepEnded, &op, [this, &op](ProgrammerNumber n) {
+            endings[n] = op.result().steps[n]->ending;
+            if (owners[n] == &op)
+                owners[n] = nullptr;
+        });
+        operations.push_back(std::move(operation));
+        op.start();
+        return op;
+    }
+    /// A load into programmers (every one in use by default), each at try 1.
+    app::LoadOperation &load(const QString &path, std::optional<ProgrammerSet> only = {})
+    {
+        return start(std::make_unique<app::LoadOperation>(
+            path, only.value_or(programmers.inUse()), ones(), context(),
+            load::FileTransfer::Hooks{[this] { return blackBox; }, [this] { return restoreDefaults; },
+                                      [this](ProgrammerNumber n) { discarded.append(n.value()); }},
+            model::Timings{20, 100000, 150, 5}, watchdog));
+    }
+    app::ProgramTargetOperation &target(std::optional<ProgrammerSet> only = {})
+    {
+        return start(std::make_unique<app::ProgramTargetOperation>(
+            only.value_or(programmers.inUse()), ones(), context()));
+    }
+    app::OperationContext context() { return {programmers, links, names, op, *this}; }
+    static model::PerProgrammer<int> ones()
+    {
+        model::PerProgrammer<int> tries;
+        for (int &t : tries)
+            t = 1;
+        return tries;
+    }
     /// Until the load ends, the wires of the links given take all that waits every
     /// millisecond (link 4 only slowFour bytes, when given), between the transfer's own turns.
     bool drainUntilFinished(QList<int> taking, QSignalSpy &finished, qint64 slowFour = -1)
     {
         QTimer wires;
-        QObject::connect(&wires, &QTimer::timeout, &transfer, [&] {
+        QObject::connect(&wires, &QTimer::timeout, &wires, [&] {
             for (int n : taking)
                 wire(n).takePending(n == 4 ? slowFour : -1);
         });
@@ -86,20 +132,18 @@ struct Rig
 
     test::WorkFolder work; // port files
     QTemporaryDir dir;
-    link::Programmers programmers;
+    model::Programmers programmers;
     link::PortNames names = link::PortNames::fromDirectory(dir.path());
     test::RecordingOperator op;
     test::FakeLinkBank bank;
-    link::Links links{programmers, names, op, bank.factory(true)};
+    link::Links links{bank.factory(true)};
+    app::Watchdog watchdog{100000};
     bool blackBox = false;
     bool restoreDefaults = false;
     QList<int> discarded;
-    FileTransfer transfer{programmers,
-                          links,
-                          op,
-                          {[this] { return blackBox; }, [this] { return restoreDefaults; },
-                           [this](int n) { discarded.append(n); }},
-                          {20, 150}};
+    model::PerProgrammer<app::Operation *> owners;
+    model::PerProgrammer<std::optional<model::Ending>> endings;
+    std::vector<std::unique_ptr<app::Operation>> operations;
 };
 
 } // namespace
@@ -165,25 +209,32 @@ private Q_SLOTS:
     void refusals_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<link::ImagePin>("approved");
+        QTest::addColumn<model::ImagePin>("approved");
         QTest::addColumn<ProgramFile::Refusal>("refusal");
+        QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("hashes");
-        QTest::newRow("missing") << "missing" << link::ImagePin{} << ProgramFile::Refusal::NotFound
-                                 << "";
-        QTest::newRow("folder") << "folder" << link::ImagePin{} << ProgramFile::Refusal::NotAFile
-                                << "";
-        QTest::newRow("16 MiB") << "16MiB" << link::ImagePin{} << ProgramFile::Refusal::TooLarge
-                                << "";
+        QTest::newRow("missing") << "missing" << model::ImagePin{} << ProgramFile::Refusal::NotFound
+                                 << "Program File Not Found" << "";
+        QTest::newRow("folder") << "folder" << model::ImagePin{} << ProgramFile::Refusal::NotAFile
+                                << "Program File Is Not a File" << "";
+        QTest::newRow("16 MiB")
+            << "16MiB" << model::ImagePin{} << ProgramFile::Refusal::TooLarge
+            << "Program File Too Large (A program file must be smaller than 16,777,216 bytes)"
+            << "A program file must be smaller than 16,777,216 bytes";
         // "123456789": the checksums' published check values.
         const QString sha = "15e2b0d3c33891ebb0f1ef609ec419420c20e320ce94c65fbc8c3312448eb225";
         const QString other = QString(64, u'0');
+        const QString shaLine = "SHA-256 approved: " + other + ", the file's: " + sha;
         QTest::newRow("other SHA-256")
-            << "check" << link::ImagePin{other, {}} << ProgramFile::Refusal::NotApproved
-            << "SHA-256 approved: " + other + ", the file's: " + sha;
+            << "check" << model::ImagePin{other, {}} << ProgramFile::Refusal::NotApproved
+            << "Program File Is Not the Approved Image\n" + shaLine << shaLine;
+        const QString crcLine = "CRC-32 approved: cbf43927, the file's: cbf43926";
         QTest::newRow("other CRC-32, right SHA-256")
-            << "check" << link::ImagePin{sha, "cbf43927"} << ProgramFile::Refusal::NotApproved
-            << "CRC-32 approved: cbf43927, the file's: cbf43926";
+            << "check" << model::ImagePin{sha, "cbf43927"} << ProgramFile::Refusal::NotApproved
+            << "Program File Is Not the Approved Image\n" + crcLine << crcLine;
     }
+    // A refusal names the file and what is wrong, with the limit or the hashes where they say
+    // more; the command line's one line leaves out the file.
     void refusals()
     {
         QFETCH(QString, kind);
@@ -196,13 +247,14 @@ private Q_SLOTS:
             QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(ProgramFile::kLengthLimit));
         else if (kind == "check")
             QVERIFY(test::writeFile(path, "123456789"));
-        QFETCH(link::ImagePin, approved);
+        QFETCH(model::ImagePin, approved);
         QFETCH(QString, hashes);
         ProgramFile file;
-        QString reason;
-        QTEST(file.open(path, &reason, approved), "refusal");
-        QVERIFY(reason.contains(QDir::toNativeSeparators(path)));
-        QVERIFY2(reason.endsWith(hashes), qPrintable(reason));
+        QTEST(file.open(path, approved), "refusal");
+        const QString text = file.refusalText();
+        QVERIFY(text.contains(QDir::toNativeSeparators(path)));
+        QVERIFY2(text.endsWith(hashes), qPrintable(text));
+        QTEST(file.refusalLine(), "line");
         QCOMPARE(file.length(), 0);
         QVERIFY(!file.isOpen());
     }
@@ -218,7 +270,7 @@ private Q_SLOTS:
         QTest::newRow("plain across read buffers") << 200000 << false;
     }
     // The last 32 bytes come from lines 3..34 in the black-box format (a shorter file takes the
-    // last lines); block reads and byte reads agree, and so does the checksum.
+    // last lines); block reads and byte reads agree.
     void trailer()
     {
         QFETCH(int, length);
@@ -230,9 +282,6 @@ private Q_SLOTS:
         QByteArray expected = content;
         for (int i = std::max(0, length - 32); blackBox && i < length; ++i)
             expected[i] = char(32 - (length - 1 - i));
-        quint16 sum = 0; // every byte sent but those at L-32 and L-31
-        for (int i = 0; i < length; ++i)
-            sum += (i == length - 32 || i == length - 31) ? 0 : quint8(expected[i]);
 
         ProgramFile byBytes;
         QCOMPARE(byBytes.open(dir.filePath("image.bin")), ProgramFile::Refusal::None);
@@ -244,7 +293,6 @@ private Q_SLOTS:
         byBytes.setTrailerSource(&config, [blackBox] { return blackBox; });
         QCOMPARE(readAllBytes(byBytes), expected);
         QCOMPARE(byBytes.position(), length);
-        QCOMPARE(byBytes.checksum(), sum);
 
         ProgramFile byBlocks;
         QCOMPARE(byBlocks.open(dir.filePath("image.bin")), ProgramFile::Refusal::None);
@@ -254,7 +302,6 @@ private Q_SLOTS:
         for (int done = 0; done < length; done += 513) // odd size: runs cross the trailer
             QVERIFY(byBlocks.readBytes(blocks.data() + done, std::min(513, length - done)));
         QCOMPARE(blocks, expected);
-        QCOMPARE(byBlocks.checksum(), sum);
         QVERIFY(!byBlocks.readBytes(blocks.data(), 1));
     }
 };
@@ -270,35 +317,32 @@ private Q_SLOTS:
         QTest::newRow("four, the fourth slow") << 4;
     }
     // The frame repeats every handshake period to every programmer until all are ready, with
-    // the restore-defaults choice of the moment; then the stream; a second load meanwhile is
-    // ignored.
+    // the restore-defaults choice of the moment; then the stream.
     void handshakeRepeatsUntilAllReady()
     {
         QFETCH(int, count);
         Rig rig(count);
         rig.restoreDefaults = true;
         const QString name = rig.writeProgram(pattern(1536));
-        QSignalSpy disarm(&rig.transfer, &FileTransfer::watchdogDisarmRequested);
-        QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
         QStringList shown; // the share that left the PC, truncated
-        connect(&rig.programmers, &link::Programmers::changed, &rig.transfer, [&](int n) {
-            if (n == 1 && rig.status(1).startsWith("Transferring") &&
-                (shown.isEmpty() || shown.last() != rig.status(1)))
-                shown << rig.status(1);
-        });
-        rig.transfer.loadProgramFile(name);
-        QCOMPARE(rig.transfer.state(), FileTransfer::State::Handshake);
+        connect(&rig.programmers, &model::Programmers::statusChanged, &rig.programmers,
+                [&](ProgrammerNumber n) {
+                    if (n.value() == 1 && rig.status(1).startsWith("Transferring"))
+                        shown << rig.status(1);
+                });
+        app::LoadOperation &load = rig.load(name);
+        QSignalSpy disarm(&load.transfer(), &FileTransfer::watchdogDisarmRequested);
+        QSignalSpy finished(&load.transfer(), &FileTransfer::finished);
+        QCOMPARE(load.transfer().state(), FileTransfer::State::Handshake);
         QCOMPARE(rig.discarded, count == 2 ? QList<int>({1, 2}) : QList<int>({1, 2, 3, 4}));
         QCOMPARE(rig.status(count), QStringLiteral("Establishing Communication"));
         for (int n = 1; n <= count; ++n) { // a step each, with the options and the file's identity
-            const link::StepRecord &step = rig.programmers.state(n).step;
-            QVERIFY(step.underWay() && step.step == link::Step::Load && step.restoreDefaults);
-            QCOMPARE(step.image->sha256,
+            const model::StepRecord *step = load.stepUnderWay(ProgrammerNumber(n));
+            QVERIFY(step && step->step == model::Step::Load && step->restoreDefaults);
+            QCOMPARE(step->image->sha256,
                      QCryptographicHash::hash(pattern(1536), QCryptographicHash::Sha256).toHex());
         }
         QTRY_VERIFY(rig.wire(1).writesOfSize(1).size() >= 3 * 24);
-        rig.transfer.loadProgramFile(name);
-        QCOMPARE(rig.transfer.state(), FileTransfer::State::Handshake);
 
         rig.ready(count - 1);        // the last one still not ready
         rig.restoreDefaults = false; // the operator unticks the box meanwhile
@@ -330,73 +374,64 @@ private Q_SLOTS:
         QTest::newRow("programmer 2") << 2;
         QTest::newRow("programmer 1") << 1; // the one whose loss at the drain ends a load
     }
-    // A repeat for one programmer: only its link gets the frames and the stream, only it is
-    // waited for, and it counts its tries; the others keep their replies, panes and steps,
-    // also a program-target under way through the repeat's watchdog.
+    // A load for one programmer: only its link gets the frames and the stream, only it is
+    // waited for; the others keep their replies, panes and steps, also a program-target under
+    // way through the load's watchdog.
     void loadIntoSomeTouchesNoOther()
     {
         QFETCH(int, named);
+        const ProgrammerNumber one(named);
         Rig rig(3);
         const QString path = rig.writeProgram(pattern(1024));
-        QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
-        rig.transfer.loadProgramFile(path);
+        app::LoadOperation &first = rig.load(path);
+        QSignalSpy firstFinished(&first.transfer(), &FileTransfer::finished);
         rig.ready(3);
-        QVERIFY(rig.drainUntilFinished({1, 2, 3}, finished));
+        QVERIFY(rig.drainUntilFinished({1, 2, 3}, firstFinished));
         for (int n = 1; n <= 3; ++n)
-            rig.programmers.endStep(n, n == named ? link::Ending::Error : link::Ending::Ok);
-        link::StepRecord target;
-        target.step = link::Step::ProgramTarget;
-        rig.programmers.beginStep(3, target);
-        std::array<link::ProgrammerState, 3> before;
+            first.endStep(ProgrammerNumber(n), n == named ? model::Ending::Error : model::Ending::Ok);
+        app::ProgramTargetOperation &target = rig.target(ProgrammerSet::only(ProgrammerNumber(3)));
+        rig.ready(3);
+        std::array<model::ProgrammerState, 3> before;
         std::array<qsizetype, 3> writes{};
         for (int n = 1; n <= 3; ++n) {
-            before[size_t(n - 1)] = rig.programmers.state(n);
+            before[size_t(n - 1)] = rig.programmers.state(ProgrammerNumber(n));
             writes[size_t(n - 1)] = rig.wire(n).writes.size();
         }
         const auto untouched = [&] {
             for (int n = 1; n <= 3; ++n) {
                 if (n == named)
                     continue;
-                const link::ProgrammerState &s = rig.programmers.state(n);
-                const link::ProgrammerState &b = before[size_t(n - 1)];
+                const model::ProgrammerState &s = rig.programmers.state(ProgrammerNumber(n));
+                const model::ProgrammerState &b = before[size_t(n - 1)];
                 QCOMPARE(rig.wire(n).writes.size(), writes[size_t(n - 1)]);
-                QCOMPARE(rig.status(n), app::Pane::statusText(n, b));
+                QCOMPARE(rig.status(n), model::Pane::statusText(ProgrammerNumber(n), b));
                 QVERIFY(s.ready && s.greeted == b.greeted && s.barValue == b.barValue);
-                QCOMPARE(s.step.step, b.step.step);
-                QCOMPARE(s.step.ending, b.step.ending);
+                QCOMPARE(rig.ending(n).has_value(), n != 3);
             }
         };
 
-        link::ProgrammerSet only{};
-        only[size_t(named - 1)] = true;
-        finished.clear();
         rig.discarded.clear();
-        rig.transfer.loadProgramFileInto(path, only);
-        QCOMPARE(rig.transfer.state(), FileTransfer::State::Handshake);
+        app::LoadOperation &again = rig.load(path, ProgrammerSet::only(one));
+        QSignalSpy finished(&again.transfer(), &FileTransfer::finished);
+        QCOMPARE(again.transfer().state(), FileTransfer::State::Handshake);
         QCOMPARE(rig.discarded, QList<int>({named}));
-        QCOMPARE(rig.programmers.state(named).step.tryNumber, 2);
         const qsizetype frames = rig.wire(named).writesOfSize(1).size();
         QTRY_VERIFY(rig.wire(named).writesOfSize(1).size() >=
                     frames + 2 * 24); // it alone is waited for
         untouched();
-        rig.programmers.update(named, [](link::ProgrammerState &s) { s.ready = true; });
+        rig.programmers.update(one, [](model::ProgrammerState &s) { s.ready = true; });
         QVERIFY(rig.drainUntilFinished({named}, finished));
         QCOMPARE(finished.value(0).value(0).value<FileTransfer::Outcome>(),
                  FileTransfer::Outcome::Loaded);
         QCOMPARE(rig.wire(named).writesOfSize(513), blocksOf(pattern(1024)).repeated(2));
         untouched();
 
-        rig.programmers.endStep(named, link::Ending::Error);
-        rig.transfer.loadProgramFileInto(path, only);
-        rig.transfer.onWatchdogFired();
-        QCOMPARE(rig.ending(named), link::Ending::TimedOut);
-        QCOMPARE(rig.programmers.state(named).step.tryNumber, 3);
+        again.endStep(one, model::Ending::Error);
+        app::LoadOperation &third = rig.load(path, ProgrammerSet::only(one));
+        third.onWatchdogFired();
+        QCOMPARE(rig.ending(named), model::Ending::TimedOut);
         untouched();
-        QVERIFY(rig.programmers.state(3).step.underWay() == (named != 3));
-
-        rig.transfer.loadProgramFile(path); // the command of every programmer begins at 1 again
-        for (int n = 1; n <= 3; ++n)
-            QCOMPARE(rig.programmers.state(n).step.tryNumber, 1);
+        QCOMPARE(target.stepUnderWay(ProgrammerNumber(3)) != nullptr, named != 3);
     }
 
     // Never more than 8192 bytes wait on any link, also the slow fourth one; the next blocks go
@@ -406,19 +441,19 @@ private Q_SLOTS:
     {
         Rig rig(4);
         const QByteArray content = pattern(64 * 512);
-        QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
         qint64 maxPending = 0;
         rig.blackBox = true;
         QVERIFY(
             test::writeFile(rig.dir.filePath("Config.txt"), test::configText(test::numbers(32))));
-        rig.transfer.loadProgramFile(rig.writeProgram(content));
+        app::LoadOperation &load = rig.load(rig.writeProgram(content));
+        QSignalSpy finished(&load.transfer(), &FileTransfer::finished);
         for (int n = 1; n <= 4; ++n) {
             rig.wire(n).onWrite = [&rig, &maxPending, n](const QByteArray &) {
                 maxPending = std::max(maxPending, rig.wire(n).bytesToWrite());
             };
         }
         rig.ready(4);
-        QTRY_COMPARE(rig.transfer.state(), FileTransfer::State::Streaming);
+        QTRY_COMPARE(load.transfer().state(), FileTransfer::State::Streaming);
         rig.blackBox = false;
         QCOMPARE(rig.wire(1).writesOfSize(513).size(), (8192 / 513) * 513);
         QCOMPARE(rig.status(3), QStringLiteral("Transferring File / 23% Complete"));
@@ -428,9 +463,9 @@ private Q_SLOTS:
         QVERIFY(maxPending <= FileTransfer::kMaxPendingPerLink);
         for (int n = 1; n <= 4; ++n) {
             // A good stream leaves the verdict to the programmers.
-            QVERIFY(rig.programmers.state(n).step.underWay());
+            QVERIFY(load.stepUnderWay(ProgrammerNumber(n)));
             QCOMPARE(rig.wire(n).writesOfSize(513), blocksOf(content));
-            QCOMPARE(rig.programmers.state(n).barValue, 100);
+            QCOMPARE(rig.programmers.state(ProgrammerNumber(n)).barValue, 100);
         }
     }
 
@@ -448,23 +483,24 @@ private Q_SLOTS:
         QFETCH(QString, how);
         Rig rig(3);
         const QByteArray content = pattern(80 * 512);
-        QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
-        QSignalSpy dropped(&rig.programmers, &link::Programmers::stepEnded);
-        rig.transfer.loadProgramFile(rig.writeProgram(content));
+        app::LoadOperation &load = rig.load(rig.writeProgram(content));
+        QSignalSpy finished(&load.transfer(), &FileTransfer::finished);
+        QSignalSpy dropped(&load, &app::Operation::stepEnded);
         rig.ready(3);
-        QTRY_COMPARE(rig.transfer.state(), FileTransfer::State::Streaming);
+        QTRY_COMPARE(load.transfer().state(), FileTransfer::State::Streaming);
         test::FakeSerialLink &bad = rig.wire(2);
-        if (how == "lost")
+        if (how == "lost") {
             bad.loseDevice();
-        else if (how == "refused")
+            load.onDeviceLost(ProgrammerNumber(2));
+        } else if (how == "refused") {
             bad.refuseWrites = true;
+        }
         QVERIFY(rig.drainUntilFinished({1, 3}, finished));
         QCOMPARE(finished.at(0).at(0).value<FileTransfer::Outcome>(),
                  FileTransfer::Outcome::Loaded);
         QCOMPARE(dropped.count(), 1);
-        QCOMPARE(dropped.at(0).at(0).toInt(), 2);
-        QCOMPARE(rig.ending(2), link::Ending::Lost);
-        QVERIFY(rig.transfer.droppedOut(2));
+        QCOMPARE(dropped.at(0).at(0).value<ProgrammerNumber>(), ProgrammerNumber(2));
+        QCOMPARE(rig.ending(2), model::Ending::Lost);
         QVERIFY(!bad.isOpen());
         if (how == "stalled")
             QCOMPARE(bad.discardCalls, 1);
@@ -474,43 +510,46 @@ private Q_SLOTS:
         QCOMPARE(rig.status(3), QStringLiteral("Transferring File / 100% Complete"));
     }
 
-    // Programmer 1 unplugged since: the load sends nothing, waits for the operator's OK on
-    // "Communication with programmer lost", and only then ends.
+    // Programmer 1 unplugged since its link was open: the load sends nothing, waits for the
+    // operator's OK on "Communication with programmer lost", and only then ends.
     void firstProgrammerLostAtTheDrain()
     {
         Rig rig(2);
-        QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
+        QVERIFY(rig.links.open(ProgrammerNumber(1), 3, QStringLiteral("x")) ==
+                link::SerialLink::OpenResult::Opened);
         rig.wire(1).loseDevice();
         rig.wire(1).openResult = link::SerialLink::OpenResult::Failed;
         rig.op.holdOk = true;
-        rig.transfer.loadProgramFile(rig.writeProgram(pattern(1024)));
-        QCOMPARE(rig.transfer.state(), FileTransfer::State::AwaitingOk);
+        app::LoadOperation &load = rig.load(rig.writeProgram(pattern(1024)));
+        QSignalSpy finished(&load.transfer(), &FileTransfer::finished);
+        QCOMPARE(load.transfer().state(), FileTransfer::State::AwaitingOk);
         QCOMPARE(rig.op.messages.size(), 1);
         QVERIFY(rig.op.messages.at(0).first.startsWith("Communication with"));
-        QVERIFY(finished.isEmpty());
+        QVERIFY(load.isBusy());
         QVERIFY(rig.op.acknowledge());
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.at(0).at(0).value<FileTransfer::Outcome>(),
                  FileTransfer::Outcome::ProgrammerLost);
         QVERIFY(rig.wire(2).written().isEmpty());
-        QCOMPARE(rig.ending(1), link::Ending::Lost);
-        QCOMPARE(rig.ending(2), link::Ending::NotStarted);
+        QCOMPARE(rig.ending(1), model::Ending::Lost);
+        QCOMPARE(rig.ending(2), model::Ending::NotStarted);
+        QVERIFY(load.hasFinished());
     }
 
     // A link that keeps taking bytes, slowly, is not stalled however long the stream takes.
     void slowLinkIsNotStalled()
     {
         Rig rig(1);
-        QSignalSpy finished(&rig.transfer, &FileTransfer::finished);
-        rig.transfer.loadProgramFile(rig.writeProgram(pattern(40 * 512)));
+        app::LoadOperation &load = rig.load(rig.writeProgram(pattern(40 * 512)));
+        QSignalSpy finished(&load.transfer(), &FileTransfer::finished);
         rig.ready(1);
         QTimer wire; // a block every 10 ms: the stream takes about 400 ms, the stall limit is 150
-        connect(&wire, &QTimer::timeout, &rig.transfer, [&rig] { rig.wire(1).takePending(513); });
+        connect(&wire, &QTimer::timeout, &wire, [&rig] { rig.wire(1).takePending(513); });
         wire.start(10);
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 5000);
         QCOMPARE(finished.at(0).at(0).value<FileTransfer::Outcome>(),
                  FileTransfer::Outcome::Loaded);
-        QVERIFY(!rig.transfer.droppedOut(1));
+        QVERIFY(load.stepUnderWay(ProgrammerNumber(1)));
     }
 };
 
@@ -518,47 +557,129 @@ class TstProgramTarget : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    // One press: replies of all four forgotten, a step for each programmer in use, their links
-    // opened with the status, one "T" frame byte by byte; others untouched. A programmer whose
-    // last load failed is left out; one without a load in this run takes part, image unknown.
+    // The command of every programmer: replies of all four forgotten, a step for each programmer
+    // in use, their links opened with the status, one "T" frame byte by byte; others untouched.
+    // A programmer whose last load failed is left out; one without a load in this run takes
+    // part, image unknown.
     void frameGoesToProgrammersInUse()
     {
         Rig rig(0);
-        const link::ImageIdentity image{QStringLiteral("a.bin"), {}, 1, QStringLiteral("5ha"), {}};
-        const std::optional<link::Ending> lastLoads[] = {link::Ending::Ok, link::Ending::Error,
-                                                         std::nullopt, link::Ending::Ok};
+        const model::ImageIdentity image{QStringLiteral("a.bin"), {}, 1, QStringLiteral("5ha"), {}};
+        const std::optional<model::Ending> lastLoads[] = {model::Ending::Ok, model::Ending::Error,
+                                                          std::nullopt, model::Ending::Ok};
         for (int n = 1; n <= 4; ++n) {
-            rig.programmers.update(n, [&](link::ProgrammerState &s) {
-                s.comPort = quint8(n);
-                s.present = n <= 3;
+            const ProgrammerNumber k(n);
+            if (n <= 3)
+                rig.programmers.setFound(k, n, {});
+            rig.programmers.update(k, [](model::ProgrammerState &s) {
                 s.greeted = s.ready = true;
-                s.status = link::Status::LoadedOk;
-                s.lastLoad = lastLoads[n - 1];
-                s.image = s.lastLoad == link::Ending::Ok ? std::optional(image) : std::nullopt;
+                s.status = model::Status::LoadedOk;
             });
+            if (lastLoads[n - 1]) {
+                model::StepRecord load;
+                load.step = model::Step::Load;
+                load.ending = lastLoads[n - 1];
+                load.image = image;
+                rig.programmers.setLastStep(k, load);
+            }
         }
         rig.links.setSizeFields(link::CommandFrame::SizeFields::fromLength(74565));
-        app::ProgramTarget command(rig.programmers, rig.links);
-        command.run();
+        app::ProgramTargetOperation &command = rig.target();
         const QByteArray frame = "APT" + QByteArray(15, '\0') + QByteArray::fromHex("012345015B0D");
         const char *statuses[] = {"Programming Target Board", "Not Programmed: Last Load Failed",
                                   "Programming Target Board", "File Loaded OK"};
         for (int n = 1; n <= 4; ++n) {
-            const link::ProgrammerState &s = rig.programmers.state(n);
+            const ProgrammerNumber k(n);
+            const model::ProgrammerState &s = rig.programmers.state(k);
             QVERIFY(!s.greeted && !s.ready);
             const bool sent = n == 1 || n == 3;
             QCOMPARE(rig.wire(n).written(), sent ? frame : QByteArray());
             QCOMPARE(rig.wire(n).writes.size(), sent ? 24 : 0);
             QCOMPARE(rig.status(n), QString::fromLatin1(statuses[n - 1]));
-            QCOMPARE(s.step.step, n <= 3 ? link::Step::ProgramTarget : link::Step::None);
-            QCOMPARE(s.step.underWay(), sent);
-            QCOMPARE(s.step.image.has_value(), n == 1);
+            QCOMPARE(command.stepUnderWay(k) != nullptr, sent);
+            QCOMPARE(command.programmers().contains(k), n <= 3);
+            const auto &ended = command.result().steps[k];
+            QCOMPARE(ended.has_value(), n == 2);
+            if (const model::StepRecord *step = command.stepUnderWay(k))
+                QCOMPARE(step->image.has_value(), n == 1);
         }
-        QCOMPARE(rig.ending(2), link::Ending::Skipped);
+        QCOMPARE(rig.ending(2), model::Ending::Skipped);
+        QVERIFY(!command.result().steps[ProgrammerNumber(2)]->image);
         rig.wire(1).inject("APTOK"); // half a reply waiting stays for the reply handler
-        command.run();
+        rig.target();
         QCOMPARE(rig.wire(1).openCalls, 1);
         QCOMPARE(rig.wire(1).bytesAvailable(), 5);
+        QCOMPARE(command.result().steps[ProgrammerNumber(1)]->ending, model::Ending::Superseded);
+    }
+
+    void invalidPort_data()
+    {
+        QTest::addColumn<int>("bad");
+        QTest::addColumn<bool>("noDevice");
+        QTest::addColumn<model::Step>("step");
+        QTest::addColumn<QString>("prompt");
+        QTest::addColumn<QString>("title");
+        const QString incorrect = QStringLiteral("Incorrect Port Number");
+        const QString connect1 =
+            QStringLiteral("Please Make Sure Programmer is Connected and Retry");
+        QTest::newRow("1 by program-target") << 1 << false << model::Step::ProgramTarget
+                                             << incorrect << QStringLiteral("Vell Programmer");
+        QTest::newRow("1 by load") << 1 << false << model::Step::Load << connect1 << incorrect;
+        QTest::newRow("1 by load, no device")
+            << 1 << true << model::Step::Load << connect1 << incorrect;
+        for (int n = 2; n <= 4; ++n) {
+            for (auto step : {model::Step::Load, model::Step::ProgramTarget})
+                QTest::addRow("%d by %s", n, step == model::Step::Load ? "load" : "target")
+                    << n << (n == 3) << step
+                    << QStringLiteral("Please Make Sure Programmer %1 is Connected and Retry")
+                           .arg(n)
+                    << incorrect;
+        }
+    }
+    // The missing programmer is named every time and its step ends lost at once; the next
+    // link is opened only after the operator's OK, and the others get the frame.
+    void invalidPort()
+    {
+        QFETCH(int, bad);
+        QFETCH(bool, noDevice);
+        QFETCH(model::Step, step);
+        QFETCH(QString, prompt);
+        QFETCH(QString, title);
+        Rig rig(4);
+        const ProgrammerNumber missing(bad);
+        if (noDevice) // beyond COM15: no name stands for it
+            rig.programmers.setFound(missing, link::PortNames::kMaxPort + 1, {});
+        else
+            rig.wire(bad).openResult = link::SerialLink::OpenResult::InvalidPort;
+        const QString path = rig.writeProgram(pattern(1024));
+        const auto command = [&]() -> app::Operation & {
+            if (step == model::Step::Load)
+                return rig.load(path);
+            return rig.target();
+        };
+        rig.op.holdOk = true;
+        app::Operation &first = command();
+        QVERIFY(first.isBusy());
+        for (int n = bad + 1; n <= 4; ++n)
+            QCOMPARE(rig.wire(n).openCalls, 0);
+        for (int n = 1; n <= 4; ++n)
+            QCOMPARE(rig.ending(n) == model::Ending::Unopenable, n == bad);
+        QCOMPARE(rig.status(bad), QStringLiteral("Communication with Programmer Lost"));
+        QVERIFY(rig.bank.writeLog.isEmpty());
+        QVERIFY(rig.op.acknowledge());
+        if (step == model::Step::Load)
+            rig.ready(4);
+        QTRY_VERIFY(!rig.bank.writeLog.isEmpty());
+        rig.op.holdOk = false;
+        command();
+        QCOMPARE(rig.op.messages, (QList<QPair<QString, QString>>{{prompt, title}, {prompt, title}}));
+        const char letter = step == model::Step::Load ? 'L' : 'T';
+        for (int n = 1; n <= 4; ++n) {
+            const QByteArray frames = rig.wire(n).writesOfSize(1);
+            QCOMPARE(frames.isEmpty(), n == bad);
+            QVERIFY(frames.isEmpty() || frames.at(2) == letter);
+            QCOMPARE(rig.wire(n).openCalls, n != bad ? 1 : noDevice ? 0 : 2);
+        }
     }
 };
 

@@ -1,5 +1,7 @@
 #include "reportjson.h"
 
+#include "record/attemptrecord.h"
+
 #include <QDateTime>
 #include <QJsonArray>
 
@@ -12,10 +14,7 @@ using vell::report::ShiftReport;
 
 namespace {
 
-QJsonValue orNull(const QString &text)
-{
-    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
-}
+using record::orNull;
 
 QJsonValue orNull(const std::optional<qint64> &n)
 {
@@ -52,6 +51,12 @@ QJsonObject programmer(const ProgrammerTally &t)
             {QStringLiteral("ok"), t.ok()},
             {QStringLiteral("failed"), t.failed()},
             {QStringLiteral("yield"), t.yield() ? QJsonValue(*t.yield()) : QJsonValue()},
+            {QStringLiteral("boards"), t.tally().boards()},
+            {QStringLiteral("boards_ok"), t.tally().boardsOk},
+            {QStringLiteral("boards_failed"), t.tally().boardsFailed},
+            {QStringLiteral("loads"), t.tally().loads()},
+            {QStringLiteral("loads_ok"), t.tally().loadsOk},
+            {QStringLiteral("loads_failed"), t.tally().loadsFailed},
             {QStringLiteral("skipped"), t.skipped()},
             {QStringLiteral("retries"), t.retries()},
             {QStringLiteral("runs"), t.runs()},

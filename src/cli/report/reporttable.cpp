@@ -77,21 +77,24 @@ QString reportTable(const ShiftReport &report, const QString &log, const QString
     }
 
     // Cells first, then each column as wide as its widest cell (numbers to the right).
-    const QStringList heads = {texts::kHeadCom,    texts::kHeadSerial,  texts::kHeadLocation,
-                               texts::kHeadTries,  texts::kHeadOk,      texts::kHeadFailed,
-                               texts::kHeadYield,  texts::kHeadRetries, texts::kHeadLoad,
-                               texts::kHeadTarget, texts::kHeadFirst,   texts::kHeadLast};
-    const QList<bool> right = {true, false, false, true, true,  true,
-                               true, true,  true,  true, false, false};
+    const QStringList heads = {texts::kHeadCom,     texts::kHeadSerial,      texts::kHeadLocation,
+                               texts::kHeadBoards,  texts::kHeadOk,          texts::kHeadFailed,
+                               texts::kHeadYield,   texts::kHeadLoads,       texts::kHeadLoadsFailed,
+                               texts::kHeadRetries, texts::kHeadLoad,        texts::kHeadTarget,
+                               texts::kHeadFirst,   texts::kHeadLast};
+    const QList<bool> right = {true, false, false, true, true, true,  true,
+                               true, true,  true,  true, true, false, false};
     QList<QStringList> rows{heads};
     for (const ProgrammerTally *t : programmers)
         rows << QStringList{QString::number(t->com()),
                             t->usbSerial().isEmpty() ? QStringLiteral("-") : t->usbSerial(),
                             t->location().isEmpty() ? QStringLiteral("-") : t->location(),
-                            QString::number(t->tries()),
-                            QString::number(t->ok()),
-                            QString::number(t->failed()),
+                            QString::number(t->tally().boards()),
+                            QString::number(t->tally().boardsOk),
+                            QString::number(t->tally().boardsFailed),
                             yieldText(*t),
+                            QString::number(t->tally().loads()),
+                            QString::number(t->tally().loadsFailed),
                             QString::number(t->retries()),
                             durations(*t, QStringLiteral("load")),
                             durations(*t, QStringLiteral("program-target")),

@@ -1,43 +1,35 @@
 #pragma once
 
 #include "link/portnames.h"
-#include "link/programmerstate.h"
+#include "model/programmerstate.h"
+#include "record/attemptrecord.h"
 
-#include <QDateTime>
-#include <QJsonObject>
 #include <QString>
 
 #include <optional>
 
 namespace vell::app {
 
-/// One programmer's ended step (a load or a program-target): one line of the attempt log and
-/// the result event of --json, rendered from the programmer's state when the step ended.
+/// One programmer's ended step (a load or a program-target) with who the programmer is: one
+/// line of the attempt log and the result event of --json.
 struct Attempt
 {
-    int programmer = 0;
+    model::ProgrammerNumber programmer;
     int comPort = 0;
     link::PortNames::Identity port;
-    link::StepRecord step; ///< ended: its ending is set
-    QString text;          ///< the status text shown at the end
+    model::StepRecord step; ///< ended: its ending is set
     std::optional<QString> programmerVersion;
 
-    /// Programmer n's last step, as its state holds it.
-    [[nodiscard]] static Attempt of(int n, const link::ProgrammerState &state, const QString &text);
-    [[nodiscard]] link::Result result() const;
-    /// The fields of the record (the keys of the attempt log).
-    [[nodiscard]] QJsonObject toJson() const;
-    [[nodiscard]] static QString resultName(link::Result result);
+    [[nodiscard]] record::Result result() const { return step.result(); }
+    /// The record this run writes for it.
+    [[nodiscard]] record::AttemptRecord record() const;
 };
 
-/// device, usb_serial, usb_vid_pid and location (null where unknown), as the record and the
-/// JSON events name them.
+/// An image as the record names it.
+[[nodiscard]] record::FileRecord fileRecord(const model::ImageIdentity &image);
+/// A device's fields as the record names them.
 [[nodiscard]] QJsonObject identityJson(const link::PortNames::Identity &identity);
-/// name, folder, size, sha256 and crc32 of an image.
-[[nodiscard]] QJsonObject imageJson(const link::ImageIdentity &image);
 /// This start of the tool's id, the same in every record it writes.
 [[nodiscard]] QString runId();
-/// Empty text as JSON null.
-[[nodiscard]] QJsonValue orNull(const QString &text);
 
 } // namespace vell::app

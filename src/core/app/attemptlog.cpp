@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QStandardPaths>
 
 namespace vell::app {
@@ -35,11 +34,11 @@ bool AttemptLog::open(const QString &path)
     return true;
 }
 
-bool AttemptLog::append(const QJsonObject &record)
+bool AttemptLog::append(const record::AttemptRecord &record)
 {
     if (!m_file.isOpen())
         return fail(QStringLiteral("not open"));
-    const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
+    const QByteArray line = record.toLine();
     if (m_file.write(line) != line.size())
         return fail(m_file.errorString());
     return true;

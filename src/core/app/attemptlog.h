@@ -1,7 +1,8 @@
 #pragma once
 
+#include "record/attemptrecord.h"
+
 #include <QFile>
-#include <QJsonObject>
 #include <QString>
 
 namespace vell::app {
@@ -19,7 +20,7 @@ public:
     /// and the file when missing); false, with errorString(), when it cannot.
     [[nodiscard]] bool open(const QString &path);
     /// Appends one record as one line; false, with errorString(), when it was not written whole.
-    [[nodiscard]] bool append(const QJsonObject &record);
+    [[nodiscard]] bool append(const record::AttemptRecord &record);
 
     [[nodiscard]] QString path() const { return m_file.fileName(); }
     [[nodiscard]] QString errorString() const { return m_error; }

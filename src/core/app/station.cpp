@@ -1,42 +1,52 @@
 #include "station.h"
 
+#include "loadoperation.h"
 #include "logging.h"
-#include "programtarget.h"
+#include "programtargetoperation.h"
 #include "texts.h"
 #include "watchdog.h"
 
-#include "discovery/programmersearch.h"
-#include "link/programmertraits.h"
-#include "load/filetransfer.h"
+#include "model/programmertraits.h"
+#include "model/texts.h"
 
-#include <cmath>
+#include <QFileInfo>
 
 namespace vell::app {
 
-std::optional<int> Tally::yieldPercent() const
-{
-    const int boards = ok + failed;
-    if (boards == 0)
-        return std::nullopt;
-    return int(std::lround(100.0 * ok / boards));
-}
+using model::ProgrammerNumber;
+using model::ProgrammerSet;
 
-Station::Station(const link::PortNames &names, link::Operator &op, link::LinkFactory factory,
-                 StationTimings timings, QObject *parent)
-    : QObject(parent), m_timings(timings), m_names(names),
-      m_links(std::make_unique<link::Links>(m_programmers, m_names, op, factory)),
+Station::Station(const link::PortNames &names, model::Operator &op,
+                 const link::LinkFactory &factory, const model::Timings &timings,
+                 QObject *parent)
+    : QObject(parent), m_timings(timings), m_names(names), m_operator(op), m_links(factory),
       m_search(std::make_unique<discovery::ProgrammerSearch>(m_programmers, m_names, factory,
                                                              timings.searchTickMs)),
       m_watchdog(std::make_unique<Watchdog>(timings.watchdogMs)),
       m_prompt(texts::kPromptDoubleClick)
 {
-    for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        auto handler = std::make_unique<link::ReplyHandler>(n, m_programmers, *this);
-        handler->attach(m_links->link(n));
-        m_replyHandlers[static_cast<size_t>(n - 1)] = std::move(handler);
+    for (const ProgrammerNumber n : ProgrammerSet::all()) {
+        auto handler = std::make_unique<model::ReplyHandler>(n, m_programmers);
+        handler->attach(m_links.link(n));
+        // A verdict ends the step of the operation that holds it, if any.
+        connect(handler.get(), &model::ReplyHandler::verdict, this,
+                [this](ProgrammerNumber n, model::Step step, std::optional<int> code) {
+                    if (Operation *owner = m_owners[n])
+                        owner->onVerdict(n, step, code);
+                });
+        connect(handler.get(), &model::ReplyHandler::fileLoaded, this, [this](ProgrammerNumber n) {
+            if (Operation *owner = m_owners[n])
+                owner->onFileLoaded(n);
+        });
+        m_replyHandlers[n] = std::move(handler);
     }
-    connect(&m_programmers, &link::Programmers::changed, this, &Station::onChanged);
-    connect(&m_programmers, &link::Programmers::stepEnded, this, &Station::onStepEnded);
+    connect(&m_programmers, &model::Programmers::statusChanged, this, [this](ProgrammerNumber n) {
+        Q_EMIT paneChanged(n);
+        Q_EMIT statusChanged(n, statusText(n));
+    });
+    connect(&m_programmers, &model::Programmers::barChanged, this, &Station::paneChanged);
+    connect(&m_programmers, &model::Programmers::paneChanged, this, &Station::paneChanged);
+    connect(&m_programmers, &model::Programmers::versionsChanged, this, &Station::versionsChanged);
 
     connect(m_search.get(), &discovery::ProgrammerSearch::changed, this, &Station::searchChanged);
     connect(m_search.get(), &discovery::ProgrammerSearch::finished, this, [this](bool anyFound) {
@@ -49,36 +59,7 @@ Station::Station(const link::PortNames &names, link::Operator &op, link::LinkFac
             &Station::portUnusable);
 
     connect(m_watchdog.get(), &Watchdog::fired, this, &Station::onWatchdogFired);
-
-    load::FileTransfer::Hooks loadHooks;
-    loadHooks.blackBox = [this] { return m_blackBox; };
-    loadHooks.restoreDefaults = [this] { return m_restoreDefaults; };
-    loadHooks.discardPendingReplies = [this](int n) {
-        m_replyHandlers[static_cast<size_t>(n - 1)]->discardPending();
-    };
-    m_transfer = std::make_unique<load::FileTransfer>(
-        m_programmers, *m_links, op, std::move(loadHooks),
-        load::TransferTimings{timings.handshakeMs, timings.stallMs});
-    connect(m_transfer.get(), &load::FileTransfer::watchdogArmRequested, m_watchdog.get(),
-            &Watchdog::arm);
-    connect(m_transfer.get(), &load::FileTransfer::watchdogDisarmRequested, m_watchdog.get(),
-            &Watchdog::disarm);
-    // After the station's own handler: the fault is recorded before the load ends.
-    connect(m_watchdog.get(), &Watchdog::fired, m_transfer.get(),
-            &load::FileTransfer::onWatchdogFired);
-    connect(m_transfer.get(), &load::FileTransfer::lastFileLoadedFolderChanged, this,
-            &Station::setLastFileLoadedFolder);
-    connect(m_transfer.get(), &load::FileTransfer::runningChanged, this, &Station::busyChanged);
-    connect(m_transfer.get(), &load::FileTransfer::stateChanged, this,
-            &Station::onLoadStateChanged);
-    connect(m_transfer.get(), &load::FileTransfer::finished, this,
-            [this](load::FileTransfer::Outcome outcome) {
-                if (outcome == load::FileTransfer::Outcome::Refused)
-                    Q_EMIT loadRefused();
-            });
-    // After the transfer's own handler, which tells a running load's story first.
-    connect(m_links.get(), &link::Links::deviceLost, this, &Station::onDeviceLost);
-    m_target = std::make_unique<ProgramTarget>(m_programmers, *m_links);
+    connect(&m_links, &link::Links::deviceLost, this, &Station::onDeviceLost);
 }
 
 Station::~Station() = default;
@@ -94,24 +75,26 @@ void Station::stopSearch()
     m_search->stop();
 }
 
+QString Station::programmerVersionText() const
+{
+    return model::Pane::programmerVersionText(state(ProgrammerNumber(1)));
+}
+
+QString Station::softwareVersionText() const
+{
+    return model::Pane::softwareVersionText(state(ProgrammerNumber(1)));
+}
+
 void Station::showFoundProgrammers()
 {
-    for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (!m_programmers.inUse(n))
-            continue;
-        m_programmers.update(n, [this](link::ProgrammerState &s) {
-            s.visible = true;
-            s.status = link::Status::Found;
-            if (s.port.device.isEmpty())
-                s.port = m_names.identityOf(s.comPort);
-        });
-    }
+    for (const ProgrammerNumber n : m_programmers.inUse())
+        m_programmers.show(n);
 }
 
 bool Station::offersProgramTarget() const
 {
-    for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (link::traitsOf(n).showsProgramTarget && state(n).present)
+    for (const ProgrammerNumber n : ProgrammerSet::all()) {
+        if (model::traitsOf(n).showsProgramTarget && state(n).present)
             return true;
     }
     return false;
@@ -144,109 +127,204 @@ void Station::setLastFileLoadedFolder(const QString &folder)
 
 bool Station::busy() const
 {
-    return m_transfer->isRunning() || m_links->awaitingOk();
+    for (const auto &operation : m_operations) {
+        if (operation->isBusy())
+            return true;
+    }
+    return false;
 }
 
-bool Station::prepareLoad()
+void Station::updateBusy()
 {
-    if (busy())
-        return false;
+    const bool now = busy();
+    if (now == m_busy)
+        return;
+    m_busy = now;
+    Q_EMIT busyChanged(now);
+}
+
+Operation *Station::run(std::unique_ptr<Operation> operation)
+{
+    Operation *op = operation.get();
+    connect(op, &Operation::stepEnded, this, [this, op](ProgrammerNumber n) { onStepEnded(*op, n); });
+    connect(op, &Operation::busyChanged, this, &Station::updateBusy);
+    connect(op, &Operation::finished, this, [this, op] { onOperationFinished(*op); });
+    m_operations.push_back(std::move(operation));
+    op->start();
+    updateBusy();
+    return op;
+}
+
+void Station::beginStep(Operation &operation, ProgrammerNumber n)
+{
+    if (Operation *owner = m_owners[n]; owner && owner != &operation)
+        owner->endStep(n, model::Ending::Superseded);
+    m_owners[n] = &operation;
+}
+
+Operation *Station::loadProgramFile(const QString &path)
+{
+    qCDebug(lcApp) << "load asked for" << path;
+    return load(path, ProgrammerSet::all(), false);
+}
+
+Operation *Station::loadProgramFileInto(const QString &path, ProgrammerSet programmers)
+{
+    qCDebug(lcApp) << "load asked for" << path << "into some programmers";
+    return load(path, programmers, true);
+}
+
+Operation *Station::load(const QString &path, ProgrammerSet programmers, bool repeat)
+{
+    const ProgrammerSet addressed = programmers & m_programmers.inUse();
+    if (addressed.isEmpty() || busy())
+        return nullptr;
     // A fault of an earlier load does not outlive it.
     m_faultTimedOut = false;
     setPrompt(texts::kPromptDoubleClick);
-    return true;
-}
 
-void Station::loadProgramFile(const QString &path)
-{
-    qCDebug(lcApp) << "load asked for" << path;
-    if (!prepareLoad())
-        return;
-    m_repeatingLoad = false;
-    m_transfer->loadProgramFile(path);
-    if (m_transfer->isRunning())
-        onLoadStarted(path);
-}
-
-void Station::programTarget()
-{
-    if (busy())
-        return;
-    m_lastStep = link::Step::ProgramTarget;
-    m_target->run();
-}
-
-void Station::loadProgramFileInto(const QString &path, const link::ProgrammerSet &programmers)
-{
-    qCDebug(lcApp) << "load asked for" << path << "into some programmers";
-    if (m_programmers.targets(programmers) == link::ProgrammerSet{} || !prepareLoad())
-        return;
-    m_repeatingLoad = true;
-    m_transfer->loadProgramFileInto(path, programmers);
-    if (m_transfer->isRunning())
-        onLoadStarted(path);
-}
-
-void Station::onLoadStarted(const QString &path)
-{
+    load::FileTransfer::Hooks hooks;
+    hooks.blackBox = [this] { return m_blackBox; };
+    hooks.restoreDefaults = [this] { return m_restoreDefaults; };
+    hooks.discardPendingReplies = [this](ProgrammerNumber n) {
+        m_replyHandlers[n]->discardPending();
+    };
+    auto operation = std::make_unique<LoadOperation>(
+        path, addressed, tries(model::Step::Load, addressed, repeat, path),
+        OperationContext{m_programmers, m_links, m_names, m_operator, *this}, hooks, m_timings,
+        *m_watchdog);
+    connect(operation.get(), &LoadOperation::folderChanged, this,
+            &Station::setLastFileLoadedFolder);
+    Operation *started = run(std::move(operation));
     // A load refused before it began leaves the last one as the one to repeat.
-    m_lastStep = link::Step::Load;
-    m_lastLoadPath = path;
+    if (!started->result().refused) {
+        m_lastStep = model::Step::Load;
+        m_lastLoadPath = path;
+    }
+    return started;
 }
 
-void Station::programTargetOn(const link::ProgrammerSet &programmers)
+Operation *Station::programTarget()
 {
-    if (m_programmers.targets(programmers) == link::ProgrammerSet{} || busy())
-        return;
-    m_lastStep = link::Step::ProgramTarget;
-    m_target->runOn(programmers);
+    return target(ProgrammerSet::all(), false);
 }
 
-link::ProgrammerSet Station::failedProgrammers() const
+Operation *Station::programTargetOn(ProgrammerSet programmers)
 {
-    link::ProgrammerSet failed{};
-    for (int n = 1; n <= link::kProgrammerCount; ++n)
-        failed[size_t(n - 1)] = m_programmers.inUse(n) && state(n).failed(m_lastStep);
+    return target(programmers, true);
+}
+
+Operation *Station::target(ProgrammerSet programmers, bool repeat)
+{
+    const ProgrammerSet addressed = programmers & m_programmers.inUse();
+    if (addressed.isEmpty() || busy())
+        return nullptr;
+    m_lastStep = model::Step::ProgramTarget;
+    return run(std::make_unique<ProgramTargetOperation>(
+        addressed, tries(model::Step::ProgramTarget, addressed, repeat, {}),
+        OperationContext{m_programmers, m_links, m_names, m_operator, *this}));
+}
+
+model::PerProgrammer<int> Station::tries(model::Step kind, ProgrammerSet programmers, bool repeat,
+                                         const QString &path) const
+{
+    model::PerProgrammer<int> tries;
+    const QFileInfo file(path);
+    for (const ProgrammerNumber n : programmers) {
+        const model::StepRecord *last = lastStepOf(n);
+        const bool sameFile = kind != model::Step::Load ||
+                              (last && last->image && last->image->name == file.fileName() &&
+                               last->image->folder == file.absolutePath());
+        tries[n] = repeat && last && last->step == kind && sameFile ? last->tryNumber + 1 : 1;
+    }
+    return tries;
+}
+
+const model::StepRecord *Station::lastStepOf(ProgrammerNumber n) const
+{
+    if (const Operation *owner = m_owners[n])
+        return owner->stepUnderWay(n);
+    const auto &last = state(n).lastStep;
+    return last ? &*last : nullptr;
+}
+
+ProgrammerSet Station::failedProgrammers() const
+{
+    ProgrammerSet failed;
+    for (const ProgrammerNumber n : m_programmers.inUse()) {
+        if (!m_owners[n] && state(n).failed(m_lastStep))
+            failed.insert(n);
+    }
     return failed;
 }
 
-link::Step Station::repeatableStep(int n) const
+model::Step Station::repeatableStep(ProgrammerNumber n) const
 {
-    const link::StepRecord &step = state(n).step;
-    if (busy() || !m_programmers.inUse(n) || step.underWay())
-        return link::Step::None;
-    if (step.step == link::Step::ProgramTarget && step.ending == link::Ending::Skipped)
-        return link::Step::Load;
-    return step.step;
+    const auto &last = state(n).lastStep;
+    if (busy() || !m_programmers.inUse(n) || m_owners[n] || !last)
+        return model::Step::None;
+    if (last->step == model::Step::ProgramTarget && last->ending == model::Ending::Skipped)
+        return model::Step::Load;
+    return last->step;
 }
 
-void Station::repeatStep(int n)
+model::Step Station::stepOf(ProgrammerNumber n) const
 {
-    link::ProgrammerSet only{};
-    only[size_t(n - 1)] = true;
-    repeat(repeatableStep(n), only);
+    const model::StepRecord *last = lastStepOf(n);
+    return last ? last->step : model::Step::None;
 }
 
-bool Station::retryFailed()
+Operation *Station::repeatStep(ProgrammerNumber n)
 {
-    const link::ProgrammerSet failed = failedProgrammers();
-    if (busy() || failed == link::ProgrammerSet{})
-        return false;
-    repeat(m_lastStep, failed);
-    return true;
+    return repeat(repeatableStep(n), ProgrammerSet::only(n));
 }
 
-void Station::repeat(link::Step step, const link::ProgrammerSet &programmers)
+Operation *Station::retryFailed()
 {
-    if (step == link::Step::Load)
-        loadProgramFileInto(m_lastLoadPath, programmers);
-    else if (step == link::Step::ProgramTarget)
-        programTargetOn(programmers);
+    const ProgrammerSet failed = failedProgrammers();
+    if (busy() || failed.isEmpty())
+        return nullptr;
+    return repeat(m_lastStep, failed);
 }
 
-void Station::endSteps(link::Ending ending)
+Operation *Station::repeat(model::Step step, ProgrammerSet programmers)
 {
-    m_programmers.endSteps(ending);
+    if (step == model::Step::Load)
+        return load(m_lastLoadPath, programmers, true);
+    if (step == model::Step::ProgramTarget)
+        return target(programmers, true);
+    return nullptr;
+}
+
+void Station::endSteps(model::Ending ending)
+{
+    // Ending a step may finish its operation, which leaves the list.
+    std::vector<QPointer<Operation>> operations;
+    for (const auto &operation : m_operations)
+        operations.emplace_back(operation.get());
+    for (const QPointer<Operation> &operation : operations) {
+        if (operation)
+            operation->endSteps(ending);
+    }
+}
+
+std::vector<LoadOperation *> Station::loads() const
+{
+    std::vector<LoadOperation *> loads;
+    for (const auto &operation : m_operations) {
+        if (auto *load = qobject_cast<LoadOperation *>(operation.get()))
+            loads.push_back(load);
+    }
+    return loads;
+}
+
+bool Station::anyStepUnderWay(model::Step kind) const
+{
+    for (const ProgrammerNumber n : ProgrammerSet::all()) {
+        if (m_owners[n] && m_owners[n]->kind() == kind)
+            return true;
+    }
+    return false;
 }
 
 bool Station::openLog(const QString &path)
@@ -259,79 +337,65 @@ bool Station::openLog(const QString &path)
     return false;
 }
 
-void Station::releaseProgramFile()
-{
-    m_transfer->releaseProgramFile();
-}
-
 void Station::releaseFiles()
 {
-    releaseProgramFile();
-    m_links->closePortFiles();
+    for (LoadOperation *load : loads())
+        load->releaseProgramFile();
+    m_links.closePortFiles();
 }
 
-void Station::onChanged(int n)
+void Station::onStepEnded(Operation &operation, ProgrammerNumber n)
 {
-    const QString status = statusText(n);
-    const bool statusChangedNow = m_shownStatus.at(size_t(n - 1)) != status;
-    m_shownStatus.at(size_t(n - 1)) = status;
-    Q_EMIT paneChanged(n);
-    if (statusChangedNow)
-        Q_EMIT statusChanged(n, status);
-    if (n == 1) {
-        const QString versions =
-            programmerVersionText() + QLatin1Char('\n') + softwareVersionText();
-        if (versions != m_shownVersions) {
-            m_shownVersions = versions;
-            Q_EMIT versionsChanged();
-        }
-    }
-}
-
-void Station::onLoadStateChanged()
-{
-    if (m_transfer->state() == load::FileTransfer::State::Opening && !m_repeatingLoad)
-        m_loadTaken = false;
-}
-
-void Station::onStepEnded(int n)
-{
-    const link::ProgrammerState &s = state(n);
-    const Attempt attempt = Attempt::of(n, s, statusText(n));
-    record(attempt);
-    if (s.step.step == link::Step::ProgramTarget) {
-        Tally &tally = m_tallies.at(size_t(n - 1));
-        ++(attempt.result() == link::Result::Ok ? tally.ok : tally.failed);
-    }
-    if (s.step.step == link::Step::Load) {
-        if (*s.step.ending == link::Ending::Ok) {
-            m_loadTaken = true;
-            m_image = s.step.image;
-            m_untakenLoad.reset();
-            Q_EMIT imageChanged();
-        } else if (!m_loadTaken && s.step.image) {
-            bool anyUnderWay = false;
-            for (int k = 1; k <= link::kProgrammerCount; ++k) {
-                const link::StepRecord &step = state(k).step;
-                anyUnderWay = anyUnderWay || (step.step == link::Step::Load && step.underWay());
-            }
-            if (!anyUnderWay) {
-                m_untakenLoad = s.step.image->name;
-                Q_EMIT imageChanged();
-            }
-        }
+    if (m_owners[n] == &operation)
+        m_owners[n] = nullptr;
+    const model::StepRecord &step = *operation.result().steps[n];
+    m_programmers.setLastStep(n, step);
+    const model::ProgrammerState &s = state(n);
+    const Attempt attempt{n, s.comPort, s.port, step, s.version};
+    const record::AttemptRecord line = attempt.record();
+    record(line);
+    m_tallies[n].add(line.step, line.result);
+    if (step.step == model::Step::Load && step.succeeded()) {
+        m_loadTaken = true;
+        m_image = step.image;
+        m_untakenLoad.reset();
+        Q_EMIT imageChanged();
     }
     Q_EMIT attemptEnded(attempt);
-    if (s.step.step == link::Step::ProgramTarget)
+    if (step.step == model::Step::ProgramTarget)
         Q_EMIT tallyChanged(n);
 }
 
-void Station::record(const Attempt &attempt)
+void Station::onOperationFinished(Operation &operation)
+{
+    const OperationResult &result = operation.result();
+    if (result.step == model::Step::Load && !result.refused) {
+        // The load of every programmer is taken or not anew; a repeat can only add a taker.
+        if (result.programmers == m_programmers.inUse())
+            m_loadTaken = !result.succeeded().isEmpty();
+        if (!m_loadTaken && !anyStepUnderWay(model::Step::Load)) {
+            m_untakenLoad = QFileInfo(static_cast<LoadOperation &>(operation).path()).fileName();
+            Q_EMIT imageChanged();
+        }
+    }
+    Q_EMIT operationFinished(result);
+    for (auto it = m_operations.begin(); it != m_operations.end(); ++it) {
+        if (it->get() == &operation) {
+            // Finished from inside its own call: deleted once that call has returned.
+            it->release()->deleteLater();
+            m_operations.erase(it);
+            break;
+        }
+    }
+    updateBusy();
+}
+
+void Station::record(const record::AttemptRecord &line)
 {
     if (!m_logging)
         return;
     // Every record is tried: a log that can be written again takes the next one.
-    if (m_log.append(attempt.toJson())) {
+    if (m_log.append(line)) {
         if (!m_logProblem.isEmpty()) {
             m_logProblem.clear();
             Q_EMIT logProblemChanged(m_logProblem);
@@ -346,13 +410,20 @@ void Station::record(const Attempt &attempt)
     }
 }
 
-void Station::onDeviceLost(int n)
+void Station::onDeviceLost(ProgrammerNumber n)
 {
-    // During a load the transfer tells its own story; otherwise (programming a target, or
-    // waiting for a programmer's verdict) the pane would keep its last progress text forever.
-    if (!m_transfer->isRunning() && m_programmers.inUse(n))
-        m_programmers.update(n, [](link::ProgrammerState &s) { s.status = link::Status::Lost; });
-    m_programmers.endStep(n, link::Ending::Lost);
+    // A load tells its own story first.
+    bool loading = false;
+    for (LoadOperation *load : loads()) {
+        load->onDeviceLost(n);
+        loading = loading || load->isBusy();
+    }
+    // Otherwise (programming a target, or waiting for a programmer's verdict) the pane would
+    // keep its last progress text forever.
+    if (!loading && m_programmers.inUse(n))
+        m_programmers.setStatus(n, model::Status::Lost);
+    if (Operation *owner = m_owners[n])
+        owner->endStep(n, model::Ending::Lost);
 }
 
 void Station::onWatchdogFired()
@@ -362,6 +433,8 @@ void Station::onWatchdogFired()
     setPrompt(texts::kPromptError);
     m_faultTimedOut = true;
     m_watchdog->disarm();
+    for (LoadOperation *load : loads())
+        load->onWatchdogFired();
 }
 
 } // namespace vell::app

@@ -2,61 +2,43 @@
 
 #include "attempt.h"
 #include "attemptlog.h"
-#include "pane.h"
+#include "operation.h"
 
 #include "discovery/programmersearch.h"
 #include "link/links.h"
-#include "link/operatorinterface.h"
 #include "link/portnames.h"
-#include "link/programmers.h"
-#include "link/replyhandler.h"
+#include "model/operatorinterface.h"
+#include "model/pane.h"
+#include "model/programmers.h"
+#include "model/replyhandler.h"
+#include "model/timings.h"
+#include "record/tally.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
-#include <array>
 #include <memory>
 #include <optional>
-
-namespace vell::load {
-class FileTransfer;
-}
+#include <vector>
 
 namespace vell::app {
 
-class ProgramTarget;
+class LoadOperation;
 class Watchdog;
 
-/// Intervals are injectable so tests can run them fast; the defaults are what ships.
-struct StationTimings
-{
-    int handshakeMs = 1000;
-    int watchdogMs = 15000;
-    int stallMs = 5000; ///< a link that takes no byte for this long drops out of a stream
-    int searchTickMs = 100;
-};
-
-/// One programmer's boards since the application started (program-target results).
-struct Tally
-{
-    int ok = 0;
-    int failed = 0;
-    /// Percent of the boards that programmed OK, rounded; nothing before the first board.
-    [[nodiscard]] std::optional<int> yieldPercent() const;
-};
-
-/// The programming station: the application's state and the one door both front ends use.
+/// The programming station: the application's state and the one door every front end uses.
 /// It holds the programmers' states, the links and their reply handlers, the search, the
-/// watchdog, the prompt, the current folder and the two load options, runs the commands
-/// (FileTransfer and ProgramTarget hold their own rules) one at a time, and renders what the
-/// front ends show. Every step that ends becomes one attempt: recorded in the attempt log,
-/// counted in the tallies, and announced with attemptEnded.
-class Station : public QObject, public link::ReplyHooks
+/// watchdog, the prompt, the current folder and the two load options, and runs the commands
+/// as operations (a load, a program-target) one at a time, whoever asks. Every step that ends
+/// becomes one attempt: recorded in the attempt log, counted in the tallies, and announced
+/// with attemptEnded; every operation that finishes is announced with its result.
+class Station : public QObject, private StepLedger
 {
     Q_OBJECT
 public:
-    Station(const link::PortNames &names, link::Operator &op, link::LinkFactory factory,
-            StationTimings timings = {}, QObject *parent = nullptr);
+    Station(const link::PortNames &names, model::Operator &op, const link::LinkFactory &factory,
+            const model::Timings &timings = {}, QObject *parent = nullptr);
     ~Station() override;
 
     // The search.
@@ -68,24 +50,28 @@ public:
     [[nodiscard]] const discovery::ProgrammerSearch &search() const { return *m_search; }
 
     // What the front ends show.
-    [[nodiscard]] const link::Programmers &programmers() const { return m_programmers; }
-    [[nodiscard]] const link::ProgrammerState &state(int n) const { return m_programmers.state(n); }
-    [[nodiscard]] Pane pane(int n) const { return Pane::of(n, state(n)); }
-    [[nodiscard]] QString statusText(int n) const { return Pane::statusText(n, state(n)); }
-    [[nodiscard]] QString programmerVersionText() const
+    [[nodiscard]] const model::Programmers &programmers() const { return m_programmers; }
+    [[nodiscard]] const model::ProgrammerState &state(model::ProgrammerNumber n) const
     {
-        return Pane::programmerVersionText(state(1));
+        return m_programmers.state(n);
     }
-    [[nodiscard]] QString softwareVersionText() const
+    [[nodiscard]] model::Pane pane(model::ProgrammerNumber n) const
     {
-        return Pane::softwareVersionText(state(1));
+        return model::Pane::of(n, state(n));
     }
+    [[nodiscard]] QString statusText(model::ProgrammerNumber n) const
+    {
+        return model::Pane::statusText(n, state(n));
+    }
+    [[nodiscard]] QString programmerVersionText() const;
+    [[nodiscard]] QString softwareVersionText() const;
     [[nodiscard]] const link::PortNames &portNames() const { return m_names; }
     /// The links, for inspection: the frame state and the port files.
-    [[nodiscard]] const link::Links &links() const { return *m_links; }
-    [[nodiscard]] const Tally &tally(int n) const { return m_tallies.at(size_t(n - 1)); }
+    [[nodiscard]] const link::Links &links() const { return m_links; }
+    /// Programmer n's boards and loads since the application started.
+    [[nodiscard]] const record::Tally &tally(model::ProgrammerNumber n) const { return m_tallies[n]; }
     /// The image the programmers took last in this run, if any.
-    [[nodiscard]] const std::optional<link::ImageIdentity> &image() const { return m_image; }
+    [[nodiscard]] const std::optional<model::ImageIdentity> &image() const { return m_image; }
     /// The image line: the image taken ("demo.bin (4096 bytes, CRC-32 1a2b3c4d)"), or that the
     /// last load was taken by none; empty before either.
     [[nodiscard]] QString imageText() const;
@@ -112,41 +98,45 @@ public:
 
     [[nodiscard]] bool faultTimedOut() const { return m_faultTimedOut; }
 
-    /// True while a load runs or a command waits for the operator's OK; a second command is
-    /// ignored then.
+    /// True while an operation holds the station (a load runs, or a command waits for the
+    /// operator's OK); a second command is ignored then.
     [[nodiscard]] bool busy() const;
 
     /// The approved image (--expect-sha256, --expect-crc32): a load refuses every other file,
     /// and every record names it.
-    void setApprovedImage(const link::ImagePin &pin) { m_programmers.setApprovedImage(pin); }
+    void setApprovedImage(const model::ImagePin &pin) { m_programmers.setApprovedImage(pin); }
 
-    /// The load (a double-click in the file list, or --load) of the file at path.
-    void loadProgramFile(const QString &path);
-    /// The program-target command.
-    void programTarget();
-
+    // The commands. Each returns the operation it started, or null when it was ignored (the
+    // station is busy, or no programmer in use is named).
+    /// The load (a double-click in the file list, or --load) of the file at path into every
+    /// programmer in use.
+    Operation *loadProgramFile(const QString &path);
+    /// The program-target command for every programmer in use.
+    Operation *programTarget();
     // Repeats for some programmers; the others keep their panes, state, steps and tallies.
     /// The load of the file at path into those of the programmers given that are in use: the
     /// frames, the stream and the handshake are theirs alone.
-    void loadProgramFileInto(const QString &path, const link::ProgrammerSet &programmers);
+    Operation *loadProgramFileInto(const QString &path, model::ProgrammerSet programmers);
     /// Program-target for those of the programmers given that are in use.
-    void programTargetOn(const link::ProgrammerSet &programmers);
+    Operation *programTargetOn(model::ProgrammerSet programmers);
     /// The kind of step the last command began (none before the first).
-    [[nodiscard]] link::Step lastStep() const { return m_lastStep; }
+    [[nodiscard]] model::Step lastStep() const { return m_lastStep; }
     /// The programmers in use whose step of the last command's kind failed.
-    [[nodiscard]] link::ProgrammerSet failedProgrammers() const;
+    [[nodiscard]] model::ProgrammerSet failedProgrammers() const;
     /// What repeating programmer n's last step would run: its load (of the same file) or its
     /// program-target; a program-target it was left out of repeats the load that failed.
     /// None while a command is busy, while its step is under way, or before it had one.
-    [[nodiscard]] link::Step repeatableStep(int n) const;
+    [[nodiscard]] model::Step repeatableStep(model::ProgrammerNumber n) const;
+    /// The kind of programmer n's step under way, else of its last one (none before the first).
+    [[nodiscard]] model::Step stepOf(model::ProgrammerNumber n) const;
     /// Repeats programmer n's last step on it alone (its pane's "again").
-    void repeatStep(int n);
+    Operation *repeatStep(model::ProgrammerNumber n);
     /// Repeats the last command's step on every programmer whose step failed, only on those;
-    /// a load takes the file of the last load again, as it is now. False when there is none
-    /// to repeat (or a command is busy).
-    bool retryFailed();
+    /// a load takes the file of the last load again, as it is now. Null when there is none to
+    /// repeat (or a command is busy).
+    Operation *retryFailed();
     /// Ends every step still under way (the headless run's timeout, the application's end).
-    void endSteps(link::Ending ending);
+    void endSteps(model::Ending ending);
 
     /// Opens the attempt log (the default one for an empty path); false, with logProblem(),
     /// when it cannot. Without an open log nothing is recorded.
@@ -156,8 +146,6 @@ public:
     /// Records that could not be written since the start.
     [[nodiscard]] int lostRecords() const { return m_lostRecords; }
 
-    /// Lets go of the program file a load holds open (the transfer's, once one runs).
-    void releaseProgramFile() override;
     /// Lets go of every file a command holds: the program file and the four port files
     /// (the watchdog's fault and the main window's close).
     void releaseFiles();
@@ -170,57 +158,70 @@ Q_SIGNALS:
     /// The search met a port that exists but cannot be used.
     void portUnusable(const vell::discovery::ProgrammerSearch::UnusablePort &port);
 
-    /// Anything of pane n changed.
-    void paneChanged(int n);
-    /// Pane n's status text changed to a different text.
-    void statusChanged(int n, const QString &text);
+    /// What pane n shows changed: its status, bar, count box, visibility or device.
+    void paneChanged(vell::model::ProgrammerNumber n);
+    /// Pane n's status text changed to text.
+    void statusChanged(vell::model::ProgrammerNumber n, const QString &text);
     void versionsChanged();
     void promptChanged(const QString &text);
     void busyChanged(bool busy);
     void lastFileLoadedFolderChanged(const QString &folder);
-    /// A load was refused before any link was touched (the file cannot be loaded).
-    void loadRefused();
     /// Programmer n's step ended; the attempt was recorded first (when a log is open).
     void attemptEnded(const vell::app::Attempt &attempt);
-    void tallyChanged(int n);
+    /// An operation finished: every step of it ended and the station is free of it.
+    void operationFinished(const vell::app::OperationResult &result);
+    void tallyChanged(vell::model::ProgrammerNumber n);
     void imageChanged();
     /// The attempt log cannot be written (text), or can be again (empty).
     void logProblemChanged(const QString &text);
 
 private:
+    void beginStep(Operation &operation, model::ProgrammerNumber n) override;
+    /// Starts operation unless the station is busy; the station owns it until it finishes.
+    Operation *run(std::unique_ptr<Operation> operation);
+    Operation *load(const QString &path, model::ProgrammerSet programmers, bool repeat);
+    Operation *target(model::ProgrammerSet programmers, bool repeat);
+    Operation *repeat(model::Step step, model::ProgrammerSet programmers);
+    /// Each programmer's try at a step of kind: 1 for the command of every programmer; a
+    /// repeat counts on from its last step of the same kind (for a load, of the same file).
+    [[nodiscard]] model::PerProgrammer<int> tries(model::Step kind, model::ProgrammerSet programmers,
+                                                  bool repeat, const QString &path) const;
+    /// Programmer n's step under way, or the last one it ended.
+    [[nodiscard]] const model::StepRecord *lastStepOf(model::ProgrammerNumber n) const;
+    /// The load operations that run or wait for their verdicts.
+    [[nodiscard]] std::vector<LoadOperation *> loads() const;
+    [[nodiscard]] bool anyStepUnderWay(model::Step kind) const;
     void setPrompt(const QString &text);
-    void repeat(link::Step step, const link::ProgrammerSet &programmers);
-    /// The common start of a load: the fault and prompt of an earlier one are forgotten.
-    bool prepareLoad();
-    void onLoadStarted(const QString &path);
-    void onChanged(int n);
-    void onStepEnded(int n);
-    void record(const Attempt &attempt);
-    void onLoadStateChanged();
+    void updateBusy();
+    void onStepEnded(Operation &operation, model::ProgrammerNumber n);
+    void onOperationFinished(Operation &operation);
+    void record(const record::AttemptRecord &line);
     void onWatchdogFired();
-    void onDeviceLost(int n);
+    void onDeviceLost(model::ProgrammerNumber n);
 
-    StationTimings m_timings;
+    model::Timings m_timings;
     // Links and the search keep a reference to the names, so Station holds its own copy.
     link::PortNames m_names;
-    link::Programmers m_programmers;
-    std::unique_ptr<link::Links> m_links;
-    std::array<std::unique_ptr<link::ReplyHandler>, link::kProgrammerCount> m_replyHandlers;
+    model::Operator &m_operator;
+    model::Programmers m_programmers;
+    link::Links m_links;
+    model::PerProgrammer<std::unique_ptr<model::ReplyHandler>> m_replyHandlers;
     std::unique_ptr<discovery::ProgrammerSearch> m_search;
     std::unique_ptr<Watchdog> m_watchdog;
-    std::unique_ptr<load::FileTransfer> m_transfer;
-    std::unique_ptr<ProgramTarget> m_target;
 
-    std::array<QString, link::kProgrammerCount> m_shownStatus;
-    QString m_shownVersions;
-    std::array<Tally, link::kProgrammerCount> m_tallies{};
-    std::optional<link::ImageIdentity> m_image;
+    /// The operations that run or wait for verdicts, oldest first.
+    std::vector<std::unique_ptr<Operation>> m_operations;
+    /// Which operation holds each programmer's step under way.
+    model::PerProgrammer<QPointer<Operation>> m_owners;
+    bool m_busy = false;
+
+    model::PerProgrammer<record::Tally> m_tallies;
+    std::optional<model::ImageIdentity> m_image;
     /// The file of the last load when no programmer took it.
     std::optional<QString> m_untakenLoad;
+    /// A programmer took the last load of every programmer, or a repeat of it.
     bool m_loadTaken = false;
-    /// The load under way repeats it for some programmers: the others hold what they took.
-    bool m_repeatingLoad = false;
-    link::Step m_lastStep = link::Step::None;
+    model::Step m_lastStep = model::Step::None;
     QString m_lastLoadPath;
     AttemptLog m_log;
     bool m_logging = false;

@@ -34,14 +34,6 @@ inline const QString kAlreadyRunningNoAnswer =
     QStringLiteral("vell-usb-programmer: a copy is already running for this user, "
                    "but it did not answer");
 
-/// Pane n's first text after the search, for a programmer whose found text is numbered.
-inline QString numberedProgrammerFound(int n, int comPort)
-{
-    return QStringLiteral("Programmer #%1 Found on Com Port %2").arg(n).arg(comPort);
-}
-/// A programmer left out of program-target because its last load of this run failed.
-inline const QString kNotProgrammedLastLoadFailed =
-    QStringLiteral("Not Programmed: Last Load Failed");
 
 // The production record's texts, shared by both front ends.
 /// The program file of the last load: "demo-board.bin (4096 bytes, CRC-32 1a2b3c4d)".
@@ -56,7 +48,7 @@ inline QString imageNotTaken(const QString &name)
     return QStringLiteral("%1 not loaded by any programmer").arg(name);
 }
 /// One programmer's boards since the start: "2 OK 1 failed (yield 67%)".
-inline QString tally(int ok, int failed, std::optional<int> yield)
+inline QString tally(qint64 ok, qint64 failed, std::optional<int> yield)
 {
     return QStringLiteral("%1 OK %2 failed (yield %3)")
         .arg(ok)

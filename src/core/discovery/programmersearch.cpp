@@ -3,7 +3,7 @@
 #include "logging.h"
 #include "texts.h"
 
-#include "link/reply.h"
+#include "model/texts.h"
 
 #include <QStringList>
 
@@ -11,7 +11,7 @@
 
 namespace vell::discovery {
 
-ProgrammerSearch::ProgrammerSearch(link::Programmers &programmers, const link::PortNames &names,
+ProgrammerSearch::ProgrammerSearch(model::Programmers &programmers, const link::PortNames &names,
                                    link::LinkFactory factory, int tickMs, QObject *parent)
     : QObject(parent), m_programmers(programmers), m_names(names), m_factory(std::move(factory)),
       m_portSearchedLabel(texts::kSearchingPort)
@@ -34,11 +34,6 @@ bool ProgrammerSearch::isProgrammerReply(QByteArrayView captured)
             return true;
     }
     return false;
-}
-
-QString ProgrammerSearch::programmerLabel(int n) const
-{
-    return m_programmerLabels.at(static_cast<size_t>(n - 1));
 }
 
 void ProgrammerSearch::start()
@@ -80,10 +75,8 @@ void ProgrammerSearch::tick()
     }
 
     // Recording follows the step in the same tick, so the port it stores is the one just judged.
-    for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (m_found == n && !m_programmers.state(n).present)
-            recordProgrammer(n);
-    }
+    if (const auto n = model::ProgrammerNumber::from(m_found); n && !m_programmers.state(*n).present)
+        recordProgrammer(*n);
 
     if (isRunning())
         Q_EMIT changed();
@@ -159,23 +152,19 @@ void ProgrammerSearch::openNext()
     m_timer.start();
 }
 
-void ProgrammerSearch::recordProgrammer(int n)
+void ProgrammerSearch::recordProgrammer(model::ProgrammerNumber n)
 {
-    m_programmerLabels.at(static_cast<size_t>(n - 1)) =
-        texts::kProgrammerFoundOnComPort + portSearched();
+    m_programmerLabels[n] = model::texts::kProgrammerFoundOnComPort + portSearched();
     const int comPort = m_port;
-    if (n < link::kProgrammerCount)
+    const bool last = n.value() == model::kProgrammerCount;
+    if (!last)
         advancePort();
     flush();
     m_receiveEnabled = true;
     m_captured.clear();
-    m_programmers.update(n, [&](link::ProgrammerState &s) {
-        s.comPort = static_cast<quint8>(comPort);
-        s.present = true;
-        s.port = m_names.identityOf(comPort);
-    });
-    qCDebug(lcDiscovery) << "programmer" << n << "on COM" << comPort;
-    if (n == link::kProgrammerCount) {
+    m_programmers.setFound(n, comPort, m_names.identityOf(comPort));
+    qCDebug(lcDiscovery) << "programmer" << n.value() << "on COM" << comPort;
+    if (last) {
         // Four is the most the application handles: no further ports are opened.
         end();
         Q_EMIT changed();

@@ -4,8 +4,10 @@
 #include "link/portclaim.h"
 #include "link/portfile.h"
 #include "link/portnames.h"
-#include "link/programmers.h"
+#include "link/reply.h"
 #include "link/seriallink.h"
+#include "model/programmers.h"
+#include "model/timings.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -35,13 +37,13 @@ class ProgrammerSearch : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int kDefaultTickMs = 100;
-    /// The current port number stops here; this port itself is never probed.
-    static constexpr int kPortLimit = 16;
+    /// The current port number stops here, one past the last COM number; this port itself is
+    /// never probed.
+    static constexpr int kPortLimit = link::PortNames::kMaxPort + 1;
     /// A scan ends within this many ticks: two per port probed.
     static constexpr int kMostTicks = 2 * (kPortLimit - 1);
-    /// Fewest bytes the receive handler takes as a programmer's message.
-    static constexpr int kMessageLength = 24;
+    /// Fewest bytes the receive handler takes as a programmer's message: one reply.
+    static constexpr int kMessageLength = link::Reply::kSize;
 
     enum class State
     {
@@ -52,8 +54,8 @@ public:
     };
 
     /// The programmers and port names must outlive the search. The factory makes the scanning link.
-    ProgrammerSearch(link::Programmers &programmers, const link::PortNames &names,
-                     link::LinkFactory factory, int tickMs = kDefaultTickMs,
+    ProgrammerSearch(model::Programmers &programmers, const link::PortNames &names,
+                     link::LinkFactory factory, int tickMs = model::Timings{}.searchTickMs,
                      QObject *parent = nullptr);
     ~ProgrammerSearch() override;
 
@@ -82,8 +84,11 @@ public:
     // What the search window shows.
     /// txtPortSearched: the current port number.
     [[nodiscard]] QString portSearched() const { return QString::number(m_port); }
-    /// lblProgrammer1..4 (n is 1..4): empty until programmer n is recorded.
-    [[nodiscard]] QString programmerLabel(int n) const;
+    /// lblProgrammer1..4: empty until programmer n is recorded.
+    [[nodiscard]] QString programmerLabel(model::ProgrammerNumber n) const
+    {
+        return m_programmerLabels[n];
+    }
     /// lblPortSearched: "Searching Port", or the failure text after a scan that found none.
     [[nodiscard]] QString portSearchedLabel() const { return m_portSearchedLabel; }
 
@@ -111,7 +116,7 @@ private:
     link::SerialLink::OpenResult openScanningPort();
     void evaluate();
     void openNext();
-    void recordProgrammer(int n);
+    void recordProgrammer(model::ProgrammerNumber n);
     void finish();
     void onReadyRead();
 
@@ -123,7 +128,7 @@ private:
     void setState(State state);
     void noteUnusable(const link::PortAccess::Verdict &verdict);
 
-    link::Programmers &m_programmers;
+    model::Programmers &m_programmers;
     link::PortNames m_names; // a copy: callers often build the names on the fly
     link::LinkFactory m_factory;
     std::unique_ptr<link::SerialLink> m_link;
@@ -147,7 +152,7 @@ private:
     std::vector<link::PortClaim> m_claims;
     QList<UnusablePort> m_unusable;
 
-    std::array<QString, link::kProgrammerCount> m_programmerLabels;
+    model::PerProgrammer<QString> m_programmerLabels;
     QString m_portSearchedLabel;
 };
 

@@ -7,7 +7,6 @@ namespace vell::discovery::texts {
 
 inline const QString kWindowCaption = QStringLiteral("Searching For Programmers");
 inline const QString kSearchingPort = QStringLiteral("Searching Port");
-inline const QString kProgrammerFoundOnComPort = QStringLiteral("Programmer Found on Com Port ");
 inline const QString kOk = QStringLiteral("OK");
 
 /// Shown in place of "Searching Port" when no port answered. The two lines are joined by a

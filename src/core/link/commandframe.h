@@ -22,6 +22,8 @@ public:
     static constexpr int kChecksumHighByte = 21;
     static constexpr int kChecksumLowByte = 22;
     static constexpr int kCarriageReturnByte = 23;
+    /// The file length is a 24-bit field: lengths from here up do not fit.
+    static constexpr qint64 kLengthLimit = qint64(1) << (8 * (kSizeLowByte - kSizeHighByte + 1));
 
     static constexpr char kLoad = 'L';
     static constexpr char kProgramTarget = 'T';

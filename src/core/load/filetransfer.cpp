@@ -4,10 +4,10 @@
 #include "texts.h"
 
 #include "link/links.h"
-#include "link/operatorinterface.h"
-#include "link/programmertraits.h"
 #include "link/seriallink.h"
-#include "link/texts.h"
+#include "model/operatorinterface.h"
+#include "model/programmertraits.h"
+#include "model/texts.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -16,13 +16,17 @@
 
 namespace vell::load {
 
-FileTransfer::FileTransfer(link::Programmers &programmers, link::Links &links, link::Operator &op,
-                           Hooks hooks, TransferTimings timings, QObject *parent)
-    : QObject(parent), m_programmers(programmers), m_links(links), m_operator(op),
-      m_hooks(std::move(hooks)), m_timings(timings), m_block(kBlockSize, '\0')
+using model::ProgrammerNumber;
+using model::ProgrammerSet;
+
+FileTransfer::FileTransfer(model::Programmers &programmers, link::Links &links,
+                           model::Operator &op, Hooks hooks, const model::Timings &timings,
+                           QObject *parent)
+    : QObject(parent), m_states(programmers), m_links(links), m_operator(op),
+      m_hooks(std::move(hooks)), m_block(kBlockSize, '\0')
 {
     m_handshakeTimer.setSingleShot(true);
-    m_handshakeTimer.setInterval(m_timings.handshakeMs);
+    m_handshakeTimer.setInterval(timings.handshakeMs);
     connect(&m_handshakeTimer, &QTimer::timeout, this, &FileTransfer::onHandshakeTick);
 
     // The next block is built on a fresh turn of the event loop, so replies and timers run
@@ -31,15 +35,14 @@ FileTransfer::FileTransfer(link::Programmers &programmers, link::Links &links, l
     m_pumpTimer.setInterval(0);
     connect(&m_pumpTimer, &QTimer::timeout, this, &FileTransfer::pump);
 
-    for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        QTimer &stall = record(n).stall;
+    for (const ProgrammerNumber n : ProgrammerSet::all()) {
+        QTimer &stall = m_stall[n];
         stall.setSingleShot(true);
-        stall.setInterval(m_timings.stallMs);
+        stall.setInterval(timings.stallMs);
         connect(&stall, &QTimer::timeout, this, [this, n] { onStall(n); });
         connect(m_links.link(n), &link::SerialLink::bytesWritten, this,
                 [this, n](qint64) { onBytesWritten(n); });
     }
-    connect(&m_links, &link::Links::deviceLost, this, &FileTransfer::onDeviceLost);
 }
 
 FileTransfer::~FileTransfer() = default;
@@ -51,7 +54,6 @@ void FileTransfer::setState(State next)
     const bool wasRunning = isRunning();
     qCDebug(lcLoad) << "load state" << m_state << "->" << next;
     m_state = next;
-    Q_EMIT stateChanged(next);
     if (wasRunning != isRunning())
         Q_EMIT runningChanged(isRunning());
 }
@@ -61,35 +63,29 @@ void FileTransfer::finish(Outcome outcome)
     qCDebug(lcLoad) << "load ends:" << outcome;
     m_handshakeTimer.stop();
     m_pumpTimer.stop();
-    for (LinkRecord &r : m_records) {
-        r.stall.stop();
-        r.inStream = false;
-    }
+    for (QTimer &stall : m_stall)
+        stall.stop();
+    m_inStream = {};
     // The file stays open after a good stream until "ALPOK" releases it; a failed one lets go.
     if (outcome != Outcome::Loaded)
         m_file.release();
-    // After a good stream the programmers' verdicts end the steps. A programmer outside the
-    // load may be programming its board meanwhile: its step is not this load's to end.
-    for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (!addressed(n))
-            continue;
+    // After a good stream the programmers' verdicts end the steps.
+    for (const ProgrammerNumber n : m_programmers) {
         switch (outcome) {
         case Outcome::Loaded:
-        case Outcome::Refused:
             break;
         case Outcome::TimedOut:
-            m_programmers.endStep(n, link::Ending::TimedOut);
+            Q_EMIT ended(n, model::Ending::TimedOut);
             break;
         case Outcome::ProgrammerLost:
-            m_programmers.endStep(n, link::traitsOf(n).lossAtDrainEndsLoad
-                                         ? link::Ending::Lost
-                                         : link::Ending::NotStarted);
+            Q_EMIT ended(n, model::traitsOf(n).lossAtDrainEndsLoad ? model::Ending::Lost
+                                                                   : model::Ending::NotStarted);
             break;
         case Outcome::AllLinksLost:
-            m_programmers.endStep(n, link::Ending::Lost);
+            Q_EMIT ended(n, model::Ending::Lost);
             break;
         case Outcome::StreamFailed:
-            m_programmers.endStep(n, link::Ending::StreamFailed);
+            Q_EMIT ended(n, model::Ending::StreamFailed);
             break;
         }
     }
@@ -97,67 +93,24 @@ void FileTransfer::finish(Outcome outcome)
     Q_EMIT finished(outcome);
 }
 
-void FileTransfer::loadProgramFile(const QString &path)
+bool FileTransfer::begin(const QString &path, ProgrammerSet programmers)
 {
-    start(path, m_programmers.targets(), false);
-}
-
-void FileTransfer::loadProgramFileInto(const QString &path, const link::ProgrammerSet &programmers)
-{
-    start(path, m_programmers.targets(programmers), true);
-}
-
-void FileTransfer::start(const QString &path, const link::ProgrammerSet &addressed, bool again)
-{
-    if (isRunning()) {
-        qCDebug(lcLoad) << "load ignored: one is running";
-        return;
-    }
-    m_file.release();
-    for (LinkRecord &r : m_records) {
-        r.droppedOut = false;
-        r.inStream = false;
-    }
+    Q_ASSERT(!isRunning());
+    m_droppedOut = {};
+    m_inStream = {};
     m_path = path;
     m_folder = QFileInfo(path).path();
-
-    // A file that cannot be sent, or is not the approved image, is refused before any link or
-    // pane is touched. The file stays open from here: the stream sends the bytes its identity
-    // was taken from.
-    QString reason;
-    if (m_file.open(m_path, &reason, m_programmers.approvedImage()) != ProgramFile::Refusal::None) {
-        m_operator.message(reason, link::texts::kVellProgrammer);
-        Q_EMIT finished(Outcome::Refused);
-        return;
+    if (m_file.open(m_path, m_states.approvedImage()) != ProgramFile::Refusal::None) {
+        m_operator.message(m_file.refusalText(), model::texts::kVellProgrammer);
+        return false;
     }
     m_announcedLength = m_file.length();
-    m_addressed = addressed;
-
+    m_programmers = programmers;
     setState(State::Opening);
-    // The command of every programmer forgets all four's replies; a repeat only those it names.
-    if (again)
-        m_programmers.clearReplyFlags(addressed);
-    else
-        m_programmers.clearReplyFlags();
-    for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (again && !this->addressed(n))
-            continue;
-        m_programmers.update(n, [](link::ProgrammerState &s) { s.barMaximum = 100; });
-        if (!this->addressed(n))
-            continue;
-        link::StepRecord step;
-        step.step = link::Step::Load;
-        step.image = m_file.identity();
-        step.restoreDefaults = m_hooks.restoreDefaults && m_hooks.restoreDefaults();
-        step.blackBox = m_hooks.blackBox && m_hooks.blackBox();
-        m_programmers.beginStep(n, std::move(step), again);
-    }
-    Q_EMIT lastFileLoadedFolderChanged(m_folder);
-
-    m_links.openLinks(m_addressed, link::Links::Command::Load, [this] { onLinksOpened(); });
+    return true;
 }
 
-void FileTransfer::onLinksOpened()
+void FileTransfer::linksOpened()
 {
     // The watchdog may have ended the load while the operator read a message.
     if (m_state != State::Opening)
@@ -165,7 +118,7 @@ void FileTransfer::onLinksOpened()
     m_links.setSizeFields(m_file.sizeFields());
     if (!drainLinks()) {
         setState(State::AwaitingOk);
-        m_operator.message(texts::kCommunicationLostPrompt, link::texts::kVellProgrammer, [this] {
+        m_operator.message(texts::kCommunicationLostPrompt, model::texts::kVellProgrammer, [this] {
             if (m_state == State::AwaitingOk)
                 finish(Outcome::ProgrammerLost);
         });
@@ -177,19 +130,13 @@ void FileTransfer::onLinksOpened()
 
 bool FileTransfer::drainLinks()
 {
-    for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (!addressed(n))
-            continue;
+    for (const ProgrammerNumber n : m_programmers) {
         link::SerialLink *l = m_links.link(n);
-        LinkRecord &r = record(n);
         if (l->isOpen()) {
-            r.lost = false;
-            r.wasOpen = true;
             l->readAll(); // what came before the frame answers no part of this load
-        } else if (link::traitsOf(n).lossAtDrainEndsLoad && (r.lost || r.wasOpen)) {
+        } else if (model::traitsOf(n).lossAtDrainEndsLoad && m_links.everOpened(n)) {
             // The device went away and did not come back with the open attempt. Only a lost
-            // device or a failed stream closes a link that was open (the loss report may still
-            // be queued).
+            // device or a failed stream closes a link that was open.
             return false;
         }
         if (m_hooks.discardPendingReplies)
@@ -202,10 +149,7 @@ void FileTransfer::sendLoadFrame()
 {
     link::CommandFrame::Params params{};
     params[0] = m_hooks.restoreDefaults && m_hooks.restoreDefaults() ? 0x01 : 0x00;
-    std::array<bool, link::kProgrammerCount> targets{};
-    for (int n = 1; n <= link::kProgrammerCount; ++n)
-        targets[size_t(n - 1)] = takesPart(n);
-    m_links.sendFrame(link::CommandFrame::kLoad, params, targets);
+    m_links.sendFrame(link::CommandFrame::kLoad, params, takingPart());
     // Arming an armed watchdog does not restart its count.
     Q_EMIT watchdogArmRequested();
     m_handshakeTimer.start();
@@ -215,8 +159,8 @@ void FileTransfer::onHandshakeTick()
 {
     if (m_state != State::Handshake)
         return;
-    for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (takesPart(n) && !m_programmers.state(n).ready) {
+    for (const ProgrammerNumber n : takingPart()) {
+        if (!m_states.state(n).ready) {
             sendLoadFrame();
             return;
         }
@@ -249,34 +193,18 @@ void FileTransfer::startStream()
         (!m_file.openStream() || m_file.length() != m_announcedLength || !now.exists() ||
          now.size() != m_announcedLength)) {
         qCDebug(lcLoad) << "stream not opened or file changed since the frame";
-        const QString &why = !now.exists()                     ? texts::kProgramFileNotFound
+        const QString &why = !now.exists()                      ? texts::kProgramFileNotFound
                              : now.size() != m_announcedLength ? texts::kProgramFileChanged
                                                                : texts::kProgramFileUnreadable;
         failStream(why + u'\n' + QDir::toNativeSeparators(m_path));
         return;
     }
-    for (int n = 1; n <= link::kProgrammerCount; ++n)
-        record(n).inStream = takesPart(n);
+    m_inStream = takingPart();
     if (m_hooks.blackBox && m_hooks.blackBox())
         m_config.read(m_folder);
     m_file.setTrailerSource(&m_config, m_hooks.blackBox);
     setState(State::Streaming);
-    Q_EMIT streamStarted();
     pump();
-}
-
-bool FileTransfer::takesPart(int n) const
-{
-    return addressed(n) && !m_records.at(size_t(n - 1)).droppedOut;
-}
-
-bool FileTransfer::anyInStream() const
-{
-    for (const LinkRecord &r : m_records) {
-        if (r.inStream)
-            return true;
-    }
-    return false;
 }
 
 void FileTransfer::schedulePump()
@@ -288,8 +216,8 @@ void FileTransfer::schedulePump()
 void FileTransfer::pump()
 {
     if (m_state == State::Flushing) {
-        for (int n = 1; n <= link::kProgrammerCount; ++n) {
-            if (inStream(n) && m_links.link(n)->bytesToWrite() > 0)
+        for (const ProgrammerNumber n : m_inStream) {
+            if (m_links.link(n)->bytesToWrite() > 0)
                 return;
         }
         finish(Outcome::Loaded);
@@ -306,8 +234,8 @@ void FileTransfer::pump()
             pump();
             return;
         }
-        for (int n = 1; n <= link::kProgrammerCount; ++n) {
-            if (inStream(n) && m_links.link(n)->bytesToWrite() + kBlockSize > kMaxPendingPerLink)
+        for (const ProgrammerNumber n : m_inStream) {
+            if (m_links.link(n)->bytesToWrite() + kBlockSize > kMaxPendingPerLink)
                 return;
         }
         if (!m_file.readBytes(m_block.data(), kBlockFileBytes)) {
@@ -332,15 +260,12 @@ void FileTransfer::writeBlock()
 {
     m_block[kBlockFileBytes] = '\0';
     const int percent = int(m_file.position() * 100 / m_file.length());
-    for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (!inStream(n))
-            continue;
-        link::SerialLink *l = m_links.link(n);
-        if (!l->write(m_block)) {
+    for (const ProgrammerNumber n : m_inStream) {
+        if (!m_links.link(n)->write(m_block)) {
             dropOut(n, "write refused");
             continue;
         }
-        QTimer &stall = record(n).stall;
+        QTimer &stall = m_stall[n];
         if (!stall.isActive())
             stall.start();
     }
@@ -351,26 +276,24 @@ void FileTransfer::writeBlock()
 
 void FileTransfer::showProgress(int percent)
 {
-    for (int n = 1; n <= link::kProgrammerCount; ++n) {
-        if (!inStream(n))
-            continue;
-        m_programmers.update(n, [percent](link::ProgrammerState &s) {
+    for (const ProgrammerNumber n : m_inStream) {
+        m_states.update(n, [percent](model::ProgrammerState &s) {
             s.barValue = percent;
-            s.status = link::Status::Transferring;
+            s.status = model::Status::Transferring;
             s.percent = percent;
+            s.code = 0;
         });
     }
 }
 
-void FileTransfer::dropOut(int n, const char *why)
+void FileTransfer::dropOut(ProgrammerNumber n, const char *why)
 {
-    if (!inStream(n))
+    if (!m_inStream.contains(n))
         return;
-    qCDebug(lcLoad) << "programmer" << n << "drops out of the stream:" << why;
-    LinkRecord &r = record(n);
-    r.inStream = false;
-    r.droppedOut = true;
-    r.stall.stop();
+    qCDebug(lcLoad) << "programmer" << n.value() << "drops out of the stream:" << why;
+    m_inStream.remove(n);
+    m_droppedOut.insert(n);
+    m_stall[n].stop();
     // What still waits for that link is dropped first, so the close cannot wait on a device
     // that stopped reading; the next command opens the link afresh.
     link::SerialLink *l = m_links.link(n);
@@ -378,9 +301,9 @@ void FileTransfer::dropOut(int n, const char *why)
         l->discardOutput();
         l->close();
     }
-    m_programmers.update(n, [](link::ProgrammerState &s) { s.status = link::Status::Lost; });
-    m_programmers.endStep(n, link::Ending::Lost);
-    if (!anyInStream() && (m_state == State::Streaming || m_state == State::Flushing)) {
+    m_states.setStatus(n, model::Status::Lost);
+    Q_EMIT ended(n, model::Ending::Lost);
+    if (m_inStream.isEmpty() && (m_state == State::Streaming || m_state == State::Flushing)) {
         finish(Outcome::AllLinksLost);
         return;
     }
@@ -388,11 +311,11 @@ void FileTransfer::dropOut(int n, const char *why)
     schedulePump();
 }
 
-void FileTransfer::onBytesWritten(int n)
+void FileTransfer::onBytesWritten(ProgrammerNumber n)
 {
-    if (!inStream(n))
+    if (!m_inStream.contains(n))
         return;
-    QTimer &stall = record(n).stall;
+    QTimer &stall = m_stall[n];
     if (m_links.link(n)->bytesToWrite() > 0)
         stall.start(); // restarts the count: the link is taking bytes
     else
@@ -400,33 +323,30 @@ void FileTransfer::onBytesWritten(int n)
     schedulePump();
 }
 
-void FileTransfer::onStall(int n)
+void FileTransfer::onStall(ProgrammerNumber n)
 {
-    if (inStream(n) && m_links.link(n)->bytesToWrite() > 0)
+    if (m_inStream.contains(n) && m_links.link(n)->bytesToWrite() > 0)
         dropOut(n, "no byte taken");
 }
 
-void FileTransfer::onDeviceLost(int n)
+void FileTransfer::onDeviceLost(ProgrammerNumber n)
 {
-    record(n).lost = true;
-    if (inStream(n))
+    if (m_inStream.contains(n))
         dropOut(n, "device lost");
-    else if (m_state == State::Handshake && takesPart(n))
+    else if (m_state == State::Handshake && takingPart().contains(n))
         dropOutOfHandshake(n);
 }
 
-void FileTransfer::dropOutOfHandshake(int n)
+void FileTransfer::dropOutOfHandshake(ProgrammerNumber n)
 {
     // A programmer gone before it was ready would hold every other one until the watchdog:
     // it leaves this load, and the others stream when they are ready.
-    qCDebug(lcLoad) << "programmer" << n << "drops out of the handshake: device lost";
-    record(n).droppedOut = true;
-    m_programmers.update(n, [](link::ProgrammerState &s) { s.status = link::Status::Lost; });
-    m_programmers.endStep(n, link::Ending::Lost);
-    for (int k = 1; k <= link::kProgrammerCount; ++k) {
-        if (takesPart(k))
-            return;
-    }
+    qCDebug(lcLoad) << "programmer" << n.value() << "drops out of the handshake: device lost";
+    m_droppedOut.insert(n);
+    m_states.setStatus(n, model::Status::Lost);
+    Q_EMIT ended(n, model::Ending::Lost);
+    if (!takingPart().isEmpty())
+        return;
     Q_EMIT watchdogDisarmRequested();
     finish(Outcome::AllLinksLost);
 }
@@ -435,7 +355,7 @@ void FileTransfer::failStream(const QString &reason)
 {
     // The load ends first, so the operator's message never runs inside a half-done step.
     finish(Outcome::StreamFailed);
-    m_operator.message(reason, link::texts::kVellProgrammer);
+    m_operator.message(reason, model::texts::kVellProgrammer);
 }
 
 } // namespace vell::load

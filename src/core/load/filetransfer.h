@@ -3,39 +3,34 @@
 #include "configfile.h"
 #include "programfile.h"
 
-#include "link/programmers.h"
+#include "model/programmers.h"
+#include "model/timings.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
-#include <array>
 #include <functional>
 
 namespace vell::link {
 class Links;
+}
+namespace vell::model {
 class Operator;
-} // namespace vell::link
+}
 
 namespace vell::load {
 
-/// Intervals of the load; the defaults are what ships, tests inject short ones.
-struct TransferTimings
-{
-    int handshakeMs = 1000; ///< the load frame is repeated at this period until all are ready
-    int stallMs = 5000;     ///< a link that takes no byte for this long drops out of a stream
-};
-
-/// Loads one program file into every programmer in use: opens the links, announces the file
-/// with the load frame once per handshake period until every programmer answered "ASEND",
-/// then streams it in 513-byte blocks (512 file bytes and a 0x00) to all of them at once.
-/// Runs as a state machine on timers and port signals, never a nested event loop. At most
-/// 8192 bytes wait per link; the next block goes out when every link has room again, so the
-/// progress shown follows what left the PC and memory stays flat for any file size. A link
-/// that fails during the stream drops out and the others go on. Each programmer in use has a
-/// load step from the opening of the links; the load ends the steps it can judge itself
-/// (drop-outs, the watchdog, a stream that cannot go on), and the reply handler the others.
+/// One load of a program file into some programmers: announces the file with the load frame
+/// once per handshake period until every one of them answered "ASEND", then streams it in
+/// 513-byte blocks (512 file bytes and a 0x00) to all of them at once. Runs as a state machine
+/// on timers and port signals, never a nested event loop. At most 8192 bytes wait per link;
+/// the next block goes out when every link has room again, so the progress shown follows what
+/// left the PC and memory stays flat for any file size. A link that fails during the stream
+/// drops out and the others go on. The load ends the steps it can judge itself (drop-outs,
+/// the watchdog, a stream that cannot go on) through ended(); the programmers' verdicts end
+/// the others.
 class FileTransfer : public QObject
 {
     Q_OBJECT
@@ -49,7 +44,7 @@ public:
         Idle,
         Opening,    ///< links being opened (the operator may be answering an invalid port)
         AwaitingOk, ///< programmer 1 was lost at the drain; the load ends at the operator's OK
-        Handshake,  ///< the load frame repeats until every programmer in use is ready
+        Handshake,  ///< the load frame repeats until every programmer in the load is ready
         Streaming,  ///< blocks go out as the links take them
         Flushing,   ///< the last block is queued; waiting until the links have taken it
     };
@@ -58,7 +53,6 @@ public:
     enum class Outcome
     {
         Loaded,         ///< every whole block reached every link still in the load
-        Refused,        ///< the program file cannot be loaded; nothing was touched
         ProgrammerLost, ///< programmer 1's device was gone at the drain
         TimedOut,       ///< the watchdog ended the handshake
         StreamFailed,   ///< a trailer value not a byte, the file released or unreadable
@@ -71,58 +65,48 @@ public:
     {
         std::function<bool()> blackBox;        ///< asked afresh for each trailer byte
         std::function<bool()> restoreDefaults; ///< byte 3 of the load frame
-        /// Drops the partial reply programmer n's (1..4) reply handler holds (the drain).
-        std::function<void(int n)> discardPendingReplies;
+        /// Drops the partial reply programmer n's reply handler holds (the drain).
+        std::function<void(model::ProgrammerNumber n)> discardPendingReplies;
     };
 
-    FileTransfer(link::Programmers &programmers, link::Links &links, link::Operator &op,
-                 Hooks hooks, TransferTimings timings = {}, QObject *parent = nullptr);
+    FileTransfer(model::Programmers &programmers, link::Links &links, model::Operator &op,
+                 Hooks hooks, const model::Timings &timings, QObject *parent = nullptr);
     ~FileTransfer() override;
 
-    /// Starts the load of the file at path into every programmer in use. Ignored while a load
-    /// runs. The path and its folder are kept for the whole load, whatever the browser shows
-    /// meanwhile.
-    void loadProgramFile(const QString &path);
-    /// The same load for the programmers in use among those given, a repeat of their last
-    /// step: the frames, the stream and the handshake are theirs alone, and the others' state,
-    /// links and steps are left as they are.
-    void loadProgramFileInto(const QString &path, const link::ProgrammerSet &programmers);
+    /// Opens the file at path for a load into programmers and keeps it open, so the stream
+    /// sends the bytes its identity was taken from. A file that cannot be sent, or is not the
+    /// approved image, is refused: the operator is told why and false is returned, with nothing
+    /// touched. Otherwise the load is under way (Opening) until the links are open.
+    bool begin(const QString &path, model::ProgrammerSet programmers);
+    /// The links of the load were opened: drains them, then the handshake.
+    void linksOpened();
 
     [[nodiscard]] State state() const { return m_state; }
     [[nodiscard]] bool isRunning() const { return m_state != State::Idle; }
-    /// The path and folder of the last load started.
-    [[nodiscard]] QString path() const { return m_path; }
+    /// The file as begin() read it.
+    [[nodiscard]] const model::ImageIdentity &image() const { return m_file.identity(); }
+    /// The folder of the file, kept for the whole load whatever the browser shows meanwhile.
     [[nodiscard]] QString folder() const { return m_folder; }
-    [[nodiscard]] const ProgramFile &programFile() const { return m_file; }
-    [[nodiscard]] const ConfigFile &configFile() const { return m_config; }
-    /// Programmer n (1..4) dropped out of the current or last stream.
-    [[nodiscard]] bool droppedOut(int n) const { return m_records.at(size_t(n - 1)).droppedOut; }
 
-    /// Releases the program file ("ALPOK", the watchdog, the next load). A stream still
-    /// reading it ends, between blocks.
+    /// Releases the program file ("ALPOK", the watchdog). A stream still reading it ends,
+    /// between blocks.
     void releaseProgramFile();
     /// The watchdog fired: a handshake ends at once.
     void onWatchdogFired();
+    /// Programmer n's device went away: it drops out of the handshake or the stream.
+    void onDeviceLost(model::ProgrammerNumber n);
 
 Q_SIGNALS:
     void runningChanged(bool running);
-    void stateChanged(vell::load::FileTransfer::State state);
-    /// The folder of a file that is being loaded, for the settings file.
-    void lastFileLoadedFolderChanged(const QString &folder);
     void watchdogArmRequested();
     void watchdogDisarmRequested();
-    /// Every programmer is ready; the first block goes out next.
-    void streamStarted();
-    /// Programmer n left the load (device lost in the handshake or the stream, write refused,
-    /// or stalled).
-    void droppedOutOfStream(int n);
+    /// Programmer n's step ended in a way the load judged itself.
+    void ended(vell::model::ProgrammerNumber n, vell::model::Ending ending);
     void finished(vell::load::FileTransfer::Outcome outcome);
 
 private:
-    void start(const QString &path, const link::ProgrammerSet &addressed, bool again);
     void setState(State next);
     void finish(Outcome outcome);
-    void onLinksOpened();
     bool drainLinks();
     void sendLoadFrame();
     void onHandshakeTick();
@@ -131,28 +115,24 @@ private:
     void schedulePump();
     void showProgress(int percent);
     void writeBlock();
-    /// Addressed by this load: in use, and named when the load names some.
-    [[nodiscard]] bool addressed(int n) const { return m_addressed.at(size_t(n - 1)); }
-    /// Addressed and not dropped out of this load.
-    [[nodiscard]] bool takesPart(int n) const;
-    [[nodiscard]] bool inStream(int n) const { return m_records.at(size_t(n - 1)).inStream; }
-    [[nodiscard]] bool anyInStream() const;
-    void dropOut(int n, const char *why);
-    void onBytesWritten(int n);
-    void onStall(int n);
-    void onDeviceLost(int n);
-    void dropOutOfHandshake(int n);
+    /// In the load and not dropped out of it.
+    [[nodiscard]] model::ProgrammerSet takingPart() const { return m_programmers - m_droppedOut; }
+    void dropOut(model::ProgrammerNumber n, const char *why);
+    void onBytesWritten(model::ProgrammerNumber n);
+    void onStall(model::ProgrammerNumber n);
+    void dropOutOfHandshake(model::ProgrammerNumber n);
     /// Ends the load and tells the operator why the stream could not go on.
     void failStream(const QString &reason);
 
-    link::Programmers &m_programmers;
+    model::Programmers &m_states;
     link::Links &m_links;
-    link::Operator &m_operator;
+    model::Operator &m_operator;
     Hooks m_hooks;
-    TransferTimings m_timings;
 
     State m_state = State::Idle;
-    link::ProgrammerSet m_addressed{};
+    model::ProgrammerSet m_programmers;
+    model::ProgrammerSet m_droppedOut;
+    model::ProgrammerSet m_inStream;
     QString m_path;
     QString m_folder;
     qint64 m_announcedLength = 0;
@@ -160,20 +140,10 @@ private:
     ConfigFile m_config;
     QByteArray m_block;
 
-    /// What the load knows of one programmer's link.
-    struct LinkRecord
-    {
-        bool inStream = false;   ///< taking part in the stream now
-        bool droppedOut = false; ///< left the current or last load
-        bool lost = false;       ///< the device went away since the link was last found open
-        bool wasOpen = false;    ///< the link was found open at an earlier drain
-        QTimer stall;            ///< runs while bytes wait on the link during a stream
-    };
-    [[nodiscard]] LinkRecord &record(int n) { return m_records.at(size_t(n - 1)); }
-
     QTimer m_handshakeTimer;
     QTimer m_pumpTimer;
-    std::array<LinkRecord, link::kProgrammerCount> m_records;
+    /// Runs while bytes wait on a link during a stream.
+    model::PerProgrammer<QTimer> m_stall;
 };
 
 } // namespace vell::load

@@ -22,55 +22,79 @@ QString ProgramFile::pathIn(const QString &folder, const QString &fileName)
 
 namespace {
 
-ProgramFile::Refusal refusal(ProgramFile::Refusal why, const QString &path, const QString &text,
-                             QString *reason)
+QString headline(ProgramFile::Refusal why)
 {
-    qCDebug(lcLoad) << "program file refused:" << path << text;
-    if (reason)
-        *reason = text;
-    return why;
-}
-
-/// A path that names no regular file; None when it does.
-ProgramFile::Refusal notAFile(const QString &path, QString *reason)
-{
-    const QString shown = QDir::toNativeSeparators(path);
-    const QFileInfo info(path);
-    if (!info.exists())
-        return refusal(ProgramFile::Refusal::NotFound, path,
-                       texts::kProgramFileNotFound + u'\n' + shown, reason);
-    if (!info.isFile())
-        return refusal(ProgramFile::Refusal::NotAFile, path,
-                       texts::kProgramFileNotAFile + u'\n' + shown, reason);
-    return ProgramFile::Refusal::None;
+    switch (why) {
+    case ProgramFile::Refusal::None:
+        break;
+    case ProgramFile::Refusal::NotFound:
+        return texts::kProgramFileNotFound;
+    case ProgramFile::Refusal::NotAFile:
+        return texts::kProgramFileNotAFile;
+    case ProgramFile::Refusal::Unreadable:
+        return texts::kProgramFileUnreadable;
+    case ProgramFile::Refusal::TooLarge:
+        return texts::kProgramFileTooLarge;
+    case ProgramFile::Refusal::NotApproved:
+        return texts::kProgramFileNotApproved;
+    }
+    return {};
 }
 
 } // namespace
 
-ProgramFile::Refusal ProgramFile::open(const QString &path, QString *reason,
-                                       const link::ImagePin &approved)
+ProgramFile::Refusal ProgramFile::refuse(Refusal why, const QString &detail)
+{
+    qCDebug(lcLoad) << "program file refused:" << m_file.fileName() << int(why) << detail;
+    release();
+    m_length = 0;
+    m_refusal = why;
+    m_refusalDetail = detail;
+    return why;
+}
+
+QString ProgramFile::refusalText() const
+{
+    if (m_refusal == Refusal::None)
+        return {};
+    QString text = headline(m_refusal) + u'\n' + QDir::toNativeSeparators(m_file.fileName());
+    if (!m_refusalDetail.isEmpty())
+        text += u'\n' + m_refusalDetail;
+    return text;
+}
+
+QString ProgramFile::refusalLine() const
+{
+    switch (m_refusal) {
+    case Refusal::TooLarge:
+        return headline(m_refusal) + QStringLiteral(" (") + m_refusalDetail + u')';
+    case Refusal::NotApproved:
+        return headline(m_refusal) + u'\n' + m_refusalDetail;
+    default:
+        return headline(m_refusal);
+    }
+}
+
+ProgramFile::Refusal ProgramFile::open(const QString &path, const model::ImagePin &approved)
 {
     release();
     m_length = 0;
     m_identity = {};
-    if (const Refusal refused = notAFile(path, reason); refused != Refusal::None)
-        return refused;
-    const QString shown = QDir::toNativeSeparators(path);
-    const QFileInfo info(path);
+    m_refusal = Refusal::None;
+    m_refusalDetail.clear();
     m_file.setFileName(path);
+    const QFileInfo info(path);
+    if (!info.exists())
+        return refuse(Refusal::NotFound);
+    // A folder, pipe or device: reading it could block or never end.
+    if (!info.isFile())
+        return refuse(Refusal::NotAFile);
     // Unbuffered: the read buffer of the stream is the only copy of file data held.
-    if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        const QString error = m_file.errorString();
-        return refusal(Refusal::Unreadable, path,
-                       texts::kProgramFileUnreadable + u'\n' + shown + u'\n' + error, reason);
-    }
+    if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return refuse(Refusal::Unreadable, m_file.errorString());
     const qint64 size = m_file.size();
-    if (size >= kLengthLimit) {
-        release();
-        return refusal(
-            Refusal::TooLarge, path,
-            texts::kProgramFileTooLarge + u'\n' + shown + u'\n' + texts::kProgramFileLimit, reason);
-    }
+    if (size >= kLengthLimit)
+        return refuse(Refusal::TooLarge, texts::programFileLimit());
     // The identity is of the bytes read here, through the handle the stream reads again.
     QCryptographicHash sha(QCryptographicHash::Sha256);
     uLong crc = ::crc32(0L, Z_NULL, 0);
@@ -84,24 +108,14 @@ ProgramFile::Refusal ProgramFile::open(const QString &path, QString *reason,
         crc = ::crc32(crc, reinterpret_cast<const Bytef *>(chunk.constData()), uInt(got));
         read += got;
     }
-    if (m_file.error() != QFileDevice::NoError || read != size) {
-        const QString error = m_file.errorString();
-        release();
-        return refusal(Refusal::Unreadable, path,
-                       texts::kProgramFileUnreadable + u'\n' + shown + u'\n' + error, reason);
-    }
+    if (m_file.error() != QFileDevice::NoError || read != size)
+        return refuse(Refusal::Unreadable, m_file.errorString());
     m_length = size;
     m_identity = {info.fileName(), info.absolutePath(), size,
                   QString::fromLatin1(sha.result().toHex()),
                   QStringLiteral("%1").arg(quint32(crc), 8, 16, QLatin1Char('0'))};
-    if (!approved.admits(m_identity)) {
-        release();
-        m_length = 0;
-        return refusal(Refusal::NotApproved, path,
-                       texts::kProgramFileNotApproved + u'\n' + shown + u'\n' +
-                           texts::notApprovedHashes(approved, m_identity),
-                       reason);
-    }
+    if (!approved.admits(m_identity))
+        return refuse(Refusal::NotApproved, texts::notApprovedHashes(approved, m_identity));
     return Refusal::None;
 }
 
@@ -124,7 +138,6 @@ bool ProgramFile::openStream()
         return false;
     }
     m_position = 0;
-    m_checksum = 0;
     return true;
 }
 
@@ -180,10 +193,6 @@ std::optional<quint8> ProgramFile::nextByte()
     }
     ++m_bufferPos;
     ++m_position;
-    const qint64 left = m_length - m_position;
-    // The first two trailer bytes stay out of the diagnostic sum.
-    if (left != kTrailerLength - 2 && left != kTrailerLength - 1)
-        m_checksum = quint16(m_checksum + byte);
     return byte;
 }
 
@@ -195,17 +204,13 @@ bool ProgramFile::readBytes(char *out, int count)
             return false;
         if (m_bufferPos >= m_buffer.size() && !refill())
             return false;
-        // Bytes before the trailer are sent as read: copy and sum them a buffer at a time.
+        // Bytes before the trailer are sent as read: copy them a buffer at a time.
         const qint64 beforeTrailer = m_length - kTrailerLength - m_position;
         const qint64 run =
             std::min<qint64>({qint64(count - done), m_buffer.size() - m_bufferPos, beforeTrailer});
         if (run > 0) {
             const char *from = m_buffer.constData() + m_bufferPos;
             std::memcpy(out + done, from, size_t(run));
-            quint32 sum = m_checksum;
-            for (qint64 i = 0; i < run; ++i)
-                sum += quint8(from[i]);
-            m_checksum = quint16(sum);
             m_bufferPos += run;
             m_position += run;
             done += int(run);
@@ -217,22 +222,6 @@ bool ProgramFile::readBytes(char *out, int count)
         out[done++] = char(*byte);
     }
     return true;
-}
-
-QString ProgramFile::checksumText() const
-{
-    return QStringLiteral("0x") + QString::number(m_checksum, 16).toUpper();
-}
-
-QString ProgramFile::checksumHighText() const
-{
-    return QStringLiteral("0x") + QString::number(m_checksum >> 8, 16).toUpper();
-}
-
-QString ProgramFile::checksumLowText() const
-{
-    return QStringLiteral("0x") +
-           QStringLiteral("%1").arg(m_checksum & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
 }
 
 } // namespace vell::load

@@ -3,7 +3,7 @@
 #include "configfile.h"
 
 #include "link/commandframe.h"
-#include "link/programmerstate.h"
+#include "model/programmerstate.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -16,13 +16,12 @@ namespace vell::load {
 
 /// The program file of a load: opened once, measured and hashed in one pass, then the byte
 /// stream the blocks are built from, with the black-box trailer (the last 32 bytes taken from
-/// Config.txt) and the diagnostic 16-bit checksum. Read through a buffer of its own: memory
-/// stays flat for any file size.
+/// Config.txt). Read through a buffer of its own: memory stays flat for any file size.
 class ProgramFile
 {
 public:
-    /// The 24-bit size field of the frames: lengths from here up are refused.
-    static constexpr qint64 kLengthLimit = 16'777'216;
+    /// Lengths from here up do not fit the frames' size field and are refused.
+    static constexpr qint64 kLengthLimit = link::CommandFrame::kLengthLimit;
     static constexpr int kTrailerLength = ConfigFile::kTrailerLength;
     static constexpr int kReadBufferSize = 64 * 1024;
 
@@ -48,17 +47,21 @@ public:
 
     /// Opens the file for the load and keeps it open: takes its length and its identity
     /// (SHA-256 and CRC-32) in one pass, and refuses a file that is not the approved image.
-    /// On refusal the file is closed, the length is 0 and reason (when given) says why; the
-    /// identity of a file refused as not approved stays, for the operator.
-    Refusal open(const QString &path, QString *reason = nullptr,
-                 const link::ImagePin &approved = {});
+    /// On refusal the file is closed, the length is 0 and refusalText() says why; the identity
+    /// of a file refused as not approved stays, for the operator.
+    Refusal open(const QString &path, const model::ImagePin &approved = {});
+    /// Why the last open() refused the file, for a message box: what is wrong, the file, and
+    /// the system's words, the limit or the hashes where they say more. Empty after a success.
+    [[nodiscard]] QString refusalText() const;
+    /// The same on one line for a command line, without the file.
+    [[nodiscard]] QString refusalLine() const;
     /// The file as open() read it.
-    [[nodiscard]] const link::ImageIdentity &identity() const { return m_identity; }
+    [[nodiscard]] const model::ImageIdentity &identity() const { return m_identity; }
     /// The length measured or streamed.
     [[nodiscard]] qint64 length() const { return m_length; }
     [[nodiscard]] link::CommandFrame::SizeFields sizeFields() const;
 
-    /// Starts the stream at the first byte of the file open() opened; the checksum starts at 0.
+    /// Starts the stream at the first byte of the file open() opened.
     /// False when the file was released, cannot be read from its start, or has grown past the
     /// limit.
     bool openStream();
@@ -79,23 +82,18 @@ public:
     /// Releases the file (the stream ends).
     void release();
 
-    /// The diagnostic checksum: the 16-bit sum of the bytes sent except those at offsets L-32
-    /// and L-31.
-    [[nodiscard]] quint16 checksum() const { return m_checksum; }
-    /// "0x" and the sum, its high byte and its low byte in upper-case hex; only the low byte
-    /// keeps two digits.
-    [[nodiscard]] QString checksumText() const;
-    [[nodiscard]] QString checksumHighText() const;
-    [[nodiscard]] QString checksumLowText() const;
-
 private:
     bool refill();
 
+    Refusal refuse(Refusal why, const QString &detail = {});
+
     QFile m_file;
-    link::ImageIdentity m_identity;
+    Refusal m_refusal = Refusal::None;
+    /// The system's words, the limit or the hashes that go with the refusal.
+    QString m_refusalDetail;
+    model::ImageIdentity m_identity;
     qint64 m_length = 0;
     qint64 m_position = 0;
-    quint16 m_checksum = 0;
     const ConfigFile *m_config = nullptr;
     BlackBoxChoice m_blackBox;
     QByteArray m_buffer;

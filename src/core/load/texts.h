@@ -1,40 +1,37 @@
 #pragma once
 
-#include "link/programmerstate.h"
-#include "link/texts.h"
+#include "link/commandframe.h"
+#include "model/programmerstate.h"
+#include "model/texts.h"
 
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 
 // Operator texts of the program file load, word for word.
 namespace vell::load::texts {
 
-inline const QString kTransferringFile = QStringLiteral("Transferring File / ");
-inline const QString kPercentComplete = QStringLiteral("% Complete");
-/// "Transferring File / 66% Complete": no blanks around the number.
-inline QString transferring(int percent)
-{
-    return kTransferringFile + QString::number(percent) + kPercentComplete;
-}
-
-inline const QString kCommunicationLost = QStringLiteral("Communication with Programmer Lost");
 inline const QString kRestartWithProgrammer =
     QStringLiteral("Restart Program with Programmer Connected");
 /// Programmer 1 gone at the start of a load: the two texts joined by a lone carriage return.
 inline const QString kCommunicationLostPrompt =
-    kCommunicationLost + QLatin1Char('\r') + kRestartWithProgrammer;
+    model::texts::kCommunicationLost + QLatin1Char('\r') + kRestartWithProgrammer;
 
 // Refusals of a program file before any link is touched.
 inline const QString kProgramFileNotFound = QStringLiteral("Program File Not Found");
 inline const QString kProgramFileUnreadable = QStringLiteral("Cannot Read Program File");
 inline const QString kProgramFileNotAFile = QStringLiteral("Program File Is Not a File");
 inline const QString kProgramFileTooLarge = QStringLiteral("Program File Too Large");
-inline const QString kProgramFileLimit =
-    QStringLiteral("A program file must be smaller than 16,777,216 bytes");
+/// "A program file must be smaller than 16,777,216 bytes": the limit of the frames' size field.
+inline QString programFileLimit()
+{
+    return QStringLiteral("A program file must be smaller than %1 bytes")
+        .arg(QLocale(QLocale::English).toString(link::CommandFrame::kLengthLimit));
+}
 inline const QString kProgramFileNotApproved =
     QStringLiteral("Program File Is Not the Approved Image");
 /// The hashes that differ, the approved one beside the file's, one line each.
-inline QString notApprovedHashes(const link::ImagePin &approved, const link::ImageIdentity &file)
+inline QString notApprovedHashes(const model::ImagePin &approved, const model::ImageIdentity &file)
 {
     QStringList lines;
     if (!approved.sha256.isEmpty() && approved.sha256 != file.sha256)

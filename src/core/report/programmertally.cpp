@@ -6,8 +6,8 @@ namespace vell::report {
 
 namespace {
 
-const QString kOk = QStringLiteral("ok");
-const QString kSkipped = QStringLiteral("skipped");
+const QString kOk = record::resultName(record::Result::Ok);
+const QString kSkipped = record::resultName(record::Result::Skipped);
 const QString kOther = QStringLiteral("other");
 
 } // namespace
@@ -15,8 +15,8 @@ const QString kOther = QStringLiteral("other");
 ProgrammerTally::ProgrammerTally(int com, QString location, QString usbSerial)
     : m_com(com), m_location(std::move(location)), m_usbSerial(std::move(usbSerial))
 {
-    m_steps.push_back({QStringLiteral("load"), 0, 0, {}});
-    m_steps.push_back({QStringLiteral("program-target"), 0, 0, {}});
+    m_steps.push_back({record::kStepLoad, 0, 0, {}});
+    m_steps.push_back({record::kStepProgramTarget, 0, 0, {}});
 }
 
 ProgrammerTally::Step *ProgrammerTally::stepNamed(const QString &name)
@@ -30,7 +30,7 @@ ProgrammerTally::Step *ProgrammerTally::stepNamed(const QString &name)
     return &m_steps.back();
 }
 
-void ProgrammerTally::addFailure(const Record &record)
+void ProgrammerTally::addFailure(const record::AttemptRecord &record)
 {
     const auto find = [this](const std::optional<int> &code, const QString &result) {
         return std::find_if(m_failures.begin(), m_failures.end(), [&](const Failure &f) {
@@ -57,15 +57,16 @@ void ProgrammerTally::addFailure(const Record &record)
         ++group->moreTexts;
 }
 
-void ProgrammerTally::add(const Record &record)
+void ProgrammerTally::add(const record::AttemptRecord &record)
 {
+    m_tally.add(record.step, record.result);
     if (record.timeMs) {
         m_first = std::min(m_first.value_or(*record.timeMs), *record.timeMs);
         m_last = std::max(m_last.value_or(*record.timeMs), *record.timeMs);
     }
-    if (!record.run.isEmpty() && record.run != m_lastRun) {
+    if (const QString run = record.run(); !run.isEmpty() && run != m_lastRun) {
         ++m_runs;
-        m_lastRun = record.run;
+        m_lastRun = run;
     }
     if (record.result == kSkipped) {
         ++m_skipped;
@@ -74,7 +75,7 @@ void ProgrammerTally::add(const Record &record)
     ++m_tries;
     if (record.tryNumber && *record.tryNumber > 1)
         ++m_retries;
-    if (record.pinned)
+    if (record.pinned())
         ++m_pinned;
     const bool ok = record.result == kOk;
     if (ok)
@@ -88,13 +89,6 @@ void ProgrammerTally::add(const Record &record)
         if (record.durationMs)
             step->durations.add(*record.durationMs);
     }
-}
-
-std::optional<double> ProgrammerTally::yield() const
-{
-    if (m_tries == 0)
-        return std::nullopt;
-    return double(m_ok) / double(m_tries);
 }
 
 std::vector<ProgrammerTally::Failure> ProgrammerTally::failures() const

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "durationstats.h"
-#include "record.h"
+
+#include "record/attemptrecord.h"
+#include "record/tally.h"
 
 #include <QString>
 #include <QStringList>
@@ -41,7 +43,7 @@ public:
 
     ProgrammerTally(int com, QString location, QString usbSerial);
 
-    void add(const Record &record);
+    void add(const record::AttemptRecord &record);
 
     [[nodiscard]] int com() const { return m_com; }
     [[nodiscard]] QString location() const { return m_location; }
@@ -56,8 +58,10 @@ public:
     /// Runs of the tool that used this programmer (from `run_id` or `pid`; 0 without them).
     [[nodiscard]] qint64 runs() const { return m_runs; }
     [[nodiscard]] qint64 pinned() const { return m_pinned; }
-    /// ok / tries, 0..1; nothing without a try.
-    [[nodiscard]] std::optional<double> yield() const;
+    /// Its boards and loads, by the tallies' one rule.
+    [[nodiscard]] const record::Tally &tally() const { return m_tally; }
+    /// The boards' yield, 0..1: a skipped board is a failed board; nothing before a board.
+    [[nodiscard]] std::optional<double> yield() const { return m_tally.yield(); }
     /// Most frequent first.
     [[nodiscard]] std::vector<Failure> failures() const;
     /// load and program-target first, then others in the order met.
@@ -67,7 +71,7 @@ public:
 
 private:
     Step *stepNamed(const QString &name);
-    void addFailure(const Record &record);
+    void addFailure(const record::AttemptRecord &record);
 
     int m_com;
     QString m_location;
@@ -78,6 +82,7 @@ private:
     qint64 m_retries = 0;
     qint64 m_runs = 0;
     qint64 m_pinned = 0;
+    record::Tally m_tally;
     QString m_lastRun;
     std::vector<Failure> m_failures;
     std::vector<Step> m_steps;

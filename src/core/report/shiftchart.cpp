@@ -109,16 +109,16 @@ void ShiftChart::draw(QPainter &p, const ShiftReport &report, const QString &tit
     p.drawText(QRect(margin, y, w - 2 * margin, unit * 3), Qt::AlignLeft | Qt::AlignVCenter, title);
     y += unit * 3;
     std::optional<qint64> first, last;
-    qint64 tries = 0, ok = 0;
+    qint64 boards = 0, ok = 0;
     for (const ProgrammerTally *t : programmers) {
         if (t->first())
             first = std::min(first.value_or(*t->first()), *t->first());
         if (t->last())
             last = std::max(last.value_or(*t->last()), *t->last());
-        tries += t->tries();
-        ok += t->ok();
+        boards += t->tally().boards();
+        ok += t->tally().boardsOk;
     }
-    QString period = texts::triesAndOk(tries, ok);
+    QString period = texts::boardsAndOk(boards, ok);
     if (first && last)
         period += texts::span(utc(*first), utc(*last));
     if (report.malformed() > 0)
@@ -184,15 +184,16 @@ void ShiftChart::draw(QPainter &p, const ShiftReport &report, const QString &tit
                        Qt::AlignLeft | Qt::AlignTop, shown);
         }
 
-        // Yield: the OK share of the tries, the figures beside it.
+        // Yield: the OK share of the boards, the figures beside it.
         const double yield = t.yield().value_or(0.0);
         p.fillRect(QRect(yieldLeft, barTop, yieldWidth, barHeight), kTrack);
         p.fillRect(QRect(yieldLeft, barTop, int(yieldWidth * yield), barHeight), kGood);
         p.setFont(font(unit * 5 / 4, true));
         const QString yieldText =
             t.yield()
-                ? texts::yieldFigures(QString::number(yield * 100.0, 'f', 1), t.ok(), t.tries())
-                : texts::kNoTries;
+                ? texts::yieldFigures(QString::number(yield * 100.0, 'f', 1), t.tally().boardsOk,
+                                      t.tally().boards())
+                : texts::kNoBoards;
         // Dark on the grey, white on the green: readable wherever the bar ends.
         const QRect yieldLabel(yieldLeft + unit / 2, barTop, yieldWidth - unit, barHeight);
         p.setPen(kInk);

@@ -30,7 +30,7 @@ std::optional<qint64> ShiftReport::parseBound(const QString &text, bool endOfDay
         return endOfDay ? date.addDays(1).startOfDay().toMSecsSinceEpoch() - 1
                         : start.toMSecsSinceEpoch();
     }
-    return Record::parseTime(text);
+    return record::AttemptRecord::parseTime(text);
 }
 
 void ShiftReport::malformedLine()
@@ -45,7 +45,7 @@ void ShiftReport::addLine(QByteArrayView line)
     ++m_lineNumber;
     if (blank(line))
         return;
-    const std::optional<Record> record = Record::parse(line);
+    const std::optional<record::AttemptRecord> record = record::AttemptRecord::parse(line);
     if (!record) {
         malformedLine();
         return;

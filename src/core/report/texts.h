@@ -9,7 +9,7 @@ inline const QString kYield = QStringLiteral("Yield");
 inline const QString kFailuresByCode = QStringLiteral("Failures by code");
 inline const QString kFailureCodes = QStringLiteral("Failure codes");
 inline const QString kNone = QStringLiteral("none");
-inline const QString kNoTries = QStringLiteral("no tries");
+inline const QString kNoBoards = QStringLiteral("no boards");
 inline const QString kOthers = QStringLiteral("others");
 inline const QString kNoRecords = QStringLiteral("No records in this period");
 inline QString com(int n)
@@ -20,9 +20,9 @@ inline QString code(int n)
 {
     return QStringLiteral("code %1").arg(n);
 }
-inline QString triesAndOk(qint64 tries, qint64 ok)
+inline QString boardsAndOk(qint64 boards, qint64 ok)
 {
-    return QStringLiteral("%1 tries, %2 OK").arg(tries).arg(ok);
+    return QStringLiteral("%1 boards, %2 OK").arg(boards).arg(ok);
 }
 inline QString span(const QString &first, const QString &last)
 {

@@ -5,11 +5,10 @@
 
 #include <array>
 
-namespace vell::link {
+namespace vell::model {
 
-const ProgrammerTraits &traitsOf(int n)
+const ProgrammerTraits &traitsOf(link::ProgrammerNumber n)
 {
-    Q_ASSERT(n >= 1 && n <= kProgrammerCount);
     // Built on first use, after the texts it copies.
     static const auto table = [] {
         using namespace texts;
@@ -21,14 +20,14 @@ const ProgrammerTraits &traitsOf(int n)
         // Columns in the order of the fields: always in use, loss at the drain, numbered found
         // text, repeated AUSBR unknown, code 12, APTOK bar, APTOK board version, greeting on
         // the version label, program-target button, invalid port on a load, on program target.
-        return std::array<ProgrammerTraits, kProgrammerCount>{{
+        return std::array<ProgrammerTraits, link::kProgrammerCount>{{
             {true, true, false, true, true, true, true, true, false, load1, target1},
             {false, false, true, true, false, true, false, false, true, other2, other2},
             {false, false, true, false, false, false, false, false, false, other3, other3},
             {false, false, true, false, false, false, false, false, false, other4, other4},
         }};
     }();
-    return table.at(static_cast<size_t>(n - 1));
+    return table[n.index()];
 }
 
-} // namespace vell::link
+} // namespace vell::model

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-namespace vell::link {
+namespace vell::model {
 
 /// Where the system shows a modal message and waits for OK. The windows open a message box,
 /// the headless run prints to stderr and acknowledges at once, tests record. A command that
@@ -19,4 +19,4 @@ public:
                          std::function<void()> acknowledged = {}) = 0;
 };
 
-} // namespace vell::link
+} // namespace vell::model

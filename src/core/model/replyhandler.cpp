@@ -6,15 +6,14 @@
 #include <algorithm>
 #include <cmath>
 
-namespace vell::link {
+namespace vell::model {
 
-ReplyHandler::ReplyHandler(int n, Programmers &programmers, ReplyHooks &hooks, QObject *parent)
-    : QObject(parent), m_n(n), m_programmers(programmers), m_hooks(hooks)
+ReplyHandler::ReplyHandler(ProgrammerNumber n, Programmers &programmers, QObject *parent)
+    : QObject(parent), m_n(n), m_programmers(programmers)
 {
-    Q_ASSERT(n >= 1 && n <= kProgrammerCount);
 }
 
-void ReplyHandler::attach(SerialLink *link)
+void ReplyHandler::attach(link::SerialLink *link)
 {
     if (m_link == link)
         return;
@@ -24,9 +23,9 @@ void ReplyHandler::attach(SerialLink *link)
     m_link = link;
     if (!link)
         return;
-    connect(link, &SerialLink::readyRead, this, &ReplyHandler::readLink);
+    connect(link, &link::SerialLink::readyRead, this, &ReplyHandler::readLink);
     // Bytes from a device that went away must not join those of the next one.
-    connect(link, &SerialLink::deviceLost, this, &ReplyHandler::discardPending);
+    connect(link, &link::SerialLink::deviceLost, this, &ReplyHandler::discardPending);
     if (link->bytesAvailable() > 0)
         readLink();
 }
@@ -40,7 +39,7 @@ void ReplyHandler::readLink()
 void ReplyHandler::feed(const QByteArray &bytes)
 {
     m_framer.append(bytes);
-    // A slot of replyHandled may feed again; the loop below picks those bytes up in order.
+    // A slot of a signal below may feed again; the loop below picks those bytes up in order.
     if (m_handling)
         return;
     m_handling = true;
@@ -59,6 +58,7 @@ void ReplyHandler::discardPending()
 
 bool ReplyHandler::handle(const QByteArray &bytes)
 {
+    using link::Reply;
     const Reply reply = Reply::parse(bytes);
     const ProgrammerTraits &traits = traitsOf(m_n);
 
@@ -73,45 +73,54 @@ bool ReplyHandler::handle(const QByteArray &bytes)
             s.greeted = true;
             s.version = reply.version();
             s.status = Status::Waiting;
+            s.percent = 0;
+            s.code = 0;
         });
         break;
     case Reply::Kind::Send:
-        m_programmers.update(m_n, [](ProgrammerState &s) {
-            s.ready = true;
-            s.status = Status::ReadyForFile;
-        });
+        m_programmers.update(m_n, [](ProgrammerState &s) { s.ready = true; });
+        m_programmers.setStatus(m_n, Status::ReadyForFile);
         break;
     case Reply::Kind::LpOk:
-        m_hooks.releaseProgramFile();
-        verdict(Step::Load, Status::LoadedOk);
+        Q_EMIT fileLoaded(m_n);
+        m_programmers.setStatus(m_n, Status::LoadedOk);
+        Q_EMIT verdict(m_n, Step::Load, std::nullopt);
         break;
     case Reply::Kind::LpEr:
-        verdict(Step::Load, Status::LoadError, reply.errorCode());
+        m_programmers.setStatus(m_n, Status::LoadError, 0, reply.errorCode());
+        Q_EMIT verdict(m_n, Step::Load, reply.errorCode());
         break;
     case Reply::Kind::PtOk:
-        verdict(Step::ProgramTarget, Status::ProgrammedOk, std::nullopt, [&](ProgrammerState &s) {
+        m_programmers.update(m_n, [&](ProgrammerState &s) {
+            s.status = Status::ProgrammedOk;
+            s.percent = 0;
+            s.code = 0;
             if (traits.fillsBarOnPtOk)
                 s.barValue = s.barMaximum;
             // The board now holds the image this programmer took last.
             if (traits.namesBoardSoftware)
                 s.boardSoftware = s.image ? s.image->name : QString();
         });
+        Q_EMIT verdict(m_n, Step::ProgramTarget, std::nullopt);
         break;
     case Reply::Kind::PtEr:
-        verdict(Step::ProgramTarget, Status::TargetError, reply.errorCode());
+        m_programmers.setStatus(m_n, Status::TargetError, 0, reply.errorCode());
+        Q_EMIT verdict(m_n, Step::ProgramTarget, reply.errorCode());
         break;
     case Reply::Kind::Data:
         break;
     case Reply::Kind::Veri:
-        m_programmers.update(
-            m_n, [&](ProgrammerState &s) { progressStep(s, reply, Status::Verifying); });
+        m_programmers.update(m_n,
+                             [&](ProgrammerState &s) { progressStep(s, reply, Status::Verifying); });
         break;
     case Reply::Kind::Prog:
-        m_programmers.update(
-            m_n, [&](ProgrammerState &s) { progressStep(s, reply, Status::Programming); });
+        m_programmers.update(m_n, [&](ProgrammerState &s) {
+            progressStep(s, reply, Status::Programming);
+        });
         break;
     case Reply::Kind::Unknown:
-        qCDebug(lcLink) << "programmer" << m_n << "unrecognised reply" << bytes.toHex(' ');
+        qCDebug(lcModel) << "programmer" << m_n.value() << "unrecognised reply"
+                         << bytes.toHex(' ');
         m_programmers.update(m_n, [](ProgrammerState &s) {
             s.greeted = false;
             s.ready = false;
@@ -122,21 +131,7 @@ bool ReplyHandler::handle(const QByteArray &bytes)
     return true;
 }
 
-void ReplyHandler::verdict(Step step, Status status, std::optional<int> errorCode,
-                           const std::function<void(ProgrammerState &)> &alsoShow)
-{
-    m_programmers.update(m_n, [&](ProgrammerState &s) {
-        s.status = status;
-        if (errorCode)
-            s.code = *errorCode;
-        if (alsoShow)
-            alsoShow(s);
-    });
-    // It ends a step of its own kind only: a late "ALPOK" is no program-target's result.
-    m_programmers.endStepOf(m_n, step, errorCode ? Ending::Error : Ending::Ok, errorCode);
-}
-
-void ReplyHandler::progressStep(ProgrammerState &s, const Reply &reply, Status phase)
+void ReplyHandler::progressStep(ProgrammerState &s, const link::Reply &reply, Status phase)
 {
     // A verify phase after a program phase, or after a fresh start, counts from 0.
     if (phase == Status::Verifying &&
@@ -145,16 +140,15 @@ void ReplyHandler::progressStep(ProgrammerState &s, const Reply &reply, Status p
         s.progressCount = 0;
 
     const int total = reply.count();
-    s.count = total;
-    s.progressTotal = total;
-
     // The bar's value before this step: left by the previous step, "APTOK" or the transfer.
     if (total > s.barValue)
         s.progressCount += 1;
     else
         s.progressCount = 0;
 
-    // Count byte 0, or a count above the new maximum, must not leave the bar out of range.
+    // The count box and the bar's scale both show the phase's total. Count byte 0, or a count
+    // above the new maximum, must not leave the bar out of range.
+    s.count = total;
     s.barMaximum = total;
     s.barValue = std::clamp(s.progressCount, 0, total);
 
@@ -162,11 +156,12 @@ void ReplyHandler::progressStep(ProgrammerState &s, const Reply &reply, Status p
     int percent = 0;
     if (total > 0) {
         const double share =
-            static_cast<double>(s.progressCount) / static_cast<double>(s.progressTotal) * 100.0;
+            static_cast<double>(s.progressCount) / static_cast<double>(total) * 100.0;
         percent = static_cast<int>(std::min(std::nearbyint(share), 100.0));
     }
     s.status = phase;
     s.percent = percent;
+    s.code = 0;
 }
 
-} // namespace vell::link
+} // namespace vell::model

@@ -1,19 +1,20 @@
 #pragma once
 
-#include "portnames.h"
+#include "link/portnames.h"
+#include "link/programmerset.h"
+#include "record/attemptrecord.h"
 
 #include <QDateTime>
 #include <QString>
 
-#include <array>
 #include <optional>
 
-namespace vell::link {
+namespace vell::model {
 
-inline constexpr int kProgrammerCount = 4;
-
-/// Some of the programmers, in programmer order (index 0 for programmer 1).
-using ProgrammerSet = std::array<bool, kProgrammerCount>;
+using link::kProgrammerCount;
+using link::PerProgrammer;
+using link::ProgrammerNumber;
+using link::ProgrammerSet;
 
 /// A program file as it was when a load opened it: what a programmer took, and what the
 /// record names.
@@ -65,19 +66,10 @@ enum class Ending
     Skipped,      ///< program-target left it out: its last load of this run failed
 };
 
-/// The result the record names: ok, error, lost, timed-out, no-result, skipped.
-enum class Result
-{
-    Ok,
-    Error,
-    Lost,
-    TimedOut,
-    NoResult,
-    Skipped,
-};
-[[nodiscard]] Result resultOf(Ending ending);
+/// The result the record names for an ending.
+[[nodiscard]] record::Result resultOf(Ending ending);
 
-/// What a programmer's status box shows, as data; the application renders the words.
+/// What a programmer's status box shows, as data; the pane renders the words.
 enum class Status
 {
     Blank,
@@ -97,7 +89,7 @@ enum class Status
     NotProgrammed,          ///< program-target left it out after a failed load
 };
 
-/// One programmer's step, from its start to its end.
+/// One programmer's step, from its start to its end: what its record says.
 struct StepRecord
 {
     Step step = Step::None;
@@ -114,19 +106,25 @@ struct StepRecord
     /// 1 for a step the command of every programmer began; each repeat of the same step on
     /// this programmer counts one more.
     int tryNumber = 1;
+    /// The status text shown when it ended.
+    QString text;
 
-    [[nodiscard]] bool underWay() const { return step != Step::None && !ending; }
+    [[nodiscard]] record::Result result() const
+    {
+        return ending ? resultOf(*ending) : record::Result::NoResult;
+    }
+    [[nodiscard]] bool succeeded() const { return ending == Ending::Ok; }
 };
 
 /// Everything the application knows of one programmer: where the search found it, what its
-/// link and its replies said, what its pane shows, and its steps. Panes, records and events
-/// are rendered from this.
+/// link and its replies said, what its pane shows, and how its last steps ended. Panes, records
+/// and events are rendered from this; the steps under way belong to their operations.
 struct ProgrammerState
 {
     quint8 comPort = 0;
     bool present = false; ///< found by the search
     /// The device its link opened last (before any opening: the one the search found).
-    PortNames::Identity port;
+    link::PortNames::Identity port;
 
     bool greeted = false; ///< an "AUSBR" since the last command
     bool ready = false;   ///< an "ASEND" since the last command
@@ -134,20 +132,19 @@ struct ProgrammerState
     std::optional<QString> version;
 
     Status status = Status::Blank;
-    int percent = 0; ///< Transferring, Programming, Verifying
-    int code = 0;    ///< LoadError, TargetError
+    int percent = 0; ///< Transferring, Programming, Verifying; 0 otherwise
+    int code = 0;    ///< LoadError, TargetError; 0 otherwise
     int barValue = 0;
     int barMaximum = 100;
     int count = 1; ///< the count box: the total of the last progress reply
     bool visible = false;
-    /// The program/verify phase's counters.
+    /// Progress replies counted in the program/verify phase.
     int progressCount = 0;
-    int progressTotal = 0;
     /// The file its last "APTOK" named as the board's software (programmer 1 shows it).
     std::optional<QString> boardSoftware;
 
-    /// The step under way, or the last one.
-    StepRecord step;
+    /// Its last step that ended, of any kind.
+    std::optional<StepRecord> lastStep;
     /// How its last load of this run ended (none yet: unknown).
     std::optional<Ending> lastLoad;
     /// The image its last load took, when that load ended OK.
@@ -159,9 +156,9 @@ struct ProgrammerState
     /// not counted: repeating it would skip again, its load has to be repeated first.
     [[nodiscard]] bool failed(Step kind) const
     {
-        return step.step == kind && step.ending && resultOf(*step.ending) != Result::Ok &&
-               *step.ending != Ending::Skipped;
+        return lastStep && lastStep->step == kind && !lastStep->succeeded() &&
+               lastStep->ending != Ending::Skipped;
     }
 };
 
-} // namespace vell::link
+} // namespace vell::model

@@ -1,27 +1,24 @@
 #include "pane.h"
 
+#include "programmertraits.h"
 #include "texts.h"
-
-#include "link/programmertraits.h"
-#include "link/texts.h"
-#include "load/texts.h"
 
 #include <QList>
 #include <QPair>
 
-namespace vell::app {
+namespace vell::model {
 
 namespace {
 
 constexpr int kOldBlackBoxCode = 12;
 
 /// The text for an error code in table, or undefined; code 12 follows the programmer's traits.
-QString errorText(int n, int code, const QList<QPair<int, QString>> &table,
+QString errorText(ProgrammerNumber n, int code, const QList<QPair<int, QString>> &table,
                   const QString &undefined)
 {
     // Code 12 is in both tables, but not every programmer's handler knows it.
     if (code == kOldBlackBoxCode)
-        return link::traitsOf(n).knowsCode12 ? link::texts::kOldBlackBoxError12 : undefined;
+        return traitsOf(n).knowsCode12 ? texts::kOldBlackBoxError12 : undefined;
     for (const auto &[known, text] : table) {
         if (known == code)
             return text;
@@ -29,9 +26,9 @@ QString errorText(int n, int code, const QList<QPair<int, QString>> &table,
     return undefined;
 }
 
-QString loadErrorText(int n, int code)
+QString loadErrorText(ProgrammerNumber n, int code)
 {
-    using namespace link::texts;
+    using namespace texts;
     static const QList<QPair<int, QString>> table = {
         {1, kLoadError1}, {2, kLoadError2}, {3, kLoadError3}, {4, kLoadError4},
         {5, kLoadError5}, {6, kLoadError6}, {7, kLoadError7}, {8, kLoadError8},
@@ -39,9 +36,9 @@ QString loadErrorText(int n, int code)
     return errorText(n, code, table, kUndefinedLoadError);
 }
 
-QString targetErrorText(int n, int code)
+QString targetErrorText(ProgrammerNumber n, int code)
 {
-    using namespace link::texts;
+    using namespace texts;
     static const QList<QPair<int, QString>> table = {
         {9, kTargetError9},
         {10, kTargetError10},
@@ -52,65 +49,63 @@ QString targetErrorText(int n, int code)
 
 QString spacedPercent(const QString &prefix, int percent)
 {
-    return prefix + QString::number(percent) + link::texts::kSpacedPercentComplete;
+    return prefix + QString::number(percent) + texts::kSpacedPercentComplete;
 }
 
 } // namespace
 
-QString Pane::statusText(int n, const link::ProgrammerState &state)
+QString Pane::statusText(ProgrammerNumber n, const ProgrammerState &state)
 {
-    using link::Status;
-    const link::ProgrammerTraits &traits = link::traitsOf(n);
+    const ProgrammerTraits &traits = traitsOf(n);
     switch (state.status) {
     case Status::Blank:
         break;
     case Status::Found:
         return traits.numbersFoundText
-                   ? texts::numberedProgrammerFound(n, state.comPort)
-                   : discovery::texts::kProgrammerFoundOnComPort + QString::number(state.comPort);
+                   ? texts::numberedProgrammerFound(n.value(), state.comPort)
+                   : texts::kProgrammerFoundOnComPort + QString::number(state.comPort);
     case Status::Establishing:
-        return link::texts::kEstablishingCommunication;
+        return texts::kEstablishingCommunication;
     case Status::ProgrammingTargetBoard:
-        return link::texts::kProgrammingTargetBoard;
+        return texts::kProgrammingTargetBoard;
     case Status::Waiting:
         return traits.greetsOnVersionLabel
-                   ? link::texts::kProgrammerWaiting
-                   : link::texts::kProgrammerWaitingVersion + state.version.value_or(QString());
+                   ? texts::kProgrammerWaiting
+                   : texts::kProgrammerWaitingVersion + state.version.value_or(QString());
     case Status::ReadyForFile:
-        return link::texts::kReadyForFile;
+        return texts::kReadyForFile;
     case Status::Transferring:
-        return load::texts::transferring(state.percent);
+        return texts::transferring(state.percent);
     case Status::LoadedOk:
-        return link::texts::kFileLoadedOk;
+        return texts::kFileLoadedOk;
     case Status::LoadError:
         return loadErrorText(n, state.code);
     case Status::Programming:
-        return spacedPercent(link::texts::kProgrammingTargetBoardPrefix, state.percent);
+        return spacedPercent(texts::kProgrammingTargetBoardPrefix, state.percent);
     case Status::Verifying:
-        return spacedPercent(link::texts::kVerifyingFilePrefix, state.percent);
+        return spacedPercent(texts::kVerifyingFilePrefix, state.percent);
     case Status::ProgrammedOk:
-        return link::texts::kBoardProgrammedOk;
+        return texts::kBoardProgrammedOk;
     case Status::TargetError:
         return targetErrorText(n, state.code);
     case Status::Lost:
-        return load::texts::kCommunicationLost;
+        return texts::kCommunicationLost;
     case Status::NotProgrammed:
         return texts::kNotProgrammedLastLoadFailed;
     }
     return {};
 }
 
-QStringList Pane::statusTexts(int n)
+QStringList Pane::statusTexts(ProgrammerNumber n)
 {
-    using link::Status;
     QStringList all;
-    link::ProgrammerState state;
+    ProgrammerState state;
     state.version = QStringLiteral("WWWW"); // a greeting carries four characters
     state.percent = 100;
     for (int status = int(Status::Blank); status <= int(Status::NotProgrammed); ++status) {
         state.status = Status(status);
         const bool coded = state.status == Status::LoadError || state.status == Status::TargetError;
-        for (int com = 1; com <= (state.status == Status::Found ? 15 : 1); ++com) {
+        for (int com = 1; com <= (state.status == Status::Found ? link::PortNames::kMaxPort : 1); ++com) {
             state.comPort = quint8(com);
             for (int code = 0; code <= (coded ? 255 : 0); ++code) {
                 state.code = code;
@@ -123,38 +118,38 @@ QStringList Pane::statusTexts(int n)
     return all;
 }
 
-Pane Pane::of(int n, const link::ProgrammerState &state)
+Pane Pane::of(ProgrammerNumber n, const ProgrammerState &state)
 {
     return {statusText(n, state), state.barValue, state.barMaximum, QString::number(state.count),
             state.visible};
 }
 
-QString Pane::programmerVersionText(const link::ProgrammerState &first)
+QString Pane::programmerVersionText(const ProgrammerState &first)
 {
-    if (!link::traitsOf(1).greetsOnVersionLabel || !first.version)
+    if (!traitsOf(ProgrammerNumber(1)).greetsOnVersionLabel || !first.version)
         return {};
-    return link::texts::kProgrammerSoftwareVersion + *first.version;
+    return texts::kProgrammerSoftwareVersion + *first.version;
 }
 
-QString Pane::softwareVersionText(const link::ProgrammerState &first)
+QString Pane::softwareVersionText(const ProgrammerState &first)
 {
-    if (!link::traitsOf(1).namesBoardSoftware || !first.boardSoftware)
+    if (!traitsOf(ProgrammerNumber(1)).namesBoardSoftware || !first.boardSoftware)
         return {};
-    return link::texts::kBoardSoftwareVersion + *first.boardSoftware;
+    return texts::kBoardSoftwareVersion + *first.boardSoftware;
 }
 
-const char *Pane::progressPhase(link::Status status)
+const char *Pane::progressPhase(Status status)
 {
     switch (status) {
-    case link::Status::Transferring:
+    case Status::Transferring:
         return "transfer";
-    case link::Status::Programming:
+    case Status::Programming:
         return "program";
-    case link::Status::Verifying:
+    case Status::Verifying:
         return "verify";
     default:
         return nullptr;
     }
 }
 
-} // namespace vell::app
+} // namespace vell::model

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "link/programmerset.h"
+
 #include <QString>
 
-namespace vell::link {
+namespace vell::model {
 
 /// An operator message: the prompt and the box's title.
 struct OperatorMessage
@@ -38,7 +40,6 @@ struct ProgrammerTraits
     OperatorMessage invalidPortOnTarget;
 };
 
-/// n is 1..4.
-[[nodiscard]] const ProgrammerTraits &traitsOf(int n);
+[[nodiscard]] const ProgrammerTraits &traitsOf(link::ProgrammerNumber n);
 
-} // namespace vell::link
+} // namespace vell::model

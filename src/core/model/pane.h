@@ -1,11 +1,11 @@
 #pragma once
 
-#include "link/programmerstate.h"
+#include "programmerstate.h"
 
 #include <QString>
 #include <QStringList>
 
-namespace vell::app {
+namespace vell::model {
 
 /// What one programmer's pane shows, rendered from its state: the only place the status
 /// texts are made.
@@ -17,20 +17,20 @@ struct Pane
     QString countText;
     bool visible = false;
 
-    /// Programmer n's pane (n is 1..4).
-    [[nodiscard]] static Pane of(int n, const link::ProgrammerState &state);
+    /// Programmer n's pane.
+    [[nodiscard]] static Pane of(ProgrammerNumber n, const ProgrammerState &state);
     /// Programmer n's status text.
-    [[nodiscard]] static QString statusText(int n, const link::ProgrammerState &state);
+    [[nodiscard]] static QString statusText(ProgrammerNumber n, const ProgrammerState &state);
     /// Every status text programmer n's pane can show, with the widest numbers in them (COM
     /// 1..15, 100 percent, every error code) and the widest version a greeting carries: what
     /// the window's status box must make room for.
-    [[nodiscard]] static QStringList statusTexts(int n);
+    [[nodiscard]] static QStringList statusTexts(ProgrammerNumber n);
     /// The programmer version label: programmer 1's greeting, empty before one.
-    [[nodiscard]] static QString programmerVersionText(const link::ProgrammerState &first);
+    [[nodiscard]] static QString programmerVersionText(const ProgrammerState &first);
     /// The board software label: the file programmer 1's last "APTOK" named, empty before one.
-    [[nodiscard]] static QString softwareVersionText(const link::ProgrammerState &first);
+    [[nodiscard]] static QString softwareVersionText(const ProgrammerState &first);
     /// "transfer", "program" or "verify" while the status shows a percentage, else null.
-    [[nodiscard]] static const char *progressPhase(link::Status status);
+    [[nodiscard]] static const char *progressPhase(Status status);
 };
 
-} // namespace vell::app
+} // namespace vell::model

@@ -1,0 +1,38 @@
+#include "programtargetoperation.h"
+
+#include "logging.h"
+
+namespace vell::app {
+
+ProgramTargetOperation::ProgramTargetOperation(model::ProgrammerSet programmers,
+                                               model::PerProgrammer<int> tries,
+                                               const OperationContext &context, QObject *parent)
+    : Operation(model::Step::ProgramTarget, programmers, tries, context, parent)
+{
+}
+
+void ProgramTargetOperation::run()
+{
+    model::Programmers &states = m_context.programmers;
+    // A stale verdict must not pass for this command's.
+    states.clearReplyFlags(reset());
+    model::ProgrammerSet targets = programmers();
+    for (const model::ProgrammerNumber n : programmers()) {
+        model::StepRecord step;
+        step.image = states.state(n).image;
+        beginStep(n, std::move(step));
+        // Checked after its load step still waiting has ended: a load without a verdict failed.
+        if (!states.state(n).takesProgramTarget()) {
+            states.setStatus(n, model::Status::NotProgrammed);
+            endStep(n, model::Ending::Skipped);
+            targets.remove(n);
+        }
+    }
+    openLinks(targets, [this, targets] {
+        m_context.links.sendFrame(link::CommandFrame::kProgramTarget, {}, targets);
+        qCDebug(lcApp) << "program-target frame sent, size"
+                       << m_context.links.sizeFields().length();
+    });
+}
+
+} // namespace vell::app

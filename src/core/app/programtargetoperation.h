@@ -1,0 +1,22 @@
+#pragma once
+
+#include "operation.h"
+
+namespace vell::app {
+
+/// Program-target over a set of programmers: each writes the image it holds into its target
+/// board. A programmer whose last load of this run failed is left out (its step ends as
+/// skipped); the others' links open and they get one "T" frame with the size fields of the
+/// last load. Their progress and verdicts arrive later through the reply handlers.
+class ProgramTargetOperation : public Operation
+{
+    Q_OBJECT
+public:
+    ProgramTargetOperation(model::ProgrammerSet programmers, model::PerProgrammer<int> tries,
+                           const OperationContext &context, QObject *parent = nullptr);
+
+protected:
+    void run() override;
+};
+
+} // namespace vell::app

@@ -1,0 +1,270 @@
+#include "attemptrecord.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonValue>
+
+#include <cmath>
+#include <limits>
+
+namespace vell::record {
+
+namespace {
+
+// The record's field names, each once.
+const QLatin1String kTime("time");
+const QLatin1String kStarted("started");
+const QLatin1String kDuration("duration_ms");
+const QLatin1String kHost("host");
+const QLatin1String kAppVersion("app_version");
+const QLatin1String kRunId("run_id");
+const QLatin1String kPid("pid");
+const QLatin1String kProgrammer("programmer");
+const QLatin1String kCom("com");
+const QLatin1String kDevice("device");
+const QLatin1String kUsbSerial("usb_serial");
+const QLatin1String kVidPid("usb_vid_pid");
+const QLatin1String kLocation("location");
+const QLatin1String kStep("step");
+const QLatin1String kTry("try");
+const QLatin1String kFile("file");
+const QLatin1String kFileName("name");
+const QLatin1String kFileFolder("folder");
+const QLatin1String kFileSize("size");
+const QLatin1String kFileSha256("sha256");
+const QLatin1String kFileCrc32("crc32");
+const QLatin1String kExpectedSha256("expected_sha256");
+const QLatin1String kExpectedCrc32("expected_crc32");
+const QLatin1String kOptions("options");
+const QLatin1String kRestoreDefaults("restore_defaults");
+const QLatin1String kBlackBox("black_box");
+const QLatin1String kResult("result");
+const QLatin1String kCode("code");
+const QLatin1String kText("text");
+const QLatin1String kProgrammerVersion("programmer_version");
+
+constexpr qint64 kIntMax = std::numeric_limits<int>::max();
+constexpr qint64 kLongest = qint64(1) << 50;
+
+QString stringOf(const QJsonObject &o, QLatin1String key)
+{
+    const QJsonValue v = o.value(key);
+    return v.isString() ? v.toString() : QString();
+}
+
+/// A JSON number that is a whole number within range, else nothing (a later version might
+/// write anything there).
+std::optional<qint64> wholeNumber(const QJsonValue &v, qint64 low, qint64 high)
+{
+    if (!v.isDouble())
+        return std::nullopt;
+    const double d = v.toDouble();
+    if (!std::isfinite(d) || d != std::floor(d) || d < double(low) || d > double(high))
+        return std::nullopt;
+    return qint64(d);
+}
+
+std::optional<int> smallNumber(const QJsonValue &v, qint64 low)
+{
+    if (const auto n = wholeNumber(v, low, kIntMax))
+        return int(*n);
+    return std::nullopt;
+}
+
+int digits(const QString &s, int at, int count)
+{
+    int n = 0;
+    for (int i = at; i < at + count; ++i) {
+        const char16_t c = s.at(i).unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        n = n * 10 + (c - u'0');
+    }
+    return n;
+}
+
+/// The log's own form, "YYYY-MM-DDTHH:MM:SS.mmmZ", without QDateTime's general parser.
+std::optional<qint64> canonicalUtc(const QString &s)
+{
+    if (s.size() != 24 || s.at(4) != u'-' || s.at(7) != u'-' || s.at(10) != u'T' ||
+        s.at(13) != u':' || s.at(16) != u':' || s.at(19) != u'.' || s.at(23) != u'Z')
+        return std::nullopt;
+    const int y = digits(s, 0, 4), mo = digits(s, 5, 2), d = digits(s, 8, 2);
+    const int h = digits(s, 11, 2), mi = digits(s, 14, 2), sec = digits(s, 17, 2);
+    const int ms = digits(s, 20, 3);
+    if (y < 0 || mo < 0 || d < 0 || h < 0 || h > 23 || mi < 0 || mi > 59 || sec < 0 || sec > 59 ||
+        ms < 0)
+        return std::nullopt;
+    const QDate date(y, mo, d);
+    if (!date.isValid())
+        return std::nullopt;
+    constexpr qint64 kUnixEpochJulianDay = 2440588;
+    return ((date.toJulianDay() - kUnixEpochJulianDay) * 86400 + h * 3600 + mi * 60 + sec) * 1000 +
+           ms;
+}
+
+std::optional<qint64> timeOf(const QJsonObject &o, QLatin1String key)
+{
+    const QJsonValue v = o.value(key);
+    return v.isString() ? AttemptRecord::parseTime(v.toString()) : std::nullopt;
+}
+
+} // namespace
+
+QString resultName(Result result)
+{
+    switch (result) {
+    case Result::Ok:
+        return QStringLiteral("ok");
+    case Result::Error:
+        return QStringLiteral("error");
+    case Result::Lost:
+        return QStringLiteral("lost");
+    case Result::TimedOut:
+        return QStringLiteral("timed-out");
+    case Result::Skipped:
+        return QStringLiteral("skipped");
+    case Result::NoResult:
+        break;
+    }
+    return QStringLiteral("no-result");
+}
+
+QJsonValue orNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
+}
+
+QJsonObject deviceJson(const QString &device, const QString &usbSerial, const QString &vidPid,
+                       const QString &location)
+{
+    return {{kDevice, orNull(device)},
+            {kUsbSerial, orNull(usbSerial)},
+            {kVidPid, orNull(vidPid)},
+            {kLocation, orNull(location)}};
+}
+
+QJsonObject FileRecord::toJson() const
+{
+    return {{kFileName, name},
+            {kFileFolder, folder},
+            {kFileSize, size},
+            {kFileSha256, sha256},
+            {kFileCrc32, crc32}};
+}
+
+QString AttemptRecord::run() const
+{
+    if (!runId.isEmpty())
+        return runId;
+    return pid ? QStringLiteral("pid ") + QString::number(*pid) : QString();
+}
+
+QString AttemptRecord::timeText(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toUTC().toString(Qt::ISODateWithMs);
+}
+
+std::optional<qint64> AttemptRecord::parseTime(const QString &text)
+{
+    if (const std::optional<qint64> fast = canonicalUtc(text))
+        return fast;
+    const QDateTime t = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!t.isValid())
+        return std::nullopt;
+    return t.toMSecsSinceEpoch();
+}
+
+QJsonObject AttemptRecord::toJson() const
+{
+    QJsonObject o = deviceJson(device, usbSerial, vidPid, location);
+    if (timeMs)
+        o[kTime] = timeText(*timeMs);
+    if (startedMs)
+        o[kStarted] = timeText(*startedMs);
+    if (durationMs)
+        o[kDuration] = *durationMs;
+    o[kHost] = host;
+    o[kAppVersion] = appVersion;
+    o[kRunId] = runId;
+    if (pid)
+        o[kPid] = *pid;
+    o[kProgrammer] = programmer;
+    o[kCom] = com;
+    o[kStep] = step;
+    if (tryNumber)
+        o[kTry] = *tryNumber;
+    o[kFile] = file ? QJsonValue(file->toJson()) : QJsonValue();
+    if (!expectedSha256.isEmpty())
+        o[kExpectedSha256] = expectedSha256;
+    if (!expectedCrc32.isEmpty())
+        o[kExpectedCrc32] = expectedCrc32;
+    o[kOptions] = options ? QJsonValue(QJsonObject{{kRestoreDefaults, options->restoreDefaults},
+                                                   {kBlackBox, options->blackBox}})
+                          : QJsonValue();
+    o[kResult] = result;
+    o[kCode] = code ? QJsonValue(*code) : QJsonValue();
+    o[kText] = text;
+    o[kProgrammerVersion] = orNull(programmerVersion);
+    return o;
+}
+
+QByteArray AttemptRecord::toLine() const
+{
+    return QJsonDocument(toJson()).toJson(QJsonDocument::Compact) + '\n';
+}
+
+std::optional<AttemptRecord> AttemptRecord::parse(QByteArrayView line)
+{
+    QJsonParseError error{};
+    const QJsonDocument doc =
+        QJsonDocument::fromJson(QByteArray::fromRawData(line.data(), line.size()), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return std::nullopt;
+    return fromJson(doc.object());
+}
+
+std::optional<AttemptRecord> AttemptRecord::fromJson(const QJsonObject &o)
+{
+    const QJsonValue result = o.value(kResult);
+    if (!result.isString())
+        return std::nullopt;
+    AttemptRecord r;
+    r.result = result.toString();
+    r.timeMs = timeOf(o, kTime);
+    r.startedMs = timeOf(o, kStarted);
+    r.durationMs = wholeNumber(o.value(kDuration), 0, kLongest);
+    r.host = stringOf(o, kHost);
+    r.appVersion = stringOf(o, kAppVersion);
+    r.runId = stringOf(o, kRunId);
+    r.pid = wholeNumber(o.value(kPid), 1, kLongest);
+    r.programmer = smallNumber(o.value(kProgrammer), 0).value_or(0);
+    r.com = smallNumber(o.value(kCom), 0).value_or(0);
+    r.device = stringOf(o, kDevice);
+    r.usbSerial = stringOf(o, kUsbSerial);
+    r.vidPid = stringOf(o, kVidPid);
+    r.location = stringOf(o, kLocation);
+    r.step = stringOf(o, kStep);
+    r.tryNumber = smallNumber(o.value(kTry), 1);
+    const QJsonValue file = o.value(kFile);
+    if (file.isObject()) {
+        const QJsonObject f = file.toObject();
+        r.file = FileRecord{stringOf(f, kFileName), stringOf(f, kFileFolder),
+                            wholeNumber(f.value(kFileSize), 0, kLongest).value_or(0),
+                            stringOf(f, kFileSha256), stringOf(f, kFileCrc32)};
+    }
+    r.expectedSha256 = stringOf(o, kExpectedSha256);
+    r.expectedCrc32 = stringOf(o, kExpectedCrc32);
+    const QJsonValue options = o.value(kOptions);
+    if (options.isObject()) {
+        const QJsonObject opt = options.toObject();
+        r.options = Options{opt.value(kRestoreDefaults).toBool(), opt.value(kBlackBox).toBool()};
+    }
+    r.code = smallNumber(o.value(kCode), -kIntMax);
+    r.text = stringOf(o, kText);
+    r.programmerVersion = stringOf(o, kProgrammerVersion);
+    return r;
+}
+
+} // namespace vell::record

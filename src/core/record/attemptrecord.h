@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QJsonObject>
+#include <QString>
+
+#include <optional>
+
+namespace vell::record {
+
+/// How a programmer's step ended, as the record names it.
+enum class Result
+{
+    Ok,
+    Error,    ///< the programmer answered with an error code
+    Lost,     ///< its link dropped out or could not be opened
+    TimedOut, ///< the watchdog ended the load's handshake
+    NoResult, ///< nothing came before the timeout, the next command or the end
+    Skipped,  ///< program-target left it out
+};
+[[nodiscard]] QString resultName(Result result);
+
+/// The steps a record names.
+inline const QString kStepLoad = QStringLiteral("load");
+inline const QString kStepProgramTarget = QStringLiteral("program-target");
+
+/// A program file as a load read it: the record's `file`.
+struct FileRecord
+{
+    QString name;
+    QString folder;
+    qint64 size = 0;
+    QString sha256; ///< hex, lower case
+    QString crc32;  ///< 8 hex digits, lower case
+
+    bool operator==(const FileRecord &o) const
+    {
+        return name == o.name && folder == o.folder && size == o.size && sha256 == o.sha256 &&
+               crc32 == o.crc32;
+    }
+    /// As the record and the JSON summary carry it.
+    [[nodiscard]] QJsonObject toJson() const;
+};
+
+/// One line of the attempt log: one programmer's step. This is the one place that knows the
+/// record's fields: the writer and the reader below are each other's inverse. Empty texts are
+/// written as null; a reader meets records of older and later versions, so every field may be
+/// absent, and fields it does not know are ignored.
+struct AttemptRecord
+{
+    std::optional<qint64> timeMs;    ///< `time`, the step's end, ms since the epoch
+    std::optional<qint64> startedMs; ///< `started`
+    std::optional<qint64> durationMs;
+    QString host;
+    QString appVersion;
+    QString runId;
+    std::optional<qint64> pid;
+    int programmer = 0;
+    int com = 0;
+    QString device;
+    QString usbSerial;
+    QString vidPid;
+    QString location;
+    QString step; ///< kStepLoad, kStepProgramTarget, or what a later version writes
+    std::optional<int> tryNumber;
+    std::optional<FileRecord> file;
+    QString expectedSha256; ///< only in a pinned run's records
+    QString expectedCrc32;
+    /// A load's options; a program-target has none.
+    struct Options
+    {
+        bool restoreDefaults = false;
+        bool blackBox = false;
+        bool operator==(const Options &o) const
+        {
+            return restoreDefaults == o.restoreDefaults && blackBox == o.blackBox;
+        }
+    };
+    std::optional<Options> options;
+    QString result; ///< resultName(), or what a later version writes
+    std::optional<int> code;
+    QString text;
+    QString programmerVersion;
+
+    /// Whether the run that wrote it was pinned to an approved image.
+    [[nodiscard]] bool pinned() const { return !expectedSha256.isEmpty() || !expectedCrc32.isEmpty(); }
+    /// The run it came from: `run_id`, else the process id, else empty.
+    [[nodiscard]] QString run() const;
+
+    /// The record as the log and the JSON result event carry it.
+    [[nodiscard]] QJsonObject toJson() const;
+    /// One line of the log, with its newline.
+    [[nodiscard]] QByteArray toLine() const;
+    /// A record from one line (without its newline): nothing when the line is not a JSON
+    /// object with a string `result`.
+    [[nodiscard]] static std::optional<AttemptRecord> parse(QByteArrayView line);
+    /// The record of a JSON object, by the same rules as parse.
+    [[nodiscard]] static std::optional<AttemptRecord> fromJson(const QJsonObject &object);
+    /// An ISO 8601 time as in the log ("2024-05-01T10:00:00.123Z", other offsets, no offset:
+    /// local time), in ms since the epoch.
+    [[nodiscard]] static std::optional<qint64> parseTime(const QString &text);
+    /// ms since the epoch as the log writes times: UTC, ISO 8601 with milliseconds.
+    [[nodiscard]] static QString timeText(qint64 ms);
+};
+
+/// Empty text as JSON null.
+[[nodiscard]] QJsonValue orNull(const QString &text);
+/// The device fields of a record (device, usb_serial, usb_vid_pid, location; null where
+/// unknown), as the found event and the port listing name them too.
+[[nodiscard]] QJsonObject deviceJson(const QString &device, const QString &usbSerial,
+                                     const QString &vidPid, const QString &location);
+
+} // namespace vell::record

@@ -4,11 +4,11 @@
 #include "app/station.h"
 #include "benchsupport.h"
 #include "discovery/programmersearch.h"
-#include "model/operatorinterface.h"
 #include "link/portnames.h"
 #include "link/qserialportlink.h"
 #include "link/texts.h"
 #include "load/filetransfer.h"
+#include "model/operatorinterface.h"
 #include "sim/simbank.h"
 
 #include <QCoreApplication>
@@ -120,7 +120,8 @@ std::optional<double> loadCpuSeconds(const QString &dir, const QString &folder,
         bench.loadProgramFile(QDir(folder).filePath(fileName));
         const bool ok = runUntil(
             [&] {
-                return bench::allShow(bench, kProgrammers, model::Status::LoadedOk) && !bench.busy();
+                return bench::allShow(bench, kProgrammers, model::Status::LoadedOk) &&
+                       !bench.busy();
             },
             120000);
         if (ok)

@@ -7,9 +7,9 @@
 #include "app/station.h"
 #include "benchsupport.h"
 #include "link/commandframe.h"
-#include "model/operatorinterface.h"
 #include "link/qserialportlink.h"
 #include "load/filetransfer.h"
+#include "model/operatorinterface.h"
 #include "sim/simbank.h"
 
 #include <QCoreApplication>
@@ -128,10 +128,11 @@ std::optional<double> appStreamSeconds(const QString &workDir, const QString &fi
     qint64 startNs = -1;
     qint64 endNs = -1;
     // The first block shows as the first transfer status.
-    QObject::connect(bench.get(), &app::Station::statusChanged, bench.get(), [&](model::ProgrammerNumber n) {
-        if (startNs < 0 && bench->state(n).status == model::Status::Transferring)
-            startNs = clock.nsecsElapsed();
-    });
+    QObject::connect(bench.get(), &app::Station::statusChanged, bench.get(),
+                     [&](model::ProgrammerNumber n) {
+                         if (startNs < 0 && bench->state(n).status == model::Status::Transferring)
+                             startNs = clock.nsecsElapsed();
+                     });
     for (int com = 1; com <= kProgrammers; ++com) {
         QObject::connect(sims.bank->programmer(com)->device(), &sim::SimDevice::loadCompleted,
                          bench.get(), [&](bool) {
@@ -223,13 +224,14 @@ std::optional<double> wireLoadSeconds(const QString &workDir, const QString &fil
     QElapsedTimer clock;
     clock.start();
     bool started = false;
-    QObject::connect(bench.get(), &app::Station::statusChanged, bench.get(), [&](model::ProgrammerNumber n) {
-        if (started || bench->state(n).status != model::Status::Transferring)
-            return;
-        started = true;
-        std::fprintf(stderr, "(b) stream starts after %.3f s\n",
-                     double(clock.nsecsElapsed()) / 1e9);
-    });
+    QObject::connect(bench.get(), &app::Station::statusChanged, bench.get(),
+                     [&](model::ProgrammerNumber n) {
+                         if (started || bench->state(n).status != model::Status::Transferring)
+                             return;
+                         started = true;
+                         std::fprintf(stderr, "(b) stream starts after %.3f s\n",
+                                      double(clock.nsecsElapsed()) / 1e9);
+                     });
     bench->loadProgramFile(QDir(workDir).filePath(fileName));
     std::fprintf(stderr, "(b) first frame out after %.3f s\n", double(clock.nsecsElapsed()) / 1e9);
     if (!runUntil([&] { return sims.completed == kProgrammers; }, 120000))

@@ -8,10 +8,10 @@
 #include "app/station.h"
 #include "benchsupport.h"
 #include "discovery/programmersearch.h"
-#include "model/operatorinterface.h"
 #include "link/portnames.h"
 #include "link/qserialportlink.h"
 #include "link/texts.h"
+#include "model/operatorinterface.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,15 +1,14 @@
 // Fuzzes the reply handler: arbitrary bytes, split at arbitrary points, for programmer 1..4.
 // Nothing may crash, the programmer's state and its pane must stay well-formed after every
-// read, and a step ends at most once, by a verdict that fits it.
+// read, and a verdict is what the pane then shows.
 //
 // Input layout: byte 0 picks the programmer (low two bits), whether it starts greeted and
 // ready (bit 2), and the step under way (bit 3: program-target, else a load); then chunks of
 // [length byte][that many bytes] fed as one read each. A length byte of 0 drops a partial
 // reply, as a sender's drain does.
-#include "app/pane.h"
-#include "link/programmers.h"
-#include "link/replyhandler.h"
-#include "link/texts.h"
+#include "model/pane.h"
+#include "model/replyhandler.h"
+#include "model/texts.h"
 
 #include <QRegularExpression>
 
@@ -21,13 +20,8 @@
 
 namespace {
 
-using namespace vell::link;
-
-struct Hooks : ReplyHooks
-{
-    void releaseProgramFile() override { ++releases; }
-    int releases = 0;
-};
+using namespace vell::model;
+using vell::link::Reply;
 
 [[noreturn]] void fail(const char *what, const QString &detail)
 {
@@ -68,9 +62,8 @@ bool knownStatus(const QString &s)
     return m.hasMatch() && m.captured(2).toInt() <= 100;
 }
 
-void check(int n, const Programmers &programmers, const ReplyHandler &handler, int ended)
+void check(ProgrammerNumber n, const Programmers &programmers, const ReplyHandler &handler)
 {
-    using vell::app::Pane;
     const ProgrammerState &state = programmers.state(n);
     const Pane pane = Pane::of(n, state);
     if (pane.barMaximum < 0 || pane.barValue < 0 || pane.barValue > pane.barMaximum)
@@ -84,11 +77,11 @@ void check(int n, const Programmers &programmers, const ReplyHandler &handler, i
         fail("count text", pane.countText);
     if (handler.pendingBytes() < 0 || handler.pendingBytes() >= Reply::kSize)
         fail("pending bytes", QString::number(handler.pendingBytes()));
-    if (state.progressTotal < 0 || state.progressTotal > 255 || state.progressCount < 0)
+    if (state.count < 0 || state.count > 255 || state.progressCount < 0)
         fail("progress counters", QString::number(state.progressCount));
-    const QString version = Pane::programmerVersionText(programmers.state(1));
-    const QString board = Pane::softwareVersionText(programmers.state(1));
-    if (n != 1 && (!version.isEmpty() || !board.isEmpty()))
+    const QString version = Pane::programmerVersionText(programmers.state(ProgrammerNumber(1)));
+    const QString board = Pane::softwareVersionText(programmers.state(ProgrammerNumber(1)));
+    if (n.value() != 1 && (!version.isEmpty() || !board.isEmpty()))
         fail("version labels written by another programmer", version + board);
     if (!version.isEmpty() && version.size() != texts::kProgrammerSoftwareVersion.size() + 4)
         fail("programmer version", version);
@@ -96,12 +89,10 @@ void check(int n, const Programmers &programmers, const ReplyHandler &handler, i
     if (!board.isEmpty() && board != texts::kBoardSoftwareVersion + QStringLiteral("image.bin") &&
         board != texts::kBoardSoftwareVersion)
         fail("board version", board);
-    if (ended > 1)
-        fail("step ended twice", QString::number(ended));
-    for (int other = 1; other <= kProgrammerCount; ++other) {
+    for (const ProgrammerNumber other : ProgrammerSet::all()) {
         const ProgrammerState &o = programmers.state(other);
         if (other != n && (o.greeted || o.ready || o.status != Status::Blank))
-            fail("another programmer's state", QString::number(other));
+            fail("another programmer's state", QString::number(other.value()));
     }
 }
 
@@ -111,33 +102,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
-    const int n = (data[0] & 0x3) + 1;
+    const ProgrammerNumber n((data[0] & 0x3) + 1);
     Programmers programmers;
-    Hooks hooks;
-    ReplyHandler handler(n, programmers, hooks);
+    ReplyHandler handler(n, programmers);
     if (data[0] & 0x4)
         programmers.update(n, [](ProgrammerState &s) { s.greeted = s.ready = true; });
     programmers.update(n, [](ProgrammerState &s) {
         s.image = ImageIdentity{QStringLiteral("image.bin"), {}, 9, {}, {}};
     });
-    StepRecord step;
-    step.step = (data[0] & 0x8) ? Step::ProgramTarget : Step::Load;
-    step.image = programmers.state(n).image; // a load's file, a program-target's image
-    programmers.beginStep(n, step);
-    int ended = 0;
-    // The step ends by its own kind's verdict, with the code the pane shows.
-    QObject::connect(&programmers, &Programmers::stepEnded, &programmers, [&] {
-        ++ended;
-        const ProgrammerState &s = programmers.state(n);
-        const bool load = s.step.step == Step::Load;
-        const bool good = s.step.ending == Ending::Ok;
-        const Status verdict = good ? (load ? Status::LoadedOk : Status::ProgrammedOk)
-                                    : (load ? Status::LoadError : Status::TargetError);
-        if (s.status != verdict || (good ? s.step.code.has_value() : s.step.code != s.code))
-            fail("verdict", vell::app::Pane::statusText(n, s));
-        if (s.lastLoad.has_value() != load || (load && s.image.has_value() != good))
-            fail("last load", vell::app::Pane::statusText(n, s));
-    });
+    const Step underWay = (data[0] & 0x8) ? Step::ProgramTarget : Step::Load;
+    // A verdict comes from the programmer it names, and what the pane shows then is that
+    // verdict, with its code.
+    QObject::connect(&handler, &ReplyHandler::verdict, &handler,
+                     [&](ProgrammerNumber from, Step step, std::optional<int> code) {
+                         const ProgrammerState &s = programmers.state(n);
+                         const bool load = step == Step::Load;
+                         const Status shown =
+                             !code ? (load ? Status::LoadedOk : Status::ProgrammedOk)
+                                   : (load ? Status::LoadError : Status::TargetError);
+                         if (from != n || s.status != shown || (code && *code != s.code))
+                             fail("verdict", Pane::statusText(n, s));
+                         if (step == underWay && !code && load && s.status != Status::LoadedOk)
+                             fail("load verdict", Pane::statusText(n, s));
+                     });
 
     size_t pos = 1;
     while (pos < size) {
@@ -149,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const size_t take = std::min(length, size - pos);
         handler.feed(QByteArray(reinterpret_cast<const char *>(data + pos), qsizetype(take)));
         pos += take;
-        check(n, programmers, handler, ended);
+        check(n, programmers, handler);
     }
     return 0;
 }

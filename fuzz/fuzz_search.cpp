@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             expected.append(com);
     }
 
-    vell::link::Programmers programmers;
+    vell::model::Programmers programmers;
     const auto names = vell::link::PortNames::fromDirectory(QStringLiteral("/nonexistent/ports"));
     vell::test::ScriptedLink *link = nullptr;
     ProgrammerSearch search(
@@ -134,11 +134,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     if (search.programmersFound() != expected.size())
         fail("programmers found", search.programmersFound());
-    for (int n = 1; n <= vell::link::kProgrammerCount; ++n) {
-        const vell::link::ProgrammerState &slot = programmers.state(n);
-        const int com = n <= expected.size() ? expected.at(n - 1) : 0;
+    for (const vell::model::ProgrammerNumber n : vell::model::ProgrammerSet::all()) {
+        const vell::model::ProgrammerState &slot = programmers.state(n);
+        const int com = n.value() <= expected.size() ? expected.at(n.value() - 1) : 0;
         if (slot.comPort != com || slot.present != (com != 0))
-            fail("slot", n);
+            fail("slot", n.value());
     }
     for (int i = 0; i < link->attempts.size(); ++i) {
         const int com = link->attempts.at(i);

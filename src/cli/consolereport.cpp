@@ -172,8 +172,8 @@ void ConsoleReport::redraw()
     QStringList lines;
     for (const model::ProgrammerNumber n : m_station->programmers().inUse()) {
         const model::Pane pane = m_station->pane(n);
-        lines << barLine(texts::programmerName(n.value(), m_station->state(n).comPort), pane.barValue,
-                         pane.barMaximum, oneLine(pane.status), m_width);
+        lines << barLine(texts::programmerName(n.value(), m_station->state(n).comPort),
+                         pane.barValue, pane.barMaximum, oneLine(pane.status), m_width);
     }
     // The prompt speaks to the windows' operator; a terminal shows it once it has news.
     if (m_promptChanged)

@@ -157,26 +157,29 @@ QJsonObject RunResult::summaryJson(int exitCode) const
                 ++(step == Step::Load ? loaded : programmed);
                 continue;
             }
-            failed.append(
-                QJsonObject{{QStringLiteral("programmer"), n.value()},
-                            {QStringLiteral("step"), recordStepName(step)},
-                            {QStringLiteral("text"), r.notRun ? texts::kNotRun : failure(step, n)}});
+            failed.append(QJsonObject{
+                {QStringLiteral("programmer"), n.value()},
+                {QStringLiteral("step"), recordStepName(step)},
+                {QStringLiteral("text"), r.notRun ? texts::kNotRun : failure(step, n)}});
         }
         const record::Tally &t = tallies[n];
         const auto yield = t.yieldPercent();
-        tallyArray.append(QJsonObject{{QStringLiteral("programmer"), n.value()},
-                                      {QStringLiteral("ok"), t.boardsOk},
-                                      {QStringLiteral("failed"), t.boardsFailed},
-                                      {QStringLiteral("yield"), yield ? QJsonValue(*yield) : QJsonValue()}});
+        tallyArray.append(
+            QJsonObject{{QStringLiteral("programmer"), n.value()},
+                        {QStringLiteral("ok"), t.boardsOk},
+                        {QStringLiteral("failed"), t.boardsFailed},
+                        {QStringLiteral("yield"), yield ? QJsonValue(*yield) : QJsonValue()}});
     }
     return {{QStringLiteral("exit"), exitCode},
             {QStringLiteral("run_id"), runId},
             {QStringLiteral("records_lost"), lostRecords},
-            {QStringLiteral("records_lost_why"), lostRecords > 0 ? QJsonValue(logProblem) : QJsonValue()},
+            {QStringLiteral("records_lost_why"),
+             lostRecords > 0 ? QJsonValue(logProblem) : QJsonValue()},
             {QStringLiteral("loaded"), loaded},
             {QStringLiteral("programmed"), programmed},
             {QStringLiteral("failed"), failed},
-            {QStringLiteral("file"), image ? QJsonValue(app::fileRecord(*image).toJson()) : QJsonValue()},
+            {QStringLiteral("file"),
+             image ? QJsonValue(app::fileRecord(*image).toJson()) : QJsonValue()},
             {QStringLiteral("tallies"), tallyArray},
             {QStringLiteral("tries"), tries}};
 }

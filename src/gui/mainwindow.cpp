@@ -243,8 +243,7 @@ void MainWindow::buildRepeatControls()
 
 void MainWindow::showRetryFailed()
 {
-    m_retryFailed->setEnabled(!m_station.busy() &&
-                              !m_station.failedProgrammers().isEmpty());
+    m_retryFailed->setEnabled(!m_station.busy() && !m_station.failedProgrammers().isEmpty());
 }
 
 void MainWindow::showPaneMenu(model::ProgrammerNumber n, const QPoint &at)
@@ -259,7 +258,7 @@ void MainWindow::showPaneMenu(model::ProgrammerNumber n, const QPoint &at)
     menu->setObjectName(QStringLiteral("mnuPane%1").arg(n.value()));
     menu->setAttribute(Qt::WA_DeleteOnClose);
     QAction *again = menu->addAction(shown == model::Step::Load ? app::texts::kLoadAgain
-                                                               : app::texts::kProgramTargetAgain);
+                                                                : app::texts::kProgramTargetAgain);
     again->setEnabled(repeatable != model::Step::None);
     connect(again, &QAction::triggered, &m_station, [this, n] { m_station.repeatStep(n); });
     menu->popup(at);
@@ -307,7 +306,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
     m_station.releaseFiles();
     if (m_settings && !m_saved) {
         m_saved = true;
-        m_settings->write(m_station.state(model::ProgrammerNumber(1)).comPort, m_station.lastFileLoadedFolder());
+        m_settings->write(m_station.state(model::ProgrammerNumber(1)).comPort,
+                          m_station.lastFileLoadedFolder());
     }
     event->accept();
 }

@@ -83,7 +83,8 @@ void SearchWindow::closeEvent(QCloseEvent *event)
 void SearchWindow::refresh()
 {
     for (size_t i = 0; i < m_programmerLabels.size(); ++i)
-        m_programmerLabels[i]->setText(m_station.search().programmerLabel(model::ProgrammerNumber(int(i) + 1)));
+        m_programmerLabels[i]->setText(
+            m_station.search().programmerLabel(model::ProgrammerNumber(int(i) + 1)));
     // The failure text joins its two lines with a lone carriage return, which Qt's text layout
     // does not break on; show it as the line break it stands for.
     QString caption = m_station.search().portSearchedLabel();

@@ -78,7 +78,10 @@ struct Bed
     {
         return station->state(ProgrammerNumber(n));
     }
-    [[nodiscard]] const record::Tally &tally(int n) const { return station->tally(ProgrammerNumber(n)); }
+    [[nodiscard]] const record::Tally &tally(int n) const
+    {
+        return station->tally(ProgrammerNumber(n));
+    }
     test::WorkFolder work; // port files
     QTemporaryDir files;
     test::FakeDevices devices; // outlives the links
@@ -298,7 +301,8 @@ private Q_SLOTS:
         else
             connect(bed.station.get(), &app::Station::statusChanged, bed.station.get(),
                     [unplug, &bed, gone](ProgrammerNumber n) {
-                        if (n.value() == gone && bed.state(gone).status == model::Status::Transferring)
+                        if (n.value() == gone &&
+                            bed.state(gone).status == model::Status::Transferring)
                             unplug();
                     });
         bed.load();
@@ -345,8 +349,9 @@ private Q_SLOTS:
         QVERIFY(!bed.station->faultTimedOut());
         QTRY_COMPARE(bed.loadsEnded, 2);
         QTRY_COMPARE(bed.devices.device(1)->image(), file);
-        QTRY_COMPARE(bed.station->imageText(), QStringLiteral("image.bin (2048 bytes, CRC-32 %1)")
-                                                   .arg(bed.state(1).image->crc32));
+        QTRY_COMPARE(
+            bed.station->imageText(),
+            QStringLiteral("image.bin (2048 bytes, CRC-32 %1)").arg(bed.state(1).image->crc32));
     }
 
     // Each repeat of a load on a programmer counts one more try, whether Retry Failed or its

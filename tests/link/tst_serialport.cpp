@@ -154,9 +154,9 @@ private Q_SLOTS:
             QTRY_COMPARE(shown.size(), 1);
             QVERIFY(link.write(link::CommandFrame::programTarget({})));
             QTRY_COMPARE(shown.size(), 4);
-            QCOMPARE(shown,
-                     (QList<model::Status>{model::Status::Waiting, model::Status::Programming,
-                                           model::Status::Programming, model::Status::ProgrammedOk}));
+            QCOMPARE(shown, (QList<model::Status>{
+                                model::Status::Waiting, model::Status::Programming,
+                                model::Status::Programming, model::Status::ProgrammedOk}));
         }
     }
 
@@ -173,8 +173,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(station.statusText(model::ProgrammerNumber(3)),
                                   QStringLiteral("Communication with Programmer Lost"), 15000);
         for (int n = 1; n <= 2; ++n) {
-            QTRY_COMPARE_WITH_TIMEOUT(station.statusText(model::ProgrammerNumber(n)), QStringLiteral("File Loaded OK"),
-                                      15000);
+            QTRY_COMPARE_WITH_TIMEOUT(station.statusText(model::ProgrammerNumber(n)),
+                                      QStringLiteral("File Loaded OK"), 15000);
             QCOMPARE(bank.programmer(n)->device()->image(), file);
         }
         QVERIFY(bank.programmer(3)->device()->receivedBytes() == 10000);

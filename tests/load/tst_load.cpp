@@ -68,7 +68,8 @@ struct Rig : app::StepLedger
     void ready(int count)
     {
         for (int n = 1; n <= count; ++n)
-            programmers.update(ProgrammerNumber(n), [](model::ProgrammerState &s) { s.ready = true; });
+            programmers.update(ProgrammerNumber(n),
+                               [](model::ProgrammerState &s) { s.ready = true; });
     }
     QString status(int n) const
     {
@@ -100,7 +101,8 @@ struct Rig : app::StepLedger
     {
         return start(std::make_unique<app::LoadOperation>(
             path, only.value_or(programmers.inUse()), ones(), context(),
-            load::FileTransfer::Hooks{[this] { return blackBox; }, [this] { return restoreDefaults; },
+            load::FileTransfer::Hooks{[this] { return blackBox; },
+                                      [this] { return restoreDefaults; },
                                       [this](ProgrammerNumber n) { discarded.append(n.value()); }},
             model::Timings{20, 100000, 150, 5}, watchdog));
     }
@@ -214,9 +216,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("hashes");
         QTest::newRow("missing") << "missing" << model::ImagePin{} << ProgramFile::Refusal::NotFound
-                                 << "Program File Not Found" << "";
+                                 << "Program File Not Found"
+                                 << "";
         QTest::newRow("folder") << "folder" << model::ImagePin{} << ProgramFile::Refusal::NotAFile
-                                << "Program File Is Not a File" << "";
+                                << "Program File Is Not a File"
+                                << "";
         QTest::newRow("16 MiB")
             << "16MiB" << model::ImagePin{} << ProgramFile::Refusal::TooLarge
             << "Program File Too Large (A program file must be smaller than 16,777,216 bytes)"
@@ -388,7 +392,8 @@ private Q_SLOTS:
         rig.ready(3);
         QVERIFY(rig.drainUntilFinished({1, 2, 3}, firstFinished));
         for (int n = 1; n <= 3; ++n)
-            first.endStep(ProgrammerNumber(n), n == named ? model::Ending::Error : model::Ending::Ok);
+            first.endStep(ProgrammerNumber(n),
+                          n == named ? model::Ending::Error : model::Ending::Ok);
         app::ProgramTargetOperation &target = rig.target(ProgrammerSet::only(ProgrammerNumber(3)));
         rig.ready(3);
         std::array<model::ProgrammerState, 3> before;
@@ -672,7 +677,8 @@ private Q_SLOTS:
         QTRY_VERIFY(!rig.bank.writeLog.isEmpty());
         rig.op.holdOk = false;
         command();
-        QCOMPARE(rig.op.messages, (QList<QPair<QString, QString>>{{prompt, title}, {prompt, title}}));
+        QCOMPARE(rig.op.messages,
+                 (QList<QPair<QString, QString>>{{prompt, title}, {prompt, title}}));
         const char letter = step == model::Step::Load ? 'L' : 'T';
         for (int n = 1; n <= 4; ++n) {
             const QByteArray frames = rig.wire(n).writesOfSize(1);

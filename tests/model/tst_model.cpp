@@ -274,15 +274,17 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("events");
         QTest::addColumn<QStringList>("texts"); // after each reply
         QTest::addColumn<QList<int>>("bars");
-        const auto verify = [](int p) { return QStringLiteral("Verifying File / %1 % Complete").arg(p); };
+        const auto verify = [](int p) {
+            return QStringLiteral("Verifying File / %1 % Complete").arg(p);
+        };
         const auto program = [](int p) {
             return QStringLiteral("Programming Target Board / %1 % Complete").arg(p);
         };
         QTest::newRow("program then verify, each from 0")
             << Status::ProgrammingTargetBoard << 0
             << QStringList{"APROG 3", "APROG 3", "APROG 3", "AVERI 8", "AVERI 8", "AVERI 8"}
-            << QStringList{program(33), program(67), program(100), verify(12), verify(25),
-                           verify(38)}
+            << QStringList{program(33), program(67), program(100),
+                           verify(12),  verify(25),  verify(38)}
             << QList<int>{1, 2, 3, 1, 2, 3};
         QTest::newRow("verify after a greeting starts at 0")
             << Status::Waiting << 0 << QStringList{"AVERI 8", "AVERI 8"}

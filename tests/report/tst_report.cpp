@@ -3,6 +3,7 @@
 // real runs against the simulator, with its JSON, its chart and its exit codes.
 #include "common/files.h"
 #include "common/process.h"
+#include "common/testmain.h"
 #include "core/report/shiftreport.h"
 
 #include <QImage>
@@ -36,24 +37,31 @@ ShiftReport readText(const QByteArray &text, int cut = 0)
     return r;
 }
 
-/// "records malformed | com tries ok failed retries skipped runs pinned; ..." for comparing
-/// whole reports in one row.
+/// A whole report in words, to compare in one row: "2 records, 0 malformed; COM 2: 2 tries,
+/// 1 ok, ..." with each programmer's figures named.
 QString summary(const ShiftReport &r)
 {
-    QStringList parts{QStringLiteral("%1 %2").arg(r.records()).arg(r.malformed())};
+    QStringList parts{
+        QStringLiteral("%1 records, %2 malformed").arg(r.records()).arg(r.malformed())};
     for (const ProgrammerTally *t : r.programmers()) {
-        QString p = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
+        const record::Tally &b = t->tally();
+        QString p = QStringLiteral("COM %1: %2 tries, %3 ok, %4 retries, %5 skipped, %6 runs, "
+                                   "%7 pinned, boards %8/%9, loads %10/%11, yield %12")
                         .arg(t->com())
                         .arg(t->tries())
                         .arg(t->ok())
-                        .arg(t->failed())
                         .arg(t->retries())
                         .arg(t->skipped())
                         .arg(t->runs())
-                        .arg(t->pinned());
+                        .arg(t->pinned())
+                        .arg(b.boardsOk)
+                        .arg(b.boards())
+                        .arg(b.loadsOk)
+                        .arg(b.loads())
+                        .arg(t->yield() ? QString::number(*t->yield()) : QStringLiteral("-"));
         for (const ProgrammerTally::Failure &f : t->failures())
-            p += QStringLiteral(" [%1 %2x %3]")
-                     .arg(f.code ? QString::number(*f.code) : f.result)
+            p += QStringLiteral(", failed %1 x%2 (%3)")
+                     .arg(f.code ? "code " + QString::number(*f.code) : f.result)
                      .arg(f.count)
                      .arg(f.texts.join(u'|'));
         parts << p;
@@ -69,6 +77,64 @@ QJsonObject jsonOf(const test::Run &run)
 
 } // namespace
 
+Q_DECLARE_METATYPE(vell::record::AttemptRecord)
+
+class TstRecord : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void roundTrip_data()
+    {
+        QTest::addColumn<record::AttemptRecord>("written");
+        record::AttemptRecord load;
+        load.timeMs = 1714557600123;
+        load.startedMs = 1714557590000;
+        load.durationMs = 10123;
+        load.host = QStringLiteral("bench-7");
+        load.appVersion = QStringLiteral("0.6");
+        load.runId = QStringLiteral("5b1c");
+        load.pid = 4711;
+        load.programmer = 2;
+        load.com = 7;
+        load.device = QStringLiteral("/dev/ttyUSB1");
+        load.usbSerial = QStringLiteral("A10K");
+        load.vidPid = QStringLiteral("0403:6001");
+        load.location = QStringLiteral("pci-0000:00:14.0-usb-0:1.2:1.0-port0");
+        load.step = record::kStepLoad;
+        load.tryNumber = 3;
+        load.file = record::FileRecord{QStringLiteral("board \"b\".bin"), QStringLiteral("/srv/x"),
+                                       6144, QString(64, u'a'), QStringLiteral("50ffeec1")};
+        load.expectedSha256 = QString(64, u'a');
+        load.options = record::AttemptRecord::Options{true, false};
+        load.result = QStringLiteral("error");
+        load.code = 3;
+        load.text = QString::fromUtf8("Error #3 / \u00e9\r\nnext");
+        load.programmerVersion = QStringLiteral("0106");
+        QTest::newRow("a load with every field") << load;
+        record::AttemptRecord target;
+        target.step = record::kStepProgramTarget;
+        target.result = QStringLiteral("skipped");
+        target.expectedCrc32 = QStringLiteral("cbf43926");
+        QTest::newRow("a program-target: no file, no options, nulls") << target;
+        record::AttemptRecord later;
+        later.result = QStringLiteral("a result of a later version");
+        later.step = QStringLiteral("erase");
+        QTest::newRow("names the reader does not know") << later;
+    }
+    // The reader takes back exactly what the writer wrote, from one line.
+    void roundTrip()
+    {
+        QFETCH(record::AttemptRecord, written);
+        const QByteArray line = written.toLine();
+        QCOMPARE(line.count('\n'), 1);
+        const std::optional<record::AttemptRecord> read =
+            record::AttemptRecord::parse(line.chopped(1));
+        QVERIFY(read);
+        QVERIFY(*read == written);
+        QCOMPARE(read->toJson(), written.toJson());
+    }
+};
+
 class TstReport : public QObject
 {
     Q_OBJECT
@@ -78,13 +144,26 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("log");
         QTest::addColumn<QString>("expected");
         QTest::newRow("an old record: a result alone")
-            << QByteArray("{\"result\":\"ok\"}\n") << "1 0; 0 1 1 0 0 0 0 0";
+            << QByteArray("{\"result\":\"ok\"}\n")
+            << "1 records, 0 malformed; COM 0: 1 tries, 1 ok, 0 retries, 0 skipped, 0 runs, "
+               "0 pinned, boards 0/0, loads 0/0, yield -";
         QTest::newRow("fields to come and unknown ones, escapes in the text")
             << QByteArray("{\"result\":\"error\",\"com\":2,\"code\":3,\"text\":\"E \\\"3\\\" "
                           "\\u00e9\\ud83d\\ude00\",\"try\":2,\"run_id\":\"r1\",\"new\":{\"a\":[1]},"
-                          "\"expected_sha256\":\"ab\"}\n"
+                          "\"expected_sha256\":\"ab\",\"step\":\"load\"}\n"
                           "{\"result\":\"ok\",\"com\":2,\"try\":1,\"run_id\":\"r2\"}\n")
-            << QString::fromUtf8("2 0; 2 2 1 1 1 0 2 1 [3 1x E \"3\" é\U0001F600]");
+            << QString::fromUtf8("2 records, 0 malformed; COM 2: 2 tries, 1 ok, 1 retries, "
+                                 "0 skipped, 2 runs, 1 pinned, boards 0/0, loads 0/1, yield -, "
+                                 "failed code 3 x1 (E \"3\" é\U0001F600)");
+        QTest::newRow("boards: a skipped board is a failed board, loads apart")
+            << QByteArray("{\"result\":\"ok\",\"com\":1,\"step\":\"load\"}\n"
+                          "{\"result\":\"error\",\"com\":1,\"step\":\"load\",\"code\":3}\n"
+                          "{\"result\":\"ok\",\"com\":1,\"step\":\"program-target\"}\n"
+                          "{\"result\":\"skipped\",\"com\":1,\"step\":\"program-target\"}\n"
+                          "{\"result\":\"ok\",\"com\":1,\"step\":\"program-target\"}\n"
+                          "{\"result\":\"lost\",\"com\":1,\"step\":\"program-target\"}\n")
+            << "6 records, 0 malformed; COM 1: 5 tries, 3 ok, 0 retries, 1 skipped, 0 runs, "
+               "0 pinned, boards 2/4, loads 1/2, yield 0.5, failed code 3 x1 (), failed lost x1 ()";
         QTest::newRow("skipped is not a try; no code: grouped by result")
             << QByteArray("{\"result\":\"skipped\",\"com\":1,\"pid\":7}\n"
                           "{\"result\":\"lost\",\"com\":1,\"pid\":7,\"text\":\"gone\"}\n"
@@ -92,19 +171,25 @@ private Q_SLOTS:
                           "{\"result\":\"timed-out\",\"com\":1,\"code\":null}\n"
                           "{\"result\":\"error\",\"com\":1,\"code\":10,\"text\":\"T\"}\n"
                           "{\"result\":\"error\",\"com\":1,\"code\":12,\"text\":\"V\"}\n")
-            << "6 0; 1 5 0 5 0 1 2 0 [lost 2x gone] [timed-out 1x ] [10 1x T] [12 1x V]";
+            << "6 records, 0 malformed; COM 1: 5 tries, 0 ok, 0 retries, 1 skipped, 2 runs, "
+               "0 pinned, boards 0/0, loads 0/0, yield -, failed lost x2 (gone), "
+               "failed timed-out x1 (), failed code 10 x1 (T), failed code 12 x1 (V)";
         QTest::newRow("one COM, two programmers (serials); location null is none")
             << QByteArray("{\"result\":\"ok\",\"com\":1,\"usb_serial\":\"A\",\"location\":null}\n"
                           "{\"result\":\"ok\",\"com\":1,\"usb_serial\":\"B\"}\n")
-            << "2 0; 1 1 1 0 0 0 0 0; 1 1 1 0 0 0 0 0";
+            << "2 records, 0 malformed; COM 1: 1 tries, 1 ok, 0 retries, 0 skipped, 0 runs, "
+               "0 pinned, boards 0/0, loads 0/0, yield -; COM 1: 1 tries, 1 ok, 0 retries, "
+               "0 skipped, 0 runs, 0 pinned, boards 0/0, loads 0/0, yield -";
         QTest::newRow("garbage, cut, not an object, no result; blank lines ignored")
             << QByteArray("garbage\n{\"result\":\"ok\",\"com\":1\n[1]\n{\"com\":1}\n"
                           "{\"result\":3}\n\n  \r\n{\"result\":\"ok\",\"com\":1}")
-            << "1 5; 1 1 1 0 0 0 0 0";
+            << "1 records, 5 malformed; COM 1: 1 tries, 1 ok, 0 retries, 0 skipped, 0 runs, "
+               "0 pinned, boards 0/0, loads 0/0, yield -";
         QTest::newRow("wrong types read as absent")
             << QByteArray("{\"result\":\"error\",\"com\":\"2\",\"code\":2.5,\"duration_ms\":-1,"
                           "\"try\":\"2\",\"text\":7}\n")
-            << "1 0; 0 1 0 1 0 0 0 0 [error 1x ]";
+            << "1 records, 0 malformed; COM 0: 1 tries, 0 ok, 0 retries, 0 skipped, 0 runs, "
+               "0 pinned, boards 0/0, loads 0/0, yield -, failed error x1 ()";
     }
     void reader()
     {
@@ -123,7 +208,10 @@ private Q_SLOTS:
         const QByteArray text = record + "{\"result\":\"" +
                                 QByteArray(2 * ShiftReport::kMaxLineBytes, 'x') + "\"}\n" + record;
         const ShiftReport r = readText(text, 1 << 16);
-        QCOMPARE(summary(r), QStringLiteral("2 1; 1 2 2 0 0 0 0 0"));
+        QCOMPARE(summary(r),
+                 QStringLiteral("2 records, 1 malformed; COM 1: 2 tries, 2 ok, 0 retries, "
+                                "0 skipped, 0 runs, 0 pinned, boards 0/0, loads 0/0, "
+                                "yield -"));
         QCOMPARE(r.malformedLines(), QList<qint64>{2});
     }
 
@@ -338,5 +426,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstReport)
+VELL_TEST_MAIN(QCoreApplication, TstRecord, TstReport)
 #include "tst_report.moc"

@@ -77,10 +77,10 @@ QString reportTable(const ShiftReport &report, const QString &log, const QString
     }
 
     // Cells first, then each column as wide as its widest cell (numbers to the right).
-    const QStringList heads = {texts::kHeadCom,     texts::kHeadSerial,      texts::kHeadLocation,
-                               texts::kHeadBoards,  texts::kHeadOk,          texts::kHeadFailed,
-                               texts::kHeadYield,   texts::kHeadLoads,       texts::kHeadLoadsFailed,
-                               texts::kHeadRetries, texts::kHeadLoad,        texts::kHeadTarget,
+    const QStringList heads = {texts::kHeadCom,     texts::kHeadSerial, texts::kHeadLocation,
+                               texts::kHeadBoards,  texts::kHeadOk,     texts::kHeadFailed,
+                               texts::kHeadYield,   texts::kHeadLoads,  texts::kHeadLoadsFailed,
+                               texts::kHeadRetries, texts::kHeadLoad,   texts::kHeadTarget,
                                texts::kHeadFirst,   texts::kHeadLast};
     const QList<bool> right = {true, false, false, true, true, true,  true,
                                true, true,  true,  true, true, false, false};

@@ -98,9 +98,8 @@ Q_SIGNALS:
 
 protected:
     /// tries: each programmer's try number.
-    Operation(model::Step kind, model::ProgrammerSet programmers,
-              model::PerProgrammer<int> tries, const OperationContext &context,
-              QObject *parent = nullptr);
+    Operation(model::Step kind, model::ProgrammerSet programmers, model::PerProgrammer<int> tries,
+              const OperationContext &context, QObject *parent = nullptr);
     virtual void run() = 0;
 
     /// Programmer n's step begins: record gives what it is about (its image and options).

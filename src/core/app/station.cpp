@@ -17,8 +17,7 @@ using model::ProgrammerNumber;
 using model::ProgrammerSet;
 
 Station::Station(const link::PortNames &names, model::Operator &op,
-                 const link::LinkFactory &factory, const model::Timings &timings,
-                 QObject *parent)
+                 const link::LinkFactory &factory, const model::Timings &timings, QObject *parent)
     : QObject(parent), m_timings(timings), m_names(names), m_operator(op), m_links(factory),
       m_search(std::make_unique<discovery::ProgrammerSearch>(m_programmers, m_names, factory,
                                                              timings.searchTickMs)),
@@ -146,7 +145,8 @@ void Station::updateBusy()
 Operation *Station::run(std::unique_ptr<Operation> operation)
 {
     Operation *op = operation.get();
-    connect(op, &Operation::stepEnded, this, [this, op](ProgrammerNumber n) { onStepEnded(*op, n); });
+    connect(op, &Operation::stepEnded, this,
+            [this, op](ProgrammerNumber n) { onStepEnded(*op, n); });
     connect(op, &Operation::busyChanged, this, &Station::updateBusy);
     connect(op, &Operation::finished, this, [this, op] { onOperationFinished(*op); });
     m_operations.push_back(std::move(operation));

@@ -69,7 +69,10 @@ public:
     /// The links, for inspection: the frame state and the port files.
     [[nodiscard]] const link::Links &links() const { return m_links; }
     /// Programmer n's boards and loads since the application started.
-    [[nodiscard]] const record::Tally &tally(model::ProgrammerNumber n) const { return m_tallies[n]; }
+    [[nodiscard]] const record::Tally &tally(model::ProgrammerNumber n) const
+    {
+        return m_tallies[n];
+    }
     /// The image the programmers took last in this run, if any.
     [[nodiscard]] const std::optional<model::ImageIdentity> &image() const { return m_image; }
     /// The image line: the image taken ("demo.bin (4096 bytes, CRC-32 1a2b3c4d)"), or that the
@@ -184,8 +187,9 @@ private:
     Operation *repeat(model::Step step, model::ProgrammerSet programmers);
     /// Each programmer's try at a step of kind: 1 for the command of every programmer; a
     /// repeat counts on from its last step of the same kind (for a load, of the same file).
-    [[nodiscard]] model::PerProgrammer<int> tries(model::Step kind, model::ProgrammerSet programmers,
-                                                  bool repeat, const QString &path) const;
+    [[nodiscard]] model::PerProgrammer<int> tries(model::Step kind,
+                                                  model::ProgrammerSet programmers, bool repeat,
+                                                  const QString &path) const;
     /// Programmer n's step under way, or the last one it ended.
     [[nodiscard]] const model::StepRecord *lastStepOf(model::ProgrammerNumber n) const;
     /// The load operations that run or wait for their verdicts.

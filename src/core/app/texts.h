@@ -34,7 +34,6 @@ inline const QString kAlreadyRunningNoAnswer =
     QStringLiteral("vell-usb-programmer: a copy is already running for this user, "
                    "but it did not answer");
 
-
 // The production record's texts, shared by both front ends.
 /// The program file of the last load: "demo-board.bin (4096 bytes, CRC-32 1a2b3c4d)".
 inline QString imageLine(const QString &name, qint64 size, const QString &crc32)

@@ -75,7 +75,8 @@ void ProgrammerSearch::tick()
     }
 
     // Recording follows the step in the same tick, so the port it stores is the one just judged.
-    if (const auto n = model::ProgrammerNumber::from(m_found); n && !m_programmers.state(*n).present)
+    if (const auto n = model::ProgrammerNumber::from(m_found);
+        n && !m_programmers.state(*n).present)
         recordProgrammer(*n);
 
     if (isRunning())

@@ -17,7 +17,10 @@ class ProgrammerNumber
 public:
     /// Programmer 1, for containers and signal arguments that need a default.
     constexpr ProgrammerNumber() = default;
-    constexpr explicit ProgrammerNumber(int n) : m_n(n) { Q_ASSERT(n >= 1 && n <= kProgrammerCount); }
+    constexpr explicit ProgrammerNumber(int n) : m_n(n)
+    {
+        Q_ASSERT(n >= 1 && n <= kProgrammerCount);
+    }
     /// n as a programmer's number, or nothing when it is not one (outside input).
     [[nodiscard]] static constexpr std::optional<ProgrammerNumber> from(int n)
     {
@@ -30,8 +33,14 @@ public:
     /// 0 for programmer 1.
     [[nodiscard]] constexpr std::size_t index() const { return std::size_t(m_n - 1); }
 
-    friend constexpr bool operator==(ProgrammerNumber a, ProgrammerNumber b) { return a.m_n == b.m_n; }
-    friend constexpr bool operator!=(ProgrammerNumber a, ProgrammerNumber b) { return a.m_n != b.m_n; }
+    friend constexpr bool operator==(ProgrammerNumber a, ProgrammerNumber b)
+    {
+        return a.m_n == b.m_n;
+    }
+    friend constexpr bool operator!=(ProgrammerNumber a, ProgrammerNumber b)
+    {
+        return a.m_n != b.m_n;
+    }
 
 private:
     int m_n = 1;
@@ -42,10 +51,19 @@ class ProgrammerSet
 {
 public:
     constexpr ProgrammerSet() = default;
-    [[nodiscard]] static constexpr ProgrammerSet all() { return ProgrammerSet((1u << kProgrammerCount) - 1); }
-    [[nodiscard]] static constexpr ProgrammerSet only(ProgrammerNumber n) { return ProgrammerSet(bit(n)); }
+    [[nodiscard]] static constexpr ProgrammerSet all()
+    {
+        return ProgrammerSet((1u << kProgrammerCount) - 1);
+    }
+    [[nodiscard]] static constexpr ProgrammerSet only(ProgrammerNumber n)
+    {
+        return ProgrammerSet(bit(n));
+    }
 
-    [[nodiscard]] constexpr bool contains(ProgrammerNumber n) const { return (m_bits & bit(n)) != 0; }
+    [[nodiscard]] constexpr bool contains(ProgrammerNumber n) const
+    {
+        return (m_bits & bit(n)) != 0;
+    }
     constexpr void insert(ProgrammerNumber n) { m_bits |= bit(n); }
     constexpr void remove(ProgrammerNumber n) { m_bits &= ~bit(n); }
     [[nodiscard]] constexpr bool isEmpty() const { return m_bits == 0; }
@@ -57,12 +75,27 @@ public:
         return c;
     }
 
-    [[nodiscard]] constexpr ProgrammerSet operator&(ProgrammerSet o) const { return ProgrammerSet(m_bits & o.m_bits); }
-    [[nodiscard]] constexpr ProgrammerSet operator|(ProgrammerSet o) const { return ProgrammerSet(m_bits | o.m_bits); }
+    [[nodiscard]] constexpr ProgrammerSet operator&(ProgrammerSet o) const
+    {
+        return ProgrammerSet(m_bits & o.m_bits);
+    }
+    [[nodiscard]] constexpr ProgrammerSet operator|(ProgrammerSet o) const
+    {
+        return ProgrammerSet(m_bits | o.m_bits);
+    }
     /// Those of this set that are not in o.
-    [[nodiscard]] constexpr ProgrammerSet operator-(ProgrammerSet o) const { return ProgrammerSet(m_bits & ~o.m_bits); }
-    friend constexpr bool operator==(ProgrammerSet a, ProgrammerSet b) { return a.m_bits == b.m_bits; }
-    friend constexpr bool operator!=(ProgrammerSet a, ProgrammerSet b) { return a.m_bits != b.m_bits; }
+    [[nodiscard]] constexpr ProgrammerSet operator-(ProgrammerSet o) const
+    {
+        return ProgrammerSet(m_bits & ~o.m_bits);
+    }
+    friend constexpr bool operator==(ProgrammerSet a, ProgrammerSet b)
+    {
+        return a.m_bits == b.m_bits;
+    }
+    friend constexpr bool operator!=(ProgrammerSet a, ProgrammerSet b)
+    {
+        return a.m_bits != b.m_bits;
+    }
 
     class Iterator
     {

@@ -19,9 +19,8 @@ namespace vell::load {
 using model::ProgrammerNumber;
 using model::ProgrammerSet;
 
-FileTransfer::FileTransfer(model::Programmers &programmers, link::Links &links,
-                           model::Operator &op, Hooks hooks, const model::Timings &timings,
-                           QObject *parent)
+FileTransfer::FileTransfer(model::Programmers &programmers, link::Links &links, model::Operator &op,
+                           Hooks hooks, const model::Timings &timings, QObject *parent)
     : QObject(parent), m_states(programmers), m_links(links), m_operator(op),
       m_hooks(std::move(hooks)), m_block(kBlockSize, '\0')
 {
@@ -193,7 +192,7 @@ void FileTransfer::startStream()
         (!m_file.openStream() || m_file.length() != m_announcedLength || !now.exists() ||
          now.size() != m_announcedLength)) {
         qCDebug(lcLoad) << "stream not opened or file changed since the frame";
-        const QString &why = !now.exists()                      ? texts::kProgramFileNotFound
+        const QString &why = !now.exists()                     ? texts::kProgramFileNotFound
                              : now.size() != m_announcedLength ? texts::kProgramFileChanged
                                                                : texts::kProgramFileUnreadable;
         failStream(why + u'\n' + QDir::toNativeSeparators(m_path));

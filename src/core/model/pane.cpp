@@ -105,7 +105,8 @@ QStringList Pane::statusTexts(ProgrammerNumber n)
     for (int status = int(Status::Blank); status <= int(Status::NotProgrammed); ++status) {
         state.status = Status(status);
         const bool coded = state.status == Status::LoadError || state.status == Status::TargetError;
-        for (int com = 1; com <= (state.status == Status::Found ? link::PortNames::kMaxPort : 1); ++com) {
+        for (int com = 1; com <= (state.status == Status::Found ? link::PortNames::kMaxPort : 1);
+             ++com) {
             state.comPort = quint8(com);
             for (int code = 0; code <= (coded ? 255 : 0); ++code) {
                 state.code = code;

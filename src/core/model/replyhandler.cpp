@@ -110,17 +110,15 @@ bool ReplyHandler::handle(const QByteArray &bytes)
     case Reply::Kind::Data:
         break;
     case Reply::Kind::Veri:
-        m_programmers.update(m_n,
-                             [&](ProgrammerState &s) { progressStep(s, reply, Status::Verifying); });
+        m_programmers.update(
+            m_n, [&](ProgrammerState &s) { progressStep(s, reply, Status::Verifying); });
         break;
     case Reply::Kind::Prog:
-        m_programmers.update(m_n, [&](ProgrammerState &s) {
-            progressStep(s, reply, Status::Programming);
-        });
+        m_programmers.update(
+            m_n, [&](ProgrammerState &s) { progressStep(s, reply, Status::Programming); });
         break;
     case Reply::Kind::Unknown:
-        qCDebug(lcModel) << "programmer" << m_n.value() << "unrecognised reply"
-                         << bytes.toHex(' ');
+        qCDebug(lcModel) << "programmer" << m_n.value() << "unrecognised reply" << bytes.toHex(' ');
         m_programmers.update(m_n, [](ProgrammerState &s) {
             s.greeted = false;
             s.ready = false;

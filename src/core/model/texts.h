@@ -6,7 +6,6 @@
 // the messages a command shows the operator, word for word.
 namespace vell::model::texts {
 
-
 inline const QString kVellProgrammer = QStringLiteral("Vell Programmer");
 inline const QString kIncorrectPortNumber = QStringLiteral("Incorrect Port Number");
 inline const QString kConnectProgrammer1 =

@@ -154,6 +154,18 @@ QJsonObject FileRecord::toJson() const
             {kFileCrc32, crc32}};
 }
 
+bool AttemptRecord::operator==(const AttemptRecord &o) const
+{
+    return timeMs == o.timeMs && startedMs == o.startedMs && durationMs == o.durationMs &&
+           host == o.host && appVersion == o.appVersion && runId == o.runId && pid == o.pid &&
+           programmer == o.programmer && com == o.com && device == o.device &&
+           usbSerial == o.usbSerial && vidPid == o.vidPid && location == o.location &&
+           step == o.step && tryNumber == o.tryNumber && file == o.file &&
+           expectedSha256 == o.expectedSha256 && expectedCrc32 == o.expectedCrc32 &&
+           options == o.options && result == o.result && code == o.code && text == o.text &&
+           programmerVersion == o.programmerVersion;
+}
+
 QString AttemptRecord::run() const
 {
     if (!runId.isEmpty())

@@ -83,8 +83,14 @@ struct AttemptRecord
     QString text;
     QString programmerVersion;
 
+    bool operator==(const AttemptRecord &o) const;
+    bool operator!=(const AttemptRecord &o) const { return !(*this == o); }
+
     /// Whether the run that wrote it was pinned to an approved image.
-    [[nodiscard]] bool pinned() const { return !expectedSha256.isEmpty() || !expectedCrc32.isEmpty(); }
+    [[nodiscard]] bool pinned() const
+    {
+        return !expectedSha256.isEmpty() || !expectedCrc32.isEmpty();
+    }
     /// The run it came from: `run_id`, else the process id, else empty.
     [[nodiscard]] QString run() const;
 

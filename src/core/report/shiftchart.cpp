@@ -189,11 +189,10 @@ void ShiftChart::draw(QPainter &p, const ShiftReport &report, const QString &tit
         p.fillRect(QRect(yieldLeft, barTop, yieldWidth, barHeight), kTrack);
         p.fillRect(QRect(yieldLeft, barTop, int(yieldWidth * yield), barHeight), kGood);
         p.setFont(font(unit * 5 / 4, true));
-        const QString yieldText =
-            t.yield()
-                ? texts::yieldFigures(QString::number(yield * 100.0, 'f', 1), t.tally().boardsOk,
-                                      t.tally().boards())
-                : texts::kNoBoards;
+        const QString yieldText = t.yield()
+                                      ? texts::yieldFigures(QString::number(yield * 100.0, 'f', 1),
+                                                            t.tally().boardsOk, t.tally().boards())
+                                      : texts::kNoBoards;
         // Dark on the grey, white on the green: readable wherever the bar ends.
         const QRect yieldLabel(yieldLeft + unit / 2, barTop, yieldWidth - unit, barHeight);
         p.setPen(kInk);

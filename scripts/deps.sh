@@ -11,6 +11,7 @@ if [ "${1:-}" = "--demo" ]; then
   shift
 fi
 pkgs=(cmake g++ ninja-build ccache qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev zlib1g-dev
+      libssl-dev
       libgl-dev)
 $demo || pkgs+=(xvfb xauth fonts-dejavu-core clang)
 pkgs+=("$@")

@@ -178,8 +178,7 @@ QJsonObject RunResult::summaryJson(int exitCode) const
             {QStringLiteral("loaded"), loaded},
             {QStringLiteral("programmed"), programmed},
             {QStringLiteral("failed"), failed},
-            {QStringLiteral("file"),
-             image ? QJsonValue(app::fileRecord(*image).toJson()) : QJsonValue()},
+            {QStringLiteral("file"), image ? QJsonValue(image->toJson()) : QJsonValue()},
             {QStringLiteral("tallies"), tallyArray},
             {QStringLiteral("tries"), tries}};
 }

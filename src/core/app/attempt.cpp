@@ -12,11 +12,6 @@ QString runId()
     return id;
 }
 
-record::FileRecord fileRecord(const model::ImageIdentity &image)
-{
-    return {image.name, image.folder, image.size, image.sha256, image.crc32};
-}
-
 QJsonObject identityJson(const link::PortNames::Identity &identity)
 {
     return record::deviceJson(identity.device, identity.usbSerial, identity.vidPid,
@@ -42,8 +37,7 @@ record::AttemptRecord Attempt::record() const
     r.location = port.location;
     r.step = load ? record::kStepLoad : record::kStepProgramTarget;
     r.tryNumber = step.tryNumber;
-    if (step.image)
-        r.file = fileRecord(*step.image);
+    r.file = step.image;
     r.expectedSha256 = step.expected.sha256;
     r.expectedCrc32 = step.expected.crc32;
     if (load)

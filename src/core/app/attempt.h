@@ -25,8 +25,6 @@ struct Attempt
     [[nodiscard]] record::AttemptRecord record() const;
 };
 
-/// An image as the record names it.
-[[nodiscard]] record::FileRecord fileRecord(const model::ImageIdentity &image);
 /// A device's fields as the record names them.
 [[nodiscard]] QJsonObject identityJson(const link::PortNames::Identity &identity);
 /// This start of the tool's id, the same in every record it writes.

@@ -224,8 +224,12 @@ void FileTransfer::pump()
     }
     if (m_state != State::Streaming)
         return;
-    // Blocks go out while every link in the stream has room for one more; otherwise
-    // bytesWritten of the link that is full brings us back.
+    // Blocks go out while every link in the stream has room for one more, once each has taken
+    // half of what waited; otherwise bytesWritten of the link that is behind brings us back.
+    for (const ProgrammerNumber n : m_inStream) {
+        if (m_links.link(n)->bytesToWrite() > kRefillBelow)
+            return;
+    }
     for (;;) {
         if (m_file.length() - m_file.position() < kBlockFileBytes) {
             // The bytes after the last whole block are not sent.
@@ -276,6 +280,11 @@ void FileTransfer::writeBlock()
 void FileTransfer::showProgress(int percent)
 {
     for (const ProgrammerNumber n : m_inStream) {
+        // Most blocks move no percentage: nothing to change, nothing to tell.
+        const model::ProgrammerState &shown = m_states.state(n);
+        if (shown.status == model::Status::Transferring && shown.percent == percent &&
+            shown.barValue == percent)
+            continue;
         m_states.update(n, [percent](model::ProgrammerState &s) {
             s.barValue = percent;
             s.status = model::Status::Transferring;

@@ -38,6 +38,9 @@ public:
     static constexpr int kBlockFileBytes = 512;
     static constexpr int kBlockSize = kBlockFileBytes + 1; // the filler 0x00
     static constexpr qint64 kMaxPendingPerLink = 8192;
+    /// Blocks go out again once every link has taken this much of what waited: a link is
+    /// topped up a few kilobytes at a time, not a block per write.
+    static constexpr qint64 kRefillBelow = kMaxPendingPerLink / 2;
 
     enum class State
     {

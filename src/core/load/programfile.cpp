@@ -1,17 +1,15 @@
 #include "programfile.h"
 
 #include "configfile.h"
+#include "imagehash.h"
 #include "logging.h"
 #include "texts.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cstring>
-
-#include <zlib.h>
 
 namespace vell::load {
 
@@ -96,24 +94,20 @@ ProgramFile::Refusal ProgramFile::open(const QString &path, const model::ImagePi
     if (size >= kLengthLimit)
         return refuse(Refusal::TooLarge, texts::programFileLimit());
     // The identity is of the bytes read here, through the handle the stream reads again.
-    QCryptographicHash sha(QCryptographicHash::Sha256);
-    uLong crc = ::crc32(0L, Z_NULL, 0);
+    ImageHash hash;
     qint64 read = 0;
     QByteArray chunk(kReadBufferSize, Qt::Uninitialized);
     for (;;) {
         const qint64 got = m_file.read(chunk.data(), chunk.size());
         if (got <= 0)
             break;
-        sha.addData(QByteArrayView(chunk.constData(), got));
-        crc = ::crc32(crc, reinterpret_cast<const Bytef *>(chunk.constData()), uInt(got));
+        hash.addData(QByteArrayView(chunk.constData(), got));
         read += got;
     }
     if (m_file.error() != QFileDevice::NoError || read != size)
         return refuse(Refusal::Unreadable, m_file.errorString());
     m_length = size;
-    m_identity = {info.fileName(), info.absolutePath(), size,
-                  QString::fromLatin1(sha.result().toHex()),
-                  QStringLiteral("%1").arg(quint32(crc), 8, 16, QLatin1Char('0'))};
+    m_identity = {info.fileName(), info.absolutePath(), size, hash.sha256(), hash.crc32()};
     if (!approved.admits(m_identity))
         return refuse(Refusal::NotApproved, texts::notApprovedHashes(approved, m_identity));
     return Refusal::None;

@@ -16,16 +16,9 @@ using link::PerProgrammer;
 using link::ProgrammerNumber;
 using link::ProgrammerSet;
 
-/// A program file as it was when a load opened it: what a programmer took, and what the
-/// record names.
-struct ImageIdentity
-{
-    QString name;
-    QString folder;
-    qint64 size = 0;
-    QString sha256; ///< hex, lower case
-    QString crc32;  ///< 8 hex digits, lower case
-};
+/// A program file as it was when a load opened it: what a programmer took, as the record
+/// names it.
+using ImageIdentity = record::FileRecord;
 
 /// The approved image (--expect-sha256, --expect-crc32): the hashes a program file must have
 /// to be loaded, lower-case hex; an empty one is not checked.

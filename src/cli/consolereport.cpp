@@ -150,6 +150,8 @@ void ConsoleReport::summary(const QString &text, const QJsonObject &json)
         event(QStringLiteral("summary"), json);
         return;
     }
+    if (text.isEmpty())
+        return;
     if (m_terminal && m_station) {
         m_redrawTimer.stop();
         redraw();

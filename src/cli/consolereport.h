@@ -47,7 +47,8 @@ public:
     void portUnusable(const QString &text, const QJsonObject &event);
     /// One programmer's step ended (the result event; the other styles show it as status).
     void result(const app::Attempt &attempt);
-    /// The closing line (json: the summary event); draws the bars a last time first.
+    /// The closing line (json: the summary event, always); draws the bars a last time first.
+    /// An empty text prints no line.
     void summary(const QString &text, const QJsonObject &json);
 
     /// True when stdout is a terminal that understands cursor movement.

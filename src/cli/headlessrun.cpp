@@ -118,6 +118,12 @@ void HeadlessRun::onSearchFinished(bool anyFound)
 {
     if (m_state != State::Searching)
         return;
+    // The way out of ports this user may not open, said once after them.
+    QList<link::PortAccess::Verdict> verdicts;
+    for (const auto &port : m_station->search().unusablePorts())
+        verdicts << port.verdict;
+    if (const QString wayOut = link::PortAccess::wayOut(verdicts); !wayOut.isEmpty())
+        m_report.error(wayOut);
     if (!anyFound) {
         const auto unusable = m_station->search().unusablePorts().size();
         m_report.error(unusable > 0
@@ -212,8 +218,10 @@ void HeadlessRun::finish(int exitCode)
     setState(State::Done);
     m_timeout.stop();
     m_exitCode = exitCode;
-    // Usage errors end before anything ran; there is nothing to sum up then.
-    if (m_station && exitCode != kExitUsage) {
+    // Usage errors end before anything ran: there is nothing to sum up in a line then, but JSON
+    // still ends with its summary.
+    const bool ran = m_station && exitCode != kExitUsage;
+    if (ran) {
         m_station->endSteps(model::Ending::Closed);
         // The boards are real, so the work ran to its end; its record did not.
         if (m_station->lostRecords() > 0)
@@ -224,9 +232,9 @@ void HeadlessRun::finish(int exitCode)
         m_result.image = m_station->image();
         m_result.lostRecords = m_station->lostRecords();
         m_result.logProblem = m_station->logProblem();
-        m_result.runId = app::runId();
-        m_report.summary(m_result.summaryLine(), m_result.summaryJson(exitCode));
     }
+    m_result.runId = app::runId();
+    m_report.summary(ran ? m_result.summaryLine() : QString(), m_result.summaryJson(exitCode));
     Q_EMIT finished(exitCode);
 }
 

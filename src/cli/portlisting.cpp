@@ -20,6 +20,7 @@ QString describe(const link::PortNames &names)
                               QStringLiteral("VID:PID"), QStringLiteral("SERIAL"),
                               QStringLiteral("DESCRIPTION")}};
     QStringList why; // below the table: the cause of each port that cannot be used
+    QList<link::PortAccess::Verdict> verdicts;
     for (const link::PortNames::Row &row : rows) {
         const link::PortNames::Identity &i = row.identity;
         const link::PortAccess::Verdict access =
@@ -28,6 +29,7 @@ QString describe(const link::PortNames &names)
                       i.location, i.vidPid, i.usbSerial, i.description});
         if (access.cause != link::PortAccess::Cause::Ok)
             why << QStringLiteral("COM%1: %2\n").arg(row.comPort).arg(access.text());
+        verdicts << access;
     }
     QList<qsizetype> widths(lines.first().size(), 0);
     for (const QStringList &line : lines) {
@@ -41,6 +43,8 @@ QString describe(const link::PortNames &names)
             out += c + 1 < line.size() ? line.at(c).leftJustified(widths[c] + 2) : line.at(c);
         text += out.trimmed() + QLatin1Char('\n');
     }
+    if (const QString wayOut = link::PortAccess::wayOut(verdicts); !wayOut.isEmpty())
+        why << wayOut + QLatin1Char('\n');
     return why.isEmpty() ? text : text + QLatin1Char('\n') + why.join(QString());
 }
 

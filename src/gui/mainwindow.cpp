@@ -235,9 +235,10 @@ void MainWindow::buildRepeatControls()
             showPaneMenu(pane->programmer(), pane->mapToGlobal(at));
         });
     }
-    // A step that begins or ends changes a pane; a load that ends, the busy state.
+    // A step that ends, or the station taking commands again, changes what can be retried.
     connect(&m_station, &app::Station::busyChanged, this, &MainWindow::showRetryFailed);
-    connect(&m_station, &app::Station::paneChanged, this, &MainWindow::showRetryFailed);
+    connect(&m_station, &app::Station::attemptEnded, this, &MainWindow::showRetryFailed);
+    connect(&m_station, &app::Station::operationFinished, this, &MainWindow::showRetryFailed);
     showRetryFailed();
 }
 
@@ -248,19 +249,21 @@ void MainWindow::showRetryFailed()
 
 void MainWindow::showPaneMenu(model::ProgrammerNumber n, const QPoint &at)
 {
-    // A skipped program-target's pane offers the load that failed; a step under way, its own
-    // kind greyed; before any step, nothing.
-    const model::Step repeatable = m_station.repeatableStep(n);
-    const model::Step shown = repeatable != model::Step::None ? repeatable : m_station.stepOf(n);
-    if (shown == model::Step::None)
+    // Greyed while the station is busy or this programmer's step is under way; before its
+    // first step, or with a board done and nothing to load, no menu.
+    const std::vector<model::Step> steps = m_station.paneSteps(n);
+    if (steps.empty())
         return;
     auto *menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("mnuPane%1").arg(n.value()));
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    QAction *again = menu->addAction(shown == model::Step::Load ? app::texts::kLoadAgain
-                                                                : app::texts::kProgramTargetAgain);
-    again->setEnabled(repeatable != model::Step::None);
-    connect(again, &QAction::triggered, &m_station, [this, n] { m_station.repeatStep(n); });
+    for (const model::Step step : steps) {
+        QAction *again = menu->addAction(
+            step == model::Step::Load ? app::texts::kLoadAgain : app::texts::kProgramTargetAgain);
+        again->setEnabled(m_station.canRepeat(n));
+        connect(again, &QAction::triggered, &m_station,
+                [this, n, step] { m_station.repeatStep(n, step); });
+    }
     menu->popup(at);
 }
 

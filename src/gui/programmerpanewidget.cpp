@@ -89,6 +89,11 @@ ProgrammerPaneWidget::ProgrammerPaneWidget(model::ProgrammerNumber n, const app:
         if (changed == m_n)
             refresh();
     });
+    // Its board's hint follows its steps.
+    connect(&station, &app::Station::attemptEnded, this, [this](const app::Attempt &attempt) {
+        if (attempt.programmer == m_n)
+            refresh();
+    });
     connect(&station, &app::Station::tallyChanged, this, [this](model::ProgrammerNumber changed) {
         if (changed == m_n)
             showTally();
@@ -108,7 +113,9 @@ void ProgrammerPaneWidget::refresh()
     const model::Pane pane = m_station.pane(m_n);
     // The device the link opened last: after a replug the same COM number may be another.
     const auto &port = m_station.state(m_n).port;
-    m_status->setToolTip(app::texts::portToolTip(port.device, port.location, port.usbSerial));
+    const QString hint = m_station.boardHint(m_n);
+    m_status->setToolTip(app::texts::portToolTip(port.device, port.location, port.usbSerial) +
+                         (hint.isEmpty() ? QString() : u'\n' + hint));
     if (m_status->text() != pane.status) {
         m_status->setText(pane.status);
         m_status->setCursorPosition(0);

@@ -177,7 +177,7 @@ private Q_SLOTS:
         for (int n = 1; n <= 4; ++n) {
             QCOMPARE(bed.devices.device(n)->image(), file.left(4 * 512));
             QVERIFY(!bed.devices.device(n)->frames().join().contains("APT"));
-            QCOMPARE(bed.state(n).image.has_value(), afterLoad.at(n - 1) == kLoaded);
+            QCOMPARE(bed.state(n).image().has_value(), afterLoad.at(n - 1) == kLoaded);
         }
         bed.station->programTarget();
         for (int n = 1; n <= 4; ++n) {
@@ -351,7 +351,7 @@ private Q_SLOTS:
         QTRY_COMPARE(bed.devices.device(1)->image(), file);
         QTRY_COMPARE(
             bed.station->imageText(),
-            QStringLiteral("image.bin (2048 bytes, CRC-32 %1)").arg(bed.state(1).image->crc32));
+            QStringLiteral("image.bin (2048 bytes, CRC-32 %1)").arg(bed.state(1).image()->crc32));
     }
 
     // Each repeat of a load on a programmer counts one more try, whether Retry Failed or its
@@ -367,7 +367,7 @@ private Q_SLOTS:
         };
         step([&] { bed.load(); });
         step([&] { QVERIFY(bed.station->retryFailed()); });
-        step([&] { QVERIFY(bed.station->repeatStep(ProgrammerNumber(2))); });
+        step([&] { QVERIFY(bed.station->repeatStep(ProgrammerNumber(2), model::Step::Load)); });
         step([&] { bed.load(); });
         QStringList tries(2);
         for (const app::Attempt &a : std::as_const(bed.ended))

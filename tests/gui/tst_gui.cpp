@@ -373,7 +373,7 @@ private Q_SLOTS:
         QCOMPARE(w.status(1)->text(), QStringLiteral("Board Programmed OK"));
 
         // A pane's menu: its last step again, for that programmer alone.
-        QTRY_VERIFY(w.station.repeatableStep(model::ProgrammerNumber(3)) != model::Step::None);
+        QTRY_VERIFY(w.station.canRepeat(model::ProgrammerNumber(3)));
         auto *pane = w.window->findChild<QWidget *>("pane2");
         Q_EMIT pane->customContextMenuRequested(pane->rect().center());
         auto *menu = w.window->findChild<QMenu *>("mnuPane2");

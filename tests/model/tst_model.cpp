@@ -237,8 +237,12 @@ private Q_SLOTS:
         rig.set(n, [](ProgrammerState &s) {
             s.barMaximum = 60;
             s.barValue = 17;
-            s.image = ImageIdentity{QStringLiteral("board.hex"), {}, 1, {}, {}};
         });
+        StepRecord load;
+        load.step = Step::Load;
+        load.ending = Ending::Ok;
+        load.image = ImageIdentity{QStringLiteral("board.hex"), {}, 1, {}, {}};
+        rig.programmers.setLastStep(rig.number(), load);
         rig.feed(reply("APTOK"));
         QCOMPARE(rig.pane().status, QStringLiteral("Board Programmed OK"));
         QTEST(rig.pane().barValue, "barValue");

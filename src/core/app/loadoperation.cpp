@@ -14,6 +14,7 @@ LoadOperation::LoadOperation(const QString &path, model::ProgrammerSet programme
     connect(&m_transfer, &load::FileTransfer::watchdogArmRequested, &watchdog, &Watchdog::arm);
     connect(&m_transfer, &load::FileTransfer::watchdogDisarmRequested, &watchdog,
             &Watchdog::disarm);
+    connect(&m_transfer, &load::FileTransfer::frameSent, this, &LoadOperation::framesSent);
     connect(&m_transfer, &load::FileTransfer::ended, this,
             [this](model::ProgrammerNumber n, model::Ending ending) { endStep(n, ending); });
     connect(&m_transfer, &load::FileTransfer::runningChanged, this, [this] {
@@ -45,7 +46,7 @@ void LoadOperation::run()
         beginStep(n, std::move(step));
     }
     Q_EMIT folderChanged(m_transfer.folder());
-    openLinks(programmers(), [this] { m_transfer.linksOpened(); });
+    openLinks(programmers(), [this](model::ProgrammerSet) { m_transfer.linksOpened(); });
 }
 
 void LoadOperation::onDeviceLost(model::ProgrammerNumber n)

@@ -86,37 +86,43 @@ void Operation::onVerdict(ProgrammerNumber n, model::Step step, std::optional<in
         endStep(n, code ? model::Ending::Error : model::Ending::Ok, code);
 }
 
-void Operation::openLinks(ProgrammerSet targets, std::function<void()> then)
+void Operation::openLinks(ProgrammerSet targets, const std::function<void(ProgrammerSet)> &send)
 {
-    m_toOpen = targets;
-    m_opened = std::move(then);
-    openRemainingLinks();
-}
-
-void Operation::openRemainingLinks()
-{
-    setAwaitingOk(false);
-    for (const ProgrammerNumber n : m_toOpen) {
-        m_toOpen.remove(n);
-        if (openLink(n))
-            continue;
-        // Its step cannot go on; the others' do, once the operator has read why.
+    ProgrammerSet unopenable;
+    for (const ProgrammerNumber n : targets) {
+        if (!openLink(n))
+            unopenable.insert(n);
+    }
+    // Their steps cannot go on; the others' frames go out before the operator reads why, so a
+    // message never holds the other boards and no step counts the reading time.
+    for (const ProgrammerNumber n : unopenable) {
         m_context.programmers.setStatus(n, model::Status::Lost);
         endStep(n, model::Ending::Unopenable);
+    }
+    send(targets - unopenable);
+    m_unacknowledged += unopenable.count();
+    setAwaitingOk(m_unacknowledged > 0);
+    for (const ProgrammerNumber n : unopenable) {
         const model::ProgrammerTraits &traits = model::traitsOf(n);
         const auto &[prompt, title] = kind() == model::Step::ProgramTarget
                                           ? traits.invalidPortOnTarget
                                           : traits.invalidPortOnLoad;
-        setAwaitingOk(true);
         m_context.op.message(prompt, title, [self = QPointer<Operation>(this)] {
-            if (self)
-                self->openRemainingLinks();
+            if (!self || --self->m_unacknowledged > 0)
+                return;
+            self->setAwaitingOk(false);
+            self->checkFinished();
         });
-        return;
     }
-    if (auto opened = std::exchange(m_opened, nullptr))
-        opened();
-    checkFinished();
+}
+
+void Operation::framesSent(ProgrammerSet to)
+{
+    for (const ProgrammerNumber n : to - m_framed) {
+        m_framed.insert(n);
+        if (m_underWay[n])
+            m_underWay[n]->started = QDateTime::currentDateTimeUtc();
+    }
 }
 
 bool Operation::openLink(ProgrammerNumber n)
@@ -152,7 +158,7 @@ void Operation::refuse()
 
 void Operation::checkFinished()
 {
-    if (!m_started || m_finished || isBusy() || !m_toOpen.isEmpty() || m_opened)
+    if (!m_started || m_finished || isBusy())
         return;
     for (const auto &step : m_underWay) {
         if (step)

@@ -106,10 +106,13 @@ protected:
     void beginStep(model::ProgrammerNumber n, model::StepRecord record);
     /// Makes sure the link of each target is open: shows the operation's opening status in its
     /// pane and opens the port when it is not open yet. A port number that stands for no
-    /// device ends that programmer's step at once, and the operator is shown the message for
-    /// that programmer and step; the next target waits until it is acknowledged. then runs
-    /// once every target had its turn, possibly before openLinks returns.
-    void openLinks(model::ProgrammerSet targets, std::function<void()> then);
+    /// device ends that programmer's step at once; then sends the others their frames, and
+    /// only then shows the operator the message for each programmer whose link did not open.
+    /// The operation holds the station until every message is acknowledged.
+    void openLinks(model::ProgrammerSet targets,
+                   const std::function<void(model::ProgrammerSet)> &send);
+    /// The first frame of these programmers' steps went out: each step counts from it.
+    void framesSent(model::ProgrammerSet to);
     /// The programmers whose replies and bars the command resets: all four, absent ones
     /// included, for the command of every programmer in use; else only its own.
     [[nodiscard]] model::ProgrammerSet reset() const;
@@ -121,7 +124,6 @@ protected:
     OperationContext m_context;
 
 private:
-    void openRemainingLinks();
     /// Opens programmer n's link; false when its port number stands for no device.
     bool openLink(model::ProgrammerNumber n);
     void setAwaitingOk(bool awaiting);
@@ -132,9 +134,10 @@ private:
     bool m_started = false;
     bool m_finished = false;
     bool m_awaitingOk = false;
-    /// The openLinks call in progress: the targets still to open, and what follows.
-    model::ProgrammerSet m_toOpen;
-    std::function<void()> m_opened;
+    /// Messages shown and not yet acknowledged.
+    int m_unacknowledged = 0;
+    /// The programmers whose first frame went out.
+    model::ProgrammerSet m_framed;
 };
 
 } // namespace vell::app

@@ -19,17 +19,17 @@ void ProgramTargetOperation::run()
     model::ProgrammerSet targets = programmers();
     for (const model::ProgrammerNumber n : programmers()) {
         model::StepRecord step;
-        step.image = states.state(n).image;
+        step.image = states.state(n).image();
         beginStep(n, std::move(step));
         // Checked after its load step still waiting has ended: a load without a verdict failed.
-        if (!states.state(n).takesProgramTarget()) {
-            states.setStatus(n, model::Status::NotProgrammed);
+        if (const auto why = states.leftOut(n)) {
+            states.setStatus(n, *why);
             endStep(n, model::Ending::Skipped);
             targets.remove(n);
         }
     }
-    openLinks(targets, [this, targets] {
-        m_context.links.sendFrame(link::CommandFrame::kProgramTarget, {}, targets);
+    openLinks(targets, [this](model::ProgrammerSet opened) {
+        framesSent(m_context.links.sendFrame(link::CommandFrame::kProgramTarget, {}, opened));
         qCDebug(lcApp) << "program-target frame sent, size"
                        << m_context.links.sizeFields().length();
     });

@@ -5,9 +5,10 @@
 namespace vell::app {
 
 /// Program-target over a set of programmers: each writes the image it holds into its target
-/// board. A programmer whose last load of this run failed is left out (its step ends as
-/// skipped); the others' links open and they get one "T" frame with the size fields of the
-/// last load. Their progress and verdicts arrive later through the reply handlers.
+/// board. A programmer program-target leaves out (its last load of this run failed, or it holds
+/// no approved image) ends its step as skipped; the others' links open and they get one "T"
+/// frame with the size fields of the last load. Their progress and verdicts arrive later
+/// through the reply handlers.
 class ProgramTargetOperation : public Operation
 {
     Q_OBJECT

@@ -11,6 +11,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace vell::app {
 
 using model::ProgrammerNumber;
@@ -198,7 +200,8 @@ Operation *Station::load(const QString &path, ProgrammerSet programmers, bool re
     Operation *started = run(std::move(operation));
     // A load refused before it began leaves the last one as the one to repeat.
     if (!started->result().refused) {
-        m_lastStep = model::Step::Load;
+        if (!repeat)
+            m_lastCommand = model::Step::Load;
         m_lastLoadPath = path;
     }
     return started;
@@ -219,7 +222,8 @@ Operation *Station::target(ProgrammerSet programmers, bool repeat)
     const ProgrammerSet addressed = programmers & m_programmers.inUse();
     if (addressed.isEmpty() || busy())
         return nullptr;
-    m_lastStep = model::Step::ProgramTarget;
+    if (!repeat)
+        m_lastCommand = model::Step::ProgramTarget;
     return run(std::make_unique<ProgramTargetOperation>(
         addressed, tries(model::Step::ProgramTarget, addressed, repeat, {}),
         OperationContext{m_programmers, m_links, m_names, m_operator, *this}));
@@ -231,52 +235,106 @@ model::PerProgrammer<int> Station::tries(model::Step kind, ProgrammerSet program
     model::PerProgrammer<int> tries;
     const QFileInfo file(path);
     for (const ProgrammerNumber n : programmers) {
-        const model::StepRecord *last = lastStepOf(n);
+        const model::StepRecord *last = lastStepOf(n, kind);
         const bool sameFile = kind != model::Step::Load ||
                               (last && last->image && last->image->name == file.fileName() &&
                                last->image->folder == file.absolutePath());
-        tries[n] = repeat && last && last->step == kind && sameFile ? last->tryNumber + 1 : 1;
+        tries[n] = repeat && last && sameFile ? last->tryNumber + 1 : 1;
     }
     return tries;
 }
 
-const model::StepRecord *Station::lastStepOf(ProgrammerNumber n) const
+const model::StepRecord *Station::lastStepOf(ProgrammerNumber n, model::Step kind) const
 {
-    if (const Operation *owner = m_owners[n])
+    if (const Operation *owner = m_owners[n]; owner && owner->kind() == kind)
         return owner->stepUnderWay(n);
-    const auto &last = state(n).lastStep;
+    const auto &last = state(n).last(kind);
     return last ? &*last : nullptr;
+}
+
+bool Station::boardRepeatable(ProgrammerNumber n) const
+{
+    return state(n).boardPending() && !m_programmers.leftOut(n);
+}
+
+bool Station::canRepeat(ProgrammerNumber n) const
+{
+    return !busy() && m_programmers.inUse(n) && !m_owners[n];
 }
 
 ProgrammerSet Station::failedProgrammers() const
 {
     ProgrammerSet failed;
     for (const ProgrammerNumber n : m_programmers.inUse()) {
-        if (!m_owners[n] && state(n).failed(m_lastStep))
+        if (m_owners[n])
+            continue;
+        const bool again = m_lastCommand == model::Step::Load
+                               ? state(n).lastLoad && !state(n).lastLoad->succeeded()
+                               : boardRepeatable(n);
+        if (again)
             failed.insert(n);
     }
     return failed;
 }
 
-model::Step Station::repeatableStep(ProgrammerNumber n) const
+QString Station::nothingToRetry() const
 {
-    const auto &last = state(n).lastStep;
-    if (busy() || !m_programmers.inUse(n) || m_owners[n] || !last)
-        return model::Step::None;
-    if (last->step == model::Step::ProgramTarget && last->ending == model::Ending::Skipped)
-        return model::Step::Load;
-    return last->step;
+    if (busy())
+        return texts::kRetryWhileBusy;
+    if (m_lastCommand == model::Step::None)
+        return texts::kRetryNothingRan;
+    if (!failedProgrammers().isEmpty())
+        return {};
+    if (m_lastCommand == model::Step::Load)
+        return texts::kRetryNoLoadFailed;
+    QStringList waiting;
+    for (const ProgrammerNumber n : m_programmers.inUse()) {
+        if (state(n).boardPending())
+            waiting << QString::number(n.value());
+    }
+    return waiting.isEmpty() ? texts::kRetryNoBoardFailed : texts::retryBoardsWait(waiting);
+}
+
+std::vector<model::Step> Station::paneSteps(ProgrammerNumber n) const
+{
+    std::vector<model::Step> steps;
+    const model::ProgrammerState &s = state(n);
+    if (!m_programmers.inUse(n) || s.lastKind == model::Step::None)
+        return steps;
+    // After a load, its repeat; after a program-target that left it out for its load, that
+    // load. A board done is never offered again.
+    if (s.lastKind == model::Step::Load ||
+        (s.lastTarget && s.lastTarget->ending == model::Ending::Skipped && s.lastLoad &&
+         !s.lastLoad->succeeded()))
+        steps.push_back(model::Step::Load);
+    if (boardRepeatable(n))
+        steps.push_back(model::Step::ProgramTarget);
+    return steps;
+}
+
+QString Station::boardHint(ProgrammerNumber n) const
+{
+    const model::ProgrammerState &s = state(n);
+    if (!s.boardPending() || boardRepeatable(n))
+        return {};
+    return m_programmers.leftOut(n) == model::Status::ImageNotApproved ? texts::kHintLoadApproved
+                                                                       : texts::kHintLoadThenTarget;
 }
 
 model::Step Station::stepOf(ProgrammerNumber n) const
 {
-    const model::StepRecord *last = lastStepOf(n);
+    if (const Operation *owner = m_owners[n])
+        return owner->kind();
+    const model::StepRecord *last = state(n).lastStep();
     return last ? last->step : model::Step::None;
 }
 
-Operation *Station::repeatStep(ProgrammerNumber n)
+Operation *Station::repeatStep(ProgrammerNumber n, model::Step step)
 {
-    return repeat(repeatableStep(n), ProgrammerSet::only(n));
+    const std::vector<model::Step> offered = paneSteps(n);
+    if (!canRepeat(n) || std::find(offered.begin(), offered.end(), step) == offered.end())
+        return nullptr;
+    return repeat(step, ProgrammerSet::only(n));
 }
 
 Operation *Station::retryFailed()
@@ -284,7 +342,7 @@ Operation *Station::retryFailed()
     const ProgrammerSet failed = failedProgrammers();
     if (busy() || failed.isEmpty())
         return nullptr;
-    return repeat(m_lastStep, failed);
+    return repeat(m_lastCommand, failed);
 }
 
 Operation *Station::repeat(model::Step step, ProgrammerSet programmers)

@@ -3,6 +3,7 @@
 #include "attempt.h"
 #include "attemptlog.h"
 #include "operation.h"
+#include "operatorqueue.h"
 
 #include "discovery/programmersearch.h"
 #include "link/links.h"
@@ -122,21 +123,33 @@ public:
     Operation *loadProgramFileInto(const QString &path, model::ProgrammerSet programmers);
     /// Program-target for those of the programmers given that are in use.
     Operation *programTargetOn(model::ProgrammerSet programmers);
-    /// The kind of step the last command began (none before the first).
-    [[nodiscard]] model::Step lastStep() const { return m_lastStep; }
-    /// The programmers in use whose step of the last command's kind failed.
+    /// The kind of the last command of every programmer (none before the first): what Retry
+    /// Failed repeats.
+    [[nodiscard]] model::Step lastStep() const { return m_lastCommand; }
+    /// What Retry Failed would repeat it on: after a load, the programmers in use whose load
+    /// failed; after a program-target, those whose board failed or was left out and that can
+    /// be programmed now (their load has since succeeded). A board done is never taken again.
     [[nodiscard]] model::ProgrammerSet failedProgrammers() const;
-    /// What repeating programmer n's last step would run: its load (of the same file) or its
-    /// program-target; a program-target it was left out of repeats the load that failed.
-    /// None while a command is busy, while its step is under way, or before it had one.
-    [[nodiscard]] model::Step repeatableStep(model::ProgrammerNumber n) const;
+    /// Why Retry Failed has nothing to repeat, in the operator's words (empty when it has).
+    [[nodiscard]] QString nothingToRetry() const;
+    /// What programmer n's pane offers to repeat on it alone: Load Again after a load of it
+    /// (or after a program-target it was left out of because its load failed), Program Target
+    /// Again for a board that failed or was left out once it can be programmed. Whether the
+    /// station takes it now is canRepeat(n).
+    [[nodiscard]] std::vector<model::Step> paneSteps(model::ProgrammerNumber n) const;
+    /// Not busy, and programmer n has no step under way.
+    [[nodiscard]] bool canRepeat(model::ProgrammerNumber n) const;
+    /// What the operator can do for programmer n's board, said on its pane (empty when nothing
+    /// waits or it is plain).
+    [[nodiscard]] QString boardHint(model::ProgrammerNumber n) const;
     /// The kind of programmer n's step under way, else of its last one (none before the first).
     [[nodiscard]] model::Step stepOf(model::ProgrammerNumber n) const;
-    /// Repeats programmer n's last step on it alone (its pane's "again").
-    Operation *repeatStep(model::ProgrammerNumber n);
-    /// Repeats the last command's step on every programmer whose step failed, only on those;
-    /// a load takes the file of the last load again, as it is now. Null when there is none to
-    /// repeat (or a command is busy).
+    /// Repeats step on programmer n alone (its pane's "again"); null when it is not one of its
+    /// pane's steps or the station does not take it now.
+    Operation *repeatStep(model::ProgrammerNumber n, model::Step step);
+    /// Repeats the last command's step on failedProgrammers(), only on those; a load takes the
+    /// file of the last load again, as it is now. Null when there is none to repeat (or a
+    /// command is busy).
     Operation *retryFailed();
     /// Ends every step still under way (the headless run's timeout, the application's end).
     void endSteps(model::Ending ending);
@@ -185,13 +198,18 @@ private:
     Operation *load(const QString &path, model::ProgrammerSet programmers, bool repeat);
     Operation *target(model::ProgrammerSet programmers, bool repeat);
     Operation *repeat(model::Step step, model::ProgrammerSet programmers);
-    /// Each programmer's try at a step of kind: 1 for the command of every programmer; a
-    /// repeat counts on from its last step of the same kind (for a load, of the same file).
+    /// Each programmer's try at a step of kind: 1 for the command of every programmer; every
+    /// repeat, whatever began it, counts on from its last step of the same kind (for a load,
+    /// of the same file).
     [[nodiscard]] model::PerProgrammer<int> tries(model::Step kind,
                                                   model::ProgrammerSet programmers, bool repeat,
                                                   const QString &path) const;
-    /// Programmer n's step under way, or the last one it ended.
-    [[nodiscard]] const model::StepRecord *lastStepOf(model::ProgrammerNumber n) const;
+    /// Programmer n's step of kind under way, or the last one of that kind it ended.
+    [[nodiscard]] const model::StepRecord *lastStepOf(model::ProgrammerNumber n,
+                                                      model::Step kind) const;
+    /// Program-target can run on programmer n now: its board failed or was left out, and
+    /// program-target would not leave it out again.
+    [[nodiscard]] bool boardRepeatable(model::ProgrammerNumber n) const;
     /// The load operations that run or wait for their verdicts.
     [[nodiscard]] std::vector<LoadOperation *> loads() const;
     [[nodiscard]] bool anyStepUnderWay(model::Step kind) const;
@@ -206,7 +224,8 @@ private:
     model::Timings m_timings;
     // Links and the search keep a reference to the names, so Station holds its own copy.
     link::PortNames m_names;
-    model::Operator &m_operator;
+    /// The front end's operator, one message at a time.
+    OperatorQueue m_operator;
     model::Programmers m_programmers;
     link::Links m_links;
     model::PerProgrammer<std::unique_ptr<model::ReplyHandler>> m_replyHandlers;
@@ -225,7 +244,7 @@ private:
     std::optional<QString> m_untakenLoad;
     /// A programmer took the last load of every programmer, or a repeat of it.
     bool m_loadTaken = false;
-    model::Step m_lastStep = model::Step::None;
+    model::Step m_lastCommand = model::Step::None;
     QString m_lastLoadPath;
     AttemptLog m_log;
     bool m_logging = false;

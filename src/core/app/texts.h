@@ -3,6 +3,7 @@
 #include "discovery/texts.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -23,6 +24,23 @@ inline const QString kRetryFailed = QStringLiteral("Retry Failed");
 inline const QString kRetryFailedTip =
     QStringLiteral("Repeat the last step on the programmers whose step failed, only on those (F8)");
 inline const QString kTransferToTargetTip = QStringLiteral("Program every target board (F5)");
+// Why Retry Failed is greyed: its tooltip then.
+inline const QString kRetryWhileBusy = QStringLiteral("A step is under way");
+inline const QString kRetryNothingRan = QStringLiteral("Nothing to retry: no step has run yet");
+inline const QString kRetryNoLoadFailed = QStringLiteral("Nothing to retry: no load failed");
+inline const QString kRetryNoBoardFailed = QStringLiteral("Nothing to retry: no board failed");
+/// Boards left out whose programmers' loads failed: programmers is their numbers.
+inline QString retryBoardsWait(const QStringList &programmers)
+{
+    return QStringLiteral("Nothing to retry yet: the board of programmer %1 waits for its load. "
+                          "Right-click its pane, Load Again, then Retry Failed")
+        .arg(programmers.join(QStringLiteral(", ")));
+}
+// What a pane whose board was left out says to do (its tooltip).
+inline const QString kHintLoadThenTarget =
+    QStringLiteral("To program this board: Load Again, then Program Target Again (right-click)");
+inline const QString kHintLoadApproved = QStringLiteral(
+    "To program this board: load the approved image, then Program Target Again (right-click)");
 inline const QString kLoadAgain = QStringLiteral("Load Again");
 inline const QString kProgramTargetAgain = QStringLiteral("Program Target Again");
 

@@ -7,6 +7,8 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 #include <utility>
 
 namespace vell::discovery {
@@ -185,9 +187,21 @@ void ProgrammerSearch::finish()
     if (!anyFound && !m_unusable.isEmpty()) {
         // Not "connect the programmers" alone: the ports are there, and each says why not.
         QStringList lines{texts::kNoProgrammersFound};
-        for (const UnusablePort &port : std::as_const(m_unusable))
+        QList<link::PortAccess::Verdict> verdicts;
+        for (const UnusablePort &port : std::as_const(m_unusable)) {
             lines << texts::unusablePort(port.comPort, port.device, port.verdict.text());
-        lines << texts::kConnectAndRestart;
+            verdicts << port.verdict;
+        }
+        // The way out of a permission said once; connecting programmers helps only when some
+        // port failed for another cause.
+        const QString wayOut = link::PortAccess::wayOut(verdicts);
+        const bool onlyDenied = std::all_of(verdicts.cbegin(), verdicts.cend(), [](const auto &v) {
+            return v.cause == link::PortAccess::Cause::Denied;
+        });
+        if (!wayOut.isEmpty())
+            lines << wayOut;
+        if (!onlyDenied)
+            lines << texts::kConnectAndRestart;
         m_portSearchedLabel = lines.join(QLatin1Char('\r'));
     }
     Q_EMIT changed();

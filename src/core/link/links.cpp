@@ -37,7 +37,8 @@ SerialLink::OpenResult Links::open(ProgrammerNumber n, int comPort, const QStrin
     return result;
 }
 
-void Links::sendFrame(char letter, const CommandFrame::Params &params, ProgrammerSet targets)
+ProgrammerSet Links::sendFrame(char letter, const CommandFrame::Params &params,
+                               ProgrammerSet targets)
 {
     m_lastFrame = CommandFrame::encode(letter, params, m_sizeFields);
     qCDebug(lcWire).noquote() << "frame" << m_lastFrame.toHex(' ');
@@ -54,6 +55,7 @@ void Links::sendFrame(char letter, const CommandFrame::Params &params, Programme
             }
         }
     }
+    return targets;
 }
 
 void Links::closePortFiles()

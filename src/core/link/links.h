@@ -28,7 +28,8 @@ public:
 
     /// Writes the frame to every target, byte i to each target (programmer order) before byte
     /// i + 1. A target whose link is not open or refuses a byte is skipped; nothing pauses.
-    void sendFrame(char letter, const CommandFrame::Params &params, ProgrammerSet targets);
+    /// Returns the targets that took the whole frame.
+    ProgrammerSet sendFrame(char letter, const CommandFrame::Params &params, ProgrammerSet targets);
 
     /// The size fields every frame carries: those of the last loaded file (zero before any).
     void setSizeFields(CommandFrame::SizeFields size) { m_sizeFields = size; }

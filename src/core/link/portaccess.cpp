@@ -188,3 +188,16 @@ PortAccess::Verdict PortAccess::check(const QString &device)
 }
 
 } // namespace vell::link
+
+namespace vell::link {
+
+QString PortAccess::wayOut(const QList<Verdict> &verdicts)
+{
+    for (const Verdict &v : verdicts) {
+        if (v.cause == Cause::Denied)
+            return texts::kPortDeniedWayOut;
+    }
+    return {};
+}
+
+} // namespace vell::link

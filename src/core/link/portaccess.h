@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 
 namespace vell::link {
@@ -40,6 +41,9 @@ public:
     [[nodiscard]] static Verdict diagnose(const QString &device, const QString &failure);
     /// Whether device can be used now (--list-ports).
     [[nodiscard]] static Verdict check(const QString &device);
+    /// What to do about the ports of verdicts this user may not open, said once: the way out,
+    /// or empty when none was denied.
+    [[nodiscard]] static QString wayOut(const QList<Verdict> &verdicts);
     /// The claim on device is held by process pid (0: unknown), another copy of the tool.
     [[nodiscard]] static Verdict claimedByOther(qint64 pid);
 };

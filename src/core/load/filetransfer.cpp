@@ -148,7 +148,7 @@ void FileTransfer::sendLoadFrame()
 {
     link::CommandFrame::Params params{};
     params[0] = m_hooks.restoreDefaults && m_hooks.restoreDefaults() ? 0x01 : 0x00;
-    m_links.sendFrame(link::CommandFrame::kLoad, params, takingPart());
+    Q_EMIT frameSent(m_links.sendFrame(link::CommandFrame::kLoad, params, takingPart()));
     // Arming an armed watchdog does not restart its count.
     Q_EMIT watchdogArmRequested();
     m_handshakeTimer.start();

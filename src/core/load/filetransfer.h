@@ -103,6 +103,8 @@ Q_SIGNALS:
     void runningChanged(bool running);
     void watchdogArmRequested();
     void watchdogDisarmRequested();
+    /// A load frame went out to these programmers.
+    void frameSent(vell::model::ProgrammerSet to);
     /// Programmer n's step ended in a way the load judged itself.
     void ended(vell::model::ProgrammerNumber n, vell::model::Ending ending);
     void finished(vell::load::FileTransfer::Outcome outcome);

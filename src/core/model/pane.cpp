@@ -92,6 +92,8 @@ QString Pane::statusText(ProgrammerNumber n, const ProgrammerState &state)
         return texts::kCommunicationLost;
     case Status::NotProgrammed:
         return texts::kNotProgrammedLastLoadFailed;
+    case Status::ImageNotApproved:
+        return texts::kNotProgrammedImageNotApproved;
     }
     return {};
 }
@@ -102,7 +104,7 @@ QStringList Pane::statusTexts(ProgrammerNumber n)
     ProgrammerState state;
     state.version = QStringLiteral("WWWW"); // a greeting carries four characters
     state.percent = 100;
-    for (int status = int(Status::Blank); status <= int(Status::NotProgrammed); ++status) {
+    for (int status = int(Status::Blank); status <= int(Status::ImageNotApproved); ++status) {
         state.status = Status(status);
         const bool coded = state.status == Status::LoadError || state.status == Status::TargetError;
         for (int com = 1; com <= (state.status == Status::Found ? link::PortNames::kMaxPort : 1);

@@ -100,11 +100,19 @@ void Programmers::show(ProgrammerNumber n)
 void Programmers::setLastStep(ProgrammerNumber n, const StepRecord &ended)
 {
     ProgrammerState &s = m_states[n];
-    s.lastStep = ended;
-    if (ended.step == Step::Load) {
-        s.lastLoad = ended.ending;
-        s.image = ended.succeeded() ? ended.image : std::nullopt;
-    }
+    (ended.step == Step::Load ? s.lastLoad : s.lastTarget) = ended;
+    s.lastKind = ended.step;
+}
+
+std::optional<Status> Programmers::leftOut(ProgrammerNumber n) const
+{
+    const ProgrammerState &s = m_states[n];
+    if (s.lastLoad && !s.lastLoad->succeeded())
+        return Status::NotProgrammed;
+    // The pin exists so that no other image ever reaches a board.
+    if (m_approved.isSet() && (!s.image() || !m_approved.admits(*s.image())))
+        return Status::ImageNotApproved;
+    return std::nullopt;
 }
 
 bool Programmers::inUse(ProgrammerNumber n) const

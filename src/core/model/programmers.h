@@ -33,9 +33,12 @@ public:
     void setPort(ProgrammerNumber n, const link::PortNames::Identity &port);
     /// After the search: its pane shows, with the found text.
     void show(ProgrammerNumber n);
-    /// Programmer n's step ended: it becomes its last step, and a load's ending and image are
-    /// what program-target goes by.
+    /// Programmer n's step ended: it becomes its last step of its kind.
     void setLastStep(ProgrammerNumber n, const StepRecord &ended);
+    /// Why program-target leaves programmer n out, as its pane says it: its last load of this
+    /// run failed (a programmer without a load in this run takes part), or, with an approved
+    /// image, it holds no image of this run or another one. Nothing when it takes part.
+    [[nodiscard]] std::optional<Status> leftOut(ProgrammerNumber n) const;
 
     /// Programmer 1 always takes part in a command; 2..4 only when the search found them.
     [[nodiscard]] bool inUse(ProgrammerNumber n) const;

@@ -80,6 +80,7 @@ enum class Status
     TargetError,            ///< "APTER", with code
     Lost,                   ///< its link dropped out or could not be opened
     NotProgrammed,          ///< program-target left it out after a failed load
+    ImageNotApproved,       ///< program-target left it out: it holds no approved image
 };
 
 /// One programmer's step, from its start to its end: what its record says.
@@ -136,22 +137,37 @@ struct ProgrammerState
     /// The file its last "APTOK" named as the board's software (programmer 1 shows it).
     std::optional<QString> boardSoftware;
 
-    /// Its last step that ended, of any kind.
-    std::optional<StepRecord> lastStep;
-    /// How its last load of this run ended (none yet: unknown).
-    std::optional<Ending> lastLoad;
-    /// The image its last load took, when that load ended OK.
-    std::optional<ImageIdentity> image;
+    /// Its last load and its last program-target that ended in this run, and which of the two
+    /// ended last.
+    std::optional<StepRecord> lastLoad;
+    std::optional<StepRecord> lastTarget;
+    Step lastKind = Step::None;
 
-    /// Program-target takes it unless its last load of this run failed.
-    [[nodiscard]] bool takesProgramTarget() const { return !lastLoad || *lastLoad == Ending::Ok; }
+    /// Its last step of that kind that ended in this run.
+    [[nodiscard]] const std::optional<StepRecord> &last(Step kind) const
+    {
+        return kind == Step::Load ? lastLoad : lastTarget;
+    }
+    /// Its last step that ended, of either kind; null before the first.
+    [[nodiscard]] const StepRecord *lastStep() const
+    {
+        const auto &step = last(lastKind);
+        return lastKind != Step::None && step ? &*step : nullptr;
+    }
+    /// The image its last load took, when that load ended OK.
+    [[nodiscard]] std::optional<ImageIdentity> image() const
+    {
+        return lastLoad && lastLoad->succeeded() ? lastLoad->image : std::nullopt;
+    }
     /// Its last step was of that kind and ended without success. A skipped program-target is
     /// not counted: repeating it would skip again, its load has to be repeated first.
     [[nodiscard]] bool failed(Step kind) const
     {
-        return lastStep && lastStep->step == kind && !lastStep->succeeded() &&
-               lastStep->ending != Ending::Skipped;
+        const StepRecord *step = lastStep();
+        return step && step->step == kind && !step->succeeded() && step->ending != Ending::Skipped;
     }
+    /// Its board was programmed in this run, or left out, without success.
+    [[nodiscard]] bool boardPending() const { return lastTarget && !lastTarget->succeeded(); }
 };
 
 } // namespace vell::model

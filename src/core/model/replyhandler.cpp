@@ -99,7 +99,7 @@ bool ReplyHandler::handle(const QByteArray &bytes)
                 s.barValue = s.barMaximum;
             // The board now holds the image this programmer took last.
             if (traits.namesBoardSoftware)
-                s.boardSoftware = s.image ? s.image->name : QString();
+                s.boardSoftware = s.image() ? s.image()->name : QString();
         });
         Q_EMIT verdict(m_n, Step::ProgramTarget, std::nullopt);
         break;

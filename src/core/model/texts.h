@@ -69,5 +69,8 @@ inline const QString kCommunicationLost = QStringLiteral("Communication with Pro
 /// A programmer left out of program-target because its last load of this run failed.
 inline const QString kNotProgrammedLastLoadFailed =
     QStringLiteral("Not Programmed: Last Load Failed");
+/// Left out because the run is pinned to an approved image and it holds no such image.
+inline const QString kNotProgrammedImageNotApproved =
+    QStringLiteral("Not Programmed: Image Not Approved");
 
 } // namespace vell::model::texts

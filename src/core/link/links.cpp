@@ -80,8 +80,8 @@ bool Links::openLink(int n, Status opening)
         return true;
 
     const QString device = m_names.deviceFor(comPort);
-    const SerialLink::OpenResult result =
-        device.isEmpty() ? SerialLink::OpenResult::InvalidPort : link.open(device);
+    const SerialLink::OpenResult result = device.isEmpty() ? SerialLink::OpenResult::InvalidPort
+                                                           : m_names.claims().open(link, device);
     qCDebug(lcLink) << "programmer" << n << "COM" << comPort << device << "open:" << int(result);
     if (result == SerialLink::OpenResult::Opened) {
         // After a replug the same COM number may stand for another device.

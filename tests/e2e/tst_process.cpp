@@ -503,9 +503,10 @@ private Q_SLOTS:
     void claimFreeOnceGoneAndAfterItsHolder()
     {
         QTemporaryDir home, held, elsewhere;
-        Simulator stays(home.path(), held.path(), {"COM1"});
-        auto goes = std::make_unique<Simulator>(home.path(), held.path(), QStringList{"COM2"});
-        const QString gone = QFileInfo(held.filePath("COM2")).canonicalFilePath();
+        // COM1 goes: the windows have judged it once they hold COM2.
+        auto goes = std::make_unique<Simulator>(home.path(), held.path(), QStringList{"COM1"});
+        Simulator stays(home.path(), held.path(), {"COM2"});
+        const QString gone = QFileInfo(held.filePath("COM1")).canonicalFilePath();
         QProcess windows;
         QSignalSpy ended(&windows, &QProcess::finished);
         startApp(windows, home.path(), {"--ports", held.path()});
@@ -525,7 +526,7 @@ private Q_SLOTS:
                 QByteArray::number(windows.processId()))
                 left << locks.filePath(file);
         }
-        QCOMPARE(left.size(), 3); // COM1's place and device, COM2's place
+        QCOMPARE(left.size(), 3); // COM2's place and device, COM1's place
         ::kill(pid_t(windows.processId()), SIGKILL);
         QVERIFY(ended.wait(10000));
         QVERIFY(test::writeFile(home.filePath("board.bin"), test::pattern(600)));

@@ -1,9 +1,11 @@
 // Guards vell-usb-programmer as an operator or a script runs it: exit codes, the headless
 // output against a vell-programmer-sim process (and what that recorded), the README's demo,
 // SIGTERM and the windows run; ports another user may not open, two copies on the same
-// programmers, the windows once per user.
+// programmers, the claim on a programmer across its names, a replug and its holder's end, the
+// windows once per user.
 #include "common/files.h"
 #include "common/process.h"
+#include "link/claimlock.h"
 
 #include <QDirIterator>
 #include <QJsonArray>
@@ -12,6 +14,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace vell;
@@ -19,6 +22,8 @@ using namespace vell;
 namespace {
 
 const QString kApp = QStringLiteral(VELL_APP_BIN);
+const auto kEveryone = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
+                       QFile::WriteOther | QFile::ExeOther;
 
 QString sim()
 {
@@ -88,6 +93,31 @@ QStringList entries(const QString &folder) // every COMn below folder
     while (it.hasNext())
         found << it.next();
     return found;
+}
+
+/// How to run the tool as a user who is not root: a copy of it in bin (a build tree may be
+/// private), made open to all, run as nobody (uid 65534) as root. Empty when it cannot be.
+QStringList notRoot(const QString &bin)
+{
+    const QString app = QDir(bin).filePath("vell-usb-programmer");
+    const QString setpriv = QStandardPaths::findExecutable("setpriv");
+    if (!QFile::setPermissions(bin, kEveryone) || !QFile::copy(kApp, app))
+        return {};
+    if (::geteuid() != 0)
+        return {app};
+    if (setpriv.isEmpty())
+        return {};
+    return {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--", app};
+}
+
+/// --list-ports --json over folder: each port's access and holder ("in use 1234", "ok 0").
+QStringList access(const QString &home, const QString &folder)
+{
+    const test::Run run = test::run(kApp, {"--ports", folder, "--list-ports", "--json"}, home);
+    QStringList rows;
+    for (const QJsonValue &row : QJsonDocument::fromJson(run.out.value(0).toUtf8()).array())
+        rows << row["access"].toString() + ' ' + QString::number(row["holder_pid"].toInteger());
+    return rows;
 }
 
 } // namespace
@@ -241,33 +271,22 @@ private Q_SLOTS:
     // none is lost, exit 0.
     void logTurnsReadOnlyMidRun()
     {
-        QStringList runAs;
-        if (::geteuid() == 0) {
-            const QString setpriv = QStandardPaths::findExecutable("setpriv");
-            if (setpriv.isEmpty())
-                QSKIP("root, and no setpriv to run the tool as a user a read-only folder binds");
-            runAs = {"--reuid=65534", "--regid=65534", "--clear-groups", "--", setpriv};
-        }
         QTemporaryDir home, logs, bin;
-        const auto everyone = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                              QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
-        for (const QString &folder : {home.path(), logs.path(), bin.path()})
-            QVERIFY(QFile::setPermissions(folder, everyone));
-        const QString app = bin.filePath("vell-usb-programmer"); // a build tree may be private
-        QVERIFY(QFile::copy(kApp, app));
+        const QStringList app = notRoot(bin.path());
+        if (app.isEmpty())
+            QSKIP("root, and no setpriv to run the tool as a user a read-only folder binds");
+        for (const QString &folder : {home.path(), logs.path()})
+            QVERIFY(QFile::setPermissions(folder, kEveryone));
         const QString log = logs.filePath("attempts.jsonl");
         QVERIFY(test::writeFile(home.filePath("board.bin"), test::pattern(8 * 512)));
-        QVERIFY(QFile::setPermissions(home.filePath("board.bin"), everyone));
+        QVERIFY(QFile::setPermissions(home.filePath("board.bin"), kEveryone));
         QProcess process;
         QSignalSpy finished(&process, &QProcess::finished);
         QSignalSpy ready(&process, &QProcess::readyReadStandardOutput);
         test::prepare(process, home.path());
         const QStringList arguments{"--simulate",       "2",      "--load", "board.bin",
                                     "--program-target", "--json", "--log",  log};
-        if (runAs.isEmpty())
-            process.start(app, arguments);
-        else
-            process.start(runAs.takeLast(), runAs + QStringList{app} + arguments);
+        process.start(app.first(), app.mid(1) + arguments);
         QByteArray out;
         while (out.count("\"step\":\"load\"") < 2 && ready.wait(20000))
             out += process.readAllStandardOutput();
@@ -284,7 +303,7 @@ private Q_SLOTS:
         for (const QByteArray &line : test::readFile(log).chopped(1).split('\n'))
             steps << QJsonDocument::fromJson(line).object()["step"].toString();
         QCOMPARE(steps, QStringList({"load", "load", "program-target", "program-target"}));
-        QFile::setPermissions(logs.path(), everyone); // for the folder's removal
+        QFile::setPermissions(logs.path(), kEveryone); // for the folder's removal
     }
 
     // SIGTERM mid-load: the steps still waiting are recorded as without a result, each record
@@ -348,32 +367,23 @@ private Q_SLOTS:
     // tool runs as nobody (uid 65534), the ports being root's alone.
     void portsThisUserMayNotOpen()
     {
-        QStringList runAs;
-        if (::geteuid() == 0) {
-            const QString setpriv = QStandardPaths::findExecutable("setpriv");
-            if (setpriv.isEmpty())
-                QSKIP("root, and no setpriv to run the tool as a user the ports refuse");
-            runAs = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
-        }
         QTemporaryDir home, ports, bin;
-        const auto everyone = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                              QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
-        for (const QString &folder : {home.path(), ports.path(), bin.path()})
-            QVERIFY(QFile::setPermissions(folder, everyone));
-        const QString app = bin.filePath("vell-usb-programmer"); // a build tree may be private
-        QVERIFY(QFile::copy(kApp, app));
+        const QStringList app = notRoot(bin.path());
+        if (app.isEmpty())
+            QSKIP("root, and no setpriv to run the tool as a user the ports refuse");
+        for (const QString &folder : {home.path(), ports.path()})
+            QVERIFY(QFile::setPermissions(folder, kEveryone));
         Simulator simulator(home.path(), ports.path(), {"COM1", "COM2"});
         for (const char *com : {"COM1", "COM2"}) {
             const QString pty = QFileInfo(ports.filePath(com)).canonicalFilePath();
-            QVERIFY(QFile::setPermissions(pty, runAs.isEmpty()
+            QVERIFY(QFile::setPermissions(pty, app.size() == 1
                                                    ? QFile::Permissions()
                                                    : QFile::ReadOwner | QFile::WriteOwner));
         }
         QVERIFY(test::writeFile(home.filePath("board.bin"), test::pattern(600)));
-        const QStringList as = runAs.mid(1) + QStringList{app};
-        const QString program = runAs.isEmpty() ? app : runAs.first();
         test::Run run = test::run(
-            program, as + QStringList{"--ports", ports.path(), "--load", "board.bin", "--json"},
+            app.first(),
+            app.mid(1) + QStringList{"--ports", ports.path(), "--load", "board.bin", "--json"},
             home.path());
         QCOMPARE(run.exitCode, 2);
         QVERIFY2(run.err.contains(QString("COM1 (%1): Permission denied")
@@ -385,17 +395,16 @@ private Q_SLOTS:
         QCOMPARE(unusable.at(1)["com"], 2);
         QCOMPARE(unusable.at(1)["cause"], "denied");
         QVERIFY(unusable.at(1)["pid"].isNull());
-        run =
-            test::run(program, as + QStringList{"--ports", ports.path(), "--list-ports", "--json"},
-                      home.path());
+        run = test::run(app.first(),
+                        app.mid(1) + QStringList{"--ports", ports.path(), "--list-ports", "--json"},
+                        home.path());
         const QJsonArray rows = QJsonDocument::fromJson(run.out.value(0).toUtf8()).array();
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows.at(0)["access"], "denied");
     }
 
-    // Two copies on the same four programmers. Started together: never both on one programmer,
-    // every programmer loaded once by the copy that claimed it. Started while the first holds
-    // them: the ports are in use by that copy, in --list-ports, on stderr and in the events.
+    // Two copies on the same four programmers, started together: never both on one programmer,
+    // every programmer loaded once by the copy that claimed it.
     void twoCopies()
     {
         QTemporaryDir home, ports, record;
@@ -421,35 +430,111 @@ private Q_SLOTS:
         QCOMPARE(b.exitCode(), bComs.isEmpty() ? 2 : 0);
         for (int n = 1; n <= 4; ++n)
             QCOMPARE(test::readFile(record.filePath(QString("COM%1.bin").arg(n))), file);
+    }
 
-        // The windows hold what they found until they end.
-        QProcess first;
-        QSignalSpy firstDone(&first, &QProcess::finished);
-        startApp(first, home.path(), {"--ports", ports.path()});
-        const qint64 pid = first.processId();
-        const auto held = [&] {
-            const test::Run list =
-                test::run(kApp, {"--ports", ports.path(), "--list-ports", "--json"}, home.path());
-            const QJsonArray rows = QJsonDocument::fromJson(list.out.value(0).toUtf8()).array();
-            int count = 0;
-            for (const QJsonValue &row : rows)
-                count += row["access"] == "in use" && row["holder_pid"].toInteger() == pid;
-            return count;
+    // The windows hold a programmer (--list-ports names them). Its node's mode changes (as udev
+    // does), letting in a user it did not; a copy run as that user, reaching it through another
+    // --ports link and (as root) another node of the device, is refused it and told who holds
+    // it, on stderr and in the events. Plugged back into its place as another device, it is
+    // still the windows': a copy on that place is refused it, while the device that left the
+    // place is free.
+    void claimHeldThroughEveryNameAndItsPlace()
+    {
+        QTemporaryDir home, held, other, elsewhere, bin;
+        const QStringList copy = notRoot(bin.path()); // the second copy
+        if (copy.isEmpty())
+            QSKIP("root, and no setpriv to run the second copy as another user");
+        for (const QString &folder : {home.path(), held.path(), other.path()})
+            QVERIFY(QFile::setPermissions(folder, kEveryone));
+        QVERIFY(test::writeFile(home.filePath("board.bin"), test::pattern(600))); // read by all
+        const auto second = [&](const QString &folder) {
+            return test::run(copy.first(),
+                             copy.mid(1) +
+                                 QStringList{"--ports", folder, "--load", "board.bin", "--json"},
+                             home.path());
         };
-        QTRY_COMPARE_WITH_TIMEOUT(held(), 4, 15000);
-        const test::Run later = test::run(kApp, load, home.path());
-        QCOMPARE(later.exitCode, 2);
-        QVERIFY2(later.err.contains(QString("COM4 (%1): In use by another copy of Vell USB "
-                                            "Programmer (process %2)")
-                                        .arg(QFileInfo(ports.filePath("COM4")).canonicalFilePath())
-                                        .arg(pid)),
-                 qPrintable(later.err));
-        const QList<QJsonObject> unusable = events(later.out, "port-unusable");
-        QCOMPARE(unusable.size(), 4);
+        Simulator simulator(home.path(), held.path(), {"COM1"});
+        const QString pty = QFileInfo(held.filePath("COM1")).canonicalFilePath();
+        QProcess windows;
+        QSignalSpy ended(&windows, &QProcess::finished);
+        startApp(windows, home.path(), {"--ports", held.path()});
+        QTRY_COMPARE_WITH_TIMEOUT(access(home.path(), held.path()).value(0),
+                                  QString("in use %1").arg(windows.processId()), 15000);
+        const QString byWindows =
+            QString("In use by another copy of Vell USB Programmer (process %1)")
+                .arg(windows.processId());
+
+        QVERIFY(QFile::setPermissions(pty, kEveryone));
+        QVERIFY(QFile::link(pty, other.filePath("COM1")));
+        struct stat node = {};
+        const bool root = ::geteuid() == 0;
+        QVERIFY(::stat(QFile::encodeName(pty).constData(), &node) == 0);
+        QVERIFY(!root || ::mknod(QFile::encodeName(other.filePath("COM2")).constData(),
+                                 S_IFCHR | 0666, node.st_rdev) == 0);
+        test::Run run = second(other.path());
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains(QString("COM1 (%1): %2").arg(pty, byWindows)),
+                 qPrintable(run.err));
+        QVERIFY2(!root || run.err.contains(
+                              QString("COM2 (%1): %2").arg(other.filePath("COM2"), byWindows)),
+                 qPrintable(run.err));
+        const QList<QJsonObject> unusable = events(run.out, "port-unusable");
+        QCOMPARE(unusable.size(), root ? 2 : 1);
         QCOMPARE(unusable.at(0)["cause"], "in use");
-        QCOMPARE(unusable.at(0)["pid"].toInteger(), pid);
-        ::kill(pid_t(pid), SIGTERM);
-        QVERIFY(firstDone.wait(10000));
+        QCOMPARE(unusable.at(0)["pid"].toInteger(), windows.processId());
+
+        Simulator replugged(home.path(), elsewhere.path(), {"COM1"});
+        const QString plugged = QFileInfo(elsewhere.filePath("COM1")).canonicalFilePath();
+        QVERIFY(QFile::setPermissions(plugged, kEveryone));
+        QVERIFY(QFile::remove(held.filePath("COM1")) &&
+                QFile::link(plugged, held.filePath("COM1")));
+        run = second(held.path());
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains(QString("COM1 (%1): %2").arg(plugged, byWindows)),
+                 qPrintable(run.err));
+        QTRY_COMPARE_WITH_TIMEOUT(access(home.path(), other.path()).value(0), "ok 0", 5000);
+        ::kill(pid_t(windows.processId()), SIGTERM);
+        QVERIFY(ended.wait(10000));
+    }
+
+    // The windows hold the programmers of two simulators. One simulator ends: its device, once
+    // gone, is free, also when its pty's number is given out again at another place. Then the
+    // windows are killed: the lock files they leave block no later copy, which removes them.
+    void claimFreeOnceGoneAndAfterItsHolder()
+    {
+        QTemporaryDir home, held, elsewhere;
+        // COM1 goes: the windows have judged it once they hold COM2.
+        auto goes = std::make_unique<Simulator>(home.path(), held.path(), QStringList{"COM1"});
+        Simulator stays(home.path(), held.path(), {"COM2"});
+        const QString gone = QFileInfo(held.filePath("COM1")).canonicalFilePath();
+        QProcess windows;
+        QSignalSpy ended(&windows, &QProcess::finished);
+        startApp(windows, home.path(), {"--ports", held.path()});
+        QTRY_COMPARE_WITH_TIMEOUT(access(home.path(), held.path()),
+                                  QStringList(2, QString("in use %1").arg(windows.processId())),
+                                  15000);
+        goes.reset();
+        Simulator back(home.path(), elsewhere.path(), {"COM1"});
+        if (QFileInfo(elsewhere.filePath("COM1")).canonicalFilePath() != gone)
+            QSKIP("the pty's number was not given out again");
+        QTRY_COMPARE_WITH_TIMEOUT(access(home.path(), elsewhere.path()).value(0), "ok 0", 5000);
+
+        QStringList left; // the claim files that name the windows as their holder
+        const QDir locks = QFileInfo(link::ClaimLock::fileFor("x")).dir();
+        for (const QString &file : locks.entryList({"vell-usb-programmer.*.lock"}, QDir::Files)) {
+            if (test::readFile(locks.filePath(file)).split('\n').first() ==
+                QByteArray::number(windows.processId()))
+                left << locks.filePath(file);
+        }
+        QCOMPARE(left.size(), 3); // COM2's place and device, COM1's place
+        ::kill(pid_t(windows.processId()), SIGKILL);
+        QVERIFY(ended.wait(10000));
+        QVERIFY(test::writeFile(home.filePath("board.bin"), test::pattern(600)));
+        const test::Run run =
+            test::run(kApp, {"--ports", held.path(), "--load", "board.bin"}, home.path());
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        for (const QString &file : left)
+            QVERIFY2(!QFile::exists(file), qPrintable(file));
     }
 
     // A second start of the windows for the same user brings the first forward and ends.

@@ -1,6 +1,6 @@
 // Guards the link layer over fakes: the command frame's bytes, the links (byte-by-byte
-// interleaving, what a link that refuses a byte gets), port names and why a port cannot be
-// used.
+// interleaving, what a link that refuses a byte gets), port names, why a port cannot be used,
+// and the claims on a port's place and device.
 #include "cli/portlisting.h"
 #include "common/fakeseriallink.h"
 #include "common/files.h"
@@ -13,6 +13,9 @@
 #include <QJsonArray>
 #include <QtTest>
 
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace vell::link;
@@ -64,8 +67,9 @@ private Q_SLOTS:
         vell::test::FakeLinkBank bank;
         Links links(bank.factory());
         for (const ProgrammerNumber n : ProgrammerSet::all())
-            QCOMPARE(links.open(n, n.value(), QStringLiteral("/dev/fake")),
-                     SerialLink::OpenResult::Opened);
+            QCOMPARE(
+                links.open(n, PortNames::fromDirectory(QStringLiteral("/nonexistent")), n.value()),
+                SerialLink::OpenResult::Opened);
         links.setSizeFields(CommandFrame::SizeFields::fromLength(74565));
         ProgrammerSet targets = ProgrammerSet::all();
         targets.remove(ProgrammerNumber(4));
@@ -196,13 +200,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("cause");
         QTest::addColumn<qint64>("pid");
         QTest::addColumn<QString>("text");
-        const qint64 self = QCoreApplication::applicationPid();
         QTest::newRow("free") << ""
                               << "ok" << qint64(0) << "";
-        QTest::newRow("another copy's claim")
-            << "claim"
-            << "in use" << self
-            << QString("In use by another copy of Vell USB Programmer (process %1)").arg(self);
+        QTest::newRow("this process's own claim") << "claim"
+                                                  << "ok" << qint64(0) << "";
         QTest::newRow("a live LCK file")
             << "lck"
             << "in use" << qint64(1) << "In use by another program (process 1)";
@@ -228,7 +229,7 @@ private Q_SLOTS:
         // As QSerialPort names it: the path, each / an underscore.
         QFile lock(QDir::tempPath() + "/LCK.." + QString(device).replace('/', '_'));
         if (holder == "claim")
-            QVERIFY(claim.take());
+            QCOMPARE(claim.take(), PortClaim::Outcome::Held);
         if (holder.endsWith("lck")) {
             QVERIFY(lock.open(QIODevice::WriteOnly));
             lock.write(holder == "lck" ? "1\n" : "999999999\n");
@@ -241,9 +242,10 @@ private Q_SLOTS:
                 QSKIP("root opens any file; the process test drops to another user for this");
             QVERIFY(QFile::setPermissions(device, {}));
         }
-        const PortAccess::Verdict verdict = holder.isEmpty() || holder == "dead lck"
-                                                ? PortAccess::check(device)
-                                                : PortAccess::diagnose(device, "Qt's words");
+        const PortAccess::Verdict verdict =
+            holder.isEmpty() || holder == "dead lck" || holder == "claim"
+                ? PortAccess::check(device)
+                : PortAccess::diagnose(device, "Qt's words");
         lock.remove();
         QTEST(verdict.causeName(), "cause");
         QTEST(verdict.pid, "pid");
@@ -251,5 +253,102 @@ private Q_SLOTS:
     }
 };
 
-VELL_TEST_MAIN(QCoreApplication, TstFrames, TstLinks, TstPortNames)
+/// A pseudo-terminal the test holds: a device node, /dev/pts/N, until closed.
+struct Pty
+{
+    ~Pty() { ::close(master); }
+    [[nodiscard]] QString path() const { return QString::fromLocal8Bit(::ptsname(master)); }
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+};
+
+class TstClaims : public QObject
+{
+    Q_OBJECT
+    using Outcome = PortClaim::Outcome;
+    /// Whether a claim on name is refused (a claim of this process holds it, as another copy).
+    static bool refused(const QString &name)
+    {
+        return PortClaim(name).take() == Outcome::HeldByOther;
+    }
+
+private Q_SLOTS:
+    void take_data()
+    {
+        QTest::addColumn<QStringList>("names"); // what another claim holds, what is claimed
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("held through another node of the device")
+            << QStringList{"/dev/ptmx", "/dev/pts/ptmx"} << int(Outcome::HeldByOther);
+        QTest::newRow("no lock file can be made")
+            << QStringList{"", "squatted"} << int(Outcome::Unclaimed);
+        QTest::newRow("leads to no device")
+            << QStringList{"", "nothing"} << int(Outcome::Unclaimed);
+    }
+    void take()
+    {
+        QFETCH(QStringList, names);
+        const QString held = names.at(0), name = names.at(1);
+        Pty pty;
+        QTemporaryDir dir;
+        const QMap<QString, QString> paths{{"squatted", pty.path()},
+                                           {"nothing", dir.filePath("none")}};
+        const QString path = paths.value(name, name);
+        if (name.startsWith('/') && !QFile::exists(path))
+            QSKIP("no such device node here");
+        PortClaim other(paths.value(held, held));
+        if (!held.isEmpty())
+            QCOMPARE(other.take(), Outcome::Held);
+        const QString squat = PortClaim::lockFileFor(pty.path()); // a folder in the lock's place
+        QVERIFY(name != "squatted" || QDir().mkdir(squat));
+        PortClaim claim(path);
+        const Outcome outcome = claim.take();
+        QDir().rmdir(squat); // a lock file is no folder: only the squatter goes
+        QCOMPARE(int(outcome), VELL_FETCH(int, outcome));
+        QCOMPARE(claim.holderPid(),
+                 outcome == Outcome::HeldByOther ? QCoreApplication::applicationPid() : 0);
+    }
+
+    // A place stays claimed; the claim on the device behind it ends when the device goes, or
+    // when another device takes its place while no link holds it open, and a link that opens
+    // claims the device now there first.
+    void devicesGo_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("oldFree"); // the device first claimed, through another name
+        QTest::newRow("the node's mode changed") << "chmod" << false;
+        QTest::newRow("the device went, its number given out again") << "close" << true;
+        QTest::newRow("another device in its place") << "replug" << true;
+        QTest::newRow("another device in its place, the old one open") << "replug open" << false;
+    }
+    void devicesGo()
+    {
+        QFETCH(QString, change);
+        QTemporaryDir dir;
+        auto first = std::make_unique<Pty>();
+        const Pty second;
+        const QString old = first->path(), place = dir.filePath("COM1");
+        QVERIFY(QFile::link(old, place) && QFile::link(old, dir.filePath("other")));
+        ClaimedPorts claims(3600 * 1000);
+        FakeSerialLink link;
+        QCOMPARE(claims.open(link, place), SerialLink::OpenResult::Opened); // claimed, kept
+        if (!change.endsWith("open"))
+            link.close();
+        QVERIFY(change != "chmod" || ::chmod(QFile::encodeName(old).constData(), 0666) == 0);
+        if (change == "close") {
+            first.reset();
+            first = std::make_unique<Pty>();
+            if (first->path() != old)
+                QSKIP("the pty's number was not given out again");
+        }
+        if (change.startsWith("replug"))
+            QVERIFY(QFile::remove(place) && QFile::link(second.path(), place));
+        claims.checkDevices();
+        QCOMPARE(!refused(dir.filePath("other")), VELL_FETCH(bool, oldFree));
+        QVERIFY(refused(place));
+        link.close();
+        QCOMPARE(claims.open(link, place), SerialLink::OpenResult::Opened);
+        QVERIFY(refused(QFileInfo(place).canonicalFilePath()));
+    }
+};
+
+VELL_TEST_MAIN(QCoreApplication, TstFrames, TstLinks, TstPortNames, TstClaims)
 #include "tst_link.moc"

@@ -520,7 +520,7 @@ private Q_SLOTS:
     void firstProgrammerLostAtTheDrain()
     {
         Rig rig(2);
-        QVERIFY(rig.links.open(ProgrammerNumber(1), 3, QStringLiteral("x")) ==
+        QVERIFY(rig.links.open(ProgrammerNumber(1), rig.names, 3) ==
                 link::SerialLink::OpenResult::Opened);
         rig.wire(1).loseDevice();
         rig.wire(1).openResult = link::SerialLink::OpenResult::Failed;

@@ -131,7 +131,7 @@ bool Operation::openLink(ProgrammerNumber n)
                                            ? model::Status::ProgrammingTargetBoard
                                            : model::Status::Establishing);
     const int comPort = m_context.programmers.state(n).comPort;
-    const auto result = m_context.links.open(n, comPort, m_context.names.deviceFor(comPort));
+    const auto result = m_context.links.open(n, m_context.names, comPort);
     // After a replug the same COM number may stand for another device.
     if (result == link::SerialLink::OpenResult::Opened)
         m_context.programmers.setPort(n, m_context.names.identityOf(comPort));

@@ -102,7 +102,7 @@ link::SerialLink::OpenResult ProgrammerSearch::openScanningPort()
     const QString device = m_names.deviceFor(m_port);
     // Claimed before it is opened: of two copies probing the same port, only one opens it.
     m_probeClaim = link::PortClaim(device);
-    if (!m_probeClaim.take()) {
+    if (m_probeClaim.take() == link::PortClaim::Outcome::HeldByOther) {
         noteUnusable(link::PortAccess::claimedByOther(m_probeClaim.holderPid()));
         return link::SerialLink::OpenResult::Failed;
     }
@@ -128,7 +128,7 @@ void ProgrammerSearch::evaluate()
     setState(State::Opening);
     if (recognised) {
         m_found += 1; // the port stays open; recordProgrammer moves on
-        m_claims.push_back(std::move(m_probeClaim));
+        m_names.claims().keep(std::move(m_probeClaim));
     } else {
         m_probeClaim.release();
         advancePort();

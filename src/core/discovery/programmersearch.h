@@ -17,7 +17,6 @@
 
 #include <array>
 #include <memory>
-#include <vector>
 
 namespace vell::discovery {
 
@@ -30,9 +29,10 @@ namespace vell::discovery {
 /// port 16 ends the scan. A port with no device costs one tick.
 ///
 /// Each port is claimed (link::PortClaim) before it is opened, so of two copies of the tool
-/// only one ever probes it; the claim of a programmer found is kept until the search is
-/// destroyed, which the front ends do when the tool ends. A port that exists but cannot be
-/// used (claimed by another copy, refused, in use) is judged empty and reported with why.
+/// only one ever probes it; the claim of a programmer found is handed to the claims of the
+/// port names (link::ClaimedPorts), which keep it until the tool ends. A port that exists but
+/// cannot be used (claimed by another copy, refused, in use) is judged empty and reported
+/// with why.
 class ProgrammerSearch : public QObject
 {
     Q_OBJECT
@@ -148,8 +148,6 @@ private:
 
     /// The port being probed, claimed before it was opened.
     link::PortClaim m_probeClaim;
-    /// The ports of the programmers found.
-    std::vector<link::PortClaim> m_claims;
     QList<UnusablePort> m_unusable;
 
     model::PerProgrammer<QString> m_programmerLabels;

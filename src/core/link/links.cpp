@@ -16,7 +16,7 @@ Links::Links(const LinkFactory &factory, QObject *parent) : QObject(parent)
 
 Links::~Links() = default;
 
-SerialLink::OpenResult Links::open(ProgrammerNumber n, int comPort, const QString &device)
+SerialLink::OpenResult Links::open(ProgrammerNumber n, const PortNames &names, int comPort)
 {
     PortFile &portFile = m_portFiles[n];
     portFile.close();
@@ -28,8 +28,11 @@ SerialLink::OpenResult Links::open(ProgrammerNumber n, int comPort, const QStrin
     SerialLink &link = *m_links[n];
     if (link.isOpen())
         return SerialLink::OpenResult::AlreadyOpen;
+    // The device now behind the name is claimed before it is opened (after a replug, another
+    // device may stand there).
+    const QString device = names.deviceFor(comPort);
     const SerialLink::OpenResult result =
-        device.isEmpty() ? SerialLink::OpenResult::InvalidPort : link.open(device);
+        device.isEmpty() ? SerialLink::OpenResult::InvalidPort : names.claims().open(link, device);
     qCDebug(lcLink) << "programmer" << n.value() << "COM" << comPort << device
                     << "open:" << int(result);
     if (result == SerialLink::OpenResult::Opened)

@@ -2,6 +2,7 @@
 
 #include "commandframe.h"
 #include "portfile.h"
+#include "portnames.h"
 #include "programmerset.h"
 #include "seriallink.h"
 
@@ -21,8 +22,8 @@ public:
     /// Programmer n's link; never null.
     [[nodiscard]] SerialLink *link(ProgrammerNumber n) const { return m_links[n].get(); }
     /// Closes and reopens programmer n's port file (named by comPort) and, only when its link is
-    /// not open yet, opens device with the fixed settings (an empty device is no device).
-    SerialLink::OpenResult open(ProgrammerNumber n, int comPort, const QString &device);
+    /// not open yet, opens the device names gives for comPort with the fixed settings.
+    SerialLink::OpenResult open(ProgrammerNumber n, const PortNames &names, int comPort);
     /// Whether programmer n's link was ever open in this run.
     [[nodiscard]] bool everOpened(ProgrammerNumber n) const { return m_everOpened.contains(n); }
 

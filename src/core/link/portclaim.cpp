@@ -1,16 +1,14 @@
 #include "portclaim.h"
 
-#include "logging.h"
-
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <utility>
+
 #ifdef Q_OS_UNIX
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #ifdef Q_OS_LINUX
 #include <sys/sysmacros.h>
@@ -23,192 +21,205 @@ namespace vell::link {
 namespace {
 
 #ifdef Q_OS_UNIX
-/// Shared by every user, like the LCK..name files: /run/lock (Linux), /var/lock, else the
-/// temporary folder.
-QString lockFolder()
+/// What identifies the device st describes: its number for a device node; for any other file
+/// (one standing in for a device, as in tests) the file itself.
+QString deviceKey(const struct stat &st)
 {
-    for (const char *folder : {"/run/lock", "/var/lock"}) {
-        if (::access(folder, W_OK | X_OK) == 0)
-            return QString::fromLatin1(folder);
-    }
-    return QDir::tempPath();
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+        return QStringLiteral("%1-%2-%3")
+            .arg(S_ISCHR(st.st_mode) ? QStringLiteral("char") : QStringLiteral("block"))
+            .arg(major(st.st_rdev))
+            .arg(minor(st.st_rdev));
+    return QStringLiteral("file-%1-%2")
+        .arg(qulonglong(st.st_dev), 0, 16)
+        .arg(qulonglong(st.st_ino));
 }
 
-/// Opens the claim file of path, making it when missing; readable and writable by every user,
-/// so whoever claims the device next can write its process id. Never O_CREAT on an existing
-/// file: the kernel refuses that in a sticky folder for another user's file.
-int openLockFile(const QByteArray &path)
+/// The name as a place: its folder's canonical path (so one folder reached two ways is one
+/// place) and its own name, not followed (the by-path entry is the socket).
+QString placeOf(const QString &name)
 {
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-        if (fd < 0 && errno == EACCES)
-            fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        if (fd >= 0 || errno != ENOENT)
-            return fd;
-        fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd >= 0) {
-            ::fchmod(fd, 0666); // past the umask
-            return fd;
-        }
-        if (errno != EEXIST)
-            return -1;
-    }
-    return -1;
+    const QFileInfo info(name);
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return QDir(folder.isEmpty() ? info.absolutePath() : folder).filePath(info.fileName());
 }
 
-qint64 readPid(int fd)
+QString placeKey(const QString &place)
 {
-    char text[32] = {};
-    const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
-    return n > 0 ? QByteArray(text, int(n)).trimmed().toLongLong() : 0;
+    QString key = place;
+    key.replace(QLatin1Char('%'), QLatin1String("%25"))
+        .replace(QLatin1Char('/'), QLatin1String("%2F"));
+    if (QFile::encodeName(key).size() > 200) // a file name has at most 255 bytes
+        key = QString::fromLatin1(
+            QCryptographicHash::hash(place.toUtf8(), QCryptographicHash::Sha1).toHex());
+    return QStringLiteral("place-") + key;
 }
 #endif
 
 } // namespace
 
 PortClaim::PortClaim(PortClaim &&other) noexcept
-    : m_device(std::move(other.m_device)), m_path(std::move(other.m_path)), m_fd(other.m_fd),
-      m_holderPid(other.m_holderPid)
+    : m_name(std::move(other.m_name)), m_place(std::move(other.m_place)),
+      m_device(std::move(other.m_device)), m_node(std::exchange(other.m_node, -1)),
+      m_nodePath(std::move(other.m_nodePath)), m_nodeDev(other.m_nodeDev),
+      m_nodeIno(other.m_nodeIno), m_holderPid(other.m_holderPid)
 {
-    other.m_fd = -1;
 }
 
 PortClaim &PortClaim::operator=(PortClaim &&other) noexcept
 {
     if (this != &other) {
         release();
+        m_name = std::move(other.m_name);
+        m_place = std::move(other.m_place);
         m_device = std::move(other.m_device);
-        m_path = std::move(other.m_path);
-        m_fd = other.m_fd;
+        m_node = std::exchange(other.m_node, -1);
+        m_nodePath = std::move(other.m_nodePath);
+        m_nodeDev = other.m_nodeDev;
+        m_nodeIno = other.m_nodeIno;
         m_holderPid = other.m_holderPid;
-        other.m_fd = -1;
     }
     return *this;
 }
 
-QString PortClaim::lockFileFor(const QString &device)
+QString PortClaim::lockFileFor(const QString &name)
 {
 #ifdef Q_OS_UNIX
-    const QString target = QFileInfo(device).canonicalFilePath();
-    if (target.isEmpty())
-        return {};
-    // The node's change time names this device node, not the name: a node made again for
-    // another device under the same name (a pseudo-terminal's number given out again, a USB
-    // adapter plugged back) has another, so a claim on the old one never holds the new.
     struct stat st = {};
-    if (::stat(QFile::encodeName(target).constData(), &st) != 0)
+    if (name.isEmpty() || ::stat(QFile::encodeName(name).constData(), &st) != 0)
         return {};
-    QString key = target.mid(1);
-    key.replace(QLatin1Char('/'), QLatin1Char('_'));
-    return lockFolder() + QStringLiteral("/vell-usb-programmer.") + key +
-           QStringLiteral(".%1.%2.lock")
-               .arg(qint64(st.st_ctim.tv_sec))
-               .arg(qint64(st.st_ctim.tv_nsec));
+    return ClaimLock::fileFor(deviceKey(st));
 #else
-    Q_UNUSED(device);
+    Q_UNUSED(name);
     return {};
 #endif
 }
 
-bool PortClaim::take()
+QString PortClaim::placeLockFileFor(const QString &name)
+{
+#ifdef Q_OS_UNIX
+    return name.isEmpty() ? QString() : ClaimLock::fileFor(placeKey(placeOf(name)));
+#else
+    Q_UNUSED(name);
+    return {};
+#endif
+}
+
+PortClaim::Outcome PortClaim::take()
 {
     m_holderPid = 0;
-    if (isHeld())
-        return true;
 #ifdef Q_OS_UNIX
-    const QString path = lockFileFor(m_device);
-    if (path.isEmpty())
-        return true;
-    const QByteArray name = QFile::encodeName(path);
-    int fd = -1;
-    // The holder removes the file when it lets go: a lock taken on a file removed meanwhile
-    // holds nothing, and is taken again on the file now under that name.
-    for (int attempt = 0; attempt < 5 && fd < 0; ++attempt) {
-        fd = openLockFile(name);
-        if (fd < 0) {
-            qCWarning(lcLink) << "cannot make the claim file" << path << ::strerror(errno)
-                              << "- the port is used unclaimed";
-            return true;
-        }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            m_holderPid = readPid(fd);
-            ::close(fd);
-            qCDebug(lcLink) << m_device << "is claimed by process" << m_holderPid;
-            return false;
-        }
-        struct stat held = {};
-        struct stat named = {};
-        if (::fstat(fd, &held) != 0 || ::stat(name.constData(), &named) != 0 ||
-            held.st_ino != named.st_ino || held.st_dev != named.st_dev) {
-            ::close(fd);
-            fd = -1;
+    // Once per process, before its first claim: the lock files that copies which ended
+    // without letting go (SIGKILL, a crash) left behind.
+    static bool swept = false;
+    if (!std::exchange(swept, true))
+        ClaimLock::removeStale();
+    if (lockFileFor(m_name).isEmpty())
+        return Outcome::Unclaimed; // leads to no device: nothing to hold
+    if (!m_place.isHeld()) {
+        m_place = ClaimLock(placeLockFileFor(m_name), placeOf(m_name));
+        if (m_place.take() == Outcome::HeldByOther) {
+            m_holderPid = m_place.holderPid();
+            return Outcome::HeldByOther;
         }
     }
-    if (fd < 0)
-        return true; // removed under us again and again: not a claim to fight for
-    m_fd = fd;
-    m_path = path;
-    const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
-    if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) < 0)
-        qCDebug(lcLink) << "claim file" << path << "keeps no process id";
-    qCDebug(lcLink) << "claimed" << m_device << "in" << path;
+    const Outcome device = takeDevice();
+    if (device == Outcome::HeldByOther)
+        m_place.release();
+    return device;
+#else
+    return Outcome::Unclaimed;
 #endif
-    return true;
+}
+
+PortClaim::Outcome PortClaim::takeDevice()
+{
+    releaseDevice();
+    m_holderPid = 0;
+#ifdef Q_OS_UNIX
+    const QByteArray name = QFile::encodeName(m_name);
+    struct stat st = {};
+#ifdef O_PATH
+    // Opened for its identity only: no driver open, so no DTR and no exclusive mode.
+    m_node = ::open(name.constData(), O_PATH | O_CLOEXEC);
+    const bool found = m_node >= 0 && ::fstat(m_node, &st) == 0;
+#else
+    const bool found = ::stat(name.constData(), &st) == 0;
+#endif
+    if (!found) {
+        releaseDevice();
+        return Outcome::Unclaimed;
+    }
+    m_nodePath = QFileInfo(m_name).canonicalFilePath();
+    m_nodeDev = quint64(st.st_dev);
+    m_nodeIno = quint64(st.st_ino);
+    m_device = ClaimLock(ClaimLock::fileFor(deviceKey(st)), m_nodePath);
+    const Outcome outcome = m_device.take();
+    if (outcome == Outcome::HeldByOther)
+        m_holderPid = m_device.holderPid();
+    if (outcome != Outcome::Held)
+        releaseDevice();
+    return outcome;
+#else
+    return Outcome::Unclaimed;
+#endif
+}
+
+bool PortClaim::deviceGone() const
+{
+#ifdef Q_OS_UNIX
+    if (!m_device.isHeld())
+        return false;
+    struct stat st = {};
+#ifdef O_PATH
+    // A removed node has no link left, even once another node took its name and number: a
+    // pty's number given out again comes with the same inode number too (devpts), and a USB
+    // adapter's node is removed on unplug (devtmpfs), so the node held tells, at no cost.
+    return ::fstat(m_node, &st) != 0 || st.st_nlink == 0;
+#else
+    return ::stat(QFile::encodeName(m_nodePath).constData(), &st) != 0 ||
+           quint64(st.st_dev) != m_nodeDev || quint64(st.st_ino) != m_nodeIno;
+#endif
+#else
+    return false;
+#endif
+}
+
+bool PortClaim::deviceStands() const
+{
+#ifdef Q_OS_UNIX
+    struct stat st = {};
+    return m_device.isHeld() && !deviceGone() &&
+           ::stat(QFile::encodeName(m_name).constData(), &st) == 0 &&
+           quint64(st.st_dev) == m_nodeDev && quint64(st.st_ino) == m_nodeIno;
+#else
+    return false;
+#endif
+}
+
+void PortClaim::releaseDevice()
+{
+    m_device.release();
+#ifdef Q_OS_UNIX
+    if (m_node >= 0)
+        ::close(m_node);
+#endif
+    m_node = -1;
 }
 
 void PortClaim::release()
 {
-#ifdef Q_OS_UNIX
-    if (m_fd >= 0) {
-        // Removed while still locked: a copy that opened it meanwhile sees it gone once it
-        // has the lock, and takes the claim on the file made anew.
-        if (::unlink(QFile::encodeName(m_path).constData()) != 0 && ::ftruncate(m_fd, 0) != 0)
-            qCDebug(lcLink) << "claim file of" << m_device << "keeps its process id";
-        ::close(m_fd);
-    }
-#endif
-    m_fd = -1;
+    releaseDevice();
+    m_place.release();
 }
 
-qint64 PortClaim::heldByOther(const QString &device)
+qint64 PortClaim::heldByOther(const QString &name)
 {
-#ifdef Q_OS_UNIX
-    const QString path = lockFileFor(device);
-    if (path.isEmpty())
-        return -1;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        return -1;
-#ifdef Q_OS_LINUX
-    // The kernel's table of locks names the holder without touching the lock, so looking
-    // never makes a copy that claims the port at that moment find it taken.
-    struct stat st = {};
-    QFile locks(QStringLiteral("/proc/locks"));
-    if (::fstat(fd, &st) == 0 && locks.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        ::close(fd);
-        const QByteArray id = QByteArray::number(major(st.st_dev), 16).rightJustified(2, '0') +
-                              ':' +
-                              QByteArray::number(minor(st.st_dev), 16).rightJustified(2, '0') +
-                              ':' + QByteArray::number(qulonglong(st.st_ino));
-        // "1: FLOCK  ADVISORY  WRITE 1234 00:1a:5678 0 EOF"
-        for (const QByteArray &line : locks.readAll().split('\n')) {
-            const QList<QByteArray> f = line.simplified().split(' ');
-            if (f.size() >= 6 && f.at(1) == "FLOCK" && f.at(3) == "WRITE" && f.at(5) == id)
-                return f.at(4).toLongLong();
-        }
-        return -1;
+    for (const QString &file : {placeLockFileFor(name), lockFileFor(name)}) {
+        if (const qint64 holder = ClaimLock::holderOf(file); holder >= 0)
+            return holder;
     }
-#endif
-    // Elsewhere a shared lock looks: it never writes, and an exclusive claim refuses it.
-    qint64 holder = -1;
-    if (::flock(fd, LOCK_SH | LOCK_NB) != 0)
-        holder = readPid(fd);
-    ::close(fd);
-    return holder;
-#else
-    Q_UNUSED(device);
     return -1;
-#endif
 }
 
 } // namespace vell::link

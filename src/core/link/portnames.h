@@ -1,14 +1,18 @@
 #pragma once
 
+#include "claimedports.h"
+
 #include <QList>
 #include <QString>
+
+#include <memory>
 
 namespace vell::link {
 
 /// Turns the COM numbers the system speaks of (1..15) into device names: DIR/COMn with
 /// --ports DIR, COMn on Windows, elsewhere the machine's serial ports numbered from COM1 in the
 /// order of their USB sockets (see fromSystemPorts), so a programmer keeps its number while it
-/// stays in the same socket.
+/// stays in the same socket. Copies share this copy's claims on the ports (claims()).
 class PortNames
 {
 public:
@@ -61,6 +65,9 @@ public:
     /// The COM numbers that have a device now, for --list-ports.
     [[nodiscard]] QList<Row> table() const;
     [[nodiscard]] QString directory() const { return m_directory; }
+    /// This copy's claims on these ports: what the search found, what the links open. Not part
+    /// of the names' value, so reachable through a const PortNames.
+    [[nodiscard]] ClaimedPorts &claims() const { return *m_claims; }
 
 private:
     struct Empty
@@ -77,6 +84,7 @@ private:
     QString m_directory;
     QList<Entry> m_entries; // index 0 is COM1
     bool m_windowsNames = false;
+    std::shared_ptr<ClaimedPorts> m_claims = std::make_shared<ClaimedPorts>();
 };
 
 } // namespace vell::link

@@ -213,7 +213,6 @@ void MainWindow::buildControls()
 void MainWindow::buildRepeatControls()
 {
     m_retryFailed->setObjectName(QStringLiteral("cmdRetryFailed"));
-    m_retryFailed->setToolTip(app::texts::kRetryFailedTip);
     m_programTarget->setToolTip(app::texts::kTransferToTargetTip);
     connect(m_retryFailed, &QPushButton::clicked, &m_station, &app::Station::retryFailed);
     // Window-wide, so the keys work wherever the focus is.
@@ -244,7 +243,10 @@ void MainWindow::buildRepeatControls()
 
 void MainWindow::showRetryFailed()
 {
-    m_retryFailed->setEnabled(!m_station.busy() && !m_station.failedProgrammers().isEmpty());
+    // Greyed, it says why, and what to do instead where something waits.
+    const QString why = m_station.nothingToRetry();
+    m_retryFailed->setEnabled(why.isEmpty());
+    m_retryFailed->setToolTip(why.isEmpty() ? app::texts::kRetryFailedTip : why);
 }
 
 void MainWindow::showPaneMenu(model::ProgrammerNumber n, const QPoint &at)

@@ -232,8 +232,9 @@ private Q_SLOTS:
         QCOMPARE(bed.devices.device(1)->frames().size(), 1);
     }
 
-    // Programmer 2's port is gone: its step ends lost at once; program-target waits for the
-    // operator's OK, ignoring the button and a load meanwhile, then the others are programmed.
+    // Programmer 2's port is gone: its step ends lost at once; the others are programmed while
+    // the message waits for the operator's OK, their steps ending with their verdicts, not with
+    // the OK; the button and a load meanwhile are ignored.
     void unopenableLinkDuringProgramTarget()
     {
         Bed bed(QStringList{{}, {}, {}});
@@ -247,19 +248,18 @@ private Q_SLOTS:
         QCOMPARE(bed.tally(2).boardsFailed, 1);
         bed.station->programTarget();
         bed.load();
-        QVERIFY(bed.devices.device(1)->frames().isEmpty());
+        QTRY_COMPARE(bed.attempts(), QStringList({"1 target ok", "2 target lost", "3 target ok"}));
         QCOMPARE(bed.op.messages.size(), 1);
+        QVERIFY(bed.station->busy());
         QVERIFY(bed.op.acknowledge());
         QVERIFY(!bed.station->busy());
-        QTRY_COMPARE(bed.status(3), kProgrammed);
-        QTRY_COMPARE(bed.attempts(), QStringList({"1 target ok", "2 target lost", "3 target ok"}));
         QCOMPARE(bed.devices.device(1)->frames().size(), 1);
         QCOMPARE(bed.devices.device(1)->frames().at(0).left(3), QByteArray("APT"));
         QCOMPARE(bed.loadsEnded, 0);
     }
 
-    // A load meets programmer 2's port gone: its step ends lost at once; the others wait in the
-    // handshake, as the message asks the operator to reconnect, until the watchdog ends it.
+    // A load meets programmer 2's port gone: its step ends lost at once, and the others load
+    // without waiting for it; the message comes after their frames.
     void unopenableLinkDuringLoad()
     {
         Bed bed(QStringList{{}, {}}, 1, 300);
@@ -269,8 +269,9 @@ private Q_SLOTS:
         QCOMPARE(bed.attempts(), QStringList{"2 load lost"});
         QCOMPARE(bed.status(2), kLost);
         QTRY_COMPARE(bed.loadsEnded, 1);
-        QCOMPARE(bed.attempts(), QStringList({"1 load timed-out", "2 load lost"}));
+        QCOMPARE(bed.attempts(), QStringList({"1 load ok", "2 load lost"}));
         QCOMPARE(bed.op.messages.size(), 1);
+        QVERIFY(!bed.station->faultTimedOut());
     }
 
     void vanishesDuringLoad_data()
@@ -375,6 +376,53 @@ private Q_SLOTS:
         QCOMPARE(tries, QStringList({"11", "1231"}));
     }
 
+    void leftOutBoardAlone_data()
+    {
+        QTest::addColumn<bool>("byPane");
+        QTest::newRow("its pane's Program Target Again") << true;
+        QTest::newRow("Retry Failed after the program-target") << false;
+    }
+    // A board left out after its programmer's load failed is programmed alone once that load
+    // has succeeded; the boards done are not touched again, and every repeat counts its try.
+    void leftOutBoardAlone()
+    {
+        QFETCH(bool, byPane);
+        const ProgrammerNumber two(2);
+        Bed bed({{}, QStringLiteral("firstloaderr=3"), {}});
+        bed.write(1024);
+        bed.load();
+        QTRY_COMPARE(bed.loadsEnded, 1);
+        bed.station->programTarget();
+        QTRY_COMPARE(bed.ended.size(), 6);
+        QCOMPARE(bed.status(2), QStringLiteral("Not Programmed: Last Load Failed"));
+        QVERIFY(bed.station->failedProgrammers().isEmpty());
+        QVERIFY(bed.station->nothingToRetry().contains(QStringLiteral("programmer 2")));
+        QCOMPARE(bed.station->paneSteps(two), std::vector<model::Step>{model::Step::Load});
+        QVERIFY(bed.station->repeatStep(two, model::Step::Load));
+        QTRY_COMPARE(bed.loadsEnded, 2);
+        QCOMPARE(bed.station->paneSteps(two),
+                 (std::vector<model::Step>{model::Step::Load, model::Step::ProgramTarget}));
+        const qsizetype frames1 = bed.devices.device(1)->frames().size();
+        const qsizetype frames3 = bed.devices.device(3)->frames().size();
+        QVERIFY(byPane ? bed.station->repeatStep(two, model::Step::ProgramTarget)
+                       : bed.station->retryFailed());
+        QTRY_COMPARE(bed.status(2), kProgrammed);
+        QCOMPARE(bed.devices.device(1)->frames().size(), frames1);
+        QCOMPARE(bed.devices.device(3)->frames().size(), frames3);
+        for (int n : {1, 3})
+            QVERIFY(bed.tally(n).boardsOk == 1 && bed.tally(n).boardsFailed == 0);
+        QVERIFY(bed.tally(2).boardsOk == 1 && bed.tally(2).boardsFailed == 1);
+        QVERIFY(bed.station->paneSteps(two).empty()); // its board is done
+        QStringList tries;
+        for (const app::Attempt &a : std::as_const(bed.ended)) {
+            if (a.programmer == two)
+                tries << QStringLiteral("%1 %2")
+                             .arg(a.step.step == model::Step::Load ? "load" : "target")
+                             .arg(a.step.tryNumber);
+        }
+        QCOMPARE(tries, QStringList({"load 1", "target 1", "load 2", "target 2"}));
+    }
+
     void blackBox_data()
     {
         QTest::addColumn<QByteArray>("config");  // "-": no Config.txt
@@ -455,6 +503,22 @@ private Q_SLOTS:
         QVERIFY(run.out.contains(line(2, kProgrammed)));
         QVERIFY(run.out.last().contains(
             QStringLiteral("Programmer 3 (COM 3) program target: Error #10")));
+    }
+
+    // --json always ends with its summary, also when no programmer was found (exit 2).
+    void jsonWithNothingFound()
+    {
+        test::FakeDevices none;
+        cli::Options o;
+        o.programTarget = true;
+        o.json = true;
+        const Headless run = runHeadless(none, o);
+        QCOMPARE(run.exitCode, int(cli::kExitUsage));
+        QVERIFY(!run.out.isEmpty());
+        const QJsonObject summary = QJsonDocument::fromJson(run.out.last().toUtf8()).object();
+        QCOMPARE(summary["event"], "summary");
+        QCOMPARE(summary["exit"], 2);
+        QCOMPARE(summary["programmed"], 0);
     }
 
     // A file shorter than a block sends no block: the programmers answer the frame at once,

@@ -19,22 +19,25 @@ struct Run
     qint64 ms = 0;
 };
 
-inline void prepare(QProcess &process, const QString &home)
+/// unset: variables the process finds not set at all.
+inline void prepare(QProcess &process, const QString &home, const QStringList &unset = {})
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char *v : {"HOME", "TMPDIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
                           "XDG_RUNTIME_DIR"})
         env.insert(QString::fromLatin1(v), home);
+    for (const QString &v : unset)
+        env.remove(v);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(home);
 }
 
 inline Run run(const QString &program, const QStringList &arguments, const QString &home,
-               int budgetMs = 30000)
+               int budgetMs = 30000, const QStringList &unset = {})
 {
     QProcess process;
-    prepare(process, home);
+    prepare(process, home, unset);
     QSignalSpy finished(&process, &QProcess::finished);
     QElapsedTimer clock;
     clock.start();

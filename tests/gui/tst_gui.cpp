@@ -338,6 +338,7 @@ private Q_SLOTS:
         w.show();
         auto *retry = w.window->findChild<QPushButton *>("cmdRetryFailed");
         QVERIFY(!retry->isEnabled());
+        QCOMPARE(retry->toolTip(), QStringLiteral("Nothing to retry: no step has run yet"));
         w.window->browser()->setPath(w.programs.path());
         w.doubleClick("board.bin");
         QTRY_COMPARE(w.status(2)->text(),
@@ -353,6 +354,7 @@ private Q_SLOTS:
         QCOMPARE(QList<qsizetype>({frames(5), frames(7)}), framesBefore);
         QCOMPARE(w.status(1)->text(), QStringLiteral("File Loaded OK"));
         QVERIFY(!retry->isEnabled());
+        QCOMPARE(retry->toolTip(), QStringLiteral("Nothing to retry: no load failed"));
 
         QTest::keyClick(w.window.get(), Qt::Key_F5);
         QTRY_COMPARE(w.status(3)->text(),
@@ -372,18 +374,25 @@ private Q_SLOTS:
                  tallies);
         QCOMPARE(w.status(1)->text(), QStringLiteral("Board Programmed OK"));
 
-        // A pane's menu: its last step again, for that programmer alone.
+        // A pane's menu: a board done offers nothing; a board that failed offers its
+        // program-target again, for that programmer alone. Retry Failed, greyed meanwhile, says
+        // why.
         QTRY_VERIFY(w.station.canRepeat(model::ProgrammerNumber(3)));
-        auto *pane = w.window->findChild<QWidget *>("pane2");
+        auto *done = w.window->findChild<QWidget *>("pane2");
+        Q_EMIT done->customContextMenuRequested(done->rect().center());
+        QVERIFY(!w.window->findChild<QMenu *>("mnuPane2"));
+        auto *pane = w.window->findChild<QWidget *>("pane3");
         Q_EMIT pane->customContextMenuRequested(pane->rect().center());
-        auto *menu = w.window->findChild<QMenu *>("mnuPane2");
+        auto *menu = w.window->findChild<QMenu *>("mnuPane3");
         QVERIFY(menu && menu->actions().size() == 1);
         QCOMPARE(menu->actions().at(0)->text(), QStringLiteral("Program Target Again"));
-        const QList<qsizetype> framesNow{frames(5), frames(7)};
+        const QList<qsizetype> framesNow{frames(5), frames(6)};
         menu->actions().at(0)->trigger();
-        QTRY_COMPARE(w.window->findChild<QLabel *>("lblTally2")->text(),
-                     QStringLiteral("2 OK 0 failed (yield 100%)"));
-        QCOMPARE(QList<qsizetype>({frames(5), frames(7)}), framesNow);
+        QTRY_COMPARE(w.window->findChild<QLabel *>("lblTally3")->text(),
+                     QStringLiteral("0 OK 3 failed (yield 0%)"));
+        QCOMPARE(QList<qsizetype>({frames(5), frames(6)}), framesNow);
+        QCOMPARE(w.window->findChild<QLabel *>("lblTally2")->text(), tallies.value(1));
+        QTRY_VERIFY(retry->isEnabled());
 
         QStringList records;
         for (const QByteArray &line : test::readFile(log).split('\n')) {
@@ -397,9 +406,9 @@ private Q_SLOTS:
         records.sort();
         QCOMPARE(records,
                  QStringList({"1 load ok try 1", "1 program-target ok try 1", "2 load error try 1",
-                              "2 load ok try 2", "2 program-target ok try 1",
-                              "2 program-target ok try 2", "3 load ok try 1",
-                              "3 program-target error try 1", "3 program-target error try 2"}));
+                              "2 load ok try 2", "2 program-target ok try 1", "3 load ok try 1",
+                              "3 program-target error try 1", "3 program-target error try 2",
+                              "3 program-target error try 3"}));
     }
 };
 

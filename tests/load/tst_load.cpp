@@ -617,6 +617,30 @@ private Q_SLOTS:
         QCOMPARE(command.result().steps[ProgrammerNumber(1)]->ending, model::Ending::Superseded);
     }
 
+    // With an approved image, only a programmer that holds it in this run is programmed: one
+    // holding another image, or none known, is left out and sent nothing.
+    void approvedImageOnly()
+    {
+        Rig rig(3);
+        const model::ImageIdentity approved{QStringLiteral("a.bin"), {}, 1, QString(64, u'a'), {}};
+        const model::ImageIdentity other{QStringLiteral("b.bin"), {}, 1, QString(64, u'b'), {}};
+        rig.programmers.setApprovedImage({approved.sha256, {}});
+        for (const auto &[n, image] : {std::pair{1, approved}, std::pair{2, other}}) {
+            model::StepRecord load;
+            load.step = model::Step::Load;
+            load.ending = model::Ending::Ok;
+            load.image = image;
+            rig.programmers.setLastStep(ProgrammerNumber(n), load);
+        }
+        rig.target();
+        QCOMPARE(rig.wire(1).writesOfSize(1).left(3), QByteArray("APT"));
+        for (int n : {2, 3}) {
+            QCOMPARE(rig.ending(n), model::Ending::Skipped);
+            QCOMPARE(rig.status(n), QStringLiteral("Not Programmed: Image Not Approved"));
+            QVERIFY(rig.wire(n).writes.isEmpty());
+        }
+    }
+
     void invalidPort_data()
     {
         QTest::addColumn<int>("bad");
@@ -641,8 +665,9 @@ private Q_SLOTS:
                     << incorrect;
         }
     }
-    // The missing programmer is named every time and its step ends lost at once; the next
-    // link is opened only after the operator's OK, and the others get the frame.
+    // The missing programmer is named every time and its step ends lost at once; the others'
+    // frames go out before the message is shown, each step counting from its own frame, and
+    // the operation holds the station until the operator's OK.
     void invalidPort()
     {
         QFETCH(int, bad);
@@ -663,18 +688,19 @@ private Q_SLOTS:
             return rig.target();
         };
         rig.op.holdOk = true;
+        const QDateTime before = QDateTime::currentDateTimeUtc();
         app::Operation &first = command();
         QVERIFY(first.isBusy());
-        for (int n = bad + 1; n <= 4; ++n)
-            QCOMPARE(rig.wire(n).openCalls, 0);
-        for (int n = 1; n <= 4; ++n)
+        for (int n = 1; n <= 4; ++n) {
             QCOMPARE(rig.ending(n) == model::Ending::Unopenable, n == bad);
+            QCOMPARE(rig.wire(n).writesOfSize(1).isEmpty(), n == bad);
+            if (const model::StepRecord *frameSent = first.stepUnderWay(ProgrammerNumber(n)))
+                QVERIFY(frameSent->started >= before);
+        }
         QCOMPARE(rig.status(bad), QStringLiteral("Communication with Programmer Lost"));
-        QVERIFY(rig.bank.writeLog.isEmpty());
+        QCOMPARE(rig.op.messages.size(), 1);
         QVERIFY(rig.op.acknowledge());
-        if (step == model::Step::Load)
-            rig.ready(4);
-        QTRY_VERIFY(!rig.bank.writeLog.isEmpty());
+        QCOMPARE(first.isBusy(), step == model::Step::Load); // a load goes on with the others
         rig.op.holdOk = false;
         command();
         QCOMPARE(rig.op.messages,

@@ -8,10 +8,12 @@
 #include "texts.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <optional>
@@ -75,9 +77,16 @@ int runReport(int &argc, char **argv, const Options &options)
     }
 
     // The chart's text needs fonts, which need a QGuiApplication; it never needs a display.
+    // Qt looks into the per-user runtime folder while it makes one, and warns where there is
+    // none: a private folder for the report's short life.
+    std::optional<QTemporaryDir> runtime;
     std::optional<QGuiApplication> application;
     if (!options.chart.isEmpty()) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+            runtime.emplace();
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime->path()));
+        }
         application.emplace(argc, argv);
     }
     const QString log = options.log.isEmpty() ? app::AttemptLog::defaultPath() : options.log;

@@ -46,7 +46,8 @@ void LoadOperation::run()
         beginStep(n, std::move(step));
     }
     Q_EMIT folderChanged(m_transfer.folder());
-    openLinks(programmers(), [this](model::ProgrammerSet) { m_transfer.linksOpened(); });
+    openLinks(programmers(),
+              [this](model::ProgrammerSet opened) { m_transfer.linksOpened(opened); });
 }
 
 void LoadOperation::onDeviceLost(model::ProgrammerNumber n)

@@ -88,18 +88,23 @@ void Operation::onVerdict(ProgrammerNumber n, model::Step step, std::optional<in
 
 void Operation::openLinks(ProgrammerSet targets, const std::function<void(ProgrammerSet)> &send)
 {
-    ProgrammerSet unopenable;
+    ProgrammerSet unopenable; // no device stands for the port number: the operator is told
+    ProgrammerSet closed;     // a port that would not open for another cause (in use, refused)
     for (const ProgrammerNumber n : targets) {
-        if (!openLink(n))
+        const link::SerialLink::OpenResult result = openLink(n);
+        if (result == link::SerialLink::OpenResult::InvalidPort)
             unopenable.insert(n);
+        else if (result == link::SerialLink::OpenResult::Failed)
+            closed.insert(n);
     }
-    // Their steps cannot go on; the others' frames go out before the operator reads why, so a
-    // message never holds the other boards and no step counts the reading time.
-    for (const ProgrammerNumber n : unopenable) {
+    // Their steps cannot go on, and no one waits for them; the others' frames go out before
+    // the operator reads why, so a message never holds the other boards and no step counts
+    // the reading time.
+    for (const ProgrammerNumber n : unopenable | closed) {
         m_context.programmers.setStatus(n, model::Status::Lost);
-        endStep(n, model::Ending::Unopenable);
+        endStep(n, unopenable.contains(n) ? model::Ending::Unopenable : model::Ending::Lost);
     }
-    send(targets - unopenable);
+    send(targets - unopenable - closed);
     m_unacknowledged += unopenable.count();
     setAwaitingOk(m_unacknowledged > 0);
     for (const ProgrammerNumber n : unopenable) {
@@ -125,7 +130,7 @@ void Operation::framesSent(ProgrammerSet to)
     }
 }
 
-bool Operation::openLink(ProgrammerNumber n)
+link::SerialLink::OpenResult Operation::openLink(ProgrammerNumber n)
 {
     m_context.programmers.setStatus(n, kind() == model::Step::ProgramTarget
                                            ? model::Status::ProgrammingTargetBoard
@@ -135,7 +140,7 @@ bool Operation::openLink(ProgrammerNumber n)
     // After a replug the same COM number may stand for another device.
     if (result == link::SerialLink::OpenResult::Opened)
         m_context.programmers.setPort(n, m_context.names.identityOf(comPort));
-    return result != link::SerialLink::OpenResult::InvalidPort;
+    return result;
 }
 
 void Operation::setAwaitingOk(bool awaiting)

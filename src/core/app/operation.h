@@ -105,10 +105,11 @@ protected:
     /// Programmer n's step begins: record gives what it is about (its image and options).
     void beginStep(model::ProgrammerNumber n, model::StepRecord record);
     /// Makes sure the link of each target is open: shows the operation's opening status in its
-    /// pane and opens the port when it is not open yet. A port number that stands for no
-    /// device ends that programmer's step at once; then sends the others their frames, and
-    /// only then shows the operator the message for each programmer whose link did not open.
-    /// The operation holds the station until every message is acknowledged.
+    /// pane and opens the port when it is not open yet. A link that cannot be opened ends that
+    /// programmer's step at once (lost); send then gets the others, whose frames go out, and
+    /// only then is the operator shown the message for each programmer whose port number
+    /// stands for no device. The operation holds the station until every message is
+    /// acknowledged.
     void openLinks(model::ProgrammerSet targets,
                    const std::function<void(model::ProgrammerSet)> &send);
     /// The first frame of these programmers' steps went out: each step counts from it.
@@ -124,8 +125,8 @@ protected:
     OperationContext m_context;
 
 private:
-    /// Opens programmer n's link; false when its port number stands for no device.
-    bool openLink(model::ProgrammerNumber n);
+    /// Opens programmer n's link (AlreadyOpen when it is).
+    link::SerialLink::OpenResult openLink(model::ProgrammerNumber n);
     void setAwaitingOk(bool awaiting);
 
     OperationResult m_result;

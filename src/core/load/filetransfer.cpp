@@ -109,11 +109,11 @@ bool FileTransfer::begin(const QString &path, ProgrammerSet programmers)
     return true;
 }
 
-void FileTransfer::linksOpened()
+void FileTransfer::linksOpened(ProgrammerSet opened)
 {
-    // The watchdog may have ended the load while the operator read a message.
     if (m_state != State::Opening)
         return;
+    m_droppedOut = m_droppedOut | (m_programmers - opened);
     m_links.setSizeFields(m_file.sizeFields());
     if (!drainLinks()) {
         setState(State::AwaitingOk);

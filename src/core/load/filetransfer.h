@@ -81,8 +81,10 @@ public:
     /// approved image, is refused: the operator is told why and false is returned, with nothing
     /// touched. Otherwise the load is under way (Opening) until the links are open.
     bool begin(const QString &path, model::ProgrammerSet programmers);
-    /// The links of the load were opened: drains them, then the handshake.
-    void linksOpened();
+    /// The links of the load were opened, those of opened only: the others' steps ended at once
+    /// and they leave the load, so the rest never wait for them. Drains the links, then the
+    /// handshake.
+    void linksOpened(model::ProgrammerSet opened);
 
     [[nodiscard]] State state() const { return m_state; }
     [[nodiscard]] bool isRunning() const { return m_state != State::Idle; }

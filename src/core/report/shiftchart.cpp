@@ -136,12 +136,37 @@ void ShiftChart::draw(QPainter &p, const ShiftReport &report, const QString &tit
         return;
     }
 
-    // The legend's height first: one line per failure group shown, in two columns.
-    // One column while the groups are few, so their texts fit; two beyond.
-    const int legendEntries = int(std::min<size_t>(groups.size(), std::size(kPalette) + 1));
-    const int legendColumns = legendEntries <= 3 ? 1 : 2;
-    const int legendRows = (legendEntries + legendColumns - 1) / legendColumns;
-    const int legendHeight = groups.empty() ? 0 : unit * 2 + legendRows * unit * 2;
+    // The legend first, to know its height: each failure group shown, its text whole (wrapped
+    // where it must), in one column while the groups are few and two beyond.
+    std::vector<Group> shown(groups.begin(),
+                             groups.begin() + std::min(groups.size(), std::size(kPalette)));
+    qint64 otherCount = 0;
+    for (size_t i = std::size(kPalette); i < groups.size(); ++i)
+        otherCount += groups[i].count;
+    if (otherCount > 0)
+        shown.push_back({std::nullopt, texts::kOthers, QString(), otherCount});
+    const int legendColumns = shown.size() <= 3 ? 1 : 2;
+    const int columnWidth = (w - 2 * margin) / legendColumns;
+    const int textWidth = columnWidth - unit * 2;
+    const QFontMetrics legendMetrics(font(unit), p.device());
+    QStringList legendLines;
+    std::vector<int> legendRowHeights;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        QString line = QStringLiteral("%1 (%2)").arg(groupName(shown[i])).arg(shown[i].count);
+        if (!shown[i].text.isEmpty())
+            line += QStringLiteral(": ") + shown[i].text;
+        legendLines << line;
+        const int height = std::max(
+            unit * 2,
+            legendMetrics.boundingRect(QRect(0, 0, textWidth, h), Qt::TextWordWrap, line).height());
+        if (i % size_t(legendColumns) == 0)
+            legendRowHeights.push_back(height);
+        else
+            legendRowHeights.back() = std::max(legendRowHeights.back(), height);
+    }
+    int legendHeight = groups.empty() ? 0 : unit * 2;
+    for (const int rowHeight : legendRowHeights)
+        legendHeight += rowHeight;
     const int rowsTop = y + unit * 2;
     const int rowHeight =
         std::max(unit * 2, (h - rowsTop - legendHeight - margin) / int(programmers.size()));
@@ -240,28 +265,20 @@ void ShiftChart::draw(QPainter &p, const ShiftReport &report, const QString &tit
     p.drawText(QRect(margin, ly, w - 2 * margin, unit * 2), Qt::AlignLeft | Qt::AlignVCenter,
                texts::kFailureCodes);
     ly += unit * 2;
-    const int columnWidth = (w - 2 * margin) / legendColumns;
     p.setFont(font(unit));
-    const QFontMetrics legendMetrics(p.font());
-    qint64 otherCount = 0;
-    for (size_t i = std::size(kPalette); i < groups.size(); ++i)
-        otherCount += groups[i].count;
-    std::vector<Group> shown(groups.begin(),
-                             groups.begin() + std::min(groups.size(), std::size(kPalette)));
-    if (otherCount > 0)
-        shown.push_back({std::nullopt, texts::kOthers, QString(), otherCount});
     for (size_t i = 0; i < shown.size(); ++i) {
+        const size_t row = i / size_t(legendColumns);
         const int cx = margin + int(i) % legendColumns * columnWidth;
-        const int cy = ly + int(i) / legendColumns * unit * 2;
+        int cy = ly;
+        for (size_t r = 0; r < row; ++r)
+            cy += legendRowHeights[r];
         const QColor colour = i < std::size(kPalette) ? kPalette[i] : kOther;
         p.fillRect(QRect(cx, cy + unit / 2, unit, unit), colour);
-        QString line = QStringLiteral("%1 (%2)").arg(groupName(shown[i])).arg(shown[i].count);
-        if (!shown[i].text.isEmpty())
-            line += QStringLiteral(": ") + shown[i].text;
         p.setPen(kInk);
-        p.drawText(QRect(cx + unit * 3 / 2, cy, columnWidth - unit * 2, unit * 2),
-                   Qt::AlignLeft | Qt::AlignVCenter,
-                   legendMetrics.elidedText(line, Qt::ElideRight, columnWidth - unit * 2));
+        // The first line level with the colour, as a one-line entry is.
+        const int top = cy + std::max(0, (unit * 2 - legendMetrics.height()) / 2);
+        p.drawText(QRect(cx + unit * 3 / 2, top, textWidth, legendRowHeights[row]),
+                   Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, legendLines.at(qsizetype(i)));
     }
 }
 

@@ -78,7 +78,8 @@ MainWindow::MainWindow(app::Station &station, app::Settings *settings, QWidget *
             });
     connect(m_restoreDefaults, &QCheckBox::toggled, &m_station, &app::Station::setRestoreDefaults);
     connect(m_blackBox, &QCheckBox::toggled, &m_station, &app::Station::setBlackBox);
-    connect(m_programTarget, &QPushButton::clicked, &m_station, &app::Station::programTarget);
+    connect(m_programTarget, &QPushButton::clicked, &m_station,
+            [this] { m_station.programTarget(); });
     connect(&m_station, &app::Station::imageChanged, this, &MainWindow::showImage);
     connect(&m_station, &app::Station::logProblemChanged, this, &MainWindow::showLogProblem);
 
@@ -214,10 +215,10 @@ void MainWindow::buildRepeatControls()
 {
     m_retryFailed->setObjectName(QStringLiteral("cmdRetryFailed"));
     m_programTarget->setToolTip(app::texts::kTransferToTargetTip);
-    connect(m_retryFailed, &QPushButton::clicked, &m_station, &app::Station::retryFailed);
+    connect(m_retryFailed, &QPushButton::clicked, &m_station, [this] { m_station.retryFailed(); });
     // Window-wide, so the keys work wherever the focus is.
     auto *retryKey = new QShortcut(QKeySequence(kRetryFailedKey), this);
-    connect(retryKey, &QShortcut::activated, &m_station, &app::Station::retryFailed);
+    connect(retryKey, &QShortcut::activated, &m_station, [this] { m_station.retryFailed(); });
     auto *targetKey = new QShortcut(QKeySequence(kProgramTargetKey), this);
     connect(targetKey, &QShortcut::activated, this, [this] {
         if (m_programTarget->isVisible())

@@ -69,23 +69,23 @@ void screenshotTour(app::Station &station, MainWindow &window, const QString &di
     QTimer::singleShot(60000 + 1000 * boards, &window, finish);
     auto done = std::make_shared<int>(0);
     auto retried = std::make_shared<bool>(false);
-    QObject::connect(&station, &Station::attemptEnded, &window,
-                     [&station, &window, dir, boards, done, finish](const app::Attempt &attempt) {
-                         if (attempt.step.step != model::Step::ProgramTarget)
-                             return;
-                         const int present = station.programmers().presentCount();
-                         if (++*done % present != 0)
-                             return;
-                         if (*done / present < boards) {
-                             QTimer::singleShot(20, &station, &Station::programTarget);
-                             return;
-                         }
-                         QTimer::singleShot(200, &window, [&window, dir, finish] {
-                             saveGrab(window, dir, QStringLiteral("main-window-programmed.png"));
-                             grabSizes(window, dir, QStringLiteral("main-window-programmed"),
-                                       finish);
-                         });
-                     });
+    QObject::connect(
+        &station, &Station::attemptEnded, &window,
+        [&station, &window, dir, boards, done, finish](const app::Attempt &attempt) {
+            if (attempt.step.step != model::Step::ProgramTarget)
+                return;
+            const int present = station.programmers().presentCount();
+            if (++*done % present != 0)
+                return;
+            if (*done / present < boards) {
+                QTimer::singleShot(20, &station, [&station] { station.programTarget(); });
+                return;
+            }
+            QTimer::singleShot(200, &window, [&window, dir, finish] {
+                saveGrab(window, dir, QStringLiteral("main-window-programmed.png"));
+                grabSizes(window, dir, QStringLiteral("main-window-programmed"), finish);
+            });
+        });
     QObject::connect(
         &station, &Station::busyChanged, &window,
         [&station, &window, dir, finish, retried](bool busy) {

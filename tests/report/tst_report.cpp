@@ -110,11 +110,17 @@ private Q_SLOTS:
         load.code = 3;
         load.text = QString::fromUtf8("Error #3 / \u00e9\r\nnext");
         load.programmerVersion = QStringLiteral("0106");
+        load.recordId = QStringLiteral("5b1c-7");
+        load.operatorName = QStringLiteral("Ana");
+        load.requestId = QJsonValue(QJsonObject{{QStringLiteral("cycle"), 17}});
         QTest::newRow("a load with every field") << load;
         record::AttemptRecord target;
         target.step = record::kStepProgramTarget;
         target.result = QStringLiteral("skipped");
         target.expectedCrc32 = QStringLiteral("cbf43926");
+        target.board = QStringLiteral("SN-4711");
+        target.reprogrammed = true;
+        target.requestId = QJsonValue();
         QTest::newRow("a program-target: no file, no options, nulls") << target;
         record::AttemptRecord later;
         later.result = QStringLiteral("a result of a later version");

@@ -46,6 +46,11 @@ record::AttemptRecord Attempt::record() const
     r.code = step.code;
     r.text = step.text;
     r.programmerVersion = programmerVersion.value_or(QString());
+    r.board = step.board;
+    r.reprogrammed = step.reprogrammed;
+    r.requestId = step.requestId;
+    r.recordId = recordId;
+    r.operatorName = operatorName;
     return r;
 }
 

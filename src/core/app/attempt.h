@@ -19,6 +19,8 @@ struct Attempt
     link::PortNames::Identity port;
     model::StepRecord step; ///< ended: its ending is set
     std::optional<QString> programmerVersion;
+    QString recordId;     ///< this run's id and the record's number in it
+    QString operatorName; ///< who ran the bench, empty when nobody said
 
     [[nodiscard]] record::Result result() const { return step.result(); }
     /// The record this run writes for it.

@@ -7,9 +7,10 @@ namespace vell::app {
 LoadOperation::LoadOperation(const QString &path, model::ProgrammerSet programmers,
                              model::PerProgrammer<int> tries, const OperationContext &context,
                              load::FileTransfer::Hooks hooks, const model::Timings &timings,
-                             Watchdog &watchdog, QObject *parent)
-    : Operation(model::Step::Load, programmers, tries, context, parent), m_path(path),
-      m_hooks(hooks), m_transfer(context.programmers, context.links, context.op, hooks, timings)
+                             Watchdog &watchdog, Request request, QObject *parent)
+    : Operation(model::Step::Load, programmers, tries, context, std::move(request), parent),
+      m_path(path), m_hooks(hooks),
+      m_transfer(context.programmers, context.links, context.op, hooks, timings)
 {
     connect(&m_transfer, &load::FileTransfer::watchdogArmRequested, &watchdog, &Watchdog::arm);
     connect(&m_transfer, &load::FileTransfer::watchdogDisarmRequested, &watchdog,

@@ -20,7 +20,7 @@ public:
     LoadOperation(const QString &path, model::ProgrammerSet programmers,
                   model::PerProgrammer<int> tries, const OperationContext &context,
                   load::FileTransfer::Hooks hooks, const model::Timings &timings,
-                  Watchdog &watchdog, QObject *parent = nullptr);
+                  Watchdog &watchdog, Request request = {}, QObject *parent = nullptr);
 
     [[nodiscard]] QString path() const { return m_path; }
     /// The transfer, for inspection.

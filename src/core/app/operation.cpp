@@ -25,8 +25,8 @@ model::ProgrammerSet OperationResult::succeeded() const
 }
 
 Operation::Operation(model::Step kind, ProgrammerSet programmers, model::PerProgrammer<int> tries,
-                     const OperationContext &context, QObject *parent)
-    : QObject(parent), m_context(context), m_tries(tries)
+                     const OperationContext &context, Request request, QObject *parent)
+    : QObject(parent), m_context(context), m_request(std::move(request)), m_tries(tries)
 {
     m_result.step = kind;
     m_result.programmers = programmers;
@@ -55,6 +55,7 @@ void Operation::beginStep(ProgrammerNumber n, model::StepRecord record)
     record.tryNumber = m_tries[n];
     record.started = QDateTime::currentDateTimeUtc();
     record.expected = m_context.programmers.approvedImage();
+    record.requestId = m_request.id;
     m_underWay[n] = std::move(record);
 }
 

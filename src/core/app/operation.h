@@ -5,6 +5,7 @@
 #include "model/operatorinterface.h"
 #include "model/programmers.h"
 
+#include <QJsonValue>
 #include <QObject>
 
 #include <functional>
@@ -22,6 +23,15 @@ class StepLedger
 public:
     virtual ~StepLedger() = default;
     virtual void beginStep(Operation &operation, model::ProgrammerNumber n) = 0;
+};
+
+/// What comes with a command besides its programmers.
+struct Request
+{
+    /// The control socket's request that asks for it (any JSON value); none from elsewhere.
+    std::optional<QJsonValue> id;
+    /// A program-target's board serials, per programmer (empty: none given).
+    model::PerProgrammer<QString> boards;
 };
 
 /// What an operation works with.
@@ -65,6 +75,7 @@ public:
     [[nodiscard]] model::Step kind() const { return m_result.step; }
     [[nodiscard]] model::ProgrammerSet programmers() const { return m_result.programmers; }
     [[nodiscard]] const OperationResult &result() const { return m_result; }
+    [[nodiscard]] const Request &request() const { return m_request; }
 
     /// Runs the command part: the frames, and for a load the stream.
     void start();
@@ -99,7 +110,7 @@ Q_SIGNALS:
 protected:
     /// tries: each programmer's try number.
     Operation(model::Step kind, model::ProgrammerSet programmers, model::PerProgrammer<int> tries,
-              const OperationContext &context, QObject *parent = nullptr);
+              const OperationContext &context, Request request = {}, QObject *parent = nullptr);
     virtual void run() = 0;
 
     /// Programmer n's step begins: record gives what it is about (its image and options).
@@ -130,6 +141,7 @@ private:
     void setAwaitingOk(bool awaiting);
 
     OperationResult m_result;
+    Request m_request;
     model::PerProgrammer<int> m_tries;
     model::PerProgrammer<std::optional<model::StepRecord>> m_underWay;
     bool m_started = false;

@@ -6,8 +6,9 @@ namespace vell::app {
 
 ProgramTargetOperation::ProgramTargetOperation(model::ProgrammerSet programmers,
                                                model::PerProgrammer<int> tries,
-                                               const OperationContext &context, QObject *parent)
-    : Operation(model::Step::ProgramTarget, programmers, tries, context, parent)
+                                               const OperationContext &context, Request request,
+                                               QObject *parent)
+    : Operation(model::Step::ProgramTarget, programmers, tries, context, std::move(request), parent)
 {
 }
 
@@ -20,6 +21,7 @@ void ProgramTargetOperation::run()
     for (const model::ProgrammerNumber n : programmers()) {
         model::StepRecord step;
         step.image = states.state(n).image();
+        step.board = request().boards[n];
         beginStep(n, std::move(step));
         // Checked after its load step still waiting has ended: a load without a verdict failed.
         if (const auto why = states.leftOut(n)) {

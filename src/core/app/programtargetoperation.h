@@ -14,7 +14,8 @@ class ProgramTargetOperation : public Operation
     Q_OBJECT
 public:
     ProgramTargetOperation(model::ProgrammerSet programmers, model::PerProgrammer<int> tries,
-                           const OperationContext &context, QObject *parent = nullptr);
+                           const OperationContext &context, Request request = {},
+                           QObject *parent = nullptr);
 
 protected:
     void run() override;

@@ -164,19 +164,21 @@ void Station::beginStep(Operation &operation, ProgrammerNumber n)
     m_owners[n] = &operation;
 }
 
-Operation *Station::loadProgramFile(const QString &path)
+Operation *Station::loadProgramFile(const QString &path, const Request &request)
 {
     qCDebug(lcApp) << "load asked for" << path;
-    return load(path, ProgrammerSet::all(), false);
+    return load(path, ProgrammerSet::all(), false, request);
 }
 
-Operation *Station::loadProgramFileInto(const QString &path, ProgrammerSet programmers)
+Operation *Station::loadProgramFileInto(const QString &path, ProgrammerSet programmers,
+                                        const Request &request)
 {
     qCDebug(lcApp) << "load asked for" << path << "into some programmers";
-    return load(path, programmers, true);
+    return load(path, programmers, true, request);
 }
 
-Operation *Station::load(const QString &path, ProgrammerSet programmers, bool repeat)
+Operation *Station::load(const QString &path, ProgrammerSet programmers, bool repeat,
+                         const Request &request)
 {
     const ProgrammerSet addressed = programmers & m_programmers.inUse();
     if (addressed.isEmpty() || busy())
@@ -194,7 +196,7 @@ Operation *Station::load(const QString &path, ProgrammerSet programmers, bool re
     auto operation = std::make_unique<LoadOperation>(
         path, addressed, tries(model::Step::Load, addressed, repeat, path),
         OperationContext{m_programmers, m_links, m_names, m_operator, *this}, hooks, m_timings,
-        *m_watchdog);
+        *m_watchdog, request);
     connect(operation.get(), &LoadOperation::folderChanged, this,
             &Station::setLastFileLoadedFolder);
     Operation *started = run(std::move(operation));
@@ -207,17 +209,17 @@ Operation *Station::load(const QString &path, ProgrammerSet programmers, bool re
     return started;
 }
 
-Operation *Station::programTarget()
+Operation *Station::programTarget(const Request &request)
 {
-    return target(ProgrammerSet::all(), false);
+    return target(ProgrammerSet::all(), false, request);
 }
 
-Operation *Station::programTargetOn(ProgrammerSet programmers)
+Operation *Station::programTargetOn(ProgrammerSet programmers, const Request &request)
 {
-    return target(programmers, true);
+    return target(programmers, true, request);
 }
 
-Operation *Station::target(ProgrammerSet programmers, bool repeat)
+Operation *Station::target(ProgrammerSet programmers, bool repeat, const Request &request)
 {
     const ProgrammerSet addressed = programmers & m_programmers.inUse();
     if (addressed.isEmpty() || busy())
@@ -226,7 +228,7 @@ Operation *Station::target(ProgrammerSet programmers, bool repeat)
         m_lastCommand = model::Step::ProgramTarget;
     return run(std::make_unique<ProgramTargetOperation>(
         addressed, tries(model::Step::ProgramTarget, addressed, repeat, {}),
-        OperationContext{m_programmers, m_links, m_names, m_operator, *this}));
+        OperationContext{m_programmers, m_links, m_names, m_operator, *this}, request));
 }
 
 model::PerProgrammer<int> Station::tries(model::Step kind, ProgrammerSet programmers, bool repeat,
@@ -334,23 +336,23 @@ Operation *Station::repeatStep(ProgrammerNumber n, model::Step step)
     const std::vector<model::Step> offered = paneSteps(n);
     if (!canRepeat(n) || std::find(offered.begin(), offered.end(), step) == offered.end())
         return nullptr;
-    return repeat(step, ProgrammerSet::only(n));
+    return repeat(step, ProgrammerSet::only(n), {});
 }
 
-Operation *Station::retryFailed()
+Operation *Station::retryFailed(const Request &request)
 {
     const ProgrammerSet failed = failedProgrammers();
     if (busy() || failed.isEmpty())
         return nullptr;
-    return repeat(m_lastCommand, failed);
+    return repeat(m_lastCommand, failed, request);
 }
 
-Operation *Station::repeat(model::Step step, ProgrammerSet programmers)
+Operation *Station::repeat(model::Step step, ProgrammerSet programmers, const Request &request)
 {
     if (step == model::Step::Load)
-        return load(m_lastLoadPath, programmers, true);
+        return load(m_lastLoadPath, programmers, true, request);
     if (step == model::Step::ProgramTarget)
-        return target(programmers, true);
+        return target(programmers, true, request);
     return nullptr;
 }
 
@@ -409,7 +411,13 @@ void Station::onStepEnded(Operation &operation, ProgrammerNumber n)
     const model::StepRecord &step = *operation.result().steps[n];
     m_programmers.setLastStep(n, step);
     const model::ProgrammerState &s = state(n);
-    const Attempt attempt{n, s.comPort, s.port, step, s.version};
+    const Attempt attempt{n,
+                          s.comPort,
+                          s.port,
+                          step,
+                          s.version,
+                          runId() + u'-' + QString::number(++m_records),
+                          m_operatorName};
     const record::AttemptRecord line = attempt.record();
     record(line);
     m_tallies[n].add(line.step, line.result);

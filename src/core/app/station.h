@@ -111,18 +111,19 @@ public:
     void setApprovedImage(const model::ImagePin &pin) { m_programmers.setApprovedImage(pin); }
 
     // The commands. Each returns the operation it started, or null when it was ignored (the
-    // station is busy, or no programmer in use is named).
+    // station is busy, or no programmer in use is named). request says what comes with it.
     /// The load (a double-click in the file list, or --load) of the file at path into every
     /// programmer in use.
-    Operation *loadProgramFile(const QString &path);
+    Operation *loadProgramFile(const QString &path, const Request &request = {});
     /// The program-target command for every programmer in use.
-    Operation *programTarget();
+    Operation *programTarget(const Request &request = {});
     // Repeats for some programmers; the others keep their panes, state, steps and tallies.
     /// The load of the file at path into those of the programmers given that are in use: the
     /// frames, the stream and the handshake are theirs alone.
-    Operation *loadProgramFileInto(const QString &path, model::ProgrammerSet programmers);
+    Operation *loadProgramFileInto(const QString &path, model::ProgrammerSet programmers,
+                                   const Request &request = {});
     /// Program-target for those of the programmers given that are in use.
-    Operation *programTargetOn(model::ProgrammerSet programmers);
+    Operation *programTargetOn(model::ProgrammerSet programmers, const Request &request = {});
     /// The kind of the last command of every programmer (none before the first): what Retry
     /// Failed repeats.
     [[nodiscard]] model::Step lastStep() const { return m_lastCommand; }
@@ -150,7 +151,7 @@ public:
     /// Repeats the last command's step on failedProgrammers(), only on those; a load takes the
     /// file of the last load again, as it is now. Null when there is none to repeat (or a
     /// command is busy).
-    Operation *retryFailed();
+    Operation *retryFailed(const Request &request = {});
     /// Ends every step still under way (the headless run's timeout, the application's end).
     void endSteps(model::Ending ending);
 
@@ -161,6 +162,9 @@ public:
     [[nodiscard]] QString logProblem() const { return m_logProblem; }
     /// Records that could not be written since the start.
     [[nodiscard]] int lostRecords() const { return m_lostRecords; }
+
+    /// Who runs the bench (--operator): every record names them (empty: nobody said).
+    void setOperatorName(const QString &name) { m_operatorName = name; }
 
     /// Lets go of every file a command holds: the program file and the four port files
     /// (the watchdog's fault and the main window's close).
@@ -195,9 +199,10 @@ private:
     void beginStep(Operation &operation, model::ProgrammerNumber n) override;
     /// Starts operation unless the station is busy; the station owns it until it finishes.
     Operation *run(std::unique_ptr<Operation> operation);
-    Operation *load(const QString &path, model::ProgrammerSet programmers, bool repeat);
-    Operation *target(model::ProgrammerSet programmers, bool repeat);
-    Operation *repeat(model::Step step, model::ProgrammerSet programmers);
+    Operation *load(const QString &path, model::ProgrammerSet programmers, bool repeat,
+                    const Request &request);
+    Operation *target(model::ProgrammerSet programmers, bool repeat, const Request &request);
+    Operation *repeat(model::Step step, model::ProgrammerSet programmers, const Request &request);
     /// Each programmer's try at a step of kind: 1 for the command of every programmer; every
     /// repeat, whatever began it, counts on from its last step of the same kind (for a load,
     /// of the same file).
@@ -250,6 +255,9 @@ private:
     bool m_logging = false;
     QString m_logProblem;
     int m_lostRecords = 0;
+    /// Records made in this run: the number in each record's id.
+    qint64 m_records = 0;
+    QString m_operatorName;
 
     QString m_prompt;
     QString m_currentFolder;

@@ -5,6 +5,7 @@
 #include "record/attemptrecord.h"
 
 #include <QDateTime>
+#include <QJsonValue>
 #include <QString>
 
 #include <optional>
@@ -102,6 +103,12 @@ struct StepRecord
     int tryNumber = 1;
     /// The status text shown when it ended.
     QString text;
+    /// A program-target's board serial (empty: none given), and whether this run had
+    /// programmed that board OK before.
+    QString board;
+    bool reprogrammed = false;
+    /// The control socket's request that began it (any JSON value; none: not the socket's).
+    std::optional<QJsonValue> requestId;
 
     [[nodiscard]] record::Result result() const
     {

@@ -43,6 +43,11 @@ const QLatin1String kResult("result");
 const QLatin1String kCode("code");
 const QLatin1String kText("text");
 const QLatin1String kProgrammerVersion("programmer_version");
+const QLatin1String kRecordId("record_id");
+const QLatin1String kBoard("board");
+const QLatin1String kReprogrammed("reprogrammed");
+const QLatin1String kOperator("operator");
+const QLatin1String kRequestId("request_id");
 
 constexpr qint64 kIntMax = std::numeric_limits<int>::max();
 constexpr qint64 kLongest = qint64(1) << 50;
@@ -163,7 +168,9 @@ bool AttemptRecord::operator==(const AttemptRecord &o) const
            step == o.step && tryNumber == o.tryNumber && file == o.file &&
            expectedSha256 == o.expectedSha256 && expectedCrc32 == o.expectedCrc32 &&
            options == o.options && result == o.result && code == o.code && text == o.text &&
-           programmerVersion == o.programmerVersion;
+           programmerVersion == o.programmerVersion && recordId == o.recordId && board == o.board &&
+           reprogrammed == o.reprogrammed && operatorName == o.operatorName &&
+           requestId == o.requestId;
 }
 
 QString AttemptRecord::run() const
@@ -219,6 +226,15 @@ QJsonObject AttemptRecord::toJson() const
     o[kCode] = code ? QJsonValue(*code) : QJsonValue();
     o[kText] = text;
     o[kProgrammerVersion] = orNull(programmerVersion);
+    if (!recordId.isEmpty())
+        o[kRecordId] = recordId;
+    if (step == kStepProgramTarget)
+        o[kBoard] = orNull(board);
+    if (reprogrammed)
+        o[kReprogrammed] = true;
+    o[kOperator] = orNull(operatorName);
+    if (requestId)
+        o[kRequestId] = *requestId;
     return o;
 }
 
@@ -276,6 +292,12 @@ std::optional<AttemptRecord> AttemptRecord::fromJson(const QJsonObject &o)
     r.code = smallNumber(o.value(kCode), -kIntMax);
     r.text = stringOf(o, kText);
     r.programmerVersion = stringOf(o, kProgrammerVersion);
+    r.recordId = stringOf(o, kRecordId);
+    r.board = stringOf(o, kBoard);
+    r.reprogrammed = o.value(kReprogrammed).toBool();
+    r.operatorName = stringOf(o, kOperator);
+    if (o.contains(kRequestId))
+        r.requestId = o.value(kRequestId);
     return r;
 }
 

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QString>
 
 #include <optional>
@@ -82,6 +83,19 @@ struct AttemptRecord
     std::optional<int> code;
     QString text;
     QString programmerVersion;
+    /// `record_id`: unique across benches and runs (the run id and the record's number in its
+    /// run); empty in records of older versions.
+    QString recordId;
+    /// `board`: the target board's serial; a program-target record carries it, null when none
+    /// was given.
+    QString board;
+    /// `reprogrammed`: this run had programmed that board OK before (written only when true).
+    bool reprogrammed = false;
+    /// `operator`: who ran the bench (--operator), null when not said.
+    QString operatorName;
+    /// `request_id`: a step begun from the control socket carries its request's id (any JSON
+    /// value, null when the request had none); other records have no such field.
+    std::optional<QJsonValue> requestId;
 
     bool operator==(const AttemptRecord &o) const;
     bool operator!=(const AttemptRecord &o) const { return !(*this == o); }

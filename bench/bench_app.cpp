@@ -1,6 +1,7 @@
 // App benchmark: the search over all fifteen ports against its 3-second design, and the CPU
 // time the app spends per MiB it loads into four programmers (the simulators run in a process
 // of their own, so only the app's work is counted). Not a test: it prints figures and goals.
+#include "app/eventloop.h"
 #include "app/station.h"
 #include "benchsupport.h"
 #include "discovery/programmersearch.h"
@@ -143,6 +144,7 @@ QString figure(const std::optional<double> &v, const char *format = "%.3f")
 
 int main(int argc, char **argv)
 {
+    app::useQtEventDispatcher(); // as the tool does
     QCoreApplication app(argc, argv);
     QTemporaryDir work;
     QDir::setCurrent(work.path()); // port files
@@ -157,6 +159,8 @@ int main(int argc, char **argv)
         searchRatio = *search / kSearchDesignSeconds;
 
     constexpr qint64 kFileMiB = 4;
+    // The load's own work per MiB into four programmers: reading, hashing and sending it.
+    constexpr double kCpuPerMiBGoalMs = 16.0;
     constexpr int kLoads = 3;
     if (!writeProgramFile(work.filePath(QStringLiteral("image.bin")), kFileMiB << 20)) {
         std::fprintf(stderr, "cannot write the program file\n");
@@ -183,10 +187,11 @@ int main(int argc, char **argv)
     row(QStringLiteral("(d) ratio search / design"), figure(searchRatio),
         QStringLiteral("<= 1.05"));
     row(QStringLiteral("(e) app CPU per MiB of program file, 4 programmers [ms]"),
-        figure(perFileMiB, "%.1f"), QString());
+        figure(perFileMiB, "%.1f"), QStringLiteral("<= %1").arg(kCpuPerMiBGoalMs, 0, 'f', 1));
     row(QStringLiteral("(e) app CPU per MiB on the wire (513/512, 4 links) [ms]"),
         figure(perWireMiB, "%.1f"), QString());
-    const bool met = searchRatio && *searchRatio <= 1.05 && cpu;
+    const bool met =
+        searchRatio && *searchRatio <= 1.05 && perFileMiB && *perFileMiB <= kCpuPerMiBGoalMs;
     out << "\n" << (met ? "all goals met" : "goal missed") << "\n";
     return met ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 //
 //   bench_load                  all three parts
 //   bench_load --rss-child DIR FILE   (internal) one load into DIR/COM1..4, prints VmHWM
+#include "app/eventloop.h"
 #include "app/station.h"
 #include "benchsupport.h"
 #include "link/commandframe.h"
@@ -288,6 +289,7 @@ QString figure(const std::optional<double> &v, const char *format = "%.3f")
 
 int main(int argc, char **argv)
 {
+    app::useQtEventDispatcher(); // as the tool does
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() == 4 && args.at(1) == QLatin1String("--rss-child"))

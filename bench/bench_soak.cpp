@@ -5,6 +5,7 @@
 // programmer that does not report success.
 //
 //   bench_soak [--minutes M] [--file-kib K]
+#include "app/eventloop.h"
 #include "app/station.h"
 #include "benchsupport.h"
 #include "discovery/programmersearch.h"
@@ -39,6 +40,7 @@ constexpr int kProgrammers = 4;
 
 int main(int argc, char **argv)
 {
+    app::useQtEventDispatcher(); // as the tool does
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     double minutes = 30;

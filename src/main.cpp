@@ -1,6 +1,7 @@
 // vell-usb-programmer: the windows (search, then main window) by default; a headless run with
 // --load or --program-target; the port listing with --list-ports; the shift report with
 // --report. See --help.
+#include "app/eventloop.h"
 #include "cli/commandline.h"
 #include "cli/headless.h"
 #include "cli/portlisting.h"
@@ -58,6 +59,7 @@ int main(int argc, char *argv[])
                                        commandLine.reportChart(), commandLine.reportChartSize()});
 
     // The headless run and the listing work without a display.
+    app::useQtEventDispatcher();
     std::unique_ptr<QCoreApplication> application =
         run == cli::CommandLine::Run::Windows ? std::make_unique<QApplication>(argc, argv)
                                               : std::make_unique<QCoreApplication>(argc, argv);

@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <csignal>
@@ -219,10 +220,21 @@ private Q_SLOTS:
             lines += simulator.readAllStandardOutput();
         QVERIFY(test::writeFile(home.filePath("board.bin"), test::pattern(5 * 512)));
         const QString log = home.filePath("attempts.jsonl");
-        const test::Run run = test::run(kApp,
-                                        {"--ports", ports.path(), "--load", "board.bin",
-                                         "--retries", "1", "--log", log, "--timeout", "20"},
-                                        home.path());
+        // The CRC-32 pin as a script gives it: another one is refused with both; the file's,
+        // in capitals after 0x, is the approved image every record names.
+        test::Run run = test::run(
+            kApp, {"--ports", ports.path(), "--load", "board.bin", "--expect-crc32", "00000000"},
+            home.path());
+        QCOMPARE(run.exitCode, 2);
+        const QString crc =
+            QRegularExpression("CRC-32 approved: 00000000, the file's: ([0-9a-f]{8})")
+                .match(run.err)
+                .captured(1);
+        QVERIFY2(!crc.isEmpty(), qPrintable(run.err));
+        run = test::run(kApp,
+                        {"--ports", ports.path(), "--load", "board.bin", "--retries", "1", "--log",
+                         log, "--timeout", "20", "--expect-crc32", "0x" + crc.toUpper()},
+                        home.path());
         simulator.terminate();
         QVERIFY2(run.exitCode == 0, qPrintable(run.out.join('\n') + run.err));
         QVERIFY(run.out.last().contains(
@@ -244,12 +256,12 @@ private Q_SLOTS:
         for (const QByteArray &line : test::readFile(log).split('\n')) {
             const QJsonObject r = QJsonDocument::fromJson(line).object();
             if (!r.isEmpty())
-                tries << QStringLiteral("%1 %2 %3")
+                tries << QStringLiteral("%1 %2 %3 %4")
                              .arg(r["programmer"].toInt())
                              .arg(r["try"].toInt())
-                             .arg(r["result"].toString());
+                             .arg(r["result"].toString(), r["expected_crc32"].toString());
         }
-        QCOMPARE(tries, QStringList({"1 1 ok", "2 1 error", "2 2 ok"}));
+        QCOMPARE(tries, QStringList({"1 1 ok " + crc, "2 1 error " + crc, "2 2 ok " + crc}));
     }
 
     // --list-ports --json: one array, a row per simulated programmer.

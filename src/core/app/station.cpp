@@ -422,7 +422,6 @@ void Station::onStepEnded(Operation &operation, ProgrammerNumber n)
     record(line);
     m_tallies[n].add(line.step, line.result);
     if (step.step == model::Step::Load && step.succeeded()) {
-        m_loadTaken = true;
         m_image = step.image;
         m_untakenLoad.reset();
         Q_EMIT imageChanged();
@@ -436,10 +435,12 @@ void Station::onOperationFinished(Operation &operation)
 {
     const OperationResult &result = operation.result();
     if (result.step == model::Step::Load && !result.refused) {
-        // The load of every programmer is taken or not anew; a repeat can only add a taker.
-        if (result.programmers == m_programmers.inUse())
-            m_loadTaken = !result.succeeded().isEmpty();
-        if (!m_loadTaken && !anyStepUnderWay(model::Step::Load)) {
+        // The load of every programmer leaves each holding its image or none, and a repeat of
+        // it only adds: none holding one means none took the last load.
+        bool taken = false;
+        for (const ProgrammerNumber n : m_programmers.inUse())
+            taken = taken || state(n).image();
+        if (!taken && !anyStepUnderWay(model::Step::Load)) {
             m_untakenLoad = QFileInfo(static_cast<LoadOperation &>(operation).path()).fileName();
             Q_EMIT imageChanged();
         }

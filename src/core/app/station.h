@@ -247,8 +247,6 @@ private:
     std::optional<model::ImageIdentity> m_image;
     /// The file of the last load when no programmer took it.
     std::optional<QString> m_untakenLoad;
-    /// A programmer took the last load of every programmer, or a repeat of it.
-    bool m_loadTaken = false;
     model::Step m_lastCommand = model::Step::None;
     QString m_lastLoadPath;
     AttemptLog m_log;

@@ -2,8 +2,9 @@
 # Installs the Debian packages a command needs, when missing, by the names of the release it
 # runs on (Debian 12 and 13 are built and tested), and any packages given as arguments.
 #   deps.sh --demo [PKG...]   the build tools and Qt: enough to build and run the tool
-#   deps.sh [PKG...]          everything the tests, the sanitizers, the fuzz targets and the
-#                             screenshots need besides: clang with its own runtime (libFuzzer)
+#   deps.sh [PKG...]          everything the tests, the sanitizers, the fuzz targets, the
+#                             screenshots and the format check need besides: clang with its
+#                             own runtime (libFuzzer), clang-format
 set -euo pipefail
 demo=false
 if [ "${1:-}" = "--demo" ]; then
@@ -13,7 +14,7 @@ fi
 pkgs=(cmake g++ ninja-build ccache qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev zlib1g-dev
       libssl-dev
       libgl-dev)
-$demo || pkgs+=(xvfb xauth fonts-dejavu-core clang)
+$demo || pkgs+=(xvfb xauth fonts-dejavu-core clang clang-format)
 pkgs+=("$@")
 
 sudo=""

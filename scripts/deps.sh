@@ -3,8 +3,9 @@
 # runs on (Debian 12 and 13 are built and tested), and any packages given as arguments.
 #   deps.sh --demo [PKG...]   the build tools and Qt: enough to build and run the tool
 #   deps.sh [PKG...]          everything the tests, the sanitizers, the fuzz targets, the
-#                             screenshots and the format check need besides: clang with its
-#                             own runtime (libFuzzer), clang-format
+#                             screenshots and the checks need besides: clang with its own
+#                             runtime (libFuzzer), clang-format, MinGW-w64's g++ (the Windows
+#                             headers check)
 set -euo pipefail
 demo=false
 if [ "${1:-}" = "--demo" ]; then
@@ -14,7 +15,7 @@ fi
 pkgs=(cmake g++ ninja-build ccache qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev zlib1g-dev
       libssl-dev
       libgl-dev)
-$demo || pkgs+=(xvfb xauth fonts-dejavu-core clang clang-format)
+$demo || pkgs+=(xvfb xauth fonts-dejavu-core clang clang-format g++-mingw-w64-x86-64-posix)
 pkgs+=("$@")
 
 sudo=""

@@ -225,14 +225,19 @@ private Q_SLOTS:
         QTest::addColumn<int>("n");
         QTest::addColumn<int>("barValue");
         QTest::addColumn<QString>("softwareVersion");
-        QTest::newRow("programmer 1") << 1 << 60 << "Board Software Version board.hex";
-        QTest::newRow("programmer 2") << 2 << 60 << "";
-        QTest::newRow("programmer 3") << 3 << 17 << "";
+        QTest::addColumn<bool>("loadFailed");
+        QTest::newRow("programmer 1") << 1 << 60 << "Board Software Version board.hex" << false;
+        QTest::newRow("programmer 2") << 2 << 60 << "" << false;
+        QTest::newRow("programmer 3") << 3 << 17 << "" << false;
+        // A load of another file failed: the programmer holds neither file (a fuzz finding).
+        QTest::newRow("programmer 1 after a failed load")
+            << 1 << 60 << "Board Software Version " << true;
     }
     // The board's software is the image this programmer took, not the last file anyone loaded.
     void boardProgrammed()
     {
         QFETCH(int, n);
+        QFETCH(bool, loadFailed);
         Replies rig(n);
         rig.set(n, [](ProgrammerState &s) {
             s.barMaximum = 60;
@@ -243,6 +248,12 @@ private Q_SLOTS:
         load.ending = Ending::Ok;
         load.image = ImageIdentity{QStringLiteral("board.hex"), {}, 1, {}, {}};
         rig.programmers.setLastStep(rig.number(), load);
+        if (loadFailed) { // its "ALPER" ends the next load, as the load's operation records it
+            load.image = ImageIdentity{QStringLiteral("other.hex"), {}, 1, {}, {}};
+            load.ending = Ending::Error;
+            rig.feed(reply("ALPER", 0, "", 1));
+            rig.programmers.setLastStep(rig.number(), load);
+        }
         rig.feed(reply("APTOK"));
         QCOMPARE(rig.pane().status, QStringLiteral("Board Programmed OK"));
         QTEST(rig.pane().barValue, "barValue");

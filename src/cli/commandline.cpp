@@ -22,7 +22,8 @@ std::optional<int> positiveNumber(const QString &text)
 }
 
 /// A hash given as hex digits (an "0x" before them is allowed), in lower case; nothing unless
-/// it has exactly digits digits.
+/// it has exactly digits digits. Only ASCII ones: QChar::isDigit() takes the digits of every
+/// script, which no hash the tool computes holds.
 std::optional<QString> hexHash(QString text, int digits)
 {
     text = text.trimmed().toLower();
@@ -31,7 +32,7 @@ std::optional<QString> hexHash(QString text, int digits)
     if (text.size() != digits)
         return std::nullopt;
     for (const QChar c : std::as_const(text))
-        if (!c.isDigit() && (c < u'a' || c > u'f'))
+        if ((c < u'0' || c > u'9') && (c < u'a' || c > u'f'))
             return std::nullopt;
     return text;
 }

@@ -130,24 +130,37 @@ private Q_SLOTS:
     void usageErrorsExitTwo_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("simulate 5") << QStringList{"--simulate", "5"};
+        QTest::addColumn<QString>("option"); // the message names it
+        QTest::newRow("simulate 5") << QStringList{"--simulate", "5"} << "--simulate";
         QTest::newRow("timeout not a number")
-            << QStringList{"--program-target", "--timeout", "soon"};
-        QTest::newRow("missing ports folder") << QStringList{"--ports", "/no/such/folder"};
-        QTest::newRow("unknown option") << QStringList{"--frobnicate"};
+            << QStringList{"--program-target", "--timeout", "soon"} << "--timeout";
+        QTest::newRow("missing ports folder")
+            << QStringList{"--ports", "/no/such/folder"} << "--ports";
+        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "frobnicate";
         QTest::newRow("SHA-256 not 64 hex digits")
-            << QStringList{"--program-target", "--expect-sha256", QString(63, u'a')};
-        QTest::newRow("retries negative") << QStringList{"--program-target", "--retries", "-1"};
-        QTest::newRow("retries not a number") << QStringList{"--program-target", "--retries", "x"};
+            << QStringList{"--program-target", "--expect-sha256", QString(63, u'a')}
+            << "--expect-sha256";
+        // Digits of other scripts are no hex digits: a pin of them would refuse every file.
+        QTest::newRow("SHA-256 with an Arabic-Indic digit")
+            << QStringList{"--program-target", "--expect-sha256", QString(63, u'a') + QChar(0x0663)}
+            << "--expect-sha256";
+        QTest::newRow("CRC-32 in fullwidth digits")
+            << QStringList{"--program-target", "--expect-crc32", "0x" + QString(8, QChar(0xFF11))}
+            << "--expect-crc32";
+        QTest::newRow("retries negative")
+            << QStringList{"--program-target", "--retries", "-1"} << "--retries";
+        QTest::newRow("retries not a number")
+            << QStringList{"--program-target", "--retries", "x"} << "--retries";
     }
     void usageErrorsExitTwo()
     {
         QFETCH(QStringList, arguments);
+        QFETCH(QString, option);
         QTemporaryDir home;
         const test::Run run = test::run(kApp, arguments, home.path());
         QCOMPARE(run.exitCode, 2);
         QVERIFY(run.out.isEmpty());
-        QVERIFY(!run.err.trimmed().isEmpty());
+        QVERIFY2(run.err.contains(option), qPrintable(run.err));
     }
 
     // scripts/run.sh's headless path: the sample file into four simulated programmers, their

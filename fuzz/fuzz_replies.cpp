@@ -107,10 +107,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ReplyHandler handler(n, programmers);
     if (data[0] & 0x4)
         programmers.update(n, [](ProgrammerState &s) { s.greeted = s.ready = true; });
-    programmers.update(n, [](ProgrammerState &s) {
-        s.image = ImageIdentity{QStringLiteral("image.bin"), {}, 9, {}, {}};
-    });
+    // It holds image.bin from an earlier load; the step under way is a load of the same file or
+    // a program-target with it.
+    StepRecord held;
+    held.step = Step::Load;
+    held.ending = Ending::Ok;
+    held.image = ImageIdentity{QStringLiteral("image.bin"), {}, 9, {}, {}};
+    programmers.setLastStep(n, held);
     const Step underWay = (data[0] & 0x8) ? Step::ProgramTarget : Step::Load;
+    bool stepEnded = false;
     // A verdict comes from the programmer it names, and what the pane shows then is that
     // verdict, with its code.
     QObject::connect(&handler, &ReplyHandler::verdict, &handler,
@@ -124,6 +129,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                              fail("verdict", Pane::statusText(n, s));
                          if (step == underWay && !code && load && s.status != Status::LoadedOk)
                              fail("load verdict", Pane::statusText(n, s));
+                         // The first verdict of its kind ends the step, as its operation
+                         // records it: a failed load leaves no image to name.
+                         if (step == underWay && !stepEnded) {
+                             stepEnded = true;
+                             StepRecord ended = held;
+                             ended.step = step;
+                             ended.ending = code ? Ending::Error : Ending::Ok;
+                             ended.code = code;
+                             programmers.setLastStep(n, ended);
+                         }
                      });
 
     size_t pos = 1;

@@ -9,6 +9,7 @@
 
 #include "app/attemptlog.h"
 #include "app/operation.h"
+#include "app/operatorqueue.h"
 #include "app/settings.h"
 #include "app/station.h"
 #include "app/watchdog.h"
@@ -412,7 +413,8 @@ private Q_SLOTS:
         for (int n : {1, 3})
             QVERIFY(bed.tally(n).boardsOk == 1 && bed.tally(n).boardsFailed == 0);
         QVERIFY(bed.tally(2).boardsOk == 1 && bed.tally(2).boardsFailed == 1);
-        QVERIFY(bed.station->paneSteps(two).empty()); // its board is done
+        QVERIFY(bed.station->paneSteps(two).empty());         // its board is done
+        QVERIFY(bed.station->canRepeat(ProgrammerNumber(1))); // no step begun on a board done
         QStringList tries;
         for (const app::Attempt &a : std::as_const(bed.ended)) {
             if (a.programmer == two)
@@ -421,6 +423,34 @@ private Q_SLOTS:
                              .arg(a.step.tryNumber);
         }
         QCOMPARE(tries, QStringList({"load 1", "target 1", "load 2", "target 2"}));
+    }
+
+    // Two operations side by side: a verdict ends the step of the one that holds it, and a
+    // command begun on a programmer ends its step under way first, without a result.
+    void operationsSideBySide()
+    {
+        Bed bed({QStringLiteral("prog=20"), QStringLiteral("targeterr=10")}, 40);
+        bed.write(1024);
+        bed.station->programTarget();
+        QTRY_COMPARE(bed.attempts(), QStringList{"2 target error 10"});
+        QVERIFY(bed.station->retryFailed()); // programmer 1 still programming
+        QTRY_COMPARE(bed.attempts(), QStringList({"1 target ok", "2 target error 10"}));
+        bed.load(); // programmer 2's repeat still under way
+        QCOMPARE(bed.attempts(),
+                 QStringList({"1 target ok", "2 target error 10", "2 target no-result"}));
+    }
+
+    // One message at a time, in the order asked: the next shows once the last is acknowledged.
+    void oneMessageAtATime()
+    {
+        test::RecordingOperator shown;
+        shown.holdOk = true;
+        app::OperatorQueue queue(shown);
+        queue.message(QStringLiteral("first"), {}, {});
+        queue.message(QStringLiteral("second"), {}, {});
+        QCOMPARE(shown.messages.size(), 1);
+        QVERIFY(shown.acknowledge());
+        QCOMPARE(shown.messages.value(1).first, QStringLiteral("second"));
     }
 
     void blackBox_data()

@@ -334,7 +334,10 @@ private Q_SLOTS:
                     if (n.value() == 1 && rig.status(1).startsWith("Transferring"))
                         shown << rig.status(1);
                 });
+        rig.wire(count).refuseWrites = true; // its first frame goes out a period late
         app::LoadOperation &load = rig.load(name);
+        const QDateTime begun = QDateTime::currentDateTimeUtc();
+        rig.wire(count).refuseWrites = false;
         QSignalSpy disarm(&load.transfer(), &FileTransfer::watchdogDisarmRequested);
         QSignalSpy finished(&load.transfer(), &FileTransfer::finished);
         QCOMPARE(load.transfer().state(), FileTransfer::State::Handshake);
@@ -347,6 +350,7 @@ private Q_SLOTS:
                      QCryptographicHash::hash(pattern(1536), QCryptographicHash::Sha256).toHex());
         }
         QTRY_VERIFY(rig.wire(1).writesOfSize(1).size() >= 3 * 24);
+        QVERIFY(load.stepUnderWay(ProgrammerNumber(count))->started > begun); // from its frame
 
         rig.ready(count - 1);        // the last one still not ready
         rig.restoreDefaults = false; // the operator unticks the box meanwhile

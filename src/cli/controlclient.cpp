@@ -47,8 +47,23 @@ ControlClient::ControlClient(control::ControlRequest request, const QString &soc
     });
     connect(&m_socket, &QLocalSocket::readyRead, this, &ControlClient::onReadyRead);
     connect(&m_socket, &QLocalSocket::errorOccurred, this, [this] {
-        if (m_state == State::Connecting)
-            finish(kExitNoStation, texts::noStation(m_socketPath, m_socket.errorString()));
+        if (m_state != State::Connecting)
+            return;
+        QString why = m_socket.errorString();
+        switch (m_socket.error()) {
+        case QLocalSocket::ServerNotFoundError:
+            why = texts::kNoSocket;
+            break;
+        case QLocalSocket::ConnectionRefusedError:
+            why = texts::kNothingListens;
+            break;
+        case QLocalSocket::SocketAccessError:
+            why = texts::kSocketDenied;
+            break;
+        default:
+            break;
+        }
+        finish(kExitNoStation, texts::noStation(m_socketPath, why));
     });
     connect(&m_socket, &QLocalSocket::disconnected, this, [this] {
         onReadyRead();

@@ -38,6 +38,10 @@ inline QString noStation(const QString &socket, const QString &why)
 {
     return QStringLiteral("No station listens on %1: %2").arg(socket, why);
 }
+inline const QString kNoSocket = QStringLiteral("there is no socket (start one with --serve)");
+inline const QString kNothingListens =
+    QStringLiteral("nothing listens on it (a station that ended left it behind)");
+inline const QString kSocketDenied = QStringLiteral("permission denied");
 inline QString stationClosed(const QString &socket)
 {
     return QStringLiteral("The station on %1 ended the connection before the end of the "

@@ -193,6 +193,7 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
     const int code = app.exec();
     // A programmer still at work when the application ends has no result for its step.
     station.endSteps(model::Ending::Closed);
+    server.close();
     return code;
 }
 

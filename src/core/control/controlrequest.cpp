@@ -26,8 +26,8 @@ const QString kBlackBox = QStringLiteral("black_box");
 const QString kProgrammers = QStringLiteral("programmers");
 const QString kBoards = QStringLiteral("boards");
 
-/// A board serial: what a scanner types, bounded.
-constexpr int kBoardSerialLimit = 128;
+/// A board serial: what a scanner reads off a label, bounded.
+constexpr int kBoardSerialLimit = 64;
 
 struct Named
 {

@@ -187,6 +187,14 @@ bool ControlServer::listen(app::Station &station)
 
 void ControlServer::close()
 {
+    // The event loop that would see its operation finish has ended; its steps have.
+    if (m_running && m_running->operation && !m_running->operation->hasFinished()) {
+        m_running->retriesLeft = 0;
+        onOperationFinished(m_running->operation->result());
+    }
+    if (m_station)
+        m_station->disconnect(this);
+    m_running.reset();
     for (auto &[socket, connection] : m_connections) {
         if (connection.closing)
             continue;
@@ -368,8 +376,17 @@ void ControlServer::startStep(QLocalSocket *socket, const ControlRequest &reques
         station.setRestoreDefaults(request.restoreDefaults);
         station.setBlackBox(request.blackBox);
     }
-    if (!run(request) && m_running)
+    app::Operation *operation = run(request);
+    if (operation)
+        follow(operation);
+    else if (m_running)
         sum(); // nothing began: the summary says so
+}
+
+void ControlServer::follow(app::Operation *operation)
+{
+    if (m_running && !operation->hasFinished())
+        m_running->operation = operation;
 }
 
 app::Operation *ControlServer::run(const ControlRequest &request)
@@ -409,14 +426,21 @@ bool ControlServer::repeat()
     }
     if (again.isEmpty())
         return false;
+    app::Operation *operation = nullptr;
     switch (running.command) {
     case Command::Load:
-        return station.loadProgramFileInto(running.file, again, running.request) != nullptr;
+        operation = station.loadProgramFileInto(running.file, again, running.request);
+        break;
     case Command::ProgramTarget:
-        return station.programTargetOn(again, running.request) != nullptr;
+        operation = station.programTargetOn(again, running.request);
+        break;
     default:
-        return station.retryFailed(running.request) != nullptr;
+        operation = station.retryFailed(running.request);
+        break;
     }
+    if (operation)
+        follow(operation);
+    return operation != nullptr;
 }
 
 void ControlServer::onOperationFinished(const app::OperationResult &result)

@@ -62,7 +62,8 @@ public:
     /// by a station that died is replaced, the new one is mode 0600. The station holds every
     /// command until it has finished. False, with errorString(), when it cannot listen.
     bool listen(app::Station &station);
-    /// Sends what waits for each client and ends every connection (the station ends).
+    /// Sends what waits for each client and ends every connection (the station ends, and has
+    /// ended every programmer's step): a step still running is summed up first.
     void close();
 
     [[nodiscard]] QString path() const { return m_path; }
@@ -94,6 +95,8 @@ private:
         /// The request, for a load's options.
         ControlRequest asked;
         app::Request request;
+        /// The station's operation of the step's last try.
+        QPointer<app::Operation> operation;
         int retriesLeft = 0;
         int lostBefore = 0;
         /// The station's load options before a load of the socket's changed them.
@@ -114,6 +117,8 @@ private:
     [[nodiscard]] app::Operation *run(const ControlRequest &request);
     /// Repeats the running step on its programmers whose step failed; false when none is left.
     bool repeat();
+    /// Keeps operation as the running step's, unless it ended already.
+    void follow(app::Operation *operation);
     void onOperationFinished(const app::OperationResult &result);
     /// The running step ended: its summary goes to its client and the subscribers.
     void sum();
@@ -128,7 +133,7 @@ private:
     QString m_error;
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<QLocalServer> m_server;
-    app::Station *m_station = nullptr;
+    QPointer<app::Station> m_station;
     std::map<QLocalSocket *, Connection> m_connections;
     std::optional<Running> m_running;
 };

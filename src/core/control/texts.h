@@ -32,7 +32,8 @@ inline const QString kFileNeeded =
 inline const QString kProgrammersRange =
     QStringLiteral("'programmers' takes a list of programmer numbers from 1 to 4");
 inline const QString kBoardsShape =
-    QStringLiteral("'boards' takes an object of board serials by COM port (\"COM3\": \"serial\")");
+    QStringLiteral("'boards' takes an object of board serials by COM port (\"COM3\": \"serial\"), "
+                   "each 1 to 64 printable characters");
 inline QString notInUse(int programmer)
 {
     return QStringLiteral("programmer %1 is not in use").arg(programmer);

@@ -26,18 +26,27 @@ namespace {
 
 const QString kApp = QStringLiteral(VELL_APP_BIN);
 
-/// A client on a station's control socket.
+/// A client on a station's control socket. What arrives is kept as it arrives, so the lines the
+/// station sent before it closed the connection are still read.
 struct Client
 {
-    explicit Client(const QString &path) { socket.connectToServer(path); }
+    explicit Client(const QString &path)
+    {
+        QObject::connect(&socket, &QLocalSocket::readyRead, &socket,
+                         [this] { arrived += socket.readAll(); });
+        socket.connectToServer(path);
+    }
     void send(const QByteArray &line) { socket.write(line + '\n'); }
     /// The next object that arrives within 30 s (empty: none).
     QJsonObject next()
     {
-        QSignalSpy arrived(&socket, &QLocalSocket::readyRead);
-        while (!socket.canReadLine() && arrived.wait(30000)) {
+        QSignalSpy more(&socket, &QLocalSocket::readyRead);
+        while (!arrived.contains('\n') && more.wait(30000)) {
         }
-        return QJsonDocument::fromJson(socket.readLine()).object();
+        const qsizetype end = arrived.indexOf('\n');
+        const QJsonObject object = QJsonDocument::fromJson(arrived.left(end)).object();
+        arrived.remove(0, end + 1);
+        return object;
     }
     /// Every object up to the first summary (or error) for id, that one included.
     QList<QJsonObject> untilSummary(const QJsonValue &id)
@@ -49,6 +58,7 @@ struct Client
         return all;
     }
     QLocalSocket socket;
+    QByteArray arrived;
 };
 
 sockaddr_un addressOf(const QString &path)
@@ -198,8 +208,9 @@ private Q_SLOTS:
 
     // A load from one client with another subscribed: both see the same events with its id,
     // a third client meanwhile is told busy; the records carry the id. Then --control runs a
-    // program-target (board 2 fails: exit 1), retry-failed repeats it on programmer 2 alone,
-    // and search finds both again.
+    // program-target (board 2 fails, board 3 never answers: exit 1), a program-target on
+    // programmer 1 names its board, retry-failed repeats the others, and search finds all
+    // three again.
     void stepsThroughTheSocket()
     {
         Client a(m_socket), b(m_socket), c(m_socket);
@@ -230,6 +241,11 @@ private Q_SLOTS:
         QVERIFY(run.out.last().startsWith("Summary: program target succeeded on 1 of 3"));
         QVERIFY(
             run.out.last().contains("Programmer 3 (COM 3) program target: no result within 2 s"));
+        a.send(R"({"id":"b","command":"program-target","programmers":[1],)"
+               R"("boards":{"COM1":"SN-0042"}})");
+        QCOMPARE(a.untilSummary("b").last()["exit"], 0);
+        QCOMPARE(records(m_log).last()["board"], "SN-0042");
+        QCOMPARE(records(m_log).last()["request_id"], "b");
         a.send(R"({"id":2,"command":"retry-failed"})");
         QCOMPARE(a.next()["accepted"], true);
         const QJsonObject summary = a.untilSummary(2).last();
@@ -295,7 +311,7 @@ private Q_SLOTS:
         ::send(deaf, asks.constData(), size_t(asks.size()), MSG_NOSIGNAL);
         ::kill(pid_t(control.processId()), SIGKILL);
         const QString id = QStringLiteral("control-%1").arg(control.processId());
-        QTRY_COMPARE_WITH_TIMEOUT(records(m_log).size(), 11, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(records(m_log).size(), 12, 30000);
         QCOMPARE(records(m_log).last()["request_id"], id);
         QCOMPARE(records(m_log).last()["result"], "ok");
         bool dropped = false;

@@ -70,6 +70,10 @@ int main(int argc, char *argv[])
     QObject::connect(&watcher, &app::TerminationWatcher::terminationRequested, application.get(),
                      [] { QCoreApplication::exit(130); });
 #endif
+    // A command to a station touches no port: it starts as fast as it can, once per cycle.
+    if (run == cli::CommandLine::Run::Control)
+        return cli::runControl(commandLine.controlRequest(), commandLine.controlSocket(),
+                               commandLine.json());
     link::PortNames names;
 #ifdef VELL_SIMULATOR
     std::unique_ptr<sim::SimulatedProgrammers> simulated;
@@ -99,9 +103,6 @@ int main(int argc, char *argv[])
         else
             QTextStream(stdout) << cli::describe(names);
         return 0;
-    case cli::CommandLine::Run::Control:
-        return cli::runControl(commandLine.controlRequest(), commandLine.controlSocket(),
-                               commandLine.json());
     case cli::CommandLine::Run::Serve:
     case cli::CommandLine::Run::Headless: {
         cli::Options options;
@@ -119,7 +120,8 @@ int main(int argc, char *argv[])
         options.controlSocket = commandLine.controlSocket();
         return options.serve ? cli::runServe(options) : cli::runHeadless(options);
     }
-    case cli::CommandLine::Run::Report: // ran before the application was made
+    case cli::CommandLine::Run::Control: // ran before the ports were named
+    case cli::CommandLine::Run::Report:  // ran before the application was made
     case cli::CommandLine::Run::Windows:
         break;
     }

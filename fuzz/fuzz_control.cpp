@@ -1,7 +1,7 @@
 // The control socket's request reader from arbitrary bytes: no crash, no hang; a request read
-// is whole (a known command, only its own fields, programmers 1..4, a load's absolute file, board
-// serials on COM1..15), a refusal names one of the protocol's codes and says why; and the line
-// a client would send for a request reads back as the same request.
+// is whole (an id of at most 1 KiB, a known command, only its own fields, programmers 1..4, a
+// load's absolute file, board serials on COM1..15), a refusal names one of the protocol's codes
+// and says why; and the line a client would send for a request reads back as the same request.
 #include "control/controlrequest.h"
 
 #include <QByteArray>
@@ -39,6 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
     const ControlRequest &request = std::get<ControlRequest>(parsed);
+    if (vell::control::idBytes(request.id) > vell::control::kIdLimit)
+        fail("an id over its limit");
     if (vell::control::commandName(request.command).isEmpty())
         fail("a command without a name");
     if (request.command == Command::Load &&

@@ -141,6 +141,9 @@ private Q_SLOTS:
                                   << QJsonValue("bad-request");
         QTest::newRow("not UTF-8") << QByteArray("{\"command\":\"status\",\"id\":\"\xff\"}")
                                    << "error" << QJsonValue("bad-request");
+        QTest::newRow("an id over 1 KiB")
+            << QByteArray("{\"command\":\"status\",\"id\":\"" + QByteArray(1100, 'i') + "\"}")
+            << "error" << QJsonValue("bad-request");
         QTest::newRow("not an object")
             << QByteArray("[\"status\"]") << "error" << QJsonValue("bad-request");
         QTest::newRow("a wrong type") << QByteArray("{\"command\":\"load\",\"file\":\"/a\","

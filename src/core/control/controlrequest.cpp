@@ -95,6 +95,11 @@ std::optional<QMap<int, QString>> boardsFrom(const QJsonValue &value)
 
 } // namespace
 
+qsizetype idBytes(const QJsonValue &id)
+{
+    return QJsonDocument(QJsonArray{id}).toJson(QJsonDocument::Compact).size() - 2;
+}
+
 QString errorName(ErrorCode code)
 {
     switch (code) {
@@ -148,6 +153,9 @@ std::variant<ControlRequest, ControlRequest::Refusal> ControlRequest::parse(QByt
     request.id = object.value(kId);
     if (request.id.isUndefined())
         request.id = QJsonValue();
+    // Every record of the step carries it: a record stays a line the shift report reads.
+    if (idBytes(request.id) > kIdLimit)
+        return Refusal{QJsonValue(), ErrorCode::BadRequest, texts::kIdTooLong};
     const auto refuse = [&request](ErrorCode code, const QString &why) {
         return Refusal{request.id, code, why};
     };

@@ -24,6 +24,11 @@ enum class ErrorCode
 };
 [[nodiscard]] QString errorName(ErrorCode code);
 
+/// The most bytes a request's id may take as compact JSON.
+constexpr qsizetype kIdLimit = 1024;
+/// The bytes id takes as compact JSON.
+[[nodiscard]] qsizetype idBytes(const QJsonValue &id);
+
 enum class Command
 {
     Status,

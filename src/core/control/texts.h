@@ -11,6 +11,7 @@ inline QString notJson(const QString &why)
 {
     return QStringLiteral("the line is not JSON: %1").arg(why);
 }
+inline const QString kIdTooLong = QStringLiteral("the id takes over 1024 bytes as JSON");
 inline const QString kNotAnObject = QStringLiteral("a request is one JSON object");
 inline const QString kNoCommand = QStringLiteral("the request names no \"command\" (a string)");
 inline QString unknownCommand(const QString &name)

@@ -211,9 +211,9 @@ private Q_SLOTS:
 
     // A load from one client with another subscribed: both see the same events with its id,
     // a third client meanwhile is told busy; the records carry the id. Then --control runs a
-    // program-target (board 2 fails, board 3 never answers: exit 1), a program-target on
-    // programmer 1 names its board, retry-failed repeats the others, and search finds all
-    // three again.
+    // program-target (board 2 fails, board 3 never answers: exit 1) and a load of a file that
+    // is not there (refused: exit 2); a program-target on programmer 1 names its board,
+    // retry-failed repeats the others, and search finds all three again.
     void stepsThroughTheSocket()
     {
         Client a(m_socket), b(m_socket), c(m_socket);
@@ -244,6 +244,11 @@ private Q_SLOTS:
         QVERIFY(run.out.last().startsWith("Summary: program target succeeded on 1 of 3"));
         QVERIFY(
             run.out.last().contains("Programmer 3 (COM 3) program target: no result within 2 s"));
+        run = test::run(
+            kApp, {"--control", "load", "--file", "/no/such.bin", "--control-socket", m_socket},
+            m_home.path());
+        QCOMPARE(run.exitCode, 2); // refused: file
+        QVERIFY2(run.err.contains("/no/such.bin"), qPrintable(run.err));
         a.send(R"({"id":"b","command":"program-target","programmers":[1],)"
                R"("boards":{"COM1":"SN-0042"}})");
         QCOMPARE(a.untilSummary("b").last()["exit"], 0);

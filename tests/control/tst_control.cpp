@@ -19,6 +19,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace vell;
 
@@ -34,9 +35,18 @@ struct Client
     {
         QObject::connect(&socket, &QLocalSocket::readyRead, &socket,
                          [this] { arrived += socket.readAll(); });
+        // A station slow to accept leaves the socket connecting, when nothing can be written.
+        QObject::connect(&socket, &QLocalSocket::connected, &socket,
+                         [this] { socket.write(std::exchange(waiting, {})); });
         socket.connectToServer(path);
     }
-    void send(const QByteArray &line) { socket.write(line + '\n'); }
+    void send(const QByteArray &line)
+    {
+        if (socket.state() == QLocalSocket::ConnectedState)
+            socket.write(line + '\n');
+        else
+            waiting += line + '\n';
+    }
     /// The next object that arrives within 30 s (empty: none).
     QJsonObject next()
     {
@@ -58,7 +68,7 @@ struct Client
         return all;
     }
     QLocalSocket socket;
-    QByteArray arrived;
+    QByteArray arrived, waiting;
 };
 
 sockaddr_un addressOf(const QString &path)

@@ -99,7 +99,7 @@ bool ControlServer::claim(const QString &path)
     // this station's alone.
     if (path.isEmpty() || !QFileInfo::exists(folder)) {
         if (!QDir().mkpath(folder)) {
-            m_error = texts::cannotUse(m_path, QStringLiteral("cannot make its folder"));
+            m_error = texts::cannotUse(m_path, texts::kCannotMakeFolder);
             return false;
         }
         if (QFileInfo(folder).ownerId() != ::geteuid()) {
@@ -126,7 +126,7 @@ bool ControlServer::claim(const QString &path)
         m_lock->getLockInfo(&pid, &host, &application);
         m_error = texts::alreadyListens(m_path, pid);
     } else {
-        m_error = texts::cannotUse(m_path, QStringLiteral("cannot make its lock file ") + lock);
+        m_error = texts::cannotUse(m_path, texts::cannotMakeLock(lock));
     }
     m_lock.reset();
     return false;
@@ -135,7 +135,7 @@ bool ControlServer::claim(const QString &path)
 bool ControlServer::listen(app::Station &station)
 {
     if (!m_lock) {
-        m_error = texts::cannotUse(m_path, QStringLiteral("its place was not claimed"));
+        m_error = texts::cannotUse(m_path, texts::kNotClaimed);
         return false;
     }
     // The lock is held: a socket file there was left by a station that died.
@@ -356,7 +356,7 @@ void ControlServer::startStep(QLocalSocket *socket, const ControlRequest &reques
                            {QStringLiteral("expected_crc32"), record::orNull(pin.crc32)}});
         default:
             return refuse(socket, request.id, ErrorCode::File,
-                          request.file + QStringLiteral(": ") + file.refusalLine());
+                          texts::fileRefused(request.file, file.refusalLine()));
         }
     }
 

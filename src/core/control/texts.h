@@ -59,6 +59,17 @@ inline QString cannotUse(const QString &path, const QString &why)
     return QStringLiteral("cannot listen on %1: %2").arg(path, why);
 }
 inline const QString kFolderNotOurs = QStringLiteral("its folder belongs to another user");
+inline const QString kCannotMakeFolder = QStringLiteral("cannot make its folder");
+inline QString cannotMakeLock(const QString &lock)
+{
+    return QStringLiteral("cannot make its lock file %1").arg(lock);
+}
+inline const QString kNotClaimed = QStringLiteral("its place was not claimed");
+/// A load's file refused: the path, then why.
+inline QString fileRefused(const QString &path, const QString &why)
+{
+    return QStringLiteral("%1: %2").arg(path, why);
+}
 inline QString listening(const QString &path)
 {
     return QStringLiteral("Listening on %1").arg(path);

@@ -1,11 +1,12 @@
 // vell-usb-programmer: the windows (search, then main window) by default; a headless run with
-// --load or --program-target; the port listing with --list-ports; the shift report with
-// --report. See --help.
+// --load or --program-target; the station service with --serve and a command to it with
+// --control; the port listing with --list-ports; the shift report with --report. See --help.
 #include "app/eventloop.h"
 #include "cli/commandline.h"
 #include "cli/headless.h"
 #include "cli/portlisting.h"
 #include "cli/report/reportrun.h"
+#include "cli/serve.h"
 #include "gui/windowsrun.h"
 #include "link/portnames.h"
 #ifdef VELL_TERMINATION_WATCHER
@@ -71,6 +72,10 @@ int main(int argc, char *argv[])
     QObject::connect(&watcher, &app::TerminationWatcher::terminationRequested, application.get(),
                      [] { QCoreApplication::exit(130); });
 #endif
+    // A command to a station touches no port: it starts as fast as it can, once per cycle.
+    if (run == cli::CommandLine::Run::Control)
+        return cli::runControl(commandLine.controlRequest(), commandLine.controlSocket(),
+                               commandLine.json());
     link::PortNames names;
 #ifdef VELL_SIMULATOR
     std::unique_ptr<sim::SimulatedProgrammers> simulated;
@@ -100,6 +105,7 @@ int main(int argc, char *argv[])
         else
             QTextStream(stdout) << cli::describe(names);
         return 0;
+    case cli::CommandLine::Run::Serve:
     case cli::CommandLine::Run::Headless: {
         cli::Options options;
         options.ports = names;
@@ -112,14 +118,18 @@ int main(int argc, char *argv[])
         options.json = commandLine.json();
         options.logFile = commandLine.logFile();
         options.approved = commandLine.approvedImage();
-        return cli::runHeadless(options);
+        options.serve = run == cli::CommandLine::Run::Serve;
+        options.controlSocket = commandLine.controlSocket();
+        return options.serve ? cli::runServe(options) : cli::runHeadless(options);
     }
-    case cli::CommandLine::Run::Report: // ran before the application was made
+    case cli::CommandLine::Run::Control: // ran before the ports were named
+    case cli::CommandLine::Run::Report:  // ran before the application was made
     case cli::CommandLine::Run::Windows:
         break;
     }
-    return gui::runWindows(*static_cast<QApplication *>(application.get()), names,
-                           commandLine.screenshotFolder(), commandLine.folder(),
-                           commandLine.logFile(), commandLine.approvedImage(),
-                           commandLine.screenshotBoards());
+    return gui::runWindows(
+        *static_cast<QApplication *>(application.get()), names, commandLine.screenshotFolder(),
+        commandLine.folder(), commandLine.logFile(), commandLine.approvedImage(),
+        commandLine.screenshotBoards(),
+        {commandLine.listen(), commandLine.controlSocket(), commandLine.timeoutSeconds()});
 }

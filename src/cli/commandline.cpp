@@ -113,7 +113,27 @@ CommandLine::CommandLine()
       m_expectCrc32(QStringLiteral("expect-crc32"),
                     QStringLiteral("Load only the approved image: refuse any program file whose "
                                    "CRC-32 is not HEX (8 hex digits)."),
-                    QStringLiteral("HEX"))
+                    QStringLiteral("HEX")),
+      m_serve(QStringLiteral("serve"),
+              QStringLiteral("The station service: search once, hold the programmers and take "
+                             "commands on the control socket until SIGTERM or SIGINT.")),
+      m_listen(QStringLiteral("listen"),
+               QStringLiteral("The windows take the control socket's commands too.")),
+      m_control(QStringLiteral("control"),
+                QStringLiteral("Send COMMAND (status, load, program-target, retry-failed, search, "
+                               "subscribe) to the station on the control socket, print its "
+                               "events and exit with its result."),
+                QStringLiteral("COMMAND")),
+      m_controlSocket(QStringLiteral("control-socket"),
+                      QStringLiteral("The control socket of --serve, --listen and --control "
+                                     "(default: $XDG_RUNTIME_DIR/vell-usb-programmer/control)."),
+                      QStringLiteral("PATH")),
+      m_file(QStringLiteral("file"), QStringLiteral("--control load: the program file."),
+             QStringLiteral("FILE")),
+      m_programmers(QStringLiteral("programmers"),
+                    QStringLiteral("--control load, program-target: only these programmers "
+                                   "(numbers from 1 to 4, comma-separated)."),
+                    QStringLiteral("LIST"))
 {
     m_screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
     m_screenshotBoardsOption.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -143,7 +163,13 @@ CommandLine::CommandLine()
                          m_reportChart,
                          m_reportChartSize,
                          m_expectSha256,
-                         m_expectCrc32});
+                         m_expectCrc32,
+                         m_serve,
+                         m_listen,
+                         m_control,
+                         m_controlSocket,
+                         m_file,
+                         m_programmers});
 }
 
 bool CommandLine::fail(const QString &text)
@@ -193,9 +219,13 @@ bool CommandLine::parse(const QStringList &arguments)
         if (m_parser.isSet(*option))
             return fail(QStringLiteral("--%1 is for --report").arg(option->names().constFirst()));
 
-    m_run = m_parser.isSet(m_load) || m_parser.isSet(m_programTarget) ? Run::Headless
-            : m_parser.isSet(m_listPorts)                             ? Run::ListPorts
-                                                                      : Run::Windows;
+    m_run = m_parser.isSet(m_control)                                   ? Run::Control
+            : m_parser.isSet(m_serve)                                   ? Run::Serve
+            : m_parser.isSet(m_load) || m_parser.isSet(m_programTarget) ? Run::Headless
+            : m_parser.isSet(m_listPorts)                               ? Run::ListPorts
+                                                                        : Run::Windows;
+    if (!parseControl())
+        return false;
     if (m_parser.isSet(m_simulate)) {
         const std::optional<int> n = positiveNumber(m_parser.value(m_simulate));
         if (!n || *n > model::kProgrammerCount)
@@ -216,9 +246,9 @@ bool CommandLine::parse(const QStringList &arguments)
         if (!ok || retries < 0)
             return fail(QStringLiteral("--retries takes a whole number from 0 (got '%1')")
                             .arg(m_parser.value(m_retries)));
-        if (m_run != Run::Headless)
-            return fail(
-                QStringLiteral("--retries is for a headless run (--load, --program-target)"));
+        if (m_run != Run::Headless && m_run != Run::Serve)
+            return fail(QStringLiteral(
+                "--retries is for a headless run (--load, --program-target) and --serve"));
         m_retryCount = retries;
     }
     if (m_parser.isSet(m_ports) && !QFileInfo(portsFolder()).isDir())
@@ -228,8 +258,8 @@ bool CommandLine::parse(const QStringList &arguments)
     if (m_parser.isSet(m_folder) && !QFileInfo(folder()).isDir())
         return fail(QStringLiteral("--folder: no folder '%1'").arg(folder()));
     if (m_parser.isSet(m_json) && m_run == Run::Windows)
-        return fail(QStringLiteral("--json is for a headless run (--load, --program-target) "
-                                   "and --list-ports"));
+        return fail(QStringLiteral("--json is for a headless run (--load, --program-target), "
+                                   "--serve, --control and --list-ports"));
     if (m_parser.isSet(m_log) && logFile().isEmpty())
         return fail(QStringLiteral("--log takes a file name"));
     if (m_parser.isSet(m_screenshot) && m_run != Run::Windows)
@@ -240,6 +270,58 @@ bool CommandLine::parse(const QStringList &arguments)
             return fail(
                 QStringLiteral("--screenshot-boards takes a whole number, with --screenshot"));
         m_screenshotBoards = *boards;
+    }
+    return true;
+}
+
+bool CommandLine::parseControl()
+{
+    const bool serve = m_parser.isSet(m_serve);
+    if (serve && (m_run != Run::Serve || m_parser.isSet(m_load) ||
+                  m_parser.isSet(m_programTarget) || m_parser.isSet(m_listPorts)))
+        return fail(QStringLiteral("--serve takes its commands on the control socket: no --load, "
+                                   "--program-target, --list-ports or --control"));
+    if (m_parser.isSet(m_listen) && m_run != Run::Windows)
+        return fail(QStringLiteral("--listen is for the windows"));
+    if (m_parser.isSet(m_controlSocket) && !serve && m_run != Run::Control &&
+        !m_parser.isSet(m_listen))
+        return fail(QStringLiteral("--control-socket is for --serve, --listen and --control"));
+    if (m_run != Run::Control) {
+        if (m_parser.isSet(m_file) || m_parser.isSet(m_programmers))
+            return fail(QStringLiteral("--file and --programmers are for --control"));
+        return true;
+    }
+    for (const QCommandLineOption *option :
+         {&m_load, &m_programTarget, &m_listPorts, &m_simulate, &m_ports, &m_log, &m_expectSha256,
+          &m_expectCrc32, &m_retries, &m_timeout, &m_folder, &m_screenshot})
+        if (m_parser.isSet(*option))
+            return fail(QStringLiteral("--control sends a command to a station: it takes no --%1")
+                            .arg(option->names().constFirst()));
+    const std::optional<control::Command> command =
+        control::commandNamed(m_parser.value(m_control));
+    if (!command)
+        return fail(QStringLiteral("--control: unknown command '%1' (status, load, "
+                                   "program-target, retry-failed, search, subscribe)")
+                        .arg(m_parser.value(m_control)));
+    m_request.command = *command;
+    if (m_parser.isSet(m_file) != (*command == control::Command::Load))
+        return fail(QStringLiteral("--control load takes --file FILE, the other commands none"));
+    // The station reads the file where it runs: a path from here, made absolute.
+    if (m_parser.isSet(m_file))
+        m_request.file = QFileInfo(m_parser.value(m_file)).absoluteFilePath();
+    m_request.restoreDefaults = restoreDefaults();
+    m_request.blackBox = blackBox();
+    if (m_parser.isSet(m_programmers)) {
+        model::ProgrammerSet set;
+        for (const QString &item : m_parser.value(m_programmers).split(u',')) {
+            const auto n = model::ProgrammerNumber::from(positiveNumber(item).value_or(0));
+            if (!n)
+                return fail(QStringLiteral("--programmers takes numbers from 1 to 4, "
+                                           "comma-separated (got '%1')")
+                                .arg(m_parser.value(m_programmers)));
+            set.insert(*n);
+        }
+        m_request.programmers = set;
     }
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "control/controlrequest.h"
 #include "model/programmerstate.h"
 
 #include <QCommandLineOption>
@@ -19,6 +20,8 @@ public:
         Headless,
         ListPorts,
         Report,
+        Serve,   ///< --serve: the station service
+        Control, ///< --control COMMAND: a command to the service
     };
 
     static constexpr int kDefaultTimeoutSeconds = 120;
@@ -68,9 +71,17 @@ public:
     [[nodiscard]] QString screenshotFolder() const { return m_parser.value(m_screenshot); }
     /// --screenshot-boards N: how many times the tour programs the targets (1 without it).
     [[nodiscard]] int screenshotBoards() const { return m_screenshotBoards; }
+    /// --listen: the windows take the control socket's commands too.
+    [[nodiscard]] bool listen() const { return m_parser.isSet(m_listen); }
+    /// --control-socket PATH (empty: the default socket).
+    [[nodiscard]] QString controlSocket() const { return m_parser.value(m_controlSocket); }
+    /// --control COMMAND with --file, --programmers and the load's options: the request.
+    [[nodiscard]] const control::ControlRequest &controlRequest() const { return m_request; }
 
 private:
     bool fail(const QString &text);
+    /// The options of the service and its client (--serve, --listen, --control and theirs).
+    bool parseControl();
 
     QCommandLineParser m_parser;
     QCommandLineOption m_ports;
@@ -95,10 +106,17 @@ private:
     QCommandLineOption m_reportChartSize;
     QCommandLineOption m_expectSha256;
     QCommandLineOption m_expectCrc32;
+    QCommandLineOption m_serve;
+    QCommandLineOption m_listen;
+    QCommandLineOption m_control;
+    QCommandLineOption m_controlSocket;
+    QCommandLineOption m_file;
+    QCommandLineOption m_programmers;
 
     QString m_error;
     QString m_reportLog;
     model::ImagePin m_approved;
+    control::ControlRequest m_request;
     Run m_run = Run::Windows;
     int m_simulated = 0;
     int m_screenshotBoards = 1;

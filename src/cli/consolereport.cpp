@@ -1,10 +1,8 @@
 #include "consolereport.h"
 
-#include "app/attempt.h"
+#include "app/events.h"
 #include "app/station.h"
 #include "texts.h"
-
-#include <QJsonDocument>
 
 #include <QtGlobal>
 
@@ -51,13 +49,8 @@ void ConsoleReport::attach(app::Station &station)
 {
     m_station = &station;
     if (m_style == Style::Json) {
-        for (const model::ProgrammerNumber n : station.programmers().inUse()) {
-            const model::ProgrammerState &state = station.state(n);
-            QJsonObject found = app::identityJson(state.port);
-            found[QStringLiteral("programmer")] = n.value();
-            found[QStringLiteral("com")] = state.comPort;
-            event(QStringLiteral("found"), found);
-        }
+        for (const model::ProgrammerNumber n : station.programmers().inUse())
+            print(app::events::found(n, station.state(n)));
     }
     connect(&station, &app::Station::statusChanged, this, &ConsoleReport::onStatusChanged);
     connect(&station, &app::Station::promptChanged, this, &ConsoleReport::onPromptChanged);
@@ -67,10 +60,17 @@ void ConsoleReport::attach(app::Station &station)
     }
 }
 
-void ConsoleReport::event(const QString &name, QJsonObject fields)
+void ConsoleReport::detach()
 {
-    fields[QStringLiteral("event")] = name;
-    m_out << QString::fromUtf8(QJsonDocument(fields).toJson(QJsonDocument::Compact)) << '\n';
+    if (m_station)
+        m_station->disconnect(this);
+    m_redrawTimer.stop();
+    m_station = nullptr;
+}
+
+void ConsoleReport::print(const QJsonObject &event)
+{
+    m_out << QString::fromUtf8(app::events::line(event));
     m_out.flush();
 }
 
@@ -80,12 +80,9 @@ void ConsoleReport::onStatusChanged(model::ProgrammerNumber n, const QString &te
         return;
     const model::ProgrammerState &state = m_station->state(n);
     if (m_style == Style::Json) {
-        event(QStringLiteral("status"),
-              {{QStringLiteral("programmer"), n.value()}, {QStringLiteral("text"), text}});
-        if (const char *phase = model::Pane::progressPhase(state.status))
-            event(QStringLiteral("progress"), {{QStringLiteral("programmer"), n.value()},
-                                               {QStringLiteral("phase"), QLatin1String(phase)},
-                                               {QStringLiteral("percent"), state.percent}});
+        print(app::events::status(n, text));
+        if (const auto progress = app::events::progress(n, state))
+            print(*progress);
         return;
     }
     if (m_terminal)
@@ -98,7 +95,7 @@ void ConsoleReport::onPromptChanged(const QString &text)
 {
     m_promptChanged = true;
     if (m_style == Style::Json) {
-        event(QStringLiteral("prompt"), {{QStringLiteral("text"), text}});
+        print(app::events::prompt(text));
         return;
     }
     if (m_terminal) {
@@ -131,23 +128,23 @@ void ConsoleReport::error(const QString &text)
         redraw();
 }
 
-void ConsoleReport::portUnusable(const QString &text, const QJsonObject &fields)
+void ConsoleReport::portUnusable(const QString &text, const QJsonObject &event)
 {
     error(text);
     if (m_style == Style::Json)
-        event(QStringLiteral("port-unusable"), fields);
+        print(event);
 }
 
 void ConsoleReport::result(const app::Attempt &attempt)
 {
     if (m_style == Style::Json)
-        event(QStringLiteral("result"), attempt.record().toJson());
+        print(app::events::result(attempt));
 }
 
-void ConsoleReport::summary(const QString &text, const QJsonObject &json)
+void ConsoleReport::summary(const QString &text, const QJsonObject &event)
 {
     if (m_style == Style::Json) {
-        event(QStringLiteral("summary"), json);
+        print(event);
         return;
     }
     if (text.isEmpty())
@@ -174,7 +171,7 @@ void ConsoleReport::redraw()
     QStringList lines;
     for (const model::ProgrammerNumber n : m_station->programmers().inUse()) {
         const model::Pane pane = m_station->pane(n);
-        lines << barLine(texts::programmerName(n.value(), m_station->state(n).comPort),
+        lines << barLine(app::texts::programmerName(n.value(), m_station->state(n).comPort),
                          pane.barValue, pane.barMaximum, oneLine(pane.status), m_width);
     }
     // The prompt speaks to the windows' operator; a terminal shows it once it has news.

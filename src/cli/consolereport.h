@@ -38,6 +38,8 @@ public:
 
     /// Starts showing station's programmers in use (after the search has found them).
     void attach(app::Station &station);
+    /// Stops showing the station (the service, once its search is shown).
+    void detach();
 
     void message(const QString &prompt, const QString &title,
                  std::function<void()> acknowledged) override;
@@ -49,7 +51,7 @@ public:
     void result(const app::Attempt &attempt);
     /// The closing line (json: the summary event, always); draws the bars a last time first.
     /// An empty text prints no line.
-    void summary(const QString &text, const QJsonObject &json);
+    void summary(const QString &text, const QJsonObject &event);
 
     /// True when stdout is a terminal that understands cursor movement.
     [[nodiscard]] static bool stdoutIsTerminal();
@@ -62,7 +64,8 @@ public:
 private:
     void onStatusChanged(model::ProgrammerNumber n, const QString &text);
     void onPromptChanged(const QString &text);
-    void event(const QString &name, QJsonObject fields);
+    /// One JSON event on its line.
+    void print(const QJsonObject &event);
     void scheduleRedraw();
     void redraw();
     void eraseBars();

@@ -34,6 +34,10 @@ struct Options
     bool json = false;
     /// --log FILE; empty: the default attempt log, where a failure to open it only warns.
     QString logFile;
+    /// --serve: after the search the run holds its programmers for the control socket's
+    /// commands (at controlSocket; empty: the default one) instead of running steps of its own.
+    bool serve = false;
+    QString controlSocket;
     /// The search's tick; only tests shorten it.
     int searchTickMs = model::Timings{}.searchTickMs;
 };

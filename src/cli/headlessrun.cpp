@@ -4,6 +4,7 @@
 #include "logging.h"
 #include "texts.h"
 
+#include "app/events.h"
 #include "app/station.h"
 #include "discovery/texts.h"
 #include "load/programfile.h"
@@ -38,7 +39,7 @@ void HeadlessRun::setState(State state)
 
 QString HeadlessRun::usageProblem(const Options &options)
 {
-    if (options.loadFile.isEmpty() && !options.programTarget)
+    if (options.loadFile.isEmpty() && !options.programTarget && !options.serve)
         return QStringLiteral("Nothing to do: give --load FILE and/or --program-target");
     if (options.timeoutSeconds <= 0)
         return texts::badTimeout(options.timeoutSeconds);
@@ -103,12 +104,9 @@ void HeadlessRun::start()
     connect(m_station.get(), &app::Station::searchFinished, this, &HeadlessRun::onSearchFinished);
     connect(m_station.get(), &app::Station::portUnusable, this,
             [this](const discovery::ProgrammerSearch::UnusablePort &port) {
-                QJsonObject fields = port.verdict.toJson();
-                fields[QStringLiteral("com")] = port.comPort;
-                fields[QStringLiteral("device")] = port.device;
                 m_report.portUnusable(
                     discovery::texts::unusablePort(port.comPort, port.device, port.verdict.text()),
-                    fields);
+                    app::events::portUnusable(port));
             });
     setState(State::Searching);
     m_station->startSearch();
@@ -137,6 +135,11 @@ void HeadlessRun::onSearchFinished(bool anyFound)
     m_result.inUse = m_station->programmers().inUse();
     for (const ProgrammerNumber n : m_result.inUse)
         m_result.comPorts[n] = m_station->state(n).comPort;
+    if (m_options.serve) {
+        setState(State::Serving);
+        Q_EMIT serving();
+        return;
+    }
     if (m_result.load.asked)
         startLoad();
     else
@@ -160,6 +163,8 @@ void HeadlessRun::startTarget()
 
 void HeadlessRun::onAttemptEnded(const app::Attempt &attempt)
 {
+    if (m_options.serve)
+        return; // the control socket's steps are summed up one by one
     m_report.result(attempt);
     m_result.run(attempt.step.step).last[attempt.programmer] = attempt.step;
 }
@@ -171,7 +176,7 @@ void HeadlessRun::onOperationFinished(const app::OperationResult &result)
         (step == Step::ProgramTarget && m_state != State::Targeting))
         return;
     m_timeout.stop();
-    RunResult::StepRun &run = m_result.run(step);
+    app::RunResult::StepRun &run = m_result.run(step);
     if (result.refused) {
         // A repeat refused (the file went away meanwhile) leaves the last tries' results.
         bool tried = false;
@@ -215,6 +220,10 @@ void HeadlessRun::stop(int exitCode)
 
 void HeadlessRun::finish(int exitCode)
 {
+    // The service ends when it is told to: a success, and its steps were summed up each.
+    const bool serving = m_options.serve && exitCode != kExitUsage;
+    if (serving)
+        exitCode = kExitSuccess;
     setState(State::Done);
     m_timeout.stop();
     m_exitCode = exitCode;
@@ -234,7 +243,9 @@ void HeadlessRun::finish(int exitCode)
         m_result.logProblem = m_station->logProblem();
     }
     m_result.runId = app::runId();
-    m_report.summary(ran ? m_result.summaryLine() : QString(), m_result.summaryJson(exitCode));
+    const QString line = ran ? m_result.summaryLine() : QString();
+    if (!serving)
+        m_report.summary(line, app::events::summary(m_result, exitCode, line));
     Q_EMIT finished(exitCode);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "app/runresult.h"
 #include "headless.h"
-#include "runresult.h"
 
 #include "link/seriallink.h"
 
@@ -36,6 +36,7 @@ public:
         Searching,
         Loading,   ///< the load, its repeats and the programmers' verdicts on them
         Targeting, ///< the "T" frame, its repeats and the verdicts on them
+        Serving,   ///< --serve: the programmers are held for the control socket's commands
         Done,
     };
 
@@ -59,6 +60,8 @@ public:
     [[nodiscard]] app::Station *station() const { return m_station.get(); }
 
 Q_SIGNALS:
+    /// --serve: the search found programmers, and the run holds them.
+    void serving();
     void finished(int exitCode);
 
 private:
@@ -84,7 +87,7 @@ private:
     QTimer m_timeout;
 
     State m_state = State::Idle;
-    RunResult m_result;
+    app::RunResult m_result;
     int m_loadRetries = 0;
     int m_targetRetries = 0;
     int m_exitCode = kExitSuccess;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/texts.h"
+
 #include <QString>
 
 // Texts of the headless run: its own lines on stdout and its messages on stderr.
@@ -7,45 +9,12 @@ namespace vell::cli::texts {
 
 inline QString programmerLine(int n, int comPort, const QString &text)
 {
-    return QStringLiteral("Programmer %1 (COM %2): %3").arg(n).arg(comPort).arg(text);
+    return app::texts::programmerName(n, comPort) + QStringLiteral(": ") + text;
 }
 inline QString promptLine(const QString &text)
 {
     return QStringLiteral("Prompt: ") + text;
 }
-inline QString programmerName(int n, int comPort)
-{
-    return QStringLiteral("Programmer %1 (COM %2)").arg(n).arg(comPort);
-}
-
-inline const QString kStepLoad = QStringLiteral("load");
-inline const QString kStepTarget = QStringLiteral("program target");
-inline const QString kSummary = QStringLiteral("Summary: ");
-inline const QString kSucceeded = QStringLiteral("succeeded");
-inline const QString kFailed = QStringLiteral("failed");
-inline const QString kNotRun = QStringLiteral("not run, a load failed");
-inline QString timedOut(int seconds)
-{
-    return QStringLiteral("no result within %1 s").arg(seconds);
-}
-inline const QString kNoAnswerToLoad = QStringLiteral("no answer to the load frame");
-inline const QString kLoadNotStarted = QStringLiteral("the load did not start");
-inline const QString kLoadEnded = QStringLiteral("the load ended before the file was sent");
-
-inline const QString kFile = QStringLiteral("file ");
-/// Records the attempt log did not take, and why the last one did not.
-inline QString recordsLost(int count, const QString &why)
-{
-    return QStringLiteral("records lost: %1 (%2)").arg(count).arg(why);
-}
-inline const QString kBoards = QStringLiteral("boards: ");
-/// The programmers whose step was repeated: "File Loaded OK (2 tries)".
-inline const QString kRetried = QStringLiteral("retried: ");
-inline QString tries(const QString &result, int count)
-{
-    return QStringLiteral("%1 (%2 tries)").arg(result).arg(count);
-}
-
 /// dir: the --ports folder, empty for the machine's own ports.
 inline QString noProgrammers(const QString &dir)
 {
@@ -63,6 +32,27 @@ inline QString noUsableProgrammers(const QString &dir, int unusable)
                "No Programmers Found on %1: %2 port(s) could not be used, as said above.")
         .arg(where)
         .arg(unusable);
+}
+// The client of the control socket (--control).
+inline QString noStation(const QString &socket, const QString &why)
+{
+    return QStringLiteral("No station listens on %1: %2").arg(socket, why);
+}
+inline const QString kNoSocket = QStringLiteral("there is no socket (start one with --serve)");
+inline const QString kNothingListens =
+    QStringLiteral("nothing listens on it (a station that ended left it behind)");
+inline const QString kSocketDenied = QStringLiteral("permission denied");
+inline QString stationClosed(const QString &socket)
+{
+    return QStringLiteral("The station on %1 ended the connection before the end of the "
+                          "request (a station refuses another user)")
+        .arg(socket);
+}
+/// The station's state, and the id of the request it runs (empty: none, or the operator's).
+inline QString stationLine(const QString &state, const QString &running)
+{
+    return running.isEmpty() ? QStringLiteral("Station: %1").arg(state)
+                             : QStringLiteral("Station: %1 (request %2)").arg(state, running);
 }
 inline QString badTimeout(int seconds)
 {

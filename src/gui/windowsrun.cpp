@@ -9,6 +9,7 @@
 #include "app/settings.h"
 #include "app/station.h"
 #include "app/texts.h"
+#include "control/controlserver.h"
 #include "link/qserialportlink.h"
 
 #include <QApplication>
@@ -112,7 +113,7 @@ void screenshotTour(app::Station &station, MainWindow &window, const QString &di
 
 int runWindows(QApplication &app, const link::PortNames &names, const QString &screenshots,
                const QString &folder, const QString &logFile, const model::ImagePin &approved,
-               int screenshotBoards)
+               int screenshotBoards, const Listening &listening)
 {
     // Once per user: a second start brings the first forward instead of searching again. The
     // developer's screenshot tour runs beside anything.
@@ -126,6 +127,15 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
         });
         instance.askRunningCopy();
         return app.exec();
+    }
+
+    // The socket's place is taken before the search, so a second station ends at once.
+    control::ControlServer server(0, listening.timeoutSeconds);
+    QObject::connect(&server, &control::ControlServer::notice, &app,
+                     [](const QString &text) { QTextStream(stderr) << text << "\n"; });
+    if (listening.on && !server.claim(listening.socket)) {
+        QTextStream(stderr) << server.errorString() << "\n";
+        return kExitSocketTaken;
     }
 
     // The search window closing must not end the run when the main window follows it.
@@ -164,6 +174,9 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
             mainWindow->browser()->setPath(folder);
         op.setParentWidget(mainWindow.get());
         app.setQuitOnLastWindowClosed(true);
+        // The windows keep working without the socket; the operator's terminal says why.
+        if (listening.on && !server.listen(station))
+            QTextStream(stderr) << server.errorString() << "\n";
         mainWindow->show();
         if (!screenshots.isEmpty()) {
             QTimer::singleShot(300, mainWindow.get(), [&] {
@@ -180,6 +193,7 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
     const int code = app.exec();
     // A programmer still at work when the application ends has no result for its step.
     station.endSteps(model::Ending::Closed);
+    server.close();
     return code;
 }
 

@@ -11,6 +11,17 @@ namespace vell::gui {
 
 /// The windows already run for this user.
 constexpr int kExitAlreadyRunning = 1;
+/// Another station listens on the control socket (--listen).
+constexpr int kExitSocketTaken = 2;
+
+/// --listen: the windows take the control socket's commands as well, at socket (empty: the
+/// default one); a step waits timeoutSeconds for each verdict then.
+struct Listening
+{
+    bool on = false;
+    QString socket;
+    int timeoutSeconds = 120;
+};
 
 /// The windows' run: the search window, then, when a programmer was found, the main window.
 /// With screenshotFolder set it is the developer's screenshot tour instead: both windows are
@@ -19,11 +30,13 @@ constexpr int kExitAlreadyRunning = 1;
 /// itself.
 /// folder, when set, is where the browser opens. Every attempt is appended to logFile, or to
 /// the default attempt log (not on the tour). A load refuses every file but the approved
-/// image when one is set. Returns the event loop's exit code, or
-/// kExitAlreadyRunning when the windows already run for this user (that copy comes forward).
+/// image when one is set. Listening, the control socket's commands run as the operator's
+/// would, one queue with the operator's own. Returns the event loop's exit code,
+/// kExitAlreadyRunning when the windows already run for this user (that copy comes forward),
+/// or kExitSocketTaken.
 [[nodiscard]] int runWindows(QApplication &app, const link::PortNames &names,
                              const QString &screenshotFolder, const QString &folder,
                              const QString &logFile, const model::ImagePin &approved,
-                             int screenshotBoards = 1);
+                             int screenshotBoards = 1, const Listening &listening = {});
 
 } // namespace vell::gui

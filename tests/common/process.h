@@ -1,13 +1,19 @@
 #pragma once
 
 // Runs an executable to its end without a nested event loop: output, exit code, time taken.
-// Per-user folders and HOME point at a temporary folder, so no run touches the real ones.
+// Per-user folders and HOME point at a temporary folder, so no run touches the real ones. A
+// simulator process; the tool run as a user who is not root.
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
+
+#include <unistd.h>
 
 namespace vell::test {
 
@@ -55,5 +61,53 @@ inline Run run(const QString &program, const QStringList &arguments, const QStri
     result.err = QString::fromUtf8(process.readAllStandardError());
     return result;
 }
+
+/// Read, write and search for everyone.
+const auto kEveryone = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
+                       QFile::WriteOther | QFile::ExeOther;
+
+/// How to run the tool as a user who is not root: a copy of it in bin (a build tree may be
+/// private), made open to all, run as nobody (uid 65534) as root. Empty when it cannot be.
+inline QStringList notRoot(const QString &bin, const QString &tool)
+{
+    const QString app = QDir(bin).filePath("vell-usb-programmer");
+    const QString setpriv = QStandardPaths::findExecutable("setpriv");
+    if (!QFile::setPermissions(bin, kEveryone) || !QFile::copy(tool, app))
+        return {};
+    if (::geteuid() != 0)
+        return {app};
+    if (setpriv.isEmpty())
+        return {};
+    return {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--", app};
+}
+
+/// The simulator's executable (VELL_SIM_BIN, set by CTest).
+inline QString sim()
+{
+    return qEnvironmentVariable("VELL_SIM_BIN");
+}
+
+/// A vell-programmer-sim process with programmers COMn (switches each) in ports, running.
+struct Simulator
+{
+    Simulator(const QString &home, const QString &ports, const QStringList &programmers,
+              const QStringList &extra = {})
+    {
+        QSignalSpy ready(&process, &QProcess::readyReadStandardOutput);
+        prepare(process, home);
+        process.start(sim(), QStringList{"--ports", ports} + extra + programmers);
+        while (lines.count('\n') < programmers.size() && ready.wait(5000))
+            lines += process.readAllStandardOutput();
+    }
+    ~Simulator()
+    {
+        QSignalSpy finished(&process, &QProcess::finished);
+        process.terminate();
+        if (process.state() != QProcess::NotRunning)
+            finished.wait(5000);
+    }
+    QProcess process;
+    QByteArray lines;
+};
 
 } // namespace vell::test

@@ -23,36 +23,10 @@ using namespace vell;
 namespace {
 
 const QString kApp = QStringLiteral(VELL_APP_BIN);
-const auto kEveryone = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
-                       QFile::WriteOther | QFile::ExeOther;
+using test::kEveryone;
 
-QString sim()
-{
-    return qEnvironmentVariable("VELL_SIM_BIN");
-}
-
-/// A vell-programmer-sim process with programmers COMn (switches each) in ports, running.
-struct Simulator
-{
-    Simulator(const QString &home, const QString &ports, const QStringList &programmers,
-              const QStringList &extra = {})
-    {
-        QSignalSpy ready(&process, &QProcess::readyReadStandardOutput);
-        test::prepare(process, home);
-        process.start(sim(), QStringList{"--ports", ports} + extra + programmers);
-        while (lines.count('\n') < programmers.size() && ready.wait(5000))
-            lines += process.readAllStandardOutput();
-    }
-    ~Simulator()
-    {
-        QSignalSpy finished(&process, &QProcess::finished);
-        process.terminate();
-        if (process.state() != QProcess::NotRunning)
-            finished.wait(5000);
-    }
-    QProcess process;
-    QByteArray lines;
-};
+using test::sim;
+using test::Simulator;
 
 /// The JSON events of a run's stdout called name.
 QList<QJsonObject> events(const QStringList &out, const QString &name)
@@ -96,19 +70,9 @@ QStringList entries(const QString &folder) // every COMn below folder
     return found;
 }
 
-/// How to run the tool as a user who is not root: a copy of it in bin (a build tree may be
-/// private), made open to all, run as nobody (uid 65534) as root. Empty when it cannot be.
 QStringList notRoot(const QString &bin)
 {
-    const QString app = QDir(bin).filePath("vell-usb-programmer");
-    const QString setpriv = QStandardPaths::findExecutable("setpriv");
-    if (!QFile::setPermissions(bin, kEveryone) || !QFile::copy(kApp, app))
-        return {};
-    if (::geteuid() != 0)
-        return {app};
-    if (setpriv.isEmpty())
-        return {};
-    return {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--", app};
+    return test::notRoot(bin, kApp);
 }
 
 /// --list-ports --json over folder: each port's access and holder ("in use 1234", "ok 0").

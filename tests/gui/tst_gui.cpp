@@ -2,7 +2,7 @@
 // shown for the programmers found, a double-click and the button reaching the panes, the check
 // boxes reaching the load, a failed load leaving its programmer out of program-target, the
 // settings file read at start and written at Esc or close; the window's minimum showing every
-// text whole.
+// text whole; the control socket's step and the operator's as one queue.
 #include "common/fakedevices.h"
 #include "common/files.h"
 #include "common/recordingoperator.h"
@@ -10,6 +10,7 @@
 
 #include "app/settings.h"
 #include "app/station.h"
+#include "control/controlserver.h"
 #include "gui/mainwindow.h"
 #include "gui/programfilebrowser.h"
 #include "gui/widgetoperator.h"
@@ -23,6 +24,7 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocalSocket>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -36,10 +38,10 @@ using Volumes = QList<QPair<QString, QString>>;
 
 struct Windows
 {
-    explicit Windows(const QList<int> &found, const QStringList &switches = {})
+    explicit Windows(const QList<int> &found, const QStringList &switches = {}, int stepMs = 1)
     {
         for (int i = 0; i < found.size(); ++i)
-            devices.add(found.at(i), switches.value(i));
+            devices.add(found.at(i), switches.value(i), stepMs);
         QSignalSpy done(&station, &app::Station::searchFinished);
         station.startSearch();
         done.wait(5000);
@@ -281,6 +283,30 @@ private Q_SLOTS:
 
         QTRY_COMPARE(window.size(), resizeTo({1280, 1000}));
         QVERIFY(tally->width() > narrow);
+    }
+
+    // The windows with --listen take a program-target from the socket and their panes show it;
+    // the operator's double-click meanwhile is refused as busy: no load frame reaches a device.
+    void socketAndOperatorOneQueue()
+    {
+        Windows w({5, 6}, {}, 20);
+        QTemporaryDir sockets;
+        control::ControlServer server;
+        QVERIFY(server.claim(sockets.filePath("control")) && server.listen(w.station));
+        QVERIFY(test::writeFile(w.programs.filePath("board.bin"), test::pattern(1024)));
+        w.show();
+        w.window->browser()->setPath(w.programs.path());
+        QLocalSocket client;
+        client.connectToServer(sockets.filePath("control"));
+        client.write(R"({"id":1,"command":"program-target"})"
+                     "\n");
+        QByteArray got;
+        QTRY_VERIFY((got += client.readAll()).contains(R"("accepted":true)"));
+        w.doubleClick("board.bin");
+        QTRY_COMPARE(w.status(2)->text(), QStringLiteral("Board Programmed OK"));
+        QTRY_VERIFY((got += client.readAll()).contains(R"("event":"summary","exit":0)"));
+        for (const int com : {5, 6})
+            QCOMPARE(w.devices.device(com)->frames().size(), 1); // the program-target's
     }
 
     // Programmer 2's load fails: the button programs programmer 1 only; pane 2 says why, and

@@ -20,10 +20,8 @@ using model::ProgrammerSet;
 
 Station::Station(const link::PortNames &names, model::Operator &op,
                  const link::LinkFactory &factory, const model::Timings &timings, QObject *parent)
-    : QObject(parent), m_timings(timings), m_names(names), m_operator(op), m_links(factory),
-      m_search(std::make_unique<discovery::ProgrammerSearch>(m_programmers, m_names, factory,
-                                                             timings.searchTickMs)),
-      m_watchdog(std::make_unique<Watchdog>(timings.watchdogMs)),
+    : QObject(parent), m_timings(timings), m_names(names), m_factory(factory), m_operator(op),
+      m_links(factory), m_watchdog(std::make_unique<Watchdog>(timings.watchdogMs)),
       m_prompt(texts::kPromptDoubleClick)
 {
     for (const ProgrammerNumber n : ProgrammerSet::all()) {
@@ -48,7 +46,20 @@ Station::Station(const link::PortNames &names, model::Operator &op,
     connect(&m_programmers, &model::Programmers::barChanged, this, &Station::paneChanged);
     connect(&m_programmers, &model::Programmers::paneChanged, this, &Station::paneChanged);
     connect(&m_programmers, &model::Programmers::versionsChanged, this, &Station::versionsChanged);
+    makeSearch();
 
+    connect(m_watchdog.get(), &Watchdog::fired, this, &Station::onWatchdogFired);
+    connect(&m_links, &link::Links::deviceLost, this, &Station::onDeviceLost);
+    m_verdictTimer.setSingleShot(true);
+    connect(&m_verdictTimer, &QTimer::timeout, this, [this] { endSteps(model::Ending::Timeout); });
+}
+
+Station::~Station() = default;
+
+void Station::makeSearch()
+{
+    m_search = std::make_unique<discovery::ProgrammerSearch>(m_programmers, m_names, m_factory,
+                                                             m_timings.searchTickMs);
     connect(m_search.get(), &discovery::ProgrammerSearch::changed, this, &Station::searchChanged);
     connect(m_search.get(), &discovery::ProgrammerSearch::finished, this, [this](bool anyFound) {
         m_search->stop(); // the scanning port must be free before the links open
@@ -58,12 +69,7 @@ Station::Station(const link::PortNames &names, model::Operator &op,
             &Station::searchCloseRequested);
     connect(m_search.get(), &discovery::ProgrammerSearch::portUnusable, this,
             &Station::portUnusable);
-
-    connect(m_watchdog.get(), &Watchdog::fired, this, &Station::onWatchdogFired);
-    connect(&m_links, &link::Links::deviceLost, this, &Station::onDeviceLost);
 }
-
-Station::~Station() = default;
 
 void Station::startSearch()
 {
@@ -74,6 +80,22 @@ void Station::startSearch()
 void Station::stopSearch()
 {
     m_search->stop();
+}
+
+bool Station::searchAgain()
+{
+    if (busy() || m_search->isRunning())
+        return false;
+    // The search probes every port itself, claimed afresh: nothing of the last one is held.
+    for (const ProgrammerNumber n : ProgrammerSet::all())
+        m_links.link(n)->close();
+    m_links.closePortFiles();
+    m_names.claims().releaseAll();
+    m_programmers.forget();
+    m_lastCommand = model::Step::None;
+    makeSearch();
+    m_search->start();
+    return true;
 }
 
 QString Station::programmerVersionText() const
@@ -128,6 +150,11 @@ void Station::setLastFileLoadedFolder(const QString &folder)
 
 bool Station::busy() const
 {
+    return (m_verdictTimeoutMs > 0 && !m_operations.empty()) || commandRunning();
+}
+
+bool Station::commandRunning() const
+{
     for (const auto &operation : m_operations) {
         if (operation->isBusy())
             return true;
@@ -135,8 +162,19 @@ bool Station::busy() const
     return false;
 }
 
+void Station::holdUntilFinished(int verdictTimeoutMs)
+{
+    m_verdictTimeoutMs = verdictTimeoutMs;
+    m_verdictTimer.setInterval(verdictTimeoutMs);
+}
+
 void Station::updateBusy()
 {
+    // Held, the verdicts are waited for from the end of the command part on.
+    if (m_verdictTimeoutMs > 0 && (m_operations.empty() || commandRunning()))
+        m_verdictTimer.stop();
+    else if (m_verdictTimeoutMs > 0 && !m_verdictTimer.isActive())
+        m_verdictTimer.start();
     const bool now = busy();
     if (now == m_busy)
         return;

@@ -18,6 +18,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -47,6 +48,10 @@ public:
     void startSearch();
     /// Stops a search that runs (the search window closed).
     void stopSearch();
+    /// Lets go of the programmers (their links close, their claims end, what is known of them
+    /// is forgotten) and searches again (the control socket's search); false while busy or
+    /// searching.
+    bool searchAgain();
     /// What the search shows (its labels and port).
     [[nodiscard]] const discovery::ProgrammerSearch &search() const { return *m_search; }
 
@@ -103,8 +108,15 @@ public:
     [[nodiscard]] bool faultTimedOut() const { return m_faultTimedOut; }
 
     /// True while an operation holds the station (a load runs, or a command waits for the
-    /// operator's OK); a second command is ignored then.
+    /// operator's OK; held until finished, as long as it has not); a second command is ignored
+    /// then.
     [[nodiscard]] bool busy() const;
+    /// The control socket's rule (the service, the windows with --listen): from now on every
+    /// command holds the station until its operation has finished, every programmer's step
+    /// ended, so the socket's commands and the operator's are one queue; a step without a
+    /// verdict verdictTimeoutMs after its command part (the frames, the load's stream) ends
+    /// then, timed out, so no silent programmer holds the station for good.
+    void holdUntilFinished(int verdictTimeoutMs);
 
     /// The approved image (--expect-sha256, --expect-crc32): a load refuses every other file,
     /// and every record names it.
@@ -219,6 +231,10 @@ private:
     [[nodiscard]] std::vector<LoadOperation *> loads() const;
     [[nodiscard]] bool anyStepUnderWay(model::Step kind) const;
     void setPrompt(const QString &text);
+    /// Makes the search (once more for searchAgain).
+    void makeSearch();
+    /// An operation runs its command part, or waits for the operator's OK.
+    [[nodiscard]] bool commandRunning() const;
     void updateBusy();
     void onStepEnded(Operation &operation, model::ProgrammerNumber n);
     void onOperationFinished(Operation &operation);
@@ -229,6 +245,7 @@ private:
     model::Timings m_timings;
     // Links and the search keep a reference to the names, so Station holds its own copy.
     link::PortNames m_names;
+    link::LinkFactory m_factory;
     /// The front end's operator, one message at a time.
     OperatorQueue m_operator;
     model::Programmers m_programmers;
@@ -242,6 +259,9 @@ private:
     /// Which operation holds each programmer's step under way.
     model::PerProgrammer<QPointer<Operation>> m_owners;
     bool m_busy = false;
+    /// holdUntilFinished's timeout (0: not held), and its timer.
+    int m_verdictTimeoutMs = 0;
+    QTimer m_verdictTimer;
 
     model::PerProgrammer<record::Tally> m_tallies;
     std::optional<model::ImageIdentity> m_image;

@@ -90,4 +90,38 @@ inline const QString kSettingsHeader =
 inline const QString kSettingsComPortCaption = QStringLiteral("Last Com Port Number used");
 inline const QString kSettingsFolderCaption = QStringLiteral("Last File loaded from");
 
+// The summary of a run or of a step: the headless run's closing line, the service's summary.
+inline QString programmerName(int n, int comPort)
+{
+    return QStringLiteral("Programmer %1 (COM %2)").arg(n).arg(comPort);
+}
+
+inline const QString kStepLoad = QStringLiteral("load");
+inline const QString kStepTarget = QStringLiteral("program target");
+inline const QString kSummary = QStringLiteral("Summary: ");
+inline const QString kSucceeded = QStringLiteral("succeeded");
+inline const QString kFailed = QStringLiteral("failed");
+inline const QString kNotRun = QStringLiteral("not run, a load failed");
+inline QString timedOut(int seconds)
+{
+    return QStringLiteral("no result within %1 s").arg(seconds);
+}
+inline const QString kNoAnswerToLoad = QStringLiteral("no answer to the load frame");
+inline const QString kLoadNotStarted = QStringLiteral("the load did not start");
+inline const QString kLoadEnded = QStringLiteral("the load ended before the file was sent");
+
+inline const QString kFile = QStringLiteral("file ");
+/// Records the attempt log did not take, and why the last one did not.
+inline QString recordsLost(int count, const QString &why)
+{
+    return QStringLiteral("records lost: %1 (%2)").arg(count).arg(why);
+}
+inline const QString kBoards = QStringLiteral("boards: ");
+/// The programmers whose step was repeated: "File Loaded OK (2 tries)".
+inline const QString kRetried = QStringLiteral("retried: ");
+inline QString tries(const QString &result, int count)
+{
+    return QStringLiteral("%1 (%2 tries)").arg(result).arg(count);
+}
+
 } // namespace vell::app::texts

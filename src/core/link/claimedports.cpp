@@ -48,6 +48,12 @@ SerialLink::OpenResult ClaimedPorts::open(SerialLink &link, const QString &name)
     return link.open(name);
 }
 
+void ClaimedPorts::releaseAll()
+{
+    m_check.stop();
+    m_kept.clear();
+}
+
 void ClaimedPorts::checkDevices()
 {
     for (Kept &kept : m_kept) {

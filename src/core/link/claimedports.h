@@ -34,6 +34,9 @@ public:
     /// Opens link on name, the device now behind it claimed first: Failed without opening when
     /// another copy holds that device (or the place, when this copy does not).
     [[nodiscard]] SerialLink::OpenResult open(SerialLink &link, const QString &name);
+    /// Lets go of every claim, places too (the links are closed: the programmers are searched
+    /// for again).
+    void releaseAll();
     /// Lets go of each device claimed that went, or that another device took the place of while
     /// no link holds it open; the places stay.
     void checkDevices();

@@ -72,6 +72,17 @@ void Programmers::setStatus(ProgrammerNumber n, Status status, int percent, int 
     });
 }
 
+void Programmers::forget()
+{
+    for (const ProgrammerNumber n : ProgrammerSet::all()) {
+        update(n, [n](ProgrammerState &s) {
+            s = ProgrammerState();
+            s.visible = n == ProgrammerNumber(1);
+        });
+        Q_EMIT paneChanged(n);
+    }
+}
+
 void Programmers::setFound(ProgrammerNumber n, int comPort, const link::PortNames::Identity &port)
 {
     ProgrammerState &s = m_states[n];

@@ -31,6 +31,8 @@ public:
     void setFound(ProgrammerNumber n, int comPort, const link::PortNames::Identity &port);
     /// Its link opened the device port (after a replug the same COM number may be another).
     void setPort(ProgrammerNumber n, const link::PortNames::Identity &port);
+    /// Every programmer as before the search (it is searched for again).
+    void forget();
     /// After the search: its pane shows, with the found text.
     void show(ProgrammerNumber n);
     /// Programmer n's step ended: it becomes its last step of its kind.

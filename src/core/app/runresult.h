@@ -8,11 +8,11 @@
 
 #include <optional>
 
-namespace vell::cli {
+namespace vell::app {
 
-/// What a headless run did: each step it was asked for, with every programmer's last attempt
-/// at it, and what the run ends with. The summary line and the JSON summary are both rendered
-/// from this one value.
+/// What a headless run, or one step of the station service, did: each step it was asked for,
+/// with every programmer's last attempt at it, and what it ends with. The summary line and the
+/// JSON summary are both rendered from this one value.
 struct RunResult
 {
     /// One step of the run (the load, the program-target) over all its tries.
@@ -61,4 +61,4 @@ struct RunResult
     [[nodiscard]] QJsonObject summaryJson(int exitCode) const;
 };
 
-} // namespace vell::cli
+} // namespace vell::app

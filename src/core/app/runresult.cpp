@@ -2,14 +2,12 @@
 
 #include "texts.h"
 
-#include "app/attempt.h"
-#include "app/texts.h"
 #include "model/texts.h"
 
 #include <QJsonArray>
 #include <QStringList>
 
-namespace vell::cli {
+namespace vell::app {
 
 using model::ProgrammerNumber;
 using model::Step;
@@ -110,7 +108,7 @@ QString RunResult::summaryLine() const
         for (const ProgrammerNumber n : inUse) {
             const record::Tally &t = tallies[n];
             tallyTexts << texts::programmerName(n.value(), comPorts[n]) + QLatin1Char(' ') +
-                              app::texts::tally(t.boardsOk, t.boardsFailed, t.yieldPercent());
+                              texts::tally(t.boardsOk, t.boardsFailed, t.yieldPercent());
         }
         line += QStringLiteral("; ") + texts::kBoards + tallyTexts.join(QStringLiteral(", "));
     }
@@ -183,4 +181,4 @@ QJsonObject RunResult::summaryJson(int exitCode) const
             {QStringLiteral("tries"), tries}};
 }
 
-} // namespace vell::cli
+} // namespace vell::app

@@ -172,6 +172,17 @@ private Q_SLOTS:
         QVERIFY(names.deviceFor(expected.size() + 1).isEmpty());
     }
 
+    // --ports with a folder relative to the working folder opens its entries there, not in /dev.
+    void relativeFolder()
+    {
+        const QString before = QDir::currentPath();
+        QTemporaryDir dir;
+        QVERIFY(QDir::setCurrent(dir.path()));
+        const QString device = PortNames::fromDirectory(QStringLiteral("ports")).deviceFor(3);
+        QDir::setCurrent(before);
+        QCOMPARE(device, dir.filePath(QStringLiteral("ports/COM3")));
+    }
+
     // Missing and duplicate serial numbers show in the listing's rows and its JSON.
     void listing()
     {

@@ -53,7 +53,9 @@ PortNames::PortNames()
 PortNames PortNames::fromDirectory(const QString &dir)
 {
     PortNames names{Empty{}};
-    names.m_directory = dir;
+    // A serial port's name without a leading slash is taken under /dev: a folder given relative
+    // to the working folder is made absolute here, once.
+    names.m_directory = dir.isEmpty() ? dir : QDir(dir).absolutePath();
     return names;
 }
 

@@ -304,6 +304,11 @@ private Q_SLOTS:
         QTest::newRow("verify after a greeting starts at 0")
             << Status::Waiting << 0 << QStringList{"AVERI 8", "AVERI 8"}
             << QStringList{verify(12), verify(25)} << QList<int>{1, 2};
+        QTest::newRow("verify after a greeting mid-program starts at 0")
+            << Status::Blank << 0 << QStringList{"APROG 3", "APROG 3", "AUSBR", "AVERI 8"}
+            << QStringList{program(33), program(67), "Programmer Waiting / Software Version 0106",
+                           verify(12)}
+            << QList<int>{1, 2, 2, 1};
         QTest::newRow("verify after a load's verdict goes on")
             << Status::Waiting << 0 << QStringList{"AVERI 8", "AVERI 8", "ALPOK", "AVERI 8"}
             << QStringList{verify(12), verify(25), "File Loaded OK", verify(38)}
@@ -347,7 +352,7 @@ private Q_SLOTS:
             QCOMPARE(rig.pane().status, texts.at(replies));
             QCOMPARE(rig.pane().barValue, bars.at(replies));
             ++replies;
-            if (token == "ALPOK")
+            if (token == "ALPOK" || token == "AUSBR")
                 continue;
             QCOMPARE(rig.pane().barMaximum, count);
             QCOMPARE(rig.pane().countText, QString::number(count));

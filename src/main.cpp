@@ -52,10 +52,10 @@ int main(int argc, char *argv[])
     }
 
     if (run == cli::CommandLine::Run::Report)
-        return cli::report::runReport(argc, argv,
-                                      {commandLine.reportLog(), commandLine.since(),
-                                       commandLine.until(), commandLine.json(),
-                                       commandLine.reportChart(), commandLine.reportChartSize()});
+        return cli::report::runReport(
+            argc, argv,
+            {commandLine.reportLog(), commandLine.since(), commandLine.until(), commandLine.json(),
+             commandLine.reportChart(), commandLine.reportChartSize(), commandLine.historyBoard()});
 
     // The headless run and the listing work without a display.
     std::unique_ptr<QCoreApplication> application =
@@ -110,14 +110,17 @@ int main(int argc, char *argv[])
         options.json = commandLine.json();
         options.logFile = commandLine.logFile();
         options.approved = commandLine.approvedImage();
+        options.boards = commandLine.boards();
+        options.boardRules = commandLine.boardRules();
+        options.operatorName = commandLine.operatorName();
         return cli::runHeadless(options);
     }
     case cli::CommandLine::Run::Report: // ran before the application was made
     case cli::CommandLine::Run::Windows:
         break;
     }
-    return gui::runWindows(*static_cast<QApplication *>(application.get()), names,
-                           commandLine.screenshotFolder(), commandLine.folder(),
-                           commandLine.logFile(), commandLine.approvedImage(),
-                           commandLine.screenshotBoards());
+    return gui::runWindows(
+        *static_cast<QApplication *>(application.get()), names, commandLine.screenshotFolder(),
+        commandLine.folder(), commandLine.logFile(), commandLine.approvedImage(),
+        {commandLine.boardRules(), commandLine.operatorName()}, commandLine.screenshotBoards());
 }

@@ -66,6 +66,8 @@ std::unique_ptr<app::Station> HeadlessRun::makeStation()
             return nullptr;
     }
     station->setApprovedImage(m_options.approved);
+    station->setBoardRules(m_options.boardRules);
+    station->setOperatorName(m_options.operatorName);
     return station;
 }
 
@@ -132,11 +134,20 @@ void HeadlessRun::onSearchFinished(bool anyFound)
         finish(kExitUsage);
         return;
     }
-    m_report.attach(*m_station);
-    m_station->showFoundProgrammers();
     m_result.inUse = m_station->programmers().inUse();
     for (const ProgrammerNumber n : m_result.inUse)
         m_result.comPorts[n] = m_station->state(n).comPort;
+    // A serial for a COM without a programmer is a mistake on the command line: no board is
+    // touched before it is mended.
+    for (auto it = m_options.boards.cbegin(); it != m_options.boards.cend(); ++it) {
+        if (!programmerOn(it.key())) {
+            m_report.error(texts::boardWithoutProgrammer(it.key()));
+            finish(kExitUsage);
+            return;
+        }
+    }
+    m_report.attach(*m_station);
+    m_station->showFoundProgrammers();
     if (m_result.load.asked)
         startLoad();
     else
@@ -151,11 +162,23 @@ void HeadlessRun::startLoad()
     m_station->loadProgramFile(m_path);
 }
 
+std::optional<ProgrammerNumber> HeadlessRun::programmerOn(int com) const
+{
+    for (const ProgrammerNumber n : m_result.inUse) {
+        if (m_result.comPorts[n] == com)
+            return n;
+    }
+    return std::nullopt;
+}
+
 void HeadlessRun::startTarget()
 {
     setState(State::Targeting);
     m_timeout.start();
-    m_station->programTarget();
+    app::Request request;
+    for (auto it = m_options.boards.cbegin(); it != m_options.boards.cend(); ++it)
+        request.boards[*programmerOn(it.key())] = it.value();
+    m_station->programTarget(request);
 }
 
 void HeadlessRun::onAttemptEnded(const app::Attempt &attempt)

@@ -32,6 +32,12 @@ inline const QString kNoAnswerToLoad = QStringLiteral("no answer to the load fra
 inline const QString kLoadNotStarted = QStringLiteral("the load did not start");
 inline const QString kLoadEnded = QStringLiteral("the load ended before the file was sent");
 
+/// --board named a COM number where the search found no programmer.
+inline QString boardWithoutProgrammer(int com)
+{
+    return QStringLiteral("--board COM%1: no programmer was found on COM %1").arg(com);
+}
+
 inline const QString kFile = QStringLiteral("file ");
 /// Records the attempt log did not take, and why the last one did not.
 inline QString recordsLost(int count, const QString &why)

@@ -14,6 +14,14 @@ namespace {
 
 constexpr qint64 kChunkBytes = 4 << 20;
 
+// What the figures are made of; the reader converts no other field.
+using record::AttemptRecord;
+constexpr AttemptRecord::Fields kFieldsRead =
+    AttemptRecord::FieldTime | AttemptRecord::FieldRun | AttemptRecord::FieldCom |
+    AttemptRecord::FieldIdentity | AttemptRecord::FieldStep | AttemptRecord::FieldExpected |
+    AttemptRecord::FieldCode | AttemptRecord::FieldBoard;
+const QString kOk = record::resultName(record::Result::Ok);
+
 bool blank(QByteArrayView line)
 {
     return std::all_of(line.begin(), line.end(),
@@ -45,7 +53,7 @@ void ShiftReport::addLine(QByteArrayView line)
     ++m_lineNumber;
     if (blank(line))
         return;
-    const std::optional<record::AttemptRecord> record = record::AttemptRecord::parse(line);
+    const std::optional<AttemptRecord> record = AttemptRecord::parse(line, kFieldsRead);
     if (!record) {
         malformedLine();
         return;
@@ -68,7 +76,11 @@ void ShiftReport::addLine(QByteArrayView line)
         at = m_index.insert(key, qsizetype(m_tallies.size()));
         m_tallies.emplace_back(record->com, record->location, record->usbSerial);
     }
-    m_tallies[size_t(*at)].add(*record);
+    ProgrammerTally &tally = m_tallies[size_t(*at)];
+    tally.add(*record);
+    if (record->step == record::kStepProgramTarget && !record->board.isEmpty() &&
+        m_boards.add(record->board, quint32(*at), record->result == kOk))
+        tally.addDistinctBoard();
 }
 
 void ShiftReport::addBytes(QByteArrayView bytes)

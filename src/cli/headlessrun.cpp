@@ -42,6 +42,11 @@ QString HeadlessRun::usageProblem(const Options &options)
         return QStringLiteral("Nothing to do: give --load FILE and/or --program-target");
     if (options.timeoutSeconds <= 0)
         return texts::badTimeout(options.timeoutSeconds);
+    // Seen without opening anything; a port without a programmer is known after the search.
+    for (auto it = options.boards.cbegin(); it != options.boards.cend(); ++it) {
+        if (!options.ports.present(it.key()))
+            return texts::boardWithoutPort(it.key());
+    }
     if (!options.loadFile.isEmpty()) {
         // A file the load would refuse is a bad command line: the file is opened and hashed as
         // the load will, then let go.

@@ -32,6 +32,11 @@ inline const QString kNoAnswerToLoad = QStringLiteral("no answer to the load fra
 inline const QString kLoadNotStarted = QStringLiteral("the load did not start");
 inline const QString kLoadEnded = QStringLiteral("the load ended before the file was sent");
 
+/// --board named a COM number that no port stands for.
+inline QString boardWithoutPort(int com)
+{
+    return QStringLiteral("--board COM%1: there is no port COM %1").arg(com);
+}
 /// --board named a COM number where the search found no programmer.
 inline QString boardWithoutProgrammer(int com)
 {

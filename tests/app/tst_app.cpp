@@ -103,7 +103,8 @@ struct Headless
 
 Headless runHeadless(test::FakeDevices &devices, cli::Options options)
 {
-    options.ports = link::PortNames::fromDirectory("/fake");
+    if (options.ports.directory().isEmpty())
+        options.ports = link::PortNames::fromDirectory("/fake");
     options.searchTickMs = 5;
     QString outText, errText;
     QTextStream out(&outText), err(&errText);
@@ -556,23 +557,34 @@ private Q_SLOTS:
         QTest::addColumn<bool>("required");
         QTest::addColumn<int>("exit");
         QTest::addColumn<QStringList>("results"); // "n result board"
+        QTest::addColumn<QString>("error");       // exit 2: why; "searched" when after the search
         QTest::newRow("a serial per COM") << Boards{{1, "SN-1"}, {2, "SN-2"}} << false << 0
-                                          << QStringList{"1 ok SN-1", "2 ok SN-2"};
+                                          << QStringList{"1 ok SN-1", "2 ok SN-2"} << QString();
         QTest::newRow("--require-board, COM 2 without")
-            << Boards{{1, "SN-1"}} << true << 1 << QStringList{"1 ok SN-1", "2 skipped -"};
-        QTest::newRow("one serial on two COMs") << Boards{{1, "SN-1"}, {2, "SN-1"}} << false << 1
-                                                << QStringList{"1 skipped SN-1", "2 skipped SN-1"};
-        QTest::newRow("a COM without a programmer: no board touched")
-            << Boards{{1, "SN-1"}, {3, "SN-3"}} << false << 2 << QStringList();
+            << Boards{{1, "SN-1"}} << true << 1 << QStringList{"1 ok SN-1", "2 skipped -"}
+            << QString();
+        QTest::newRow("one serial on two COMs")
+            << Boards{{1, "SN-1"}, {2, "SN-1"}} << false << 1
+            << QStringList{"1 skipped SN-1", "2 skipped SN-1"} << QString();
+        QTest::newRow("a port without a programmer: no board touched")
+            << Boards{{1, "SN-1"}, {3, "SN-3"}} << false << 2 << QStringList()
+            << "searched --board COM3: no programmer was found on COM 3";
+        QTest::newRow("no port: nothing opened")
+            << Boards{{1, "SN-1"}, {4, "SN-4"}} << false << 2 << QStringList()
+            << "--board COM4: there is no port COM 4";
     }
     // --board gives each COM's board serial to its programmer's record (with the operator);
-    // the rules of the windows hold headless.
+    // the rules of the windows hold headless. Ports COM1..3 are there, programmers on 1 and 2.
     void boardSerials()
     {
         test::FakeDevices devices;
         devices.add(1);
         devices.add(2);
+        QTemporaryDir ports;
+        for (int com = 1; com <= 3; ++com)
+            QVERIFY(test::writeFile(ports.filePath(QStringLiteral("COM%1").arg(com)), {}));
         cli::Options o;
+        o.ports = link::PortNames::fromDirectory(ports.path());
         o.programTarget = true;
         o.json = true;
         o.boards = VELL_FETCH(Boards, boards);
@@ -591,10 +603,14 @@ private Q_SLOTS:
         }
         results.sort();
         QTEST(results, "results");
+        QString error = VELL_FETCH(QString, error);
+        const bool searched = error.startsWith("searched ");
+        if (searched)
+            error = error.mid(9);
+        QVERIFY2(run.err.contains(error), qPrintable(run.err));
         if (run.exitCode == int(cli::kExitUsage)) {
-            QVERIFY2(run.err.contains("--board COM3: no programmer was found on COM 3"),
-                     qPrintable(run.err));
             QVERIFY(devices.device(1)->frames().isEmpty());
+            QCOMPARE(devices.device(1)->openCount() > 0, searched);
         }
     }
 

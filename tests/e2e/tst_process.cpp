@@ -138,6 +138,8 @@ private Q_SLOTS:
             << QStringList{"--program-target", "--expect-sha256", QString(63, u'a')};
         QTest::newRow("retries negative") << QStringList{"--program-target", "--retries", "-1"};
         QTest::newRow("retries not a number") << QStringList{"--program-target", "--retries", "x"};
+        QTest::newRow("a board on a COM without a port")
+            << QStringList{"--simulate", "2", "--program-target", "--board", "COM3=SN-3"};
     }
     void usageErrorsExitTwo()
     {

@@ -185,6 +185,15 @@ private Q_SLOTS:
         QTest::newRow("nested too deep")
             << "{\"result\":\"ok\",\"x\":" + QByteArray(40, '[') + QByteArray(40, ']') + "}"
             << false;
+        // Strings are read eight bytes at a time: what ends a plain run, at every place in one.
+        for (int at = 0; at < 17; ++at) {
+            for (const auto &[what, fast] :
+                 {std::pair<QByteArray, bool>("\\\"", true), {"\xc3\xa9", true}, {"\x01", false}}) {
+                const QByteArray text = QByteArray(at, 'a') + what + QByteArray(17 - at, 'b');
+                QTest::addRow("%d: %s", at, what.toHex().constData())
+                    << "{\"result\":\"ok\",\"text\":\"" + text + "\",\"com\":1}" << fast;
+            }
+        }
     }
     // The fast reader reads a line as the general one does, or leaves it to it: the report's
     // figures are the same whichever path a line takes.

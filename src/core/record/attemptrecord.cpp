@@ -211,15 +211,38 @@ const std::array<KeyName, KeyCount> &keyNames()
     return names;
 }
 
+/// Where a name may stand in the table of keyOf: from its length and its first and last
+/// characters, which tell the record's names apart.
+size_t keySlot(QByteArrayView name)
+{
+    return name.isEmpty()
+               ? 0
+               : (size_t(name.size()) * 7 + uchar(name.front()) * 3 + uchar(name.back())) & 63;
+}
+
 /// A field's key, or -1 for a name the record does not know.
 int keyOf(QByteArrayView name)
 {
+    // Open addressing over 64 slots, one compare for a known name.
+    static const std::array<qint8, 64> table = [] {
+        std::array<qint8, 64> t;
+        t.fill(-1);
+        const auto &names = keyNames();
+        for (int k = 0; k < KeyCount; ++k) {
+            const QLatin1String known = names[size_t(k)].name;
+            size_t slot = keySlot(QByteArrayView(known.data(), known.size()));
+            while (t[slot] >= 0)
+                slot = (slot + 1) & 63;
+            t[slot] = qint8(k);
+        }
+        return t;
+    }();
     const auto &names = keyNames();
-    for (int k = 0; k < KeyCount; ++k) {
-        const QLatin1String known = names[size_t(k)].name;
+    for (size_t slot = keySlot(name); table[slot] >= 0; slot = (slot + 1) & 63) {
+        const QLatin1String known = names[size_t(table[slot])].name;
         if (known.size() == name.size() &&
             std::memcmp(known.data(), name.data(), size_t(name.size())) == 0)
-            return k;
+            return table[slot];
     }
     return -1;
 }

@@ -1,8 +1,10 @@
 #include "jsonscanner.h"
 
 #include <QByteArray>
+#include <QtAlgorithms>
 
 #include <array>
+#include <cstring>
 
 namespace vell::record {
 
@@ -15,6 +17,36 @@ constexpr std::array<bool, 256> kPlain = [] {
         plain[size_t(c)] = c != '"' && c != '\\';
     return plain;
 }();
+
+/// The first byte at or after p that does not stand for itself inside a string (a quote, a
+/// backslash, a control character, a byte of a multi-byte character), or end. Eight bytes at a
+/// time: a record's strings are mostly long runs of plain ASCII.
+const char *plainRun(const char *p, const char *end)
+{
+    constexpr quint64 kOnes = 0x0101010101010101ull;
+    constexpr quint64 kHigh = 0x8080808080808080ull;
+    while (end - p >= 8) {
+        quint64 x;
+        std::memcpy(&x, p, 8);
+        const quint64 quote = x ^ (kOnes * '"');
+        const quint64 backslash = x ^ (kOnes * '\\');
+        // A byte's high bit ends up set for a zero byte (quote, backslash), a byte below 0x20,
+        // or a byte of 0x80 and above.
+        const quint64 special = ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) |
+                                (x - kOnes * 0x20) | x;
+        if (special & kHigh) {
+            // A borrow only runs upwards from a byte that is flagged itself, so the lowest
+            // flag is the first such byte.
+            if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN)
+                return p + qCountTrailingZeroBits(special & kHigh) / 8;
+            break;
+        }
+        p += 8;
+    }
+    while (p != end && kPlain[uchar(*p)])
+        ++p;
+    return p;
+}
 
 bool isDigit(char c)
 {
@@ -142,8 +174,7 @@ bool JsonScanner::string(Value *value)
     const char *start = ++m_p;
     bool escaped = false;
     for (;;) {
-        while (m_p != m_end && kPlain[uchar(*m_p)])
-            ++m_p;
+        m_p = plainRun(m_p, m_end);
         if (m_p == m_end)
             return false;
         const uchar c = uchar(*m_p);

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonValue>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -211,13 +212,15 @@ const std::array<KeyName, KeyCount> &keyNames()
     return names;
 }
 
-/// Where a name may stand in the table of keyOf: from its length and its first and last
-/// characters, which tell the record's names apart.
+/// Where a name may stand in the table of keyOf: from its length and its first, second and
+/// last characters, weighed so that each of the record's names has a slot of its own.
 size_t keySlot(QByteArrayView name)
 {
-    return name.isEmpty()
-               ? 0
-               : (size_t(name.size()) * 7 + uchar(name.front()) * 3 + uchar(name.back())) & 63;
+    if (name.size() < 2)
+        return 0;
+    return (size_t(name.size()) + uchar(name[0]) * 4u + uchar(name[1]) * 6u +
+            uchar(name.back()) * 13u) &
+           63;
 }
 
 /// A field's key, or -1 for a name the record does not know.
@@ -240,8 +243,7 @@ int keyOf(QByteArrayView name)
     const auto &names = keyNames();
     for (size_t slot = keySlot(name); table[slot] >= 0; slot = (slot + 1) & 63) {
         const QLatin1String known = names[size_t(table[slot])].name;
-        if (known.size() == name.size() &&
-            std::memcmp(known.data(), name.data(), size_t(name.size())) == 0)
+        if (known.size() == name.size() && sameBytes(known.data(), name.data(), name.size()))
             return table[slot];
     }
     return -1;
@@ -293,7 +295,7 @@ bool members(QByteArrayView object, const std::array<QLatin1String, N> &names,
     return scanner.object(2, [&](QByteArrayView name, int depth) {
         for (size_t i = 0; i < N; ++i) {
             if (names[i].size() != name.size() ||
-                std::memcmp(names[i].data(), name.data(), size_t(name.size())) != 0)
+                !sameBytes(names[i].data(), name.data(), name.size()))
                 continue;
             if (seen & (1u << i))
                 return false;
@@ -451,7 +453,8 @@ std::optional<AttemptRecord> AttemptRecord::parseJson(QByteArrayView line)
 
 std::optional<AttemptRecord> AttemptRecord::scan(QByteArrayView line, Fields wanted)
 {
-    std::array<Scanned, KeyCount> v;
+    // Only the fields met are made: zeroing all of them for every line cost more than reading.
+    std::array<std::optional<Scanned>, KeyCount> met;
     quint32 seen = 0;
     JsonScanner scanner(line);
     const auto &names = keyNames();
@@ -463,57 +466,61 @@ std::optional<AttemptRecord> AttemptRecord::scan(QByteArrayView line, Fields wan
         if (seen & (1u << key))
             return false;
         seen |= 1u << key;
-        return scanner.value(depth,
-                             (wanted & names[size_t(key)].field) ? &v[size_t(key)] : nullptr);
+        return scanner.value(
+            depth, (wanted & names[size_t(key)].field) ? &met[size_t(key)].emplace() : nullptr);
     });
-    if (!read || !scanner.atEnd() || v[KeyResult].type != Type::String ||
-        v[KeyRequestId].type != Type::Absent)
+    static const Scanned absent;
+    const auto v = [&met](Key key) -> const Scanned & {
+        return met[size_t(key)] ? *met[size_t(key)] : absent;
+    };
+    if (!read || !scanner.atEnd() || v(KeyResult).type != Type::String ||
+        v(KeyRequestId).type != Type::Absent)
         return std::nullopt;
     AttemptRecord r;
-    r.result = v[KeyResult].string();
-    r.timeMs = timeOf(v[KeyTime]);
-    r.startedMs = timeOf(v[KeyStarted]);
+    r.result = v(KeyResult).string();
+    r.timeMs = timeOf(v(KeyTime));
+    r.startedMs = timeOf(v(KeyStarted));
     std::optional<int> programmer, com, code;
-    if (!wholeNumber(v[KeyDuration], 0, kLongest, &r.durationMs) ||
-        !wholeNumber(v[KeyPid], 1, kLongest, &r.pid) ||
-        !smallNumber(v[KeyProgrammer], 0, &programmer) || !smallNumber(v[KeyCom], 0, &com) ||
-        !smallNumber(v[KeyTry], 1, &r.tryNumber) || !smallNumber(v[KeyCode], -kIntMax, &code))
+    if (!wholeNumber(v(KeyDuration), 0, kLongest, &r.durationMs) ||
+        !wholeNumber(v(KeyPid), 1, kLongest, &r.pid) ||
+        !smallNumber(v(KeyProgrammer), 0, &programmer) || !smallNumber(v(KeyCom), 0, &com) ||
+        !smallNumber(v(KeyTry), 1, &r.tryNumber) || !smallNumber(v(KeyCode), -kIntMax, &code))
         return std::nullopt;
     r.programmer = programmer.value_or(0);
     r.com = com.value_or(0);
     r.code = code;
-    r.host = stringOf(v[KeyHost]);
-    r.appVersion = stringOf(v[KeyAppVersion]);
-    r.runId = stringOf(v[KeyRunId]);
-    r.device = stringOf(v[KeyDevice]);
-    r.usbSerial = stringOf(v[KeyUsbSerial]);
-    r.vidPid = stringOf(v[KeyVidPid]);
-    r.location = stringOf(v[KeyLocation]);
-    r.step = stringOf(v[KeyStep]);
-    if (v[KeyFile].type == Type::Object) {
+    r.host = stringOf(v(KeyHost));
+    r.appVersion = stringOf(v(KeyAppVersion));
+    r.runId = stringOf(v(KeyRunId));
+    r.device = stringOf(v(KeyDevice));
+    r.usbSerial = stringOf(v(KeyUsbSerial));
+    r.vidPid = stringOf(v(KeyVidPid));
+    r.location = stringOf(v(KeyLocation));
+    r.step = stringOf(v(KeyStep));
+    if (v(KeyFile).type == Type::Object) {
         std::array<Scanned, 5> f;
         std::optional<qint64> size;
-        if (!members(v[KeyFile].text,
+        if (!members(v(KeyFile).text,
                      std::array{kFileName, kFileFolder, kFileSize, kFileSha256, kFileCrc32}, &f) ||
             !wholeNumber(f[2], 0, kLongest, &size))
             return std::nullopt;
         r.file = FileRecord{stringOf(f[0]), stringOf(f[1]), size.value_or(0), stringOf(f[3]),
                             stringOf(f[4])};
     }
-    r.expectedSha256 = stringOf(v[KeyExpectedSha256]);
-    r.expectedCrc32 = stringOf(v[KeyExpectedCrc32]);
-    if (v[KeyOptions].type == Type::Object) {
+    r.expectedSha256 = stringOf(v(KeyExpectedSha256));
+    r.expectedCrc32 = stringOf(v(KeyExpectedCrc32));
+    if (v(KeyOptions).type == Type::Object) {
         std::array<Scanned, 2> o;
-        if (!members(v[KeyOptions].text, std::array{kRestoreDefaults, kBlackBox}, &o))
+        if (!members(v(KeyOptions).text, std::array{kRestoreDefaults, kBlackBox}, &o))
             return std::nullopt;
         r.options = Options{o[0].type == Type::True, o[1].type == Type::True};
     }
-    r.text = stringOf(v[KeyText]);
-    r.programmerVersion = stringOf(v[KeyProgrammerVersion]);
-    r.recordId = stringOf(v[KeyRecordId]);
-    r.board = stringOf(v[KeyBoard]);
-    r.reprogrammed = v[KeyReprogrammed].type == Type::True;
-    r.operatorName = stringOf(v[KeyOperator]);
+    r.text = stringOf(v(KeyText));
+    r.programmerVersion = stringOf(v(KeyProgrammerVersion));
+    r.recordId = stringOf(v(KeyRecordId));
+    r.board = stringOf(v(KeyBoard));
+    r.reprogrammed = v(KeyReprogrammed).type == Type::True;
+    r.operatorName = stringOf(v(KeyOperator));
     return r;
 }
 

@@ -6,6 +6,10 @@
 #include <array>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace vell::record {
 
 namespace {
@@ -19,10 +23,25 @@ constexpr std::array<bool, 256> kPlain = [] {
 }();
 
 /// The first byte at or after p that does not stand for itself inside a string (a quote, a
-/// backslash, a control character, a byte of a multi-byte character), or end. Eight bytes at a
-/// time: a record's strings are mostly long runs of plain ASCII.
+/// backslash, a control character, a byte of a multi-byte character), or end. Sixteen or eight
+/// bytes at a time: a record's strings are mostly long runs of plain ASCII.
 const char *plainRun(const char *p, const char *end)
 {
+#ifdef __SSE2__
+    const __m128i quote16 = _mm_set1_epi8('"');
+    const __m128i backslash16 = _mm_set1_epi8('\\');
+    const __m128i space16 = _mm_set1_epi8(0x20);
+    while (end - p >= 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        // Compared as signed bytes, 0x80 and above are below 0x20 as well.
+        const __m128i special =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, quote16), _mm_cmpeq_epi8(x, backslash16)),
+                         _mm_cmplt_epi8(x, space16));
+        if (const int mask = _mm_movemask_epi8(special))
+            return p + qCountTrailingZeroBits(uint(mask));
+        p += 16;
+    }
+#endif
     constexpr quint64 kOnes = 0x0101010101010101ull;
     constexpr quint64 kHigh = 0x8080808080808080ull;
     while (end - p >= 8) {
@@ -259,7 +278,7 @@ bool JsonScanner::number(Value *value)
 
 bool JsonScanner::literal(QByteArrayView word, Value::Type type, Value *value)
 {
-    if (m_end - m_p < word.size() || QByteArrayView(m_p, word.size()) != word)
+    if (m_end - m_p < word.size() || !sameBytes(m_p, word.data(), word.size()))
         return false;
     m_p += word.size();
     if (m_p != m_end && !isDelimiter(*m_p))

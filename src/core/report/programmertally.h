@@ -46,8 +46,8 @@ public:
     void add(const record::AttemptRecord &record);
 
     [[nodiscard]] int com() const { return m_com; }
-    [[nodiscard]] QString location() const { return m_location; }
-    [[nodiscard]] QString usbSerial() const { return m_usbSerial; }
+    [[nodiscard]] const QString &location() const { return m_location; }
+    [[nodiscard]] const QString &usbSerial() const { return m_usbSerial; }
     /// Records of a step that ran (a skipped one is not a try).
     [[nodiscard]] qint64 tries() const { return m_tries; }
     [[nodiscard]] qint64 ok() const { return m_ok; }

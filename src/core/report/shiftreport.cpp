@@ -48,6 +48,27 @@ void ShiftReport::malformedLine()
         m_malformedLines << m_lineNumber;
 }
 
+qsizetype ShiftReport::tallyOf(const record::AttemptRecord &record)
+{
+    // A bench's few programmers are found without making a key; a line's many by the index.
+    if (m_tallies.size() <= kFewProgrammers) {
+        for (size_t i = 0; i < m_tallies.size(); ++i) {
+            const ProgrammerTally &t = m_tallies[i];
+            if (t.com() == record.com && t.location() == record.location &&
+                t.usbSerial() == record.usbSerial)
+                return qsizetype(i);
+        }
+    }
+    const QString key = QString::number(record.com) + QChar(0x1f) + record.location + QChar(0x1f) +
+                        record.usbSerial;
+    auto at = m_index.constFind(key);
+    if (at == m_index.cend()) {
+        at = m_index.insert(key, qsizetype(m_tallies.size()));
+        m_tallies.emplace_back(record.com, record.location, record.usbSerial);
+    }
+    return *at;
+}
+
 void ShiftReport::addLine(QByteArrayView line)
 {
     ++m_lineNumber;
@@ -69,17 +90,11 @@ void ShiftReport::addLine(QByteArrayView line)
         }
     }
     ++m_records;
-    const QString key = QString::number(record->com) + QChar(0x1f) + record->location +
-                        QChar(0x1f) + record->usbSerial;
-    auto at = m_index.constFind(key);
-    if (at == m_index.cend()) {
-        at = m_index.insert(key, qsizetype(m_tallies.size()));
-        m_tallies.emplace_back(record->com, record->location, record->usbSerial);
-    }
-    ProgrammerTally &tally = m_tallies[size_t(*at)];
+    const qsizetype at = tallyOf(*record);
+    ProgrammerTally &tally = m_tallies[size_t(at)];
     tally.add(*record);
     if (record->step == record::kStepProgramTarget && !record->board.isEmpty() &&
-        m_boards.add(record->board, quint32(*at), record->result == kOk))
+        m_boards.add(record->board, quint32(at), record->result == kOk))
         tally.addDistinctBoard();
 }
 

@@ -61,10 +61,13 @@ public:
 
 private:
     void addLine(QByteArrayView line);
+    /// The index of the record's programmer in m_tallies, a new one made for a new programmer.
+    qsizetype tallyOf(const record::AttemptRecord &record);
     void malformedLine();
 
     std::optional<qint64> m_since;
     std::optional<qint64> m_until;
+    static constexpr size_t kFewProgrammers = 16;
     std::vector<ProgrammerTally> m_tallies;
     BoardTable m_boards;               ///< by index into m_tallies
     QHash<QString, qsizetype> m_index; ///< identity key -> index into m_tallies

@@ -1,6 +1,7 @@
 // The shift report's reader on arbitrary bytes: no crash, no hang; the same figures however
-// the bytes are cut into chunks; and figures that hold together (OK within the tries, the
-// failure groups adding up to the failures, a median within the longest, first before last).
+// the bytes are cut into chunks; figures that hold together (OK within the tries, the failure
+// groups adding up to the failures, a median within the longest, first before last); and the
+// record's fast reader reading every line it vouches for as QJsonDocument does.
 #include "core/report/shiftreport.h"
 
 #include <QByteArray>
@@ -81,5 +82,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         cut.addBytes(bytes.sliced(at, std::min(step, bytes.size() - at)));
     cut.finish();
     check(figures(cut) == figures(whole));
+
+    for (const QByteArrayView line :
+         QByteArray::fromRawData(bytes.data(), bytes.size()).split('\n')) {
+        using vell::record::AttemptRecord;
+        if (const std::optional<AttemptRecord> fast = AttemptRecord::scan(line)) {
+            const std::optional<AttemptRecord> general = AttemptRecord::parseJson(line);
+            check(general && *general == *fast);
+        }
+    }
     return 0;
 }

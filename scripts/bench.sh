@@ -2,8 +2,9 @@
 # Builds the benchmarks (optimised, into ${BENCH_BUILD_DIR:-build-bench}) and prints one table:
 # the load's figures (stream vs plain writer, 256 KiB on a 115200 wire, peak RSS by file size),
 # the search over fifteen ports against its 3-second design, the app's CPU time per MiB, the
-# shift report over a million records beside jq (time, ratio, peak RSS at 100k and 1M records),
-# and a program-target cycle through --control against --serve beside a headless run.
+# shift report over a million records beside jq (time, ratio, peak RSS at 100k and 1M records,
+# the part of it beyond the table of distinct boards), a board's history over the same log, and
+# a program-target cycle through --control against --serve beside a headless run.
 # Exit 0 when every goal is met.
 set -euo pipefail
 cd "$(dirname "$0")/.."

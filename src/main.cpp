@@ -54,10 +54,10 @@ int main(int argc, char *argv[])
     }
 
     if (run == cli::CommandLine::Run::Report)
-        return cli::report::runReport(argc, argv,
-                                      {commandLine.reportLog(), commandLine.since(),
-                                       commandLine.until(), commandLine.json(),
-                                       commandLine.reportChart(), commandLine.reportChartSize()});
+        return cli::report::runReport(
+            argc, argv,
+            {commandLine.reportLog(), commandLine.since(), commandLine.until(), commandLine.json(),
+             commandLine.reportChart(), commandLine.reportChartSize(), commandLine.historyBoard()});
 
     // The headless run and the listing work without a display.
     app::useQtEventDispatcher();
@@ -118,6 +118,9 @@ int main(int argc, char *argv[])
         options.json = commandLine.json();
         options.logFile = commandLine.logFile();
         options.approved = commandLine.approvedImage();
+        options.boards = commandLine.boards();
+        options.boardRules = commandLine.boardRules();
+        options.operatorName = commandLine.operatorName();
         options.serve = run == cli::CommandLine::Run::Serve;
         options.controlSocket = commandLine.controlSocket();
         return options.serve ? cli::runServe(options) : cli::runHeadless(options);
@@ -130,6 +133,6 @@ int main(int argc, char *argv[])
     return gui::runWindows(
         *static_cast<QApplication *>(application.get()), names, commandLine.screenshotFolder(),
         commandLine.folder(), commandLine.logFile(), commandLine.approvedImage(),
-        commandLine.screenshotBoards(),
+        {commandLine.boardRules(), commandLine.operatorName()}, commandLine.screenshotBoards(),
         {commandLine.listen(), commandLine.controlSocket(), commandLine.timeoutSeconds()});
 }

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <optional>
 
@@ -133,7 +134,23 @@ CommandLine::CommandLine()
       m_programmers(QStringLiteral("programmers"),
                     QStringLiteral("--control load, program-target: only these programmers "
                                    "(numbers from 1 to 4, comma-separated)."),
-                    QStringLiteral("LIST"))
+                    QStringLiteral("LIST")),
+      m_scanBoards(QStringLiteral("scan-boards"),
+                   QStringLiteral("The windows: a Board field per programmer for its target "
+                                  "board's serial (a scanner types it, then Enter).")),
+      m_requireBoard(QStringLiteral("require-board"),
+                     QStringLiteral("Leave out of program-target every programmer without a "
+                                    "board serial (the windows show the Board fields).")),
+      m_boardPattern(QStringLiteral("board-pattern"),
+                     QStringLiteral("Every board serial must match REGEX whole."),
+                     QStringLiteral("REGEX")),
+      m_board(QStringLiteral("board"),
+              QStringLiteral("Headless: the serial of the board on COM n (repeatable). With "
+                             "--report: print the history of board SERIAL."),
+              QStringLiteral("COMn=SERIAL")),
+      m_operator(QStringLiteral("operator"),
+                 QStringLiteral("Name every record after NAME, who runs the bench."),
+                 QStringLiteral("NAME"))
 {
     m_screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
     m_screenshotBoardsOption.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -169,7 +186,12 @@ CommandLine::CommandLine()
                          m_control,
                          m_controlSocket,
                          m_file,
-                         m_programmers});
+                         m_programmers,
+                         m_scanBoards,
+                         m_requireBoard,
+                         m_boardPattern,
+                         m_board,
+                         m_operator});
 }
 
 bool CommandLine::fail(const QString &text)
@@ -210,6 +232,19 @@ bool CommandLine::parse(const QStringList &arguments)
             m_parser.isSet(m_listPorts) || m_parser.isSet(m_simulate) || m_parser.isSet(m_ports))
             return fail(QStringLiteral("--report reads a log: it takes no run, --list-ports, "
                                        "--simulate or --ports"));
+        for (const QCommandLineOption *option :
+             {&m_scanBoards, &m_requireBoard, &m_boardPattern, &m_operator})
+            if (m_parser.isSet(*option))
+                return fail(QStringLiteral("--%1 is for the windows, a headless run or --serve")
+                                .arg(option->names().constFirst()));
+        const QStringList boards = m_parser.values(m_board);
+        if (boards.size() > 1)
+            return fail(QStringLiteral("--report takes one --board SERIAL"));
+        if (!boards.isEmpty()) {
+            if (const QString why = model::BoardRules().reason(boards.at(0)); !why.isEmpty())
+                return fail(QStringLiteral("--board: %1").arg(why));
+            m_historyBoard = boards.at(0);
+        }
         m_reportLog = positional.value(0, logFile());
         m_run = Run::Report;
         return true;
@@ -264,6 +299,8 @@ bool CommandLine::parse(const QStringList &arguments)
         return fail(QStringLiteral("--log takes a file name"));
     if (m_parser.isSet(m_screenshot) && m_run != Run::Windows)
         return fail(QStringLiteral("--screenshot is for the windows"));
+    if (!parseBoards())
+        return false;
     if (m_parser.isSet(m_screenshotBoardsOption)) {
         const std::optional<int> boards = positiveNumber(m_parser.value(m_screenshotBoardsOption));
         if (!boards || !m_parser.isSet(m_screenshot))
@@ -322,6 +359,50 @@ bool CommandLine::parseControl()
             set.insert(*n);
         }
         m_request.programmers = set;
+    }
+    return true;
+}
+
+bool CommandLine::parseBoards()
+{
+    const bool run = m_run == Run::Windows || m_run == Run::Headless || m_run == Run::Serve;
+    for (const QCommandLineOption *option : {&m_requireBoard, &m_boardPattern, &m_operator})
+        if (m_parser.isSet(*option) && !run)
+            return fail(QStringLiteral("--%1 is for the windows, a headless run or --serve")
+                            .arg(option->names().constFirst()));
+    if (m_parser.isSet(m_scanBoards) && m_run != Run::Windows)
+        return fail(QStringLiteral("--scan-boards is for the windows (headless: --board)"));
+    m_boardRules.scan = m_parser.isSet(m_scanBoards);
+    m_boardRules.required = m_parser.isSet(m_requireBoard);
+    QString error;
+    if (m_parser.isSet(m_boardPattern) &&
+        !m_boardRules.setPattern(m_parser.value(m_boardPattern), &error))
+        return fail(QStringLiteral("--board-pattern: '%1' is no regular expression (%2)")
+                        .arg(m_parser.value(m_boardPattern), error));
+    if (m_parser.isSet(m_operator)) {
+        // A name is held to a serial's bounds: printable, at most 64 characters.
+        if (operatorName().isEmpty())
+            return fail(QStringLiteral("--operator takes a name"));
+        if (const QString why = model::BoardRules().reason(operatorName()); !why.isEmpty())
+            return fail(QStringLiteral("--operator: %1").arg(why));
+    }
+    static const QRegularExpression form(QStringLiteral("^COM(\\d{1,2})=(.*)$"),
+                                         QRegularExpression::CaseInsensitiveOption |
+                                             QRegularExpression::DotMatchesEverythingOption);
+    for (const QString &value : m_parser.values(m_board)) {
+        if (m_run != Run::Headless || !programTarget())
+            return fail(QStringLiteral("--board COMn=SERIAL is for a headless --program-target "
+                                       "(with --report: --board SERIAL)"));
+        const QRegularExpressionMatch m = form.match(value);
+        const int com = m.hasMatch() ? m.captured(1).toInt() : 0;
+        if (com < 1 || com > link::PortNames::kMaxPort)
+            return fail(
+                QStringLiteral("--board takes COMn=SERIAL, n from 1 to 15, not '%1'").arg(value));
+        if (m_boards.contains(com))
+            return fail(QStringLiteral("--board: COM%1 is given twice").arg(com));
+        if (const QString why = m_boardRules.reason(m.captured(2)); !why.isEmpty())
+            return fail(QStringLiteral("--board COM%1: %2").arg(com).arg(why));
+        m_boards.insert(com, m.captured(2));
     }
     return true;
 }

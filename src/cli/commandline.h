@@ -5,6 +5,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QMap>
 #include <QString>
 
 namespace vell::cli {
@@ -67,6 +68,14 @@ public:
     [[nodiscard]] QString reportChartSize() const { return m_parser.value(m_reportChartSize); }
     /// --expect-sha256 HEX, --expect-crc32 HEX: the approved image, lower case (empty: none).
     [[nodiscard]] const model::ImagePin &approvedImage() const { return m_approved; }
+    /// --scan-boards, --require-board, --board-pattern.
+    [[nodiscard]] const model::BoardRules &boardRules() const { return m_boardRules; }
+    /// --board COMn=SERIAL of a headless run: each COM number's board serial.
+    [[nodiscard]] const QMap<int, QString> &boards() const { return m_boards; }
+    /// --report --board SERIAL: the board whose history is asked for (empty without it).
+    [[nodiscard]] QString historyBoard() const { return m_historyBoard; }
+    /// --operator NAME (empty without it).
+    [[nodiscard]] QString operatorName() const { return m_parser.value(m_operator); }
     /// --screenshot DIR: the windows' screenshot tour (empty without it).
     [[nodiscard]] QString screenshotFolder() const { return m_parser.value(m_screenshot); }
     /// --screenshot-boards N: how many times the tour programs the targets (1 without it).
@@ -82,6 +91,8 @@ private:
     bool fail(const QString &text);
     /// The options of the service and its client (--serve, --listen, --control and theirs).
     bool parseControl();
+    /// The board options and --operator, once the run is known.
+    bool parseBoards();
 
     QCommandLineParser m_parser;
     QCommandLineOption m_ports;
@@ -112,11 +123,19 @@ private:
     QCommandLineOption m_controlSocket;
     QCommandLineOption m_file;
     QCommandLineOption m_programmers;
+    QCommandLineOption m_scanBoards;
+    QCommandLineOption m_requireBoard;
+    QCommandLineOption m_boardPattern;
+    QCommandLineOption m_board;
+    QCommandLineOption m_operator;
 
     QString m_error;
     QString m_reportLog;
     model::ImagePin m_approved;
     control::ControlRequest m_request;
+    model::BoardRules m_boardRules;
+    QMap<int, QString> m_boards;
+    QString m_historyBoard;
     Run m_run = Run::Windows;
     int m_simulated = 0;
     int m_screenshotBoards = 1;

@@ -5,6 +5,7 @@
 #include "model/programmerstate.h"
 #include "model/timings.h"
 
+#include <QMap>
 #include <QString>
 
 // The headless run: the same search, load and program-target as the windows, driven by the
@@ -30,6 +31,12 @@ struct Options
     model::ImagePin approved;
     /// --retries N: each step is repeated up to N times on the programmers whose step failed.
     int retries = 0;
+    /// --board COMn=SERIAL: each COM number's board serial, for program-target.
+    QMap<int, QString> boards;
+    /// --require-board, --board-pattern.
+    model::BoardRules boardRules;
+    /// --operator NAME: every record names them.
+    QString operatorName;
     /// --json: stdout carries JSON events instead of lines.
     bool json = false;
     /// --log FILE; empty: the default attempt log, where a failure to open it only warns.

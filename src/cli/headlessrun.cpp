@@ -43,6 +43,11 @@ QString HeadlessRun::usageProblem(const Options &options)
         return QStringLiteral("Nothing to do: give --load FILE and/or --program-target");
     if (options.timeoutSeconds <= 0)
         return texts::badTimeout(options.timeoutSeconds);
+    // Seen without opening anything; a port without a programmer is known after the search.
+    for (auto it = options.boards.cbegin(); it != options.boards.cend(); ++it) {
+        if (!options.ports.present(it.key()))
+            return texts::boardWithoutPort(it.key());
+    }
     if (!options.loadFile.isEmpty()) {
         // A file the load would refuse is a bad command line: the file is opened and hashed as
         // the load will, then let go.
@@ -67,6 +72,8 @@ std::unique_ptr<app::Station> HeadlessRun::makeStation()
             return nullptr;
     }
     station->setApprovedImage(m_options.approved);
+    station->setBoardRules(m_options.boardRules);
+    station->setOperatorName(m_options.operatorName);
     return station;
 }
 
@@ -130,11 +137,20 @@ void HeadlessRun::onSearchFinished(bool anyFound)
         finish(kExitUsage);
         return;
     }
-    m_report.attach(*m_station);
-    m_station->showFoundProgrammers();
     m_result.inUse = m_station->programmers().inUse();
     for (const ProgrammerNumber n : m_result.inUse)
         m_result.comPorts[n] = m_station->state(n).comPort;
+    // A serial for a COM without a programmer is a mistake on the command line: no board is
+    // touched before it is mended.
+    for (auto it = m_options.boards.cbegin(); it != m_options.boards.cend(); ++it) {
+        if (!programmerOn(it.key())) {
+            m_report.error(texts::boardWithoutProgrammer(it.key()));
+            finish(kExitUsage);
+            return;
+        }
+    }
+    m_report.attach(*m_station);
+    m_station->showFoundProgrammers();
     if (m_options.serve) {
         setState(State::Serving);
         Q_EMIT serving();
@@ -154,11 +170,23 @@ void HeadlessRun::startLoad()
     m_station->loadProgramFile(m_path);
 }
 
+std::optional<ProgrammerNumber> HeadlessRun::programmerOn(int com) const
+{
+    for (const ProgrammerNumber n : m_result.inUse) {
+        if (m_result.comPorts[n] == com)
+            return n;
+    }
+    return std::nullopt;
+}
+
 void HeadlessRun::startTarget()
 {
     setState(State::Targeting);
     m_timeout.start();
-    m_station->programTarget();
+    app::Request request;
+    for (auto it = m_options.boards.cbegin(); it != m_options.boards.cend(); ++it)
+        request.boards[*programmerOn(it.key())] = it.value();
+    m_station->programTarget(request);
 }
 
 void HeadlessRun::onAttemptEnded(const app::Attempt &attempt)

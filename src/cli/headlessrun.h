@@ -72,6 +72,8 @@ private:
     void onSearchFinished(bool anyFound);
     void startLoad();
     void startTarget();
+    /// The programmer found on COM com, if any.
+    [[nodiscard]] std::optional<model::ProgrammerNumber> programmerOn(int com) const;
     void onAttemptEnded(const app::Attempt &attempt);
     void onOperationFinished(const app::OperationResult &result);
     /// Repeats the step on the programmers whose step failed, while repeats are left; false

@@ -15,6 +15,17 @@ inline QString promptLine(const QString &text)
 {
     return QStringLiteral("Prompt: ") + text;
 }
+/// --board named a COM number that no port stands for.
+inline QString boardWithoutPort(int com)
+{
+    return QStringLiteral("--board COM%1: there is no port COM %1").arg(com);
+}
+/// --board named a COM number where the search found no programmer.
+inline QString boardWithoutProgrammer(int com)
+{
+    return QStringLiteral("--board COM%1: no programmer was found on COM %1").arg(com);
+}
+
 /// dir: the --ports folder, empty for the machine's own ports.
 inline QString noProgrammers(const QString &dir)
 {

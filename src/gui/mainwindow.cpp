@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "boardfield.h"
 #include "programfilebrowser.h"
 #include "programmerpanewidget.h"
 #include "wrappingbutton.h"
@@ -64,6 +65,7 @@ MainWindow::MainWindow(app::Station &station, app::Settings *settings, QWidget *
     setWindowTitle(app::texts::kMainWindowTitle);
     buildControls();
     buildRepeatControls();
+    buildBoardFields();
 
     connect(&m_station, &app::Station::promptChanged, m_prompt, &QLabel::setText);
     connect(&m_station, &app::Station::versionsChanged, this, &MainWindow::showVersions);
@@ -78,8 +80,7 @@ MainWindow::MainWindow(app::Station &station, app::Settings *settings, QWidget *
             });
     connect(m_restoreDefaults, &QCheckBox::toggled, &m_station, &app::Station::setRestoreDefaults);
     connect(m_blackBox, &QCheckBox::toggled, &m_station, &app::Station::setBlackBox);
-    connect(m_programTarget, &QPushButton::clicked, &m_station,
-            [this] { m_station.programTarget(); });
+    connect(m_programTarget, &QPushButton::clicked, this, &MainWindow::programTarget);
     connect(&m_station, &app::Station::imageChanged, this, &MainWindow::showImage);
     connect(&m_station, &app::Station::logProblemChanged, this, &MainWindow::showLogProblem);
 
@@ -222,7 +223,7 @@ void MainWindow::buildRepeatControls()
     auto *targetKey = new QShortcut(QKeySequence(kProgramTargetKey), this);
     connect(targetKey, &QShortcut::activated, this, [this] {
         if (m_programTarget->isVisible())
-            m_station.programTarget();
+            programTarget();
     });
 
     for (ProgrammerPaneWidget *pane : m_panes) {
@@ -239,7 +240,49 @@ void MainWindow::buildRepeatControls()
     connect(&m_station, &app::Station::busyChanged, this, &MainWindow::showRetryFailed);
     connect(&m_station, &app::Station::attemptEnded, this, &MainWindow::showRetryFailed);
     connect(&m_station, &app::Station::operationFinished, this, &MainWindow::showRetryFailed);
+    connect(&m_station, &app::Station::boardChanged, this, &MainWindow::showRetryFailed);
     showRetryFailed();
+}
+
+void MainWindow::buildBoardFields()
+{
+    if (!m_station.boardRules().fieldsShown())
+        return;
+    for (ProgrammerPaneWidget *pane : m_panes) {
+        const model::ProgrammerNumber n = pane->programmer();
+        connect(pane->boardField(), &BoardField::entered, this, [this, n](const QString &text) {
+            // A refused scan keeps the focus, for the scan that replaces it.
+            if (m_station.scanBoard(n, text))
+                focusAfterBoard(n);
+        });
+    }
+    // Scan, scan, scan, scan, Enter: the button takes Enter once it has the focus.
+    m_programTarget->setAutoDefault(true);
+    m_panes[0]->boardField()->setFocus();
+}
+
+void MainWindow::focusAfterBoard(model::ProgrammerNumber n)
+{
+    for (int next = n.value() + 1; next <= model::kProgrammerCount; ++next) {
+        if (m_station.programmers().inUse(model::ProgrammerNumber(next))) {
+            BoardField *field = m_panes[size_t(next - 1)]->boardField();
+            field->setFocus(Qt::TabFocusReason);
+            field->selectAll();
+            return;
+        }
+    }
+    if (m_programTarget->isVisible())
+        m_programTarget->setFocus(Qt::TabFocusReason);
+}
+
+void MainWindow::programTarget()
+{
+    // What a field holds unentered is taken as if Enter had been pressed.
+    for (ProgrammerPaneWidget *pane : m_panes) {
+        if (pane->boardField())
+            pane->boardField()->commit();
+    }
+    m_station.programTarget();
 }
 
 void MainWindow::showRetryFailed()

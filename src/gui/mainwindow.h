@@ -56,6 +56,13 @@ private:
     void showRetryFailed();
     /// The menu of programmer n's pane: its last step again, for it alone.
     void showPaneMenu(model::ProgrammerNumber n, const QPoint &at);
+    /// The Board fields, when the board rules show them: Enter goes on to the next field, and
+    /// from the last to the program-target button.
+    void buildBoardFields();
+    /// The focus goes on from programmer n's Board field.
+    void focusAfterBoard(model::ProgrammerNumber n);
+    /// The program-target command, with what the Board fields hold.
+    void programTarget();
 
     app::Station &m_station;
     app::Settings *m_settings;

@@ -1,11 +1,13 @@
 #include "programmerpanewidget.h"
 
+#include "boardfield.h"
 #include "wrappinglabel.h"
 
 #include "app/station.h"
 #include "app/texts.h"
 
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -84,6 +86,8 @@ ProgrammerPaneWidget::ProgrammerPaneWidget(model::ProgrammerNumber n, const app:
     grid->addWidget(m_tally, 0, 2, 2, 1, Qt::AlignVCenter);
     grid->setColumnStretch(0, kStatusStretch);
     grid->setColumnStretch(2, kTallyStretch);
+    if (station.boardRules().fieldsShown())
+        buildBoardRow(grid);
 
     connect(&station, &app::Station::paneChanged, this, [this](model::ProgrammerNumber changed) {
         if (changed == m_n)
@@ -100,6 +104,41 @@ ProgrammerPaneWidget::ProgrammerPaneWidget(model::ProgrammerNumber n, const app:
     });
     refresh();
     showTally();
+}
+
+void ProgrammerPaneWidget::buildBoardRow(QGridLayout *grid)
+{
+    m_board = new BoardField(this);
+    m_board->setObjectName(QStringLiteral("txtBoard%1").arg(m_n.value()));
+    auto *caption = new QLabel(app::texts::kBoardField, this);
+    caption->setBuddy(m_board);
+    m_boardNote = new WrappingLabel(QString(), this);
+    m_boardNote->setObjectName(QStringLiteral("lblBoardNote%1").arg(m_n.value()));
+    auto *row = new QHBoxLayout;
+    row->addWidget(caption);
+    row->addWidget(m_board, 1);
+    grid->addLayout(row, 2, 0);
+    grid->addWidget(m_boardNote, 2, 1, 1, 2);
+    connect(&m_station, &app::Station::boardChanged, this, [this](model::ProgrammerNumber changed) {
+        if (changed == m_n) {
+            showBoard();
+            refresh(); // its board's hint
+        }
+    });
+    showBoard();
+}
+
+void ProgrammerPaneWidget::showBoard()
+{
+    const model::BoardScan &scan = m_station.state(m_n).boardScan;
+    const bool refused = scan.problem != model::BoardProblem::None;
+    if (scan.text.isEmpty())
+        m_board->clearHeld();
+    // A refused scan is marked in place; its reason stands beside it.
+    m_board->setProperty("refused", refused);
+    m_board->setStyleSheet(refused ? QStringLiteral("border: 2px solid #c00000") : QString());
+    m_boardNote->setStyleSheet(refused ? QStringLiteral("color: #a00000") : QString());
+    m_boardNote->setText(m_station.boardNote(m_n));
 }
 
 void ProgrammerPaneWidget::showTally()

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -16,6 +17,8 @@ using link::ProgrammerNumber;
 }
 
 namespace vell::gui {
+
+class BoardField;
 
 /// One programmer's pane: status box (its tooltip names the device), thin progress bar under
 /// it, count box and the programmer's tally to its right. A mirror of the station's pane n;
@@ -33,10 +36,15 @@ public:
     [[nodiscard]] QLineEdit *statusBox() const { return m_status; }
     [[nodiscard]] QProgressBar *progressBar() const { return m_bar; }
     [[nodiscard]] QLineEdit *countBox() const { return m_count; }
+    /// Its Board field (txtBoard1..4): null unless the board rules show the fields.
+    [[nodiscard]] BoardField *boardField() const { return m_board; }
 
 private:
     void refresh();
     void showTally();
+    /// The Board field's row under the bar: its caption, the field and its note.
+    void buildBoardRow(QGridLayout *grid);
+    void showBoard();
 
     const model::ProgrammerNumber m_n;
     const app::Station &m_station;
@@ -44,6 +52,8 @@ private:
     QProgressBar *m_bar;
     QLineEdit *m_count;
     QLabel *m_tally;
+    BoardField *m_board = nullptr;
+    QLabel *m_boardNote = nullptr;
 };
 
 } // namespace vell::gui

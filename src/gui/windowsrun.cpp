@@ -113,7 +113,7 @@ void screenshotTour(app::Station &station, MainWindow &window, const QString &di
 
 int runWindows(QApplication &app, const link::PortNames &names, const QString &screenshots,
                const QString &folder, const QString &logFile, const model::ImagePin &approved,
-               int screenshotBoards, const Listening &listening)
+               const Bench &bench, int screenshotBoards, const Listening &listening)
 {
     // Once per user: a second start brings the first forward instead of searching again. The
     // developer's screenshot tour runs beside anything.
@@ -144,6 +144,8 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
     WidgetOperator op;
     app::Station station(names, op, link::qserialPortFactory());
     station.setApprovedImage(approved);
+    station.setBoardRules(bench.boards);
+    station.setOperatorName(bench.operatorName);
     SearchWindow searchWindow(station);
     // The screenshot tour leaves the settings file alone.
     app::Settings settings;

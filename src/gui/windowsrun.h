@@ -23,6 +23,13 @@ struct Listening
     int timeoutSeconds = 120;
 };
 
+/// Who works at the bench and how it takes board serials.
+struct Bench
+{
+    model::BoardRules boards; ///< the Board fields show with scan or required
+    QString operatorName;     ///< every record names them (empty: nobody said)
+};
+
 /// The windows' run: the search window, then, when a programmer was found, the main window.
 /// With screenshotFolder set it is the developer's screenshot tour instead: both windows are
 /// saved as PNGs while the first program file of the folder is loaded and the targets are
@@ -30,13 +37,14 @@ struct Listening
 /// itself.
 /// folder, when set, is where the browser opens. Every attempt is appended to logFile, or to
 /// the default attempt log (not on the tour). A load refuses every file but the approved
-/// image when one is set. Listening, the control socket's commands run as the operator's
-/// would, one queue with the operator's own. Returns the event loop's exit code,
-/// kExitAlreadyRunning when the windows already run for this user (that copy comes forward),
-/// or kExitSocketTaken.
+/// image when one is set. bench sets the board rules and the operator. Listening, the control
+/// socket's commands run as the operator's would, one queue with the operator's own. Returns the
+/// event loop's exit code, kExitAlreadyRunning when the windows already run for this user (that
+/// copy comes forward), or kExitSocketTaken.
 [[nodiscard]] int runWindows(QApplication &app, const link::PortNames &names,
                              const QString &screenshotFolder, const QString &folder,
                              const QString &logFile, const model::ImagePin &approved,
-                             int screenshotBoards = 1, const Listening &listening = {});
+                             const Bench &bench = {}, int screenshotBoards = 1,
+                             const Listening &listening = {});
 
 } // namespace vell::gui

@@ -13,6 +13,7 @@
 #include "app/settings.h"
 #include "app/station.h"
 #include "app/watchdog.h"
+#include "cli/commandline.h"
 #include "cli/consolereport.h"
 #include "cli/headless.h"
 #include "cli/headlessrun.h"
@@ -29,6 +30,7 @@ namespace {
 const QString kLoaded = QStringLiteral("File Loaded OK");
 const QString kProgrammed = QStringLiteral("Board Programmed OK");
 const QString kLost = QStringLiteral("Communication with Programmer Lost");
+using Boards = QMap<int, QString>; // COM -> board serial
 
 /// A Station over simulated programmers on COM 1..n, found by its search, browsing a folder.
 struct Bed
@@ -102,7 +104,8 @@ struct Headless
 
 Headless runHeadless(test::FakeDevices &devices, cli::Options options)
 {
-    options.ports = link::PortNames::fromDirectory("/fake");
+    if (options.ports.directory().isEmpty())
+        options.ports = link::PortNames::fromDirectory("/fake");
     options.searchTickMs = 5;
     QString outText, errText;
     QTextStream out(&outText), err(&errText);
@@ -453,6 +456,33 @@ private Q_SLOTS:
         QCOMPARE(shown.messages.value(1).first, QStringLiteral("second"));
     }
 
+    // A board this run programmed OK is programmed again, on purpose: its pane says when and by
+    // which programmer, and only its record says reprogrammed.
+    void reprogrammedBoard()
+    {
+        Bed bed(QStringList(2));
+        const ProgrammerNumber one(1), two(2);
+        app::Request first, again;
+        first.boards[two] = QStringLiteral("SN-1");
+        again.boards[one] = QStringLiteral("SN-1");
+        QVERIFY(bed.station->programTarget(first));
+        QTRY_COMPARE(bed.ended.size(), 2);
+        QVERIFY(bed.station->programTarget(again));
+        QTRY_COMPARE(bed.ended.size(), 4);
+        QStringList records;
+        for (const app::Attempt &a : std::as_const(bed.ended)) {
+            const QJsonObject r = a.record().toJson();
+            records << QStringLiteral("%1 %2 %3")
+                           .arg(r["programmer"].toInt())
+                           .arg(r["board"].toString("-"),
+                                r["reprogrammed"].toBool() ? "again" : "");
+        }
+        records.sort();
+        QCOMPARE(records, QStringList({"1 - ", "1 SN-1 again", "2 - ", "2 SN-1 "}));
+        QVERIFY(bed.station->boardNote(one).endsWith(QStringLiteral(" by programmer 2")));
+        QCOMPARE(bed.station->boardNote(two), QString());
+    }
+
     void blackBox_data()
     {
         QTest::addColumn<QByteArray>("config");  // "-": no Config.txt
@@ -549,6 +579,113 @@ private Q_SLOTS:
         QCOMPARE(summary["event"], "summary");
         QCOMPARE(summary["exit"], 2);
         QCOMPARE(summary["programmed"], 0);
+    }
+
+    void boardSerials_data()
+    {
+        QTest::addColumn<Boards>("boards"); // --board COMn=SERIAL
+        QTest::addColumn<bool>("required");
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QStringList>("results"); // "n result board"
+        QTest::addColumn<QString>("error");       // exit 2: why; "searched" when after the search
+        QTest::newRow("a serial per COM") << Boards{{1, "SN-1"}, {2, "SN-2"}} << false << 0
+                                          << QStringList{"1 ok SN-1", "2 ok SN-2"} << QString();
+        QTest::newRow("--require-board, COM 2 without")
+            << Boards{{1, "SN-1"}} << true << 1 << QStringList{"1 ok SN-1", "2 skipped -"}
+            << QString();
+        QTest::newRow("one serial on two COMs")
+            << Boards{{1, "SN-1"}, {2, "SN-1"}} << false << 1
+            << QStringList{"1 skipped SN-1", "2 skipped SN-1"} << QString();
+        QTest::newRow("a port without a programmer: no board touched")
+            << Boards{{1, "SN-1"}, {3, "SN-3"}} << false << 2 << QStringList()
+            << "searched --board COM3: no programmer was found on COM 3";
+        QTest::newRow("no port: nothing opened")
+            << Boards{{1, "SN-1"}, {4, "SN-4"}} << false << 2 << QStringList()
+            << "--board COM4: there is no port COM 4";
+    }
+    // --board gives each COM's board serial to its programmer's record (with the operator);
+    // the rules of the windows hold headless. Ports COM1..3 are there, programmers on 1 and 2.
+    void boardSerials()
+    {
+        test::FakeDevices devices;
+        devices.add(1);
+        devices.add(2);
+        QTemporaryDir ports;
+        for (int com = 1; com <= 3; ++com)
+            QVERIFY(test::writeFile(ports.filePath(QStringLiteral("COM%1").arg(com)), {}));
+        cli::Options o;
+        o.ports = link::PortNames::fromDirectory(ports.path());
+        o.programTarget = true;
+        o.json = true;
+        o.boards = VELL_FETCH(Boards, boards);
+        o.boardRules.required = VELL_FETCH(bool, required);
+        o.operatorName = QStringLiteral("Ana");
+        const Headless run = runHeadless(devices, o);
+        QTEST(run.exitCode, "exit");
+        QStringList results;
+        for (const QString &line : run.out) {
+            const QJsonObject e = QJsonDocument::fromJson(line.toUtf8()).object();
+            if (e["event"] == "result")
+                results << QStringLiteral("%1 %2 %3")
+                               .arg(e["programmer"].toInt())
+                               .arg(e["result"].toString(), e["board"].toString("-"));
+            QVERIFY(e["event"] != "result" || e["operator"] == "Ana");
+        }
+        results.sort();
+        QTEST(results, "results");
+        QString error = VELL_FETCH(QString, error);
+        const bool searched = error.startsWith("searched ");
+        if (searched)
+            error = error.mid(9);
+        QVERIFY2(run.err.contains(error), qPrintable(run.err));
+        if (run.exitCode == int(cli::kExitUsage)) {
+            QVERIFY(devices.device(1)->frames().isEmpty());
+            QCOMPARE(devices.device(1)->openCount() > 0, searched);
+        }
+    }
+
+    void boardOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("error"); // how the usage error begins; empty: none
+        const QStringList target{"--program-target"};
+        QTest::newRow("COMn=SERIAL, any case")
+            << target + QStringList{"--board", "COM3=SN-1", "--board", "com12=a=b"} << QString();
+        QTest::newRow("no COM") << target + QStringList{"--board", "3=SN-1"}
+                                << "--board takes COMn=SERIAL";
+        QTest::newRow("COM 16") << target + QStringList{"--board", "COM16=SN"}
+                                << "--board takes COMn=SERIAL";
+        QTest::newRow("empty serial")
+            << target + QStringList{"--board", "COM3="} << "--board COM3: no serial given";
+        QTest::newRow("a COM twice")
+            << target + QStringList{"--board", "COM3=A", "--board", "COM3=B"}
+            << "--board: COM3 is given twice";
+        QTest::newRow("not of the pattern")
+            << target + QStringList{"--board-pattern", "SN-\\d+", "--board", "COM3=X"}
+            << "--board COM3: it does not match the board pattern SN-\\d+";
+        QTest::newRow("no regular expression")
+            << target + QStringList{"--board-pattern", "SN-("} << "--board-pattern: 'SN-('";
+        QTest::newRow("without --program-target")
+            << QStringList{"--load", "f.bin", "--board", "COM3=A"} << "--board COMn=SERIAL is for";
+        QTest::newRow("--scan-boards headless")
+            << target + QStringList{"--scan-boards"} << "--scan-boards is for the windows";
+        QTest::newRow("--operator empty")
+            << target + QStringList{"--operator", ""} << "--operator takes a name";
+        QTest::newRow("one board's history")
+            << QStringList{"--report", "--board", "A", "--board", "B"}
+            << "--report takes one --board SERIAL";
+    }
+    // Refused before any port is touched, naming the option.
+    void boardOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, error);
+        cli::CommandLine line;
+        const bool taken = line.parse(QStringList{"vell-usb-programmer"} + arguments);
+        QVERIFY2(taken == error.isEmpty() && line.errorText().startsWith(error),
+                 qPrintable(line.errorText()));
+        if (taken)
+            QCOMPARE(line.boards(), (Boards{{3, "SN-1"}, {12, "a=b"}}));
     }
 
     // A file shorter than a block sends no block: the programmers answer the frame at once,

@@ -115,6 +115,9 @@ private Q_SLOTS:
             << QStringList{"--program-target", "--retries", "-1"} << "--retries";
         QTest::newRow("retries not a number")
             << QStringList{"--program-target", "--retries", "x"} << "--retries";
+        QTest::newRow("a board on a COM without a port")
+            << QStringList{"--simulate", "2", "--program-target", "--board", "COM3=SN-3"}
+            << "--board";
     }
     void usageErrorsExitTwo()
     {

@@ -2,7 +2,8 @@
 // shown for the programmers found, a double-click and the button reaching the panes, the check
 // boxes reaching the load, a failed load leaving its programmer out of program-target, the
 // settings file read at start and written at Esc or close; the window's minimum showing every
-// text whole; the control socket's step and the operator's as one queue.
+// text whole; the control socket's step and the operator's as one queue; the Board fields,
+// scanned by key events, reaching the records.
 #include "common/fakedevices.h"
 #include "common/files.h"
 #include "common/recordingoperator.h"
@@ -438,5 +439,102 @@ private Q_SLOTS:
     }
 };
 
-VELL_TEST_MAIN(QApplication, TstMainWindow)
+class TstBoardFields : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void scanThenProgram_data()
+    {
+        QTest::addColumn<int>("count");           // programmers
+        QTest::addColumn<QString>("rules");       // "required", or a --board-pattern
+        QTest::addColumn<QString>("typed");       // keys into the focus; \r is Enter
+        QTest::addColumn<QStringList>("records"); // program-target: "n result board"
+        QTest::addColumn<QString>("status2");     // pane 2's status then
+        QTest::addColumn<QStringList>("fields");  // each field's text then
+        QTest::addColumn<QStringList>("notes");   // beside each field
+        const QString ok = QStringLiteral("Board Programmed OK");
+        QTest::newRow("four scans, Enter through the fields to the button")
+            << 4 << ""
+            << "SN-1\rSN-2\rSN-3\rSN-4\r\r"
+            << QStringList{"1 ok SN-1", "2 ok SN-2", "3 ok SN-3", "4 ok SN-4"} << ok
+            << QStringList(4) << QStringList(4);
+        QTest::newRow("not of --board-pattern: refused in place, not used")
+            << 2 << "SN-\\d+"
+            << "SN-1\rXX-2\r" << QStringList{"1 ok SN-1", "2 ok -"} << ok << QStringList{"", "XX-2"}
+            << QStringList{"", "Refused: it does not match the board pattern SN-\\d+"};
+        QTest::newRow("one serial twice: neither programmed")
+            << 2 << ""
+            << "SN-1\rSN-1\r\r" << QStringList{"1 skipped SN-1", "2 skipped SN-1"}
+            << "Not Programmed: Same Board Serial Twice" << QStringList{"SN-1", "SN-1"}
+            << QStringList(2);
+        QTest::newRow("--require-board, a field left empty")
+            << 2 << "required"
+            << "SN-1\r\r\r" << QStringList{"1 ok SN-1", "2 skipped -"}
+            << "Not Programmed: No Board Serial" << QStringList(2) << QStringList(2);
+        QTest::newRow("a scanner ending with Tab, a control character")
+            << 2 << ""
+            << "SN-1\tSN\x1d"
+               "2\r"
+            << QStringList{"1 ok -", "2 ok -"} << ok
+            << QStringList{"SN\x1d"
+                           "2",
+                           ""}
+            << QStringList{"Refused: it holds a control character or another that does not print",
+                           ""};
+    }
+    // The focus starts in programmer 1's field; each Enter goes on to the next field, the last
+    // to the program-target button, whose Enter programs the boards; the fields used are then
+    // empty for the next boards, and the records name the boards.
+    void scanThenProgram()
+    {
+        QFETCH(int, count);
+        QFETCH(QString, rules);
+        QFETCH(QString, typed);
+        Windows w(QList<int>{5, 6, 7, 8}.mid(0, count));
+        const QString log = w.programs.filePath("attempts.jsonl");
+        QVERIFY(w.station.openLog(log));
+        model::BoardRules boards;
+        boards.scan = true;
+        boards.required = rules == "required";
+        QVERIFY(boards.setPattern(boards.required ? QString() : rules, nullptr));
+        w.station.setBoardRules(boards);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        auto *button = w.window->findChild<QPushButton *>("cmdProgramTarget");
+        for (const QChar key : typed) {
+            // A scanner's control character has no key of its own: only its text.
+            if (key.isPrint() || key == u'\t' || key == u'\r')
+                QTest::keyClicks(QApplication::focusWidget(), key);
+            else
+                QTest::sendKeyEvent(QTest::Press, QApplication::focusWidget(), Qt::Key_unknown,
+                                    QString(key), Qt::NoModifier);
+        }
+        if (QApplication::focusWidget() != button)
+            QTest::mouseClick(button, Qt::LeftButton);
+        const auto records = [&log] {
+            QStringList out;
+            for (const QByteArray &line : test::readFile(log).split('\n')) {
+                const QJsonObject r = QJsonDocument::fromJson(line).object();
+                if (r["step"] == "program-target")
+                    out << QStringLiteral("%1 %2 %3")
+                               .arg(r["programmer"].toInt())
+                               .arg(r["result"].toString(),
+                                    r["board"].isNull() ? "-" : r["board"].toString());
+            }
+            out.sort();
+            return out;
+        };
+        QTRY_COMPARE(records(), VELL_FETCH(QStringList, records));
+        QTRY_COMPARE(w.status(2)->text(), VELL_FETCH(QString, status2));
+        QStringList fields, notes;
+        for (int n = 1; n <= count; ++n) {
+            fields << w.window->findChild<QLineEdit *>(QStringLiteral("txtBoard%1").arg(n))->text();
+            notes << w.window->findChild<QLabel *>(QStringLiteral("lblBoardNote%1").arg(n))->text();
+        }
+        QCOMPARE(fields, VELL_FETCH(QStringList, fields));
+        QCOMPARE(notes, VELL_FETCH(QStringList, notes));
+    }
+};
+
+VELL_TEST_MAIN(QApplication, TstMainWindow, TstBoardFields)
 #include "tst_gui.moc"

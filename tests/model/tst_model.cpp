@@ -1,6 +1,6 @@
 // Guards the model over fakes: replies applied to a programmer's state (framing, every token's
 // state, pane text and verdict, the per-programmer differences, the progress steps), and the
-// views told of a change only when there is one.
+// views told of a change only when there is one; the one rule of a board serial.
 #include "common/fakeseriallink.h"
 #include "common/files.h"
 #include "common/testmain.h"
@@ -389,5 +389,43 @@ private Q_SLOTS:
     }
 };
 
-VELL_TEST_MAIN(QCoreApplication, TstReplies)
+class TstBoardSerial : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void check_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<int>("problem");
+        const auto row = [](const char *name, const QString &text, const QString &pattern,
+                            BoardProblem p) { QTest::newRow(name) << text << pattern << int(p); };
+        row("a serial", "SN-4711", "", BoardProblem::None);
+        row("64 characters, spaces and emoji count one each",
+            QString(31, u'a') + " " + QStringLiteral("\U0001F600").repeated(32), "",
+            BoardProblem::None);
+        row("65 characters", QString(65, u'a'), "", BoardProblem::TooLong);
+        row("empty", "", "", BoardProblem::Empty);
+        row("ended with Tab", "SN-4711\t", "", BoardProblem::TabInsteadOfEnter);
+        row("a group separator inside",
+            "01\x1d"
+            "21",
+            "", BoardProblem::NotPrintable);
+        row("a zero-width joiner", QString::fromUtf8("SN\u200d1"), "", BoardProblem::NotPrintable);
+        row("matches the pattern whole", "SN-4711", "SN-\\d+", BoardProblem::None);
+        row("only part matches", "SN-4711x", "SN-\\d+", BoardProblem::NoMatch);
+    }
+    void check()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, pattern);
+        BoardRules rules;
+        QVERIFY(rules.setPattern(pattern, nullptr));
+        QTEST(int(rules.check(text)), "problem");
+        QCOMPARE(rules.reason(text).isEmpty(), rules.check(text) == BoardProblem::None);
+        QVERIFY(!rules.setPattern(QStringLiteral("SN-("), nullptr));
+    }
+};
+
+VELL_TEST_MAIN(QCoreApplication, TstReplies, TstBoardSerial)
 #include "tst_model.moc"

@@ -1,6 +1,7 @@
-// Guards the shift report: the reader over records of any version and over damaged lines, the
-// figures (tallies, failure groups, medians, the period), and --report over a log written by
-// real runs against the simulator, with its JSON, its chart and its exit codes.
+// Guards the shift report: the reader over records of any version and over damaged lines (its
+// fast path reading each line as the general one does), the figures (tallies, failure groups,
+// medians, the period, the boards), and --report over a log written by real runs against the
+// simulator, with its JSON, its chart and its exit codes; a board's history.
 #include "common/files.h"
 #include "common/process.h"
 #include "common/testmain.h"
@@ -139,6 +140,73 @@ private Q_SLOTS:
         QVERIFY(*read == written);
         QCOMPARE(read->toJson(), written.toJson());
     }
+
+    void fastReader_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<bool>("fast"); // the fast reader vouches for it
+        record::AttemptRecord full;
+        full.result = QStringLiteral("ok");
+        full.timeMs = 1714557600123;
+        full.startedMs = 1714557590000;
+        full.durationMs = 10123;
+        full.host = QStringLiteral("b\u00e9nch \"7\"");
+        full.pid = 4711;
+        full.programmer = 2;
+        full.com = 7;
+        full.step = record::kStepProgramTarget;
+        full.tryNumber = 2;
+        full.file = record::FileRecord{"a.bin", "C:\\x", 6144, QString(64, u'a'), "50ffeec1"};
+        full.options = record::AttemptRecord::Options{true, false};
+        full.code = -3;
+        full.text = QStringLiteral("T\r\n\U0001F600/");
+        full.board = QStringLiteral("SN-1");
+        full.reprogrammed = true;
+        full.operatorName = QStringLiteral("Ana");
+        QTest::newRow("as written, every field") << full.toLine().chopped(1) << true;
+        QTest::newRow("white space, nested values, escapes")
+            << QByteArray(" {\"new\" : {\"a\":[1,-2.5,true,null,{},[]]}, \"result\":\"ok\","
+                          "\"com\" :3 ,\"text\":\"\\b\\f\\t\\/\"}\r")
+            << true;
+        QTest::newRow("wrong types, out of range: absent")
+            << QByteArray("{\"result\":\"error\",\"com\":\"2\",\"code\":null,\"try\":0,"
+                          "\"pid\":0,\"programmer\":-1,\"file\":[],\"options\":1,\"time\":5,"
+                          "\"started\":\"2024-05-01T12:00:00+02:00\",\"reprogrammed\":1}")
+            << true;
+        for (const char *other :
+             {"{\"result\":\"ok\",\"com\":2.0}", "{\"result\":\"ok\",\"x\":1e400}",
+              "{\"result\":\"ok\",\"text\":\"\\u00e9\"}", "{\"result\":\"ok\",\"com\":1,\"com\":2}",
+              "{\"result\":\"ok\",\"com\":01}", "{\"result\":\"ok\",\"text\":\"a\tb\"}",
+              "{\"result\":\"ok\",\"text\":\"\xef\xbf\xbf\"}", "{\"result\":\"ok\"} x",
+              "{\"result\":\"ok\",\"pid\":12345678901234567890}", "[1]", "{\"com\":1}",
+              "{\"result\":\"ok\",\"request_id\":7}",
+              "{\"result\":\"ok\",\"file\":{\"size\":1.5}}"})
+            QTest::newRow(other) << QByteArray(other) << false;
+        QTest::newRow("nested too deep")
+            << "{\"result\":\"ok\",\"x\":" + QByteArray(40, '[') + QByteArray(40, ']') + "}"
+            << false;
+        // Strings are read eight bytes at a time: what ends a plain run, at every place in one.
+        for (int at = 0; at < 17; ++at) {
+            for (const auto &[what, fast] :
+                 {std::pair<QByteArray, bool>("\\\"", true), {"\xc3\xa9", true}, {"\x01", false}}) {
+                const QByteArray text = QByteArray(at, 'a') + what + QByteArray(17 - at, 'b');
+                QTest::addRow("%d: %s", at, what.toHex().constData())
+                    << "{\"result\":\"ok\",\"text\":\"" + text + "\",\"com\":1}" << fast;
+            }
+        }
+    }
+    // The fast reader reads a line as the general one does, or leaves it to it: the report's
+    // figures are the same whichever path a line takes.
+    void fastReader()
+    {
+        QFETCH(QByteArray, line);
+        const std::optional<record::AttemptRecord> general = record::AttemptRecord::parseJson(line);
+        const std::optional<record::AttemptRecord> fast = record::AttemptRecord::scan(line);
+        QTEST(fast.has_value(), "fast");
+        QVERIFY(!fast || (general && *fast == *general));
+        const std::optional<record::AttemptRecord> read = record::AttemptRecord::parse(line);
+        QVERIFY(read ? general && *read == *general : !general);
+    }
 };
 
 class TstReport : public QObject
@@ -219,6 +287,22 @@ private Q_SLOTS:
                                 "0 skipped, 0 runs, 0 pinned, boards 0/0, loads 0/0, "
                                 "yield -"));
         QCOMPARE(r.malformedLines(), QList<qint64>{2});
+    }
+
+    // Each programmer's distinct boards; the serials programmed OK more than once, over every
+    // programmer; a load names no board.
+    void boards()
+    {
+        const ShiftReport r = readText(
+            "{\"result\":\"ok\",\"com\":1,\"step\":\"program-target\",\"board\":\"A\"}\n"
+            "{\"result\":\"error\",\"com\":1,\"step\":\"program-target\",\"board\":\"B\"}\n"
+            "{\"result\":\"ok\",\"com\":1,\"step\":\"program-target\",\"board\":\"B\"}\n"
+            "{\"result\":\"ok\",\"com\":2,\"step\":\"program-target\",\"board\":\"A\"}\n"
+            "{\"result\":\"ok\",\"com\":2,\"step\":\"load\",\"board\":\"C\"}\n"
+            "{\"result\":\"ok\",\"com\":2,\"step\":\"program-target\",\"board\":null}\n");
+        QCOMPARE(r.programmers().at(0)->distinctBoards(), 2);
+        QCOMPARE(r.programmers().at(1)->distinctBoards(), 1);
+        QCOMPARE(r.boardsProgrammedTwice(), QStringList{"A"});
     }
 
     void durations_data()
@@ -420,6 +504,55 @@ private Q_SLOTS:
         QVERIFY(run.out.isEmpty());
         QVERIFY(!run.err.trimmed().isEmpty());
         QVERIFY(!QFile::exists(home.filePath("c.jpg")));
+    }
+
+    // --report --board: the board's records over two runs' worth of log, oldest first, also
+    // where the log spells its serial with an escape, a cut line naming it counted; exit 1 for
+    // a board without records. The shift report counts its boards.
+    void boardHistory()
+    {
+        if (kApp.isEmpty())
+            QSKIP("needs the tool's executable");
+        QTemporaryDir home;
+        record::AttemptRecord r;
+        r.step = record::kStepProgramTarget;
+        r.com = 3;
+        r.host = QStringLiteral("bench-7");
+        r.file = record::FileRecord{"board.bin", "/srv", 10, QString(64, u'a'), "00000000"};
+        QByteArray log;
+        for (const auto &[ms, run, board, result] :
+             {std::tuple(2000, "r2", "SN-1", "ok"), std::tuple(1000, "r1", "SN-1", "error"),
+              std::tuple(1500, "r1", "SN-2", "ok")}) {
+            r.timeMs = ms;
+            r.runId = QString::fromLatin1(run);
+            r.board = QString::fromLatin1(board);
+            r.result = QString::fromLatin1(result);
+            log += r.toLine();
+        }
+        log += "{\"result\":\"ok\",\"step\":\"program-target\",\"board\":\"SN-\\u0031\","
+               "\"time\":\"1970-01-01T00:00:03.000Z\"}\n{\"board\":\"SN-1\",\"cut\n";
+        const QString path = home.filePath("two-runs.jsonl");
+        QVERIFY(test::writeFile(path, log));
+
+        const test::Run table = test::run(kApp, {"--report", path, "--board", "SN-1"}, home.path());
+        QCOMPARE(table.exitCode, 0);
+        QCOMPARE(table.out.size(), 5);
+        QVERIFY(table.out.at(0).endsWith(": 3 records; 1 unreadable line naming it skipped"));
+        QCOMPARE(table.out.at(2).simplified(),
+                 "1970-01-01T00:00:01.000Z bench-7 0 3 program-target - error board.bin " +
+                     QString(64, u'a'));
+        const test::Run json =
+            test::run(kApp, {"--report", path, "--board", "SN-1", "--json"}, home.path());
+        QStringList times;
+        for (const QJsonValue &e : QJsonDocument::fromJson(json.out.value(0).toUtf8()).array())
+            times << e["time"].toString().mid(17, 2) + e["run_id"].toString();
+        QCOMPARE(times, QStringList({"01r1", "02r2", "03"}));
+        QCOMPARE(test::run(kApp, {"--report", path, "--board", "SN-9"}, home.path()).exitCode, 1);
+
+        const QJsonObject report =
+            jsonOf(test::run(kApp, {"--report", path, "--json"}, home.path()));
+        QCOMPARE(report["boards_programmed_twice"], QJsonArray{"SN-1"});
+        QCOMPARE(report["programmers"][1]["distinct_boards"], 2);
     }
 
     // No log named: the default one in the per-user data folder.

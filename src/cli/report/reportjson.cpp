@@ -54,6 +54,7 @@ QJsonObject programmer(const ProgrammerTally &t)
             {QStringLiteral("boards"), t.tally().boards()},
             {QStringLiteral("boards_ok"), t.tally().boardsOk},
             {QStringLiteral("boards_failed"), t.tally().boardsFailed},
+            {QStringLiteral("distinct_boards"), t.distinctBoards()},
             {QStringLiteral("loads"), t.tally().loads()},
             {QStringLiteral("loads_ok"), t.tally().loadsOk},
             {QStringLiteral("loads_failed"), t.tally().loadsFailed},
@@ -86,7 +87,9 @@ QJsonObject reportJson(const ShiftReport &report, const QString &log, const QStr
             {QStringLiteral("malformed_lines"), lines},
             {QStringLiteral("outside"), report.outside()},
             {QStringLiteral("undated"), report.undated()},
-            {QStringLiteral("programmers"), programmers}};
+            {QStringLiteral("programmers"), programmers},
+            {QStringLiteral("boards_programmed_twice"),
+             QJsonArray::fromStringList(report.boardsProgrammedTwice())}};
 }
 
 } // namespace vell::cli::report

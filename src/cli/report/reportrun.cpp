@@ -1,8 +1,10 @@
 #include "reportrun.h"
 
 #include "app/attemptlog.h"
+#include "core/report/boardhistory.h"
 #include "core/report/shiftchart.h"
 #include "core/report/shiftreport.h"
+#include "reporthistory.h"
 #include "reportjson.h"
 #include "reporttable.h"
 #include "texts.h"
@@ -47,11 +49,29 @@ std::optional<QSize> chartSize(const QString &text)
     return QSize(w, h);
 }
 
+int printHistory(const Options &options, const ShiftReport &bounds)
+{
+    vell::report::BoardHistory history(options.board);
+    history.setSince(bounds.since());
+    history.setUntil(bounds.until());
+    const QString log = options.log.isEmpty() ? app::AttemptLog::defaultPath() : options.log;
+    if (!history.readFile(log))
+        return fail(texts::cannotRead(history.errorString()));
+    QTextStream out(stdout);
+    if (options.json)
+        out << QJsonDocument(historyJson(history)).toJson(QJsonDocument::Compact) << "\n";
+    else
+        out << historyTable(history, options.board, QDir::toNativeSeparators(log));
+    return history.entries().empty() ? 1 : 0;
+}
+
 } // namespace
 
 int runReport(int &argc, char **argv, const Options &options)
 {
     // Every value is checked before the log is read: a long read never ends in a usage error.
+    if (!options.board.isEmpty() && !options.chart.isEmpty())
+        return fail(texts::kHistoryNoChart);
     if (!options.chart.isEmpty() && !ShiftChart::knownFormat(options.chart))
         return fail(texts::badChartName(options.chart));
     if (!options.chart.isEmpty()) {
@@ -75,6 +95,9 @@ int runReport(int &argc, char **argv, const Options &options)
             return fail(texts::badTime(QStringLiteral("--until"), options.until));
         report.setUntil(until);
     }
+
+    if (!options.board.isEmpty())
+        return printHistory(options, report);
 
     // The chart's text needs fonts, which need a QGuiApplication; it never needs a display.
     // Qt looks into the per-user runtime folder while it makes one, and warns where there is

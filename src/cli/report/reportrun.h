@@ -16,11 +16,13 @@ struct Options
     bool json = false;
     QString chart;     ///< --report-chart FILE, empty without it
     QString chartSize; ///< --report-chart-size WIDTHxHEIGHT, empty: the default
+    QString board;     ///< --board SERIAL: that board's history instead of the report
 };
 
 /// Reads the log and prints the report; exit 0, or 2 (with a message on stderr) for a bad
 /// option value, a log that cannot be read or a chart that cannot be written. Unreadable
-/// lines are counted and reported, never fatal. Makes its own QGuiApplication (offscreen),
+/// lines are counted and reported, never fatal. With a board, prints its history instead:
+/// exit 0 when it has records, 1 when it has none. Makes its own QGuiApplication (offscreen),
 /// which the chart's fonts need.
 [[nodiscard]] int runReport(int &argc, char **argv, const Options &options);
 

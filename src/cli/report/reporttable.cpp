@@ -49,6 +49,26 @@ QString quoted(const QString &text)
 
 } // namespace
 
+QStringList alignColumns(const QList<QStringList> &rows, const QList<bool> &right)
+{
+    QList<qsizetype> widths(right.size(), 0);
+    for (const QStringList &row : rows)
+        for (qsizetype c = 0; c < row.size(); ++c)
+            widths[c] = std::max(widths[c], row[c].size());
+    QStringList lines;
+    for (const QStringList &row : rows) {
+        QStringList cells;
+        for (qsizetype c = 0; c < row.size(); ++c)
+            cells << (right[c] ? row[c].rightJustified(widths[c])
+                               : row[c].leftJustified(widths[c]));
+        QString text = cells.join(QStringLiteral("  "));
+        while (text.endsWith(u' '))
+            text.chop(1);
+        lines << text;
+    }
+    return lines;
+}
+
 QString reportTable(const ShiftReport &report, const QString &log, const QString &since,
                     const QString &until)
 {
@@ -77,12 +97,12 @@ QString reportTable(const ShiftReport &report, const QString &log, const QString
     }
 
     // Cells first, then each column as wide as its widest cell (numbers to the right).
-    const QStringList heads = {texts::kHeadCom,     texts::kHeadSerial, texts::kHeadLocation,
-                               texts::kHeadBoards,  texts::kHeadOk,     texts::kHeadFailed,
-                               texts::kHeadYield,   texts::kHeadLoads,  texts::kHeadLoadsFailed,
-                               texts::kHeadRetries, texts::kHeadLoad,   texts::kHeadTarget,
-                               texts::kHeadFirst,   texts::kHeadLast};
-    const QList<bool> right = {true, false, false, true, true, true,  true,
+    const QStringList heads = {texts::kHeadCom,         texts::kHeadSerial,   texts::kHeadLocation,
+                               texts::kHeadBoards,      texts::kHeadOk,       texts::kHeadFailed,
+                               texts::kHeadYield,       texts::kHeadDistinct, texts::kHeadLoads,
+                               texts::kHeadLoadsFailed, texts::kHeadRetries,  texts::kHeadLoad,
+                               texts::kHeadTarget,      texts::kHeadFirst,    texts::kHeadLast};
+    const QList<bool> right = {true, false, false, true, true, true,  true, true,
                                true, true,  true,  true, true, false, false};
     QList<QStringList> rows{heads};
     for (const ProgrammerTally *t : programmers)
@@ -93,6 +113,7 @@ QString reportTable(const ShiftReport &report, const QString &log, const QString
                             QString::number(t->tally().boardsOk),
                             QString::number(t->tally().boardsFailed),
                             yieldText(*t),
+                            QString::number(t->distinctBoards()),
                             QString::number(t->tally().loads()),
                             QString::number(t->tally().loadsFailed),
                             QString::number(t->retries()),
@@ -100,23 +121,10 @@ QString reportTable(const ShiftReport &report, const QString &log, const QString
                             durations(*t, QStringLiteral("program-target")),
                             utc(t->first()),
                             utc(t->last())};
-    QList<qsizetype> widths(heads.size(), 0);
-    for (const QStringList &row : rows)
-        for (qsizetype c = 0; c < row.size(); ++c)
-            widths[c] = std::max(widths[c], row[c].size());
-    const auto line = [&](const QStringList &row) {
-        QStringList cells;
-        for (qsizetype c = 0; c < row.size(); ++c)
-            cells << (right[c] ? row[c].rightJustified(widths[c])
-                               : row[c].leftJustified(widths[c]));
-        QString text = cells.join(QStringLiteral("  "));
-        while (text.endsWith(u' '))
-            text.chop(1);
-        return text;
-    };
-    out << QString() << line(rows[0]);
+    const QStringList lines = alignColumns(rows, right);
+    out << QString() << lines[0];
     for (size_t i = 0; i < programmers.size(); ++i) {
-        out << line(rows[qsizetype(i) + 1]);
+        out << lines[qsizetype(i) + 1];
         QString label = texts::kFailures;
         for (const ProgrammerTally::Failure &f : programmers[i]->failures()) {
             QStringList described;

@@ -48,6 +48,7 @@ inline const QString kHeadBoards = QStringLiteral("Boards");
 inline const QString kHeadOk = QStringLiteral("OK");
 inline const QString kHeadFailed = QStringLiteral("Failed");
 inline const QString kHeadYield = QStringLiteral("Yield");
+inline const QString kHeadDistinct = QStringLiteral("Distinct boards");
 inline const QString kHeadLoads = QStringLiteral("Loads");
 inline const QString kHeadLoadsFailed = QStringLiteral("Loads failed");
 inline const QString kHeadRetries = QStringLiteral("Retries");
@@ -55,6 +56,31 @@ inline const QString kHeadLoad = QStringLiteral("Load median/longest");
 inline const QString kHeadTarget = QStringLiteral("Program median/longest");
 inline const QString kHeadFirst = QStringLiteral("First");
 inline const QString kHeadLast = QStringLiteral("Last");
+
+// A board's history (--report --board SERIAL).
+inline QString historyLine(const QString &serial, const QString &path, qint64 records)
+{
+    return QStringLiteral("Board %1 in attempt log %2: %3 records").arg(serial, path).arg(records);
+}
+inline QString unreadableNamingIt(qint64 count)
+{
+    return count == 1 ? QStringLiteral("1 unreadable line naming it skipped")
+                      : QStringLiteral("%1 unreadable lines naming it skipped").arg(count);
+}
+inline QString noHistory(const QString &serial, const QString &path)
+{
+    return QStringLiteral("No records of board %1 in attempt log %2.").arg(serial, path);
+}
+inline const QString kHeadTime = QStringLiteral("Time");
+inline const QString kHeadHost = QStringLiteral("Host");
+inline const QString kHeadProgrammer = QStringLiteral("Programmer");
+inline const QString kHeadStep = QStringLiteral("Step");
+inline const QString kHeadTry = QStringLiteral("Try");
+inline const QString kHeadResult = QStringLiteral("Result");
+inline const QString kHeadImage = QStringLiteral("Image");
+inline const QString kHeadSha256 = QStringLiteral("SHA-256");
+inline const QString kHistoryNoChart =
+    QStringLiteral("--report-chart draws the shift report, not a board's history (--board)");
 
 inline QString badTime(const QString &option, const QString &value)
 {

@@ -68,8 +68,10 @@ void Operation::endStep(ProgrammerNumber n, model::Ending ending, std::optional<
     ended.code = code;
     ended.ended = QDateTime::currentDateTimeUtc();
     ended.text = model::Pane::statusText(n, m_context.programmers.state(n));
-    if (ending == model::Ending::Skipped)
+    if (ending == model::Ending::Skipped) {
         ended.image.reset(); // nothing was programmed
+        ended.reprogrammed = false;
+    }
     m_result.steps[n] = std::move(ended);
     Q_EMIT stepEnded(n);
     checkFinished();

@@ -30,7 +30,8 @@ struct Request
 {
     /// The control socket's request that asks for it (any JSON value); none from elsewhere.
     std::optional<QJsonValue> id;
-    /// A program-target's board serials, per programmer (empty: none given).
+    /// A program-target's board serials, per programmer (empty: none given). The Station adds
+    /// the serials held by the other programmers in use, so a serial held twice is seen.
     model::PerProgrammer<QString> boards;
 };
 

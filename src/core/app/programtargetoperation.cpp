@@ -22,12 +22,19 @@ void ProgramTargetOperation::run()
         model::StepRecord step;
         step.image = states.state(n).image();
         step.board = request().boards[n];
+        // An operator may reprogram a board on purpose: it is programmed, and its pane and its
+        // record say so.
+        const std::optional<model::BoardProgrammed> before = states.programmedBefore(step.board);
+        step.reprogrammed = before.has_value();
         beginStep(n, std::move(step));
         // Checked after its load step still waiting has ended: a load without a verdict failed.
-        if (const auto why = states.leftOut(n)) {
+        if (const auto why = states.leftOut(n, request().boards)) {
+            states.setBoardBefore(n, std::nullopt);
             states.setStatus(n, *why);
             endStep(n, model::Ending::Skipped);
             targets.remove(n);
+        } else {
+            states.setBoardBefore(n, before);
         }
     }
     openLinks(targets, [this](model::ProgrammerSet opened) {

@@ -5,8 +5,8 @@
 namespace vell::app {
 
 /// Program-target over a set of programmers: each writes the image it holds into its target
-/// board. A programmer program-target leaves out (its last load of this run failed, or it holds
-/// no approved image) ends its step as skipped; the others' links open and they get one "T"
+/// board. A programmer program-target leaves out (Programmers::leftOut: its load, its image, its
+/// board serial) ends its step as skipped; the others' links open and they get one "T"
 /// frame with the size fields of the last load. Their progress and verdicts arrive later
 /// through the reply handlers.
 class ProgramTargetOperation : public Operation

@@ -47,6 +47,7 @@ Station::Station(const link::PortNames &names, model::Operator &op,
     connect(&m_programmers, &model::Programmers::paneChanged, this, &Station::paneChanged);
     connect(&m_programmers, &model::Programmers::versionsChanged, this, &Station::versionsChanged);
     makeSearch();
+    connect(&m_programmers, &model::Programmers::boardChanged, this, &Station::boardChanged);
 
     connect(m_watchdog.get(), &Watchdog::fired, this, &Station::onWatchdogFired);
     connect(&m_links, &link::Links::deviceLost, this, &Station::onDeviceLost);
@@ -264,9 +265,42 @@ Operation *Station::target(ProgrammerSet programmers, bool repeat, const Request
         return nullptr;
     if (!repeat)
         m_lastCommand = model::Step::ProgramTarget;
+    Request withBoards = request;
+    withBoards.boards = boardsAtBench(addressed, repeat, request.boards);
     return run(std::make_unique<ProgramTargetOperation>(
         addressed, tries(model::Step::ProgramTarget, addressed, repeat, {}),
-        OperationContext{m_programmers, m_links, m_names, m_operator, *this}, request));
+        OperationContext{m_programmers, m_links, m_names, m_operator, *this}, withBoards));
+}
+
+model::PerProgrammer<QString>
+Station::boardsAtBench(ProgrammerSet programmers, bool repeat,
+                       const model::PerProgrammer<QString> &given) const
+{
+    model::PerProgrammer<QString> boards = given;
+    for (const ProgrammerNumber n : m_programmers.inUse()) {
+        if (boards[n].isEmpty())
+            boards[n] = state(n).boardScan.serial();
+        // A repeat programs the board that failed, unless another one was scanned since.
+        if (boards[n].isEmpty() && repeat && programmers.contains(n) && state(n).lastTarget)
+            boards[n] = state(n).lastTarget->board;
+    }
+    return boards;
+}
+
+bool Station::scanBoard(ProgrammerNumber n, const QString &text)
+{
+    const model::BoardProblem problem = m_programmers.boardRules().check(text);
+    if (problem == model::BoardProblem::Empty) {
+        m_programmers.setBoardScan(n, {});
+        return true;
+    }
+    m_programmers.setBoardScan(n, {text, problem});
+    return problem == model::BoardProblem::None;
+}
+
+QString Station::boardNote(ProgrammerNumber n) const
+{
+    return model::Pane::boardNote(state(n), m_programmers.boardRules());
 }
 
 model::PerProgrammer<int> Station::tries(model::Step kind, ProgrammerSet programmers, bool repeat,
@@ -292,9 +326,14 @@ const model::StepRecord *Station::lastStepOf(ProgrammerNumber n, model::Step kin
     return last ? &*last : nullptr;
 }
 
+std::optional<model::Status> Station::repeatLeftOut(ProgrammerNumber n) const
+{
+    return m_programmers.leftOut(n, boardsAtBench(ProgrammerSet::only(n), true, {}));
+}
+
 bool Station::boardRepeatable(ProgrammerNumber n) const
 {
-    return state(n).boardPending() && !m_programmers.leftOut(n);
+    return state(n).boardPending() && !repeatLeftOut(n);
 }
 
 bool Station::canRepeat(ProgrammerNumber n) const
@@ -314,6 +353,14 @@ ProgrammerSet Station::failedProgrammers() const
         if (again)
             failed.insert(n);
     }
+    if (m_lastCommand == model::Step::ProgramTarget) {
+        // Two boards repeated together may hold one serial: repeated, they would be left out.
+        const model::PerProgrammer<QString> boards = boardsAtBench(failed, true, {});
+        for (const ProgrammerNumber n : failed) {
+            if (m_programmers.leftOut(n, boards))
+                failed.remove(n);
+        }
+    }
     return failed;
 }
 
@@ -327,12 +374,18 @@ QString Station::nothingToRetry() const
         return {};
     if (m_lastCommand == model::Step::Load)
         return texts::kRetryNoLoadFailed;
-    QStringList waiting;
+    QStringList waiting, unscanned;
     for (const ProgrammerNumber n : m_programmers.inUse()) {
-        if (state(n).boardPending())
-            waiting << QString::number(n.value());
+        if (!state(n).boardPending())
+            continue;
+        const auto why = repeatLeftOut(n);
+        const bool serial =
+            why == model::Status::NoBoardSerial || why == model::Status::SameBoardSerialTwice;
+        (serial ? unscanned : waiting) << QString::number(n.value());
     }
-    return waiting.isEmpty() ? texts::kRetryNoBoardFailed : texts::retryBoardsWait(waiting);
+    if (!waiting.isEmpty())
+        return texts::retryBoardsWait(waiting);
+    return unscanned.isEmpty() ? texts::kRetryNoBoardFailed : texts::retryBoardsScan(unscanned);
 }
 
 std::vector<model::Step> Station::paneSteps(ProgrammerNumber n) const
@@ -357,8 +410,15 @@ QString Station::boardHint(ProgrammerNumber n) const
     const model::ProgrammerState &s = state(n);
     if (!s.boardPending() || boardRepeatable(n))
         return {};
-    return m_programmers.leftOut(n) == model::Status::ImageNotApproved ? texts::kHintLoadApproved
-                                                                       : texts::kHintLoadThenTarget;
+    switch (repeatLeftOut(n).value_or(model::Status::NotProgrammed)) {
+    case model::Status::ImageNotApproved:
+        return texts::kHintLoadApproved;
+    case model::Status::NoBoardSerial:
+    case model::Status::SameBoardSerialTwice:
+        return texts::kHintScanThenTarget;
+    default:
+        return texts::kHintLoadThenTarget;
+    }
 }
 
 model::Step Station::stepOf(ProgrammerNumber n) const

@@ -178,6 +178,16 @@ public:
     /// Who runs the bench (--operator): every record names them (empty: nobody said).
     void setOperatorName(const QString &name) { m_operatorName = name; }
 
+    /// The board rules (--scan-boards, --require-board, --board-pattern).
+    void setBoardRules(const model::BoardRules &rules) { m_programmers.setBoardRules(rules); }
+    [[nodiscard]] const model::BoardRules &boardRules() const { return m_programmers.boardRules(); }
+    /// Programmer n's board field took text (its Enter): checked by the rules and, when they
+    /// take it, held as the serial of its next program-target (an empty text holds none).
+    /// False when refused; its pane's board note says why.
+    bool scanBoard(model::ProgrammerNumber n, const QString &text);
+    /// What pane n says beside its board field (Pane::boardNote).
+    [[nodiscard]] QString boardNote(model::ProgrammerNumber n) const;
+
     /// Lets go of every file a command holds: the program file and the four port files
     /// (the watchdog's fault and the main window's close).
     void releaseFiles();
@@ -192,6 +202,8 @@ Q_SIGNALS:
 
     /// What pane n shows changed: its status, bar, count box, visibility or device.
     void paneChanged(vell::model::ProgrammerNumber n);
+    /// Pane n's board field's scan or its board note changed.
+    void boardChanged(vell::model::ProgrammerNumber n);
     /// Pane n's status text changed to text.
     void statusChanged(vell::model::ProgrammerNumber n, const QString &text);
     void versionsChanged();
@@ -224,6 +236,13 @@ private:
     /// Programmer n's step of kind under way, or the last one of that kind it ended.
     [[nodiscard]] const model::StepRecord *lastStepOf(model::ProgrammerNumber n,
                                                       model::Step kind) const;
+    /// The serials at the bench for a program-target on programmers: given, else what each
+    /// field holds; a repeat takes the serial of its programmer's last board.
+    [[nodiscard]] model::PerProgrammer<QString>
+    boardsAtBench(model::ProgrammerSet programmers, bool repeat,
+                  const model::PerProgrammer<QString> &given) const;
+    /// Why program-target on programmer n alone would leave it out now.
+    [[nodiscard]] std::optional<model::Status> repeatLeftOut(model::ProgrammerNumber n) const;
     /// Program-target can run on programmer n now: its board failed or was left out, and
     /// program-target would not leave it out again.
     [[nodiscard]] bool boardRepeatable(model::ProgrammerNumber n) const;

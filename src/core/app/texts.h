@@ -20,6 +20,8 @@ inline const QString kBlackBox = QStringLiteral("File is Old Black Box Format");
 inline const QString kTransferToTarget = QStringLiteral("Transfer Programmer File to Target Board");
 
 // Repeating a step on some programmers only: the button, its key and a pane's menu.
+/// The caption of a pane's board field.
+inline const QString kBoardField = QStringLiteral("Board");
 inline const QString kRetryFailed = QStringLiteral("Retry Failed");
 inline const QString kRetryFailedTip =
     QStringLiteral("Repeat the last step on the programmers whose step failed, only on those (F8)");
@@ -36,11 +38,21 @@ inline QString retryBoardsWait(const QStringList &programmers)
                           "Right-click its pane, Load Again, then Retry Failed")
         .arg(programmers.join(QStringLiteral(", ")));
 }
+/// Boards left out for their serials: programmers is their numbers.
+inline QString retryBoardsScan(const QStringList &programmers)
+{
+    return QStringLiteral("Nothing to retry yet: the board of programmer %1 waits for its "
+                          "serial. Scan it into its Board field, then Retry Failed")
+        .arg(programmers.join(QStringLiteral(", ")));
+}
 // What a pane whose board was left out says to do (its tooltip).
 inline const QString kHintLoadThenTarget =
     QStringLiteral("To program this board: Load Again, then Program Target Again (right-click)");
 inline const QString kHintLoadApproved = QStringLiteral(
     "To program this board: load the approved image, then Program Target Again (right-click)");
+inline const QString kHintScanThenTarget = QStringLiteral(
+    "To program this board: scan its serial into its Board field, then Program Target Again "
+    "(right-click)");
 inline const QString kLoadAgain = QStringLiteral("Load Again");
 inline const QString kProgramTargetAgain = QStringLiteral("Program Target Again");
 

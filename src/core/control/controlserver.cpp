@@ -335,6 +335,9 @@ void ControlServer::startStep(QLocalSocket *socket, const ControlRequest &reques
         }
         if (!on)
             return badRequest(texts::comNotInUse(it.key()));
+        if (const QString why = station.programmers().boardRules().reason(it.value());
+            !why.isEmpty())
+            return badRequest(texts::boardRefused(it.key(), why));
         step.boards[*on] = it.value();
     }
     if (request.command == Command::RetryFailed) {

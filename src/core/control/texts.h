@@ -43,6 +43,11 @@ inline QString comNotInUse(int com)
 {
     return QStringLiteral("no programmer in use on COM%1").arg(com);
 }
+/// A board serial the station's rules (--board-pattern) refuse.
+inline QString boardRefused(int com, const QString &why)
+{
+    return QStringLiteral("boards COM%1: %2").arg(com).arg(why);
+}
 inline const QString kNoProgrammers =
     QStringLiteral("no programmer was found: connect programmers, then search");
 inline const QString kLineTooLong = QStringLiteral("the line is over 1 MiB: the connection ends");

@@ -178,6 +178,21 @@ PortNames::Identity PortNames::identityOf(int comPort) const
     return identity;
 }
 
+bool PortNames::present(int comPort) const
+{
+    const QString name = deviceFor(comPort);
+    if (name.isEmpty())
+        return false;
+    if (m_windowsNames) {
+        const auto infos = QSerialPortInfo::availablePorts();
+        return std::any_of(infos.cbegin(), infos.cend(), [&name](const QSerialPortInfo &info) {
+            return info.portName().compare(name, Qt::CaseInsensitive) == 0;
+        });
+    }
+    // A folder's COMn is there or not; the machine's ports were there when listed.
+    return m_directory.isEmpty() || QFileInfo::exists(name);
+}
+
 QList<PortNames::Row> PortNames::table() const
 {
     QList<Row> rows;
@@ -192,9 +207,7 @@ QList<PortNames::Row> PortNames::table() const
         return rows;
     }
     for (int n = 1; n <= kMaxPort; ++n) {
-        const QString name = deviceFor(n);
-        // A folder's COMn is there or not; the machine's ports were there when listed.
-        if (!name.isEmpty() && (m_directory.isEmpty() || QFileInfo::exists(name)))
+        if (present(n))
             rows.append({n, identityOf(n)});
     }
     return rows;

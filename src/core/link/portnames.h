@@ -62,6 +62,9 @@ public:
         int comPort;
         Identity identity;
     };
+    /// Something stands for COM n now: a device of the machine's, or DIR/COMn exists. Looks,
+    /// never opens.
+    [[nodiscard]] bool present(int comPort) const;
     /// The COM numbers that have a device now, for --list-ports.
     [[nodiscard]] QList<Row> table() const;
     [[nodiscard]] QString directory() const { return m_directory; }

@@ -94,6 +94,10 @@ QString Pane::statusText(ProgrammerNumber n, const ProgrammerState &state)
         return texts::kNotProgrammedLastLoadFailed;
     case Status::ImageNotApproved:
         return texts::kNotProgrammedImageNotApproved;
+    case Status::NoBoardSerial:
+        return texts::kNotProgrammedNoBoardSerial;
+    case Status::SameBoardSerialTwice:
+        return texts::kNotProgrammedSameBoardSerialTwice;
     }
     return {};
 }
@@ -104,7 +108,7 @@ QStringList Pane::statusTexts(ProgrammerNumber n)
     ProgrammerState state;
     state.version = QStringLiteral("WWWW"); // a greeting carries four characters
     state.percent = 100;
-    for (int status = int(Status::Blank); status <= int(Status::ImageNotApproved); ++status) {
+    for (int status = int(Status::Blank); status <= int(Status::SameBoardSerialTwice); ++status) {
         state.status = Status(status);
         const bool coded = state.status == Status::LoadError || state.status == Status::TargetError;
         for (int com = 1; com <= (state.status == Status::Found ? link::PortNames::kMaxPort : 1);
@@ -119,6 +123,17 @@ QStringList Pane::statusTexts(ProgrammerNumber n)
     all.removeDuplicates();
     all.removeAll(QString());
     return all;
+}
+
+QString Pane::boardNote(const ProgrammerState &state, const BoardRules &rules)
+{
+    if (state.boardScan.problem != BoardProblem::None)
+        return texts::scanRefused(rules.reason(state.boardScan.text));
+    if (state.boardBefore)
+        return texts::programmedBefore(
+            state.boardBefore->when.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+            state.boardBefore->by.value());
+    return {};
 }
 
 Pane Pane::of(ProgrammerNumber n, const ProgrammerState &state)

@@ -25,6 +25,9 @@ struct Pane
     /// 1..15, 100 percent, every error code) and the widest version a greeting carries: what
     /// the window's status box must make room for.
     [[nodiscard]] static QStringList statusTexts(ProgrammerNumber n);
+    /// What a pane says beside its board field: why its last scan was refused, or when and by
+    /// whom this run programmed its board OK before; empty when neither.
+    [[nodiscard]] static QString boardNote(const ProgrammerState &state, const BoardRules &rules);
     /// The programmer version label: programmer 1's greeting, empty before one.
     [[nodiscard]] static QString programmerVersionText(const ProgrammerState &first);
     /// The board software label: the file programmer 1's last "APTOK" named, empty before one.

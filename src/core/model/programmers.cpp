@@ -113,9 +113,18 @@ void Programmers::setLastStep(ProgrammerNumber n, const StepRecord &ended)
     ProgrammerState &s = m_states[n];
     (ended.step == Step::Load ? s.lastLoad : s.lastTarget) = ended;
     s.lastKind = ended.step;
+    if (ended.step != Step::ProgramTarget || ended.board.isEmpty())
+        return;
+    if (ended.succeeded())
+        m_programmedBoards.insert(ended.board, {ended.ended, n});
+    // Its field is free for the next board; a serial scanned meanwhile stays, and so does the
+    // serial of a board left out, which waits at its programmer.
+    if (ended.ending != Ending::Skipped && s.boardScan.serial() == ended.board)
+        setBoardScan(n, {});
 }
 
-std::optional<Status> Programmers::leftOut(ProgrammerNumber n) const
+std::optional<Status> Programmers::leftOut(ProgrammerNumber n,
+                                           const PerProgrammer<QString> &boards) const
 {
     const ProgrammerState &s = m_states[n];
     if (s.lastLoad && !s.lastLoad->succeeded())
@@ -123,7 +132,40 @@ std::optional<Status> Programmers::leftOut(ProgrammerNumber n) const
     // The pin exists so that no other image ever reaches a board.
     if (m_approved.isSet() && (!s.image() || !m_approved.admits(*s.image())))
         return Status::ImageNotApproved;
+    const QString &board = boards[n];
+    if (board.isEmpty())
+        return m_boardRules.required ? std::optional(Status::NoBoardSerial) : std::nullopt;
+    // One of the two labels was misread, or one board sits in two fixtures: neither record
+    // could be trusted.
+    for (const ProgrammerNumber other : inUse()) {
+        if (other != n && boards[other] == board)
+            return Status::SameBoardSerialTwice;
+    }
     return std::nullopt;
+}
+
+void Programmers::setBoardScan(ProgrammerNumber n, const BoardScan &scan)
+{
+    if (m_states[n].boardScan == scan)
+        return;
+    m_states[n].boardScan = scan;
+    Q_EMIT boardChanged(n);
+}
+
+void Programmers::setBoardBefore(ProgrammerNumber n, const std::optional<BoardProgrammed> &before)
+{
+    if (!before && !m_states[n].boardBefore)
+        return;
+    m_states[n].boardBefore = before;
+    Q_EMIT boardChanged(n);
+}
+
+std::optional<BoardProgrammed> Programmers::programmedBefore(const QString &serial) const
+{
+    const auto it = m_programmedBoards.constFind(serial);
+    if (serial.isEmpty() || it == m_programmedBoards.cend())
+        return std::nullopt;
+    return *it;
 }
 
 bool Programmers::inUse(ProgrammerNumber n) const

@@ -2,6 +2,7 @@
 
 #include "programmerstate.h"
 
+#include <QHash>
 #include <QObject>
 
 namespace vell::model {
@@ -38,9 +39,22 @@ public:
     /// Programmer n's step ended: it becomes its last step of its kind.
     void setLastStep(ProgrammerNumber n, const StepRecord &ended);
     /// Why program-target leaves programmer n out, as its pane says it: its last load of this
-    /// run failed (a programmer without a load in this run takes part), or, with an approved
-    /// image, it holds no image of this run or another one. Nothing when it takes part.
-    [[nodiscard]] std::optional<Status> leftOut(ProgrammerNumber n) const;
+    /// run failed (a programmer without a load in this run takes part); with an approved image,
+    /// it holds no image of this run or another one; with a serial required, boards gives it
+    /// none; its serial is another programmer's in boards too. boards holds the serials at the
+    /// bench, per programmer. Nothing when it takes part.
+    [[nodiscard]] std::optional<Status> leftOut(ProgrammerNumber n,
+                                                const PerProgrammer<QString> &boards) const;
+
+    /// The board rules of this run; every scan is checked by them.
+    [[nodiscard]] const BoardRules &boardRules() const { return m_boardRules; }
+    void setBoardRules(const BoardRules &rules) { m_boardRules = rules; }
+    /// Programmer n's board field took scan.
+    void setBoardScan(ProgrammerNumber n, const BoardScan &scan);
+    /// Its program-target begins: whether its board was programmed OK before in this run.
+    void setBoardBefore(ProgrammerNumber n, const std::optional<BoardProgrammed> &before);
+    /// When and by whom this run last programmed the board serial OK, if it did.
+    [[nodiscard]] std::optional<BoardProgrammed> programmedBefore(const QString &serial) const;
 
     /// Programmer 1 always takes part in a command; 2..4 only when the search found them.
     [[nodiscard]] bool inUse(ProgrammerNumber n) const;
@@ -65,6 +79,8 @@ Q_SIGNALS:
     void paneChanged(vell::model::ProgrammerNumber n);
     /// The version labels' inputs changed (programmer 1's greeting and board software).
     void versionsChanged();
+    /// Its board field's scan, or what its pane says of its board, changed.
+    void boardChanged(vell::model::ProgrammerNumber n);
 
 private:
     /// The inputs of what a pane shows, to tell what an update changed.
@@ -85,6 +101,9 @@ private:
 
     PerProgrammer<ProgrammerState> m_states;
     ImagePin m_approved;
+    BoardRules m_boardRules;
+    /// The boards programmed OK in this run, by serial: the last time.
+    QHash<QString, BoardProgrammed> m_programmedBoards;
 };
 
 } // namespace vell::model

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "boardserial.h"
 #include "link/portnames.h"
 #include "link/programmerset.h"
 #include "record/attemptrecord.h"
@@ -57,7 +58,7 @@ enum class Ending
     Timeout,      ///< nothing came before the headless run's timeout
     Superseded,   ///< the next command began first
     Closed,       ///< the application ended first
-    Skipped,      ///< program-target left it out: its last load of this run failed
+    Skipped,      ///< program-target left it out (Programmers::leftOut says why)
 };
 
 /// The result the record names for an ending.
@@ -82,6 +83,8 @@ enum class Status
     Lost,                   ///< its link dropped out or could not be opened
     NotProgrammed,          ///< program-target left it out after a failed load
     ImageNotApproved,       ///< program-target left it out: it holds no approved image
+    NoBoardSerial,          ///< left out: a serial is required and its board has none
+    SameBoardSerialTwice,   ///< left out: another programmer holds its board's serial too
 };
 
 /// One programmer's step, from its start to its end: what its record says.
@@ -143,6 +146,11 @@ struct ProgrammerState
     int progressCount = 0;
     /// The file its last "APTOK" named as the board's software (programmer 1 shows it).
     std::optional<QString> boardSoftware;
+
+    /// What its board field took last (the windows with board fields).
+    BoardScan boardScan;
+    /// Its last program-target's board had been programmed OK before in this run: when, by whom.
+    std::optional<BoardProgrammed> boardBefore;
 
     /// Its last load and its last program-target that ended in this run, and which of the two
     /// ended last.

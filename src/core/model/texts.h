@@ -72,5 +72,37 @@ inline const QString kNotProgrammedLastLoadFailed =
 /// Left out because the run is pinned to an approved image and it holds no such image.
 inline const QString kNotProgrammedImageNotApproved =
     QStringLiteral("Not Programmed: Image Not Approved");
+/// Left out because the run asks for a board serial and it was given none.
+inline const QString kNotProgrammedNoBoardSerial =
+    QStringLiteral("Not Programmed: No Board Serial");
+/// Left out because its board's serial is held by another programmer too.
+inline const QString kNotProgrammedSameBoardSerialTwice =
+    QStringLiteral("Not Programmed: Same Board Serial Twice");
+
+// Board serials: why a scan or a --board serial is refused, and what a pane says beside its
+// board field.
+inline const QString kSerialEmpty = QStringLiteral("no serial given");
+inline const QString kSerialEndsWithTab =
+    QStringLiteral("it ended with Tab, not Enter (set the scanner to end with Enter)");
+inline const QString kSerialNotPrintable =
+    QStringLiteral("it holds a control character or another that does not print");
+inline QString serialTooLong(int length, int most)
+{
+    return QStringLiteral("%1 characters, a serial has at most %2").arg(length).arg(most);
+}
+inline QString serialNoMatch(const QString &pattern)
+{
+    return QStringLiteral("it does not match the board pattern %1").arg(pattern);
+}
+/// Beside a field whose scan was refused.
+inline QString scanRefused(const QString &reason)
+{
+    return QStringLiteral("Refused: %1").arg(reason);
+}
+/// Beside the field of a board this run had programmed OK before.
+inline QString programmedBefore(const QString &when, int programmer)
+{
+    return QStringLiteral("Programmed OK before, at %1 by programmer %2").arg(when).arg(programmer);
+}
 
 } // namespace vell::model::texts

@@ -1,11 +1,16 @@
 #include "attemptrecord.h"
 
+#include "jsonscanner.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonValue>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace vell::record {
@@ -77,23 +82,34 @@ std::optional<int> smallNumber(const QJsonValue &v, qint64 low)
     return std::nullopt;
 }
 
-int digits(const QString &s, int at, int count)
+char32_t unitAt(const QString &s, qsizetype i)
+{
+    return s.at(i).unicode();
+}
+char32_t unitAt(QByteArrayView s, qsizetype i)
+{
+    return uchar(s.at(i));
+}
+
+template <typename Text> int digits(const Text &s, int at, int count)
 {
     int n = 0;
     for (int i = at; i < at + count; ++i) {
-        const char16_t c = s.at(i).unicode();
-        if (c < u'0' || c > u'9')
+        const char32_t c = unitAt(s, i);
+        if (c < U'0' || c > U'9')
             return -1;
-        n = n * 10 + (c - u'0');
+        n = n * 10 + int(c - U'0');
     }
     return n;
 }
 
-/// The log's own form, "YYYY-MM-DDTHH:MM:SS.mmmZ", without QDateTime's general parser.
-std::optional<qint64> canonicalUtc(const QString &s)
+/// The log's own form, "YYYY-MM-DDTHH:MM:SS.mmmZ", without QDateTime's general parser; the
+/// same for the text and for its bytes.
+template <typename Text> std::optional<qint64> canonicalUtc(const Text &s)
 {
-    if (s.size() != 24 || s.at(4) != u'-' || s.at(7) != u'-' || s.at(10) != u'T' ||
-        s.at(13) != u':' || s.at(16) != u':' || s.at(19) != u'.' || s.at(23) != u'Z')
+    const auto at = [&s](qsizetype i) { return unitAt(s, i); };
+    if (s.size() != 24 || at(4) != U'-' || at(7) != U'-' || at(10) != U'T' || at(13) != U':' ||
+        at(16) != U':' || at(19) != U'.' || at(23) != U'Z')
         return std::nullopt;
     const int y = digits(s, 0, 4), mo = digits(s, 5, 2), d = digits(s, 8, 2);
     const int h = digits(s, 11, 2), mi = digits(s, 14, 2), sec = digits(s, 17, 2);
@@ -113,6 +129,181 @@ std::optional<qint64> timeOf(const QJsonObject &o, QLatin1String key)
 {
     const QJsonValue v = o.value(key);
     return v.isString() ? AttemptRecord::parseTime(v.toString()) : std::nullopt;
+}
+
+// The fast reader: the same rules as fromJson, over what JsonScanner found.
+
+using Scanned = JsonScanner::Value;
+using Type = Scanned::Type;
+
+/// The record's top-level fields, each with the Field that asks for it.
+enum Key
+{
+    KeyTime,
+    KeyStarted,
+    KeyDuration,
+    KeyHost,
+    KeyAppVersion,
+    KeyRunId,
+    KeyPid,
+    KeyProgrammer,
+    KeyCom,
+    KeyDevice,
+    KeyUsbSerial,
+    KeyVidPid,
+    KeyLocation,
+    KeyStep,
+    KeyTry,
+    KeyFile,
+    KeyExpectedSha256,
+    KeyExpectedCrc32,
+    KeyOptions,
+    KeyResult,
+    KeyCode,
+    KeyText,
+    KeyProgrammerVersion,
+    KeyRecordId,
+    KeyBoard,
+    KeyReprogrammed,
+    KeyOperator,
+    KeyRequestId,
+    KeyCount
+};
+
+struct KeyName
+{
+    QLatin1String name;
+    AttemptRecord::Fields field;
+};
+
+const std::array<KeyName, KeyCount> &keyNames()
+{
+    using R = AttemptRecord;
+    static const std::array<KeyName, KeyCount> names = {{
+        {kTime, R::FieldTime},
+        {kStarted, R::FieldStarted},
+        {kDuration, R::FieldTime},
+        {kHost, R::FieldHost},
+        {kAppVersion, R::FieldHost},
+        {kRunId, R::FieldRun},
+        {kPid, R::FieldRun},
+        {kProgrammer, R::FieldProgrammer},
+        {kCom, R::FieldCom},
+        {kDevice, R::FieldDevice},
+        {kUsbSerial, R::FieldIdentity},
+        {kVidPid, R::FieldDevice},
+        {kLocation, R::FieldIdentity},
+        {kStep, R::FieldStep},
+        {kTry, R::FieldStep},
+        {kFile, R::FieldFile},
+        {kExpectedSha256, R::FieldExpected},
+        {kExpectedCrc32, R::FieldExpected},
+        {kOptions, R::FieldOptions},
+        {kResult, R::AllFields},
+        {kCode, R::FieldCode},
+        {kText, R::FieldCode},
+        {kProgrammerVersion, R::FieldProgrammerVersion},
+        {kRecordId, R::FieldRecordId},
+        {kBoard, R::FieldBoard},
+        {kReprogrammed, R::FieldBoard},
+        {kOperator, R::FieldOperator},
+        {kRequestId, R::FieldRequestId},
+    }};
+    return names;
+}
+
+/// Where a name may stand in the table of keyOf: from its length and its first, second and
+/// last characters, weighed so that each of the record's names has a slot of its own.
+size_t keySlot(QByteArrayView name)
+{
+    if (name.size() < 2)
+        return 0;
+    return (size_t(name.size()) + uchar(name[0]) * 4u + uchar(name[1]) * 6u +
+            uchar(name.back()) * 13u) &
+           63;
+}
+
+/// A field's key, or -1 for a name the record does not know.
+int keyOf(QByteArrayView name)
+{
+    // Open addressing over 64 slots, one compare for a known name.
+    static const std::array<qint8, 64> table = [] {
+        std::array<qint8, 64> t;
+        t.fill(-1);
+        const auto &names = keyNames();
+        for (int k = 0; k < KeyCount; ++k) {
+            const QLatin1String known = names[size_t(k)].name;
+            size_t slot = keySlot(QByteArrayView(known.data(), known.size()));
+            while (t[slot] >= 0)
+                slot = (slot + 1) & 63;
+            t[slot] = qint8(k);
+        }
+        return t;
+    }();
+    const auto &names = keyNames();
+    for (size_t slot = keySlot(name); table[slot] >= 0; slot = (slot + 1) & 63) {
+        const QLatin1String known = names[size_t(table[slot])].name;
+        if (known.size() == name.size() && sameBytes(known.data(), name.data(), name.size()))
+            return table[slot];
+    }
+    return -1;
+}
+
+QString stringOf(const Scanned &v)
+{
+    return v.type == Type::String ? v.string() : QString();
+}
+
+/// wholeNumber of a scanned value; false when the scanner cannot tell (a fraction, which might
+/// be whole).
+bool wholeNumber(const Scanned &v, qint64 low, qint64 high, std::optional<qint64> *number)
+{
+    *number = v.type == Type::Integer && v.integer >= low && v.integer <= high
+                  ? std::optional<qint64>(v.integer)
+                  : std::nullopt;
+    return v.type != Type::Fraction;
+}
+
+bool smallNumber(const Scanned &v, qint64 low, std::optional<int> *number)
+{
+    std::optional<qint64> n;
+    if (!wholeNumber(v, low, kIntMax, &n))
+        return false;
+    *number = n ? std::optional<int>(int(*n)) : std::nullopt;
+    return true;
+}
+
+std::optional<qint64> timeOf(const Scanned &v)
+{
+    if (v.type != Type::String)
+        return std::nullopt;
+    if (!v.escaped) {
+        if (const std::optional<qint64> fast = canonicalUtc(v.text))
+            return fast;
+    }
+    return AttemptRecord::parseTime(v.string());
+}
+
+/// The members of a nested object named by names (each once), scanned into values; false when
+/// the scanner cannot vouch for it.
+template <size_t N>
+bool members(QByteArrayView object, const std::array<QLatin1String, N> &names,
+             std::array<Scanned, N> *values)
+{
+    JsonScanner scanner(object);
+    quint32 seen = 0;
+    return scanner.object(2, [&](QByteArrayView name, int depth) {
+        for (size_t i = 0; i < N; ++i) {
+            if (names[i].size() != name.size() ||
+                !sameBytes(names[i].data(), name.data(), name.size()))
+                continue;
+            if (seen & (1u << i))
+                return false;
+            seen |= 1u << i;
+            return scanner.value(depth, &(*values)[i]);
+        }
+        return scanner.value(depth, nullptr);
+    });
 }
 
 } // namespace
@@ -243,7 +434,14 @@ QByteArray AttemptRecord::toLine() const
     return QJsonDocument(toJson()).toJson(QJsonDocument::Compact) + '\n';
 }
 
-std::optional<AttemptRecord> AttemptRecord::parse(QByteArrayView line)
+std::optional<AttemptRecord> AttemptRecord::parse(QByteArrayView line, Fields wanted)
+{
+    if (std::optional<AttemptRecord> fast = scan(line, wanted))
+        return fast;
+    return parseJson(line);
+}
+
+std::optional<AttemptRecord> AttemptRecord::parseJson(QByteArrayView line)
 {
     QJsonParseError error{};
     const QJsonDocument doc =
@@ -251,6 +449,79 @@ std::optional<AttemptRecord> AttemptRecord::parse(QByteArrayView line)
     if (error.error != QJsonParseError::NoError || !doc.isObject())
         return std::nullopt;
     return fromJson(doc.object());
+}
+
+std::optional<AttemptRecord> AttemptRecord::scan(QByteArrayView line, Fields wanted)
+{
+    // Only the fields met are made: zeroing all of them for every line cost more than reading.
+    std::array<std::optional<Scanned>, KeyCount> met;
+    quint32 seen = 0;
+    JsonScanner scanner(line);
+    const auto &names = keyNames();
+    const bool read = scanner.object(1, [&](QByteArrayView name, int depth) {
+        const int key = keyOf(name);
+        if (key < 0)
+            return scanner.value(depth, nullptr);
+        // A field given twice: readers differ on which one counts.
+        if (seen & (1u << key))
+            return false;
+        seen |= 1u << key;
+        return scanner.value(
+            depth, (wanted & names[size_t(key)].field) ? &met[size_t(key)].emplace() : nullptr);
+    });
+    static const Scanned absent;
+    const auto v = [&met](Key key) -> const Scanned & {
+        return met[size_t(key)] ? *met[size_t(key)] : absent;
+    };
+    if (!read || !scanner.atEnd() || v(KeyResult).type != Type::String ||
+        v(KeyRequestId).type != Type::Absent)
+        return std::nullopt;
+    AttemptRecord r;
+    r.result = v(KeyResult).string();
+    r.timeMs = timeOf(v(KeyTime));
+    r.startedMs = timeOf(v(KeyStarted));
+    std::optional<int> programmer, com, code;
+    if (!wholeNumber(v(KeyDuration), 0, kLongest, &r.durationMs) ||
+        !wholeNumber(v(KeyPid), 1, kLongest, &r.pid) ||
+        !smallNumber(v(KeyProgrammer), 0, &programmer) || !smallNumber(v(KeyCom), 0, &com) ||
+        !smallNumber(v(KeyTry), 1, &r.tryNumber) || !smallNumber(v(KeyCode), -kIntMax, &code))
+        return std::nullopt;
+    r.programmer = programmer.value_or(0);
+    r.com = com.value_or(0);
+    r.code = code;
+    r.host = stringOf(v(KeyHost));
+    r.appVersion = stringOf(v(KeyAppVersion));
+    r.runId = stringOf(v(KeyRunId));
+    r.device = stringOf(v(KeyDevice));
+    r.usbSerial = stringOf(v(KeyUsbSerial));
+    r.vidPid = stringOf(v(KeyVidPid));
+    r.location = stringOf(v(KeyLocation));
+    r.step = stringOf(v(KeyStep));
+    if (v(KeyFile).type == Type::Object) {
+        std::array<Scanned, 5> f;
+        std::optional<qint64> size;
+        if (!members(v(KeyFile).text,
+                     std::array{kFileName, kFileFolder, kFileSize, kFileSha256, kFileCrc32}, &f) ||
+            !wholeNumber(f[2], 0, kLongest, &size))
+            return std::nullopt;
+        r.file = FileRecord{stringOf(f[0]), stringOf(f[1]), size.value_or(0), stringOf(f[3]),
+                            stringOf(f[4])};
+    }
+    r.expectedSha256 = stringOf(v(KeyExpectedSha256));
+    r.expectedCrc32 = stringOf(v(KeyExpectedCrc32));
+    if (v(KeyOptions).type == Type::Object) {
+        std::array<Scanned, 2> o;
+        if (!members(v(KeyOptions).text, std::array{kRestoreDefaults, kBlackBox}, &o))
+            return std::nullopt;
+        r.options = Options{o[0].type == Type::True, o[1].type == Type::True};
+    }
+    r.text = stringOf(v(KeyText));
+    r.programmerVersion = stringOf(v(KeyProgrammerVersion));
+    r.recordId = stringOf(v(KeyRecordId));
+    r.board = stringOf(v(KeyBoard));
+    r.reprogrammed = v(KeyReprogrammed).type == Type::True;
+    r.operatorName = stringOf(v(KeyOperator));
+    return r;
 }
 
 std::optional<AttemptRecord> AttemptRecord::fromJson(const QJsonObject &o)

@@ -46,8 +46,8 @@ public:
     void add(const record::AttemptRecord &record);
 
     [[nodiscard]] int com() const { return m_com; }
-    [[nodiscard]] QString location() const { return m_location; }
-    [[nodiscard]] QString usbSerial() const { return m_usbSerial; }
+    [[nodiscard]] const QString &location() const { return m_location; }
+    [[nodiscard]] const QString &usbSerial() const { return m_usbSerial; }
     /// Records of a step that ran (a skipped one is not a try).
     [[nodiscard]] qint64 tries() const { return m_tries; }
     [[nodiscard]] qint64 ok() const { return m_ok; }
@@ -58,6 +58,9 @@ public:
     /// Runs of the tool that used this programmer (from `run_id` or `pid`; 0 without them).
     [[nodiscard]] qint64 runs() const { return m_runs; }
     [[nodiscard]] qint64 pinned() const { return m_pinned; }
+    /// Distinct board serials among its program-target records (the report counts them).
+    [[nodiscard]] qint64 distinctBoards() const { return m_distinctBoards; }
+    void addDistinctBoard() { ++m_distinctBoards; }
     /// Its boards and loads, by the tallies' one rule.
     [[nodiscard]] const record::Tally &tally() const { return m_tally; }
     /// The boards' yield, 0..1: a skipped board is a failed board; nothing before a board.
@@ -82,6 +85,7 @@ private:
     qint64 m_retries = 0;
     qint64 m_runs = 0;
     qint64 m_pinned = 0;
+    qint64 m_distinctBoards = 0;
     record::Tally m_tally;
     QString m_lastRun;
     std::vector<Failure> m_failures;

@@ -14,6 +14,14 @@ namespace {
 
 constexpr qint64 kChunkBytes = 4 << 20;
 
+// What the figures are made of; the reader converts no other field.
+using record::AttemptRecord;
+constexpr AttemptRecord::Fields kFieldsRead =
+    AttemptRecord::FieldTime | AttemptRecord::FieldRun | AttemptRecord::FieldCom |
+    AttemptRecord::FieldIdentity | AttemptRecord::FieldStep | AttemptRecord::FieldExpected |
+    AttemptRecord::FieldCode | AttemptRecord::FieldBoard;
+const QString kOk = record::resultName(record::Result::Ok);
+
 bool blank(QByteArrayView line)
 {
     return std::all_of(line.begin(), line.end(),
@@ -40,12 +48,33 @@ void ShiftReport::malformedLine()
         m_malformedLines << m_lineNumber;
 }
 
+qsizetype ShiftReport::tallyOf(const record::AttemptRecord &record)
+{
+    // A bench's few programmers are found without making a key; a line's many by the index.
+    if (m_tallies.size() <= kFewProgrammers) {
+        for (size_t i = 0; i < m_tallies.size(); ++i) {
+            const ProgrammerTally &t = m_tallies[i];
+            if (t.com() == record.com && t.location() == record.location &&
+                t.usbSerial() == record.usbSerial)
+                return qsizetype(i);
+        }
+    }
+    const QString key = QString::number(record.com) + QChar(0x1f) + record.location + QChar(0x1f) +
+                        record.usbSerial;
+    auto at = m_index.constFind(key);
+    if (at == m_index.cend()) {
+        at = m_index.insert(key, qsizetype(m_tallies.size()));
+        m_tallies.emplace_back(record.com, record.location, record.usbSerial);
+    }
+    return *at;
+}
+
 void ShiftReport::addLine(QByteArrayView line)
 {
     ++m_lineNumber;
     if (blank(line))
         return;
-    const std::optional<record::AttemptRecord> record = record::AttemptRecord::parse(line);
+    const std::optional<AttemptRecord> record = AttemptRecord::parse(line, kFieldsRead);
     if (!record) {
         malformedLine();
         return;
@@ -61,14 +90,12 @@ void ShiftReport::addLine(QByteArrayView line)
         }
     }
     ++m_records;
-    const QString key = QString::number(record->com) + QChar(0x1f) + record->location +
-                        QChar(0x1f) + record->usbSerial;
-    auto at = m_index.constFind(key);
-    if (at == m_index.cend()) {
-        at = m_index.insert(key, qsizetype(m_tallies.size()));
-        m_tallies.emplace_back(record->com, record->location, record->usbSerial);
-    }
-    m_tallies[size_t(*at)].add(*record);
+    const qsizetype at = tallyOf(*record);
+    ProgrammerTally &tally = m_tallies[size_t(at)];
+    tally.add(*record);
+    if (record->step == record::kStepProgramTarget && !record->board.isEmpty() &&
+        m_boards.add(record->board, quint32(at), record->result == kOk))
+        tally.addDistinctBoard();
 }
 
 void ShiftReport::addBytes(QByteArrayView bytes)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "boardtable.h"
 #include "programmertally.h"
 
 #include <QByteArray>
@@ -25,6 +26,8 @@ public:
     /// ms since the epoch, both ends included; nothing: no bound.
     void setSince(std::optional<qint64> ms) { m_since = ms; }
     void setUntil(std::optional<qint64> ms) { m_until = ms; }
+    [[nodiscard]] std::optional<qint64> since() const { return m_since; }
+    [[nodiscard]] std::optional<qint64> until() const { return m_until; }
 
     /// A bound for setSince/setUntil from ISO 8601 text: a date and time (without an offset:
     /// local time), or a date alone, which stands for the start of that local day, or with
@@ -53,14 +56,20 @@ public:
     [[nodiscard]] qint64 outside() const { return m_outside; }
     [[nodiscard]] qint64 undated() const { return m_undated; }
     [[nodiscard]] qint64 lines() const { return m_lineNumber; }
+    /// The board serials programmed OK by more than one program-target, sorted.
+    [[nodiscard]] QStringList boardsProgrammedTwice() const { return m_boards.programmedTwice(); }
 
 private:
     void addLine(QByteArrayView line);
+    /// The index of the record's programmer in m_tallies, a new one made for a new programmer.
+    qsizetype tallyOf(const record::AttemptRecord &record);
     void malformedLine();
 
     std::optional<qint64> m_since;
     std::optional<qint64> m_until;
+    static constexpr size_t kFewProgrammers = 16;
     std::vector<ProgrammerTally> m_tallies;
+    BoardTable m_boards;               ///< by index into m_tallies
     QHash<QString, qsizetype> m_index; ///< identity key -> index into m_tallies
     QByteArray m_partial;              ///< the start of a line cut at a chunk's end
     bool m_skippingLongLine = false;

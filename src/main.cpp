@@ -1,10 +1,11 @@
 // vell-usb-programmer: the windows (search, then main window) by default; a headless run with
 // --load or --program-target; the port listing with --list-ports; the shift report with
-// --report. See --help.
+// --report; the log sent to the line database with --ship. See --help.
 #include "cli/commandline.h"
 #include "cli/headless.h"
 #include "cli/portlisting.h"
 #include "cli/report/reportrun.h"
+#include "cli/shiprun.h"
 #include "gui/windowsrun.h"
 #include "link/portnames.h"
 #ifdef VELL_TERMINATION_WATCHER
@@ -55,7 +56,8 @@ int main(int argc, char *argv[])
         return cli::report::runReport(argc, argv,
                                       {commandLine.reportLog(), commandLine.since(),
                                        commandLine.until(), commandLine.json(),
-                                       commandLine.reportChart(), commandLine.reportChartSize()});
+                                       commandLine.reportChart(), commandLine.reportChartSize(),
+                                       commandLine.database()});
 
     // The headless run and the listing work without a display.
     std::unique_ptr<QCoreApplication> application =
@@ -110,8 +112,11 @@ int main(int argc, char *argv[])
         options.json = commandLine.json();
         options.logFile = commandLine.logFile();
         options.approved = commandLine.approvedImage();
+        options.database = commandLine.database();
         return cli::runHeadless(options);
     }
+    case cli::CommandLine::Run::Ship:
+        return cli::runShip(commandLine.shipLog(), *commandLine.database());
     case cli::CommandLine::Run::Report: // ran before the application was made
     case cli::CommandLine::Run::Windows:
         break;
@@ -119,5 +124,5 @@ int main(int argc, char *argv[])
     return gui::runWindows(*static_cast<QApplication *>(application.get()), names,
                            commandLine.screenshotFolder(), commandLine.folder(),
                            commandLine.logFile(), commandLine.approvedImage(),
-                           commandLine.screenshotBoards());
+                           commandLine.screenshotBoards(), commandLine.database());
 }

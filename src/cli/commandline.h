@@ -1,10 +1,13 @@
 #pragma once
 
+#include "linedb/databaseurl.h"
 #include "model/programmerstate.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QString>
+
+#include <optional>
 
 namespace vell::cli {
 
@@ -19,6 +22,7 @@ public:
         Headless,
         ListPorts,
         Report,
+        Ship, ///< --ship: send the log's unsent records to the line database, exit
     };
 
     static constexpr int kDefaultTimeoutSeconds = 120;
@@ -62,6 +66,10 @@ public:
     [[nodiscard]] QString until() const { return m_parser.value(m_until); }
     [[nodiscard]] QString reportChart() const { return m_parser.value(m_reportChart); }
     [[nodiscard]] QString reportChartSize() const { return m_parser.value(m_reportChartSize); }
+    /// --database URL, else $VELL_DATABASE (not for --report): the line database.
+    [[nodiscard]] const std::optional<linedb::DatabaseUrl> &database() const { return m_database; }
+    /// --ship [LOG] (or --log LOG): the attempt log to send (empty: the default one).
+    [[nodiscard]] QString shipLog() const { return m_reportLog; }
     /// --expect-sha256 HEX, --expect-crc32 HEX: the approved image, lower case (empty: none).
     [[nodiscard]] const model::ImagePin &approvedImage() const { return m_approved; }
     /// --screenshot DIR: the windows' screenshot tour (empty without it).
@@ -71,6 +79,7 @@ public:
 
 private:
     bool fail(const QString &text);
+    bool readDatabase(bool report);
 
     QCommandLineParser m_parser;
     QCommandLineOption m_ports;
@@ -95,10 +104,13 @@ private:
     QCommandLineOption m_reportChartSize;
     QCommandLineOption m_expectSha256;
     QCommandLineOption m_expectCrc32;
+    QCommandLineOption m_databaseOption;
+    QCommandLineOption m_ship;
 
     QString m_error;
     QString m_reportLog;
     model::ImagePin m_approved;
+    std::optional<linedb::DatabaseUrl> m_database;
     Run m_run = Run::Windows;
     int m_simulated = 0;
     int m_screenshotBoards = 1;

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "cli/commandline.h"
+#include "linedb/databaseurl.h"
 #include "link/portnames.h"
 #include "model/programmerstate.h"
 #include "model/timings.h"
 
 #include <QString>
+
+#include <optional>
 
 // The headless run: the same search, load and program-target as the windows, driven by the
 // same Station, reporting on stdout. Library `vell_cli` (links vell_app, never Qt Widgets).
@@ -34,6 +37,8 @@ struct Options
     bool json = false;
     /// --log FILE; empty: the default attempt log, where a failure to open it only warns.
     QString logFile;
+    /// --database URL (or $VELL_DATABASE): the run's records are sent there too.
+    std::optional<linedb::DatabaseUrl> database;
     /// The search's tick; only tests shorten it.
     int searchTickMs = model::Timings{}.searchTickMs;
 };

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "linedb/databaseurl.h"
 #include "link/portnames.h"
 #include "model/programmerstate.h"
 
 #include <QString>
+
+#include <optional>
 
 class QApplication;
 
@@ -19,11 +22,13 @@ constexpr int kExitAlreadyRunning = 1;
 /// itself.
 /// folder, when set, is where the browser opens. Every attempt is appended to logFile, or to
 /// the default attempt log (not on the tour). A load refuses every file but the approved
-/// image when one is set. Returns the event loop's exit code, or
+/// image when one is set. With database, every record is sent to the line database too, and
+/// what waits for it shows below the panes. Returns the event loop's exit code, or
 /// kExitAlreadyRunning when the windows already run for this user (that copy comes forward).
 [[nodiscard]] int runWindows(QApplication &app, const link::PortNames &names,
                              const QString &screenshotFolder, const QString &folder,
                              const QString &logFile, const model::ImagePin &approved,
-                             int screenshotBoards = 1);
+                             int screenshotBoards = 1,
+                             const std::optional<linedb::DatabaseUrl> &database = {});
 
 } // namespace vell::gui

@@ -27,7 +27,7 @@ QJsonValue utc(const std::optional<qint64> &ms)
               : QJsonValue(QJsonValue::Null);
 }
 
-QJsonObject programmer(const ProgrammerTally &t)
+QJsonObject programmer(const ProgrammerTally &t, bool line)
 {
     QJsonArray failures;
     for (const ProgrammerTally::Failure &f : t.failures())
@@ -44,7 +44,7 @@ QJsonObject programmer(const ProgrammerTally &t)
                                     {QStringLiteral("failed"), s.tries - s.ok},
                                     {QStringLiteral("median_ms"), orNull(s.durations.median())},
                                     {QStringLiteral("longest_ms"), orNull(s.durations.longest())}};
-    return {{QStringLiteral("com"), t.com()},
+    QJsonObject o{{QStringLiteral("com"), t.com()},
             {QStringLiteral("location"), orNull(t.location())},
             {QStringLiteral("usb_serial"), orNull(t.usbSerial())},
             {QStringLiteral("tries"), t.tries()},
@@ -65,28 +65,34 @@ QJsonObject programmer(const ProgrammerTally &t)
             {QStringLiteral("steps"), steps},
             {QStringLiteral("first"), utc(t.first())},
             {QStringLiteral("last"), utc(t.last())}};
+    if (line)
+        o[QStringLiteral("host")] = orNull(t.host());
+    return o;
 }
 
 } // namespace
 
-QJsonObject reportJson(const ShiftReport &report, const QString &log, const QString &since,
-                       const QString &until)
+QJsonObject reportJson(const ShiftReport &report, const QString &source, const QString &since,
+                       const QString &until, bool line)
 {
     QJsonArray programmers;
     for (const ProgrammerTally *t : report.programmers())
-        programmers.append(programmer(*t));
-    QJsonArray lines;
-    for (qint64 n : report.malformedLines())
-        lines.append(n);
-    return {{QStringLiteral("log"), log},
-            {QStringLiteral("since"), orNull(since)},
-            {QStringLiteral("until"), orNull(until)},
-            {QStringLiteral("records"), report.records()},
-            {QStringLiteral("malformed"), report.malformed()},
-            {QStringLiteral("malformed_lines"), lines},
-            {QStringLiteral("outside"), report.outside()},
-            {QStringLiteral("undated"), report.undated()},
-            {QStringLiteral("programmers"), programmers}};
+        programmers.append(programmer(*t, line));
+    QJsonObject o{{line ? QStringLiteral("database") : QStringLiteral("log"), source},
+                  {QStringLiteral("since"), orNull(since)},
+                  {QStringLiteral("until"), orNull(until)},
+                  {QStringLiteral("records"), report.records()},
+                  {QStringLiteral("outside"), report.outside()},
+                  {QStringLiteral("undated"), report.undated()},
+                  {QStringLiteral("programmers"), programmers}};
+    if (!line) {
+        QJsonArray lines;
+        for (qint64 n : report.malformedLines())
+            lines.append(n);
+        o[QStringLiteral("malformed")] = report.malformed();
+        o[QStringLiteral("malformed_lines")] = lines;
+    }
+    return o;
 }
 
 } // namespace vell::cli::report

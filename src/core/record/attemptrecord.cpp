@@ -159,6 +159,11 @@ QJsonObject FileRecord::toJson() const
             {kFileCrc32, crc32}};
 }
 
+QJsonObject AttemptRecord::Options::toJson() const
+{
+    return {{kRestoreDefaults, restoreDefaults}, {kBlackBox, blackBox}};
+}
+
 bool AttemptRecord::operator==(const AttemptRecord &o) const
 {
     return timeMs == o.timeMs && startedMs == o.startedMs && durationMs == o.durationMs &&
@@ -219,9 +224,7 @@ QJsonObject AttemptRecord::toJson() const
         o[kExpectedSha256] = expectedSha256;
     if (!expectedCrc32.isEmpty())
         o[kExpectedCrc32] = expectedCrc32;
-    o[kOptions] = options ? QJsonValue(QJsonObject{{kRestoreDefaults, options->restoreDefaults},
-                                                   {kBlackBox, options->blackBox}})
-                          : QJsonValue();
+    o[kOptions] = options ? QJsonValue(options->toJson()) : QJsonValue();
     o[kResult] = result;
     o[kCode] = code ? QJsonValue(*code) : QJsonValue();
     o[kText] = text;

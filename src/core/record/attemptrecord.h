@@ -77,6 +77,8 @@ struct AttemptRecord
         {
             return restoreDefaults == o.restoreDefaults && blackBox == o.blackBox;
         }
+        /// As the record carries them.
+        [[nodiscard]] QJsonObject toJson() const;
     };
     std::optional<Options> options;
     QString result; ///< resultName(), or what a later version writes

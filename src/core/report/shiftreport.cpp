@@ -61,14 +61,27 @@ void ShiftReport::addLine(QByteArrayView line)
         }
     }
     ++m_records;
-    const QString key = QString::number(record->com) + QChar(0x1f) + record->location +
-                        QChar(0x1f) + record->usbSerial;
+    programmer(QString(), record->com, record->location, record->usbSerial).add(*record);
+}
+
+ProgrammerTally &ShiftReport::programmer(const QString &host, int com, const QString &location,
+                                         const QString &usbSerial)
+{
+    const QString key = host + QChar(0x1f) + QString::number(com) + QChar(0x1f) + location +
+                        QChar(0x1f) + usbSerial;
     auto at = m_index.constFind(key);
     if (at == m_index.cend()) {
         at = m_index.insert(key, qsizetype(m_tallies.size()));
-        m_tallies.emplace_back(record->com, record->location, record->usbSerial);
+        m_tallies.emplace_back(com, location, usbSerial, host);
     }
-    m_tallies[size_t(*at)].add(*record);
+    return m_tallies[size_t(*at)];
+}
+
+void ShiftReport::addCounts(qint64 records, qint64 outside, qint64 undated)
+{
+    m_records += records;
+    m_outside += outside;
+    m_undated += undated;
 }
 
 void ShiftReport::addBytes(QByteArrayView bytes)
@@ -136,8 +149,8 @@ std::vector<const ProgrammerTally *> ShiftReport::programmers() const
     for (const ProgrammerTally &t : m_tallies)
         sorted.push_back(&t);
     std::sort(sorted.begin(), sorted.end(), [](const ProgrammerTally *a, const ProgrammerTally *b) {
-        return std::make_tuple(a->com(), a->location(), a->usbSerial()) <
-               std::make_tuple(b->com(), b->location(), b->usbSerial());
+        return std::make_tuple(a->host(), a->com(), a->location(), a->usbSerial()) <
+               std::make_tuple(b->host(), b->com(), b->location(), b->usbSerial());
     });
     return sorted;
 }

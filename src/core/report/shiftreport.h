@@ -25,6 +25,8 @@ public:
     /// ms since the epoch, both ends included; nothing: no bound.
     void setSince(std::optional<qint64> ms) { m_since = ms; }
     void setUntil(std::optional<qint64> ms) { m_until = ms; }
+    [[nodiscard]] std::optional<qint64> since() const { return m_since; }
+    [[nodiscard]] std::optional<qint64> until() const { return m_until; }
 
     /// A bound for setSince/setUntil from ISO 8601 text: a date and time (without an offset:
     /// local time), or a date alone, which stands for the start of that local day, or with
@@ -40,8 +42,14 @@ public:
     [[nodiscard]] bool readFile(const QString &path);
     [[nodiscard]] QString errorString() const { return m_error; }
 
-    /// By COM number, then location and USB serial.
+    /// By host (a line's report), COM number, then location and USB serial.
     [[nodiscard]] std::vector<const ProgrammerTally *> programmers() const;
+    /// The tally of a programmer, made when first asked for. The log's programmers have no
+    /// host; the line database's report fills its own tallies here.
+    [[nodiscard]] ProgrammerTally &programmer(const QString &host, int com,
+                                              const QString &location, const QString &usbSerial);
+    /// What the line database's report counted: records in the period, outside it, undated.
+    void addCounts(qint64 records, qint64 outside, qint64 undated);
     /// Records counted (inside the time bounds).
     [[nodiscard]] qint64 records() const { return m_records; }
     /// Lines that are not records: not a JSON object with a result, cut, or too long.

@@ -1,54 +1,93 @@
 #include "schema.h"
 
+#include "record/attemptrecord.h"
+
+#include <QByteArrayList>
 #include <QString>
 
 namespace vell::linedb::schema {
 
 namespace {
 
-/// Step n brings the tables from version n to n + 1; a step is never changed once released,
-/// a change is a new step.
-const char *const kSteps[kVersion] = {
-    // 1: the records, each field a typed column, the whole line as it was written (so fields
-    // of later versions are kept), and when it arrived.
-    R"(CREATE TABLE vell_attempts (
-    id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
-    record_id text NOT NULL UNIQUE,
-    time timestamptz,
-    started timestamptz,
-    duration_ms bigint,
-    host text,
-    app_version text,
-    run_id text,
-    pid bigint,
-    programmer integer,
-    com integer,
-    device text,
-    usb_serial text,
-    usb_vid_pid text,
-    location text,
-    step text,
-    try integer,
-    file jsonb,
-    options jsonb,
-    expected_sha256 text,
-    expected_crc32 text,
-    result text NOT NULL,
-    code integer,
-    text text,
-    programmer_version text,
-    board text,
-    reprogrammed boolean NOT NULL DEFAULT false,
-    operator text,
-    request_id jsonb,
-    record jsonb NOT NULL,
-    received timestamptz NOT NULL DEFAULT now()
-);
-CREATE INDEX vell_attempts_time ON vell_attempts (time);
+using record::FieldKind;
+
+QByteArray typeOf(FieldKind kind)
+{
+    switch (kind) {
+    case FieldKind::Time:
+        return "timestamptz";
+    case FieldKind::Integer:
+        return "integer";
+    case FieldKind::BigInteger:
+        return "bigint";
+    case FieldKind::Flag:
+        return "boolean";
+    case FieldKind::Object:
+    case FieldKind::Value:
+        return "jsonb";
+    case FieldKind::Text:
+        break;
+    }
+    return "text";
+}
+
+/// A column's name as SQL writes it: quoted, since a field may be named like a key word.
+QByteArray quoted(QLatin1String name)
+{
+    return '"' + QByteArray(name.data(), name.size()) + '"';
+}
+
+/// A field's column, as the table defines it: the key and the result are never null, a flag
+/// is false when absent.
+QByteArray columnOf(const record::Field &f)
+{
+    QByteArray column = quoted(f.name) + ' ' + typeOf(f.kind);
+    if (f.name == record::recordIdField())
+        column += " NOT NULL UNIQUE";
+    else if (f.name == record::resultField())
+        column += " NOT NULL";
+    else if (f.kind == FieldKind::Flag)
+        column += " NOT NULL DEFAULT false";
+    return column;
+}
+
+/// What each step does besides the columns of the record's fields that came with its version:
+/// the indexes.
+const char *const kStepExtras[kVersion] = {
+    // 1: on time, host, board and the image's SHA-256.
+    R"(CREATE INDEX vell_attempts_time ON vell_attempts (time);
 CREATE INDEX vell_attempts_host ON vell_attempts (host, time);
 CREATE INDEX vell_attempts_board ON vell_attempts (board) WHERE board IS NOT NULL;
 CREATE INDEX vell_attempts_sha256 ON vell_attempts ((file ->> 'sha256'));)",
 };
+
+} // namespace
+
+QByteArray step(int version)
+{
+    // Step n brings the tables from version n - 1 to n. The record's fields name the version
+    // whose tables first hold them, so a field added later is a column the next step adds, and
+    // a step once released stays as it was.
+    QByteArrayList columns;
+    for (const record::Field &f : record::recordFields())
+        if (f.sinceSchema == version)
+            columns << columnOf(f);
+    QByteArray sql;
+    if (version == 1) {
+        // The records: each field a typed column, the whole line as it was written (so fields
+        // of later versions are kept), and when it arrived.
+        sql = "CREATE TABLE vell_attempts (\n    id bigint GENERATED ALWAYS AS IDENTITY PRIMARY "
+              "KEY,\n    " +
+              columns.join(",\n    ") +
+              ",\n    record jsonb NOT NULL,\n    received timestamptz NOT NULL DEFAULT now()\n);\n";
+    } else {
+        for (const QByteArray &c : std::as_const(columns))
+            sql += "ALTER TABLE vell_attempts ADD COLUMN " + c + ";\n";
+    }
+    return sql + kStepExtras[version - 1];
+}
+
+namespace {
 
 /// The bounds of the period, and whether a record lies in it.
 const char *const kPeriod =
@@ -73,32 +112,33 @@ CREATE TABLE IF NOT EXISTS vell_schema (
     applied timestamptz NOT NULL DEFAULT now()
 );
 )";
-    for (int step = 0; step < kVersion; ++step)
-        sql += QByteArray("DO $step$ BEGIN\nIF (SELECT coalesce(max(version), 0) FROM vell_schema) "
-                          "= ") +
-               QByteArray::number(step) + " THEN\n" + kSteps[step] +
-               "\nINSERT INTO vell_schema (version) VALUES (" + QByteArray::number(step + 1) +
+    for (int version = 1; version <= kVersion; ++version)
+        sql += "DO $step$ BEGIN\nIF (SELECT coalesce(max(version), 0) FROM vell_schema) = " +
+               QByteArray::number(version - 1) + " THEN\n" + step(version) +
+               "\nINSERT INTO vell_schema (version) VALUES (" + QByteArray::number(version) +
                ");\nEND IF;\nEND $step$;\n";
     return sql + "COMMIT;\n";
 }
 
-const QByteArray kInsert = R"(INSERT INTO vell_attempts (record_id, time, started, duration_ms,
-    host, app_version, run_id, pid, programmer, com, device, usb_serial, usb_vid_pid, location,
-    step, try, file, options, expected_sha256, expected_crc32, result, code, text,
-    programmer_version, board, reprogrammed, operator, request_id, record)
-SELECT record_id, time, started, duration_ms, host, app_version, run_id, pid, programmer, com,
-    device, usb_serial, usb_vid_pid, location, step, try, file, options, expected_sha256,
-    expected_crc32, result, code, text, programmer_version, board, coalesce(reprogrammed, false),
-    operator, request_id, record
-FROM jsonb_to_recordset($1::jsonb) AS r(n integer, record_id text, time timestamptz,
-    started timestamptz, duration_ms bigint, host text, app_version text, run_id text,
-    pid bigint, programmer integer, com integer, device text, usb_serial text,
-    usb_vid_pid text, location text, step text, try integer, file jsonb, options jsonb,
-    expected_sha256 text, expected_crc32 text, result text, code integer, text text,
-    programmer_version text, board text, reprogrammed boolean, operator text,
-    request_id jsonb, record jsonb)
-ORDER BY n
-ON CONFLICT (record_id) DO NOTHING)";
+QByteArray insert()
+{
+    // The rows come as one JSON array (each record's fields by their names, its line as
+    // `record`, n its place in the batch): one parameter, whatever the batch's size. As json,
+    // not jsonb: the server only reads the text once, and makes jsonb of `record` alone.
+    QByteArrayList names, picks, types;
+    for (const record::Field &f : record::recordFields()) {
+        if (f.sinceSchema > kVersion)
+            continue;
+        const QByteArray name = quoted(f.name);
+        names << name;
+        picks << (f.kind == FieldKind::Flag ? "coalesce(" + name + ", false)" : name);
+        types << name + ' ' + typeOf(f.kind);
+    }
+    return "INSERT INTO vell_attempts (" + names.join(", ") + ", record)\nSELECT " +
+           picks.join(", ") + ", record\nFROM json_to_recordset($1::json) AS r(n integer, " +
+           types.join(", ") + ", record jsonb)\nORDER BY n\nON CONFLICT (" +
+           quoted(record::recordIdField()) + ") DO NOTHING";
+}
 
 // The log report's rules, over the same records: a programmer is its host, COM, location and
 // serial (empty for none); a run changes where the run id (else "pid N") differs from the

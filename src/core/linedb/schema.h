@@ -15,9 +15,15 @@ extern const QByteArray kVersionQuery;
 /// holds an advisory lock, so two benches starting together do not both create them.
 [[nodiscard]] QByteArray migration();
 
-/// $1: a JSON array of rows, each an object with the insert's column names (and n, its place
-/// in the batch): inserted in that order, a record_id already there left as it is.
-extern const QByteArray kInsert;
+/// The SQL of step version (1..kVersion), which brings the tables from version - 1 to
+/// version: the columns of the record's fields that came with that version (their names and
+/// kinds from record::recordFields(), the one list of them), and the step's indexes.
+[[nodiscard]] QByteArray step(int version);
+
+/// $1: a JSON array of rows, each an object of a record's fields by their names (and `n`, its
+/// place in the batch, and `record`, its whole line): inserted in that order, a record_id
+/// already there left as it is.
+[[nodiscard]] QByteArray insert();
 
 /// The line's report over the records whose time lies in [$1, $2] (ms since the epoch; both
 /// null: every record). $3: the skipped result's name; $4: below this many ms a duration is

@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
+
+#include <filesystem>
+#include <system_error>
 
 namespace vell::linedb {
 
@@ -49,15 +51,29 @@ ShipCursor::Position ShipCursor::read() const
 
 bool ShipCursor::write(const Position &position)
 {
-    QSaveFile file(m_path);
+    // A new file beside it, then renamed over it: a reader sees the old place or the new one.
+    // Not synced to the disk: a place lost in a crash only sends records again, which the
+    // database stores once.
     const QByteArray text =
         QJsonDocument(QJsonObject{{kDatabase, m_database},
                                   {kOffset, position.offset},
                                   {kLine, position.line}})
             .toJson(QJsonDocument::Compact) +
         '\n';
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+    const QString temporary = m_path + QStringLiteral(".new");
+    QFile file(temporary);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() ||
+        !file.flush()) {
         m_error = file.errorString();
+        return false;
+    }
+    file.close();
+    std::error_code error;
+    std::filesystem::rename(QFile::encodeName(temporary).toStdString(),
+                            QFile::encodeName(m_path).toStdString(), error);
+    if (error) {
+        m_error = QString::fromLocal8Bit(error.message().c_str());
+        QFile::remove(temporary);
         return false;
     }
     return true;

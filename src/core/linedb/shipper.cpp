@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPromise>
+#include <QThreadPool>
 
 #include <algorithm>
 
@@ -27,9 +29,30 @@ bool blank(QByteArrayView line)
                        [](char c) { return c == ' ' || c == '\t' || c == '\r'; });
 }
 
-/// Whole lines of the log from a position. A line counts only with its newline (the writer
-/// may be half-way through it); one longer than the report's limit is no record, skipped to
-/// its newline.
+/// What the scan counts as a record without reading it: a JSON object that names a result.
+/// The batch reads it; a line that only looked like one is named there.
+bool looksLikeRecord(QByteArrayView line)
+{
+    const qsizetype first = std::find_if(line.begin(), line.end(),
+                                         [](char c) { return c != ' ' && c != '\t'; }) -
+                            line.begin();
+    if (first >= line.size() || line.at(first) != '{')
+        return false;
+    // "result" as a name: a colon follows it.
+    constexpr QByteArrayView kName("\"result\"");
+    for (qsizetype at = line.indexOf(kName); at >= 0; at = line.indexOf(kName, at + 1)) {
+        qsizetype after = at + kName.size();
+        while (after < line.size() && (line.at(after) == ' ' || line.at(after) == '\t'))
+            ++after;
+        if (after < line.size() && line.at(after) == ':')
+            return true;
+    }
+    return false;
+}
+
+/// Whole lines of the log from a position up to a bound, read in blocks. A line counts only
+/// with its newline (the writer may be half-way through it); one longer than the report's
+/// limit is no record, passed over to its newline without being held.
 class LogLines
 {
 public:
@@ -39,115 +62,151 @@ public:
         TooLong,
         End,
     };
+    static constexpr qint64 kBlock = 1 << 18;
 
-    LogLines(QFile &file, Position from) : m_file(file), m_at(from)
+    /// until: the offset to stop at (-1: the file's end).
+    LogLines(QFile &file, Position from, qint64 until = -1)
+        : m_file(file), m_at(from), m_until(until), m_read(from.offset)
     {
         m_ok = m_file.seek(from.offset);
     }
 
-    Got next(QByteArray &line)
+    /// The next whole line, without its newline; line stays valid until the next call.
+    Got next(QByteArrayView &line)
     {
-        constexpr qint64 kMax = report::ShiftReport::kMaxLineBytes;
-        if (!m_ok)
-            return Got::End;
-        line = m_file.readLine(kMax + 1);
-        if (line.endsWith('\n')) {
-            m_at.offset += line.size();
-            ++m_at.line;
-            line.chop(1);
-            return Got::Line;
-        }
-        if (line.size() > kMax) {
-            for (QByteArray more; !(more = m_file.readLine(1 << 16)).isEmpty();) {
-                if (more.endsWith('\n')) {
-                    m_at.offset = m_file.pos();
-                    ++m_at.line;
-                    line.clear();
+        constexpr qsizetype kMax = report::ShiftReport::kMaxLineBytes;
+        for (;;) {
+            const qsizetype newline = m_buffer.indexOf('\n', m_start);
+            if (newline >= 0) {
+                const qsizetype length = newline - m_start;
+                line = QByteArrayView(m_buffer).sliced(m_start, length);
+                m_at.offset += length + 1 + m_dropped;
+                m_dropped = 0;
+                ++m_at.line;
+                m_start = newline + 1;
+                if (m_tooLong || length > kMax) {
+                    m_tooLong = false;
                     return Got::TooLong;
                 }
+                return Got::Line;
             }
+            // A line longer than the limit is not kept: what was read of it is counted only.
+            if (m_buffer.size() - m_start > kMax) {
+                m_tooLong = true;
+                m_dropped += m_buffer.size() - m_start;
+                m_buffer.clear();
+                m_start = 0;
+            }
+            if (!fill())
+                return Got::End;
         }
-        m_ok = m_file.seek(m_at.offset);
-        return Got::End;
     }
     [[nodiscard]] Position position() const { return m_at; }
 
 private:
+    bool fill()
+    {
+        const qint64 left = m_until < 0 ? kBlock : std::min(kBlock, m_until - m_read);
+        if (!m_ok || left <= 0)
+            return false;
+        m_buffer.remove(0, m_start);
+        m_start = 0;
+        const qsizetype had = m_buffer.size();
+        m_buffer.resize(had + left);
+        const qint64 n = m_file.read(m_buffer.data() + had, left);
+        m_buffer.resize(had + std::max<qint64>(n, 0));
+        if (n <= 0)
+            return false;
+        m_read += n;
+        return true;
+    }
+
     QFile &m_file;
     Position m_at;
+    qint64 m_until;
+    qint64 m_read;
+    QByteArray m_buffer;
+    qsizetype m_start = 0;
+    qint64 m_dropped = 0;
+    bool m_tooLong = false;
     bool m_ok = false;
 };
 
-QJsonValue number(const std::optional<qint64> &n)
+/// The insert's row of a record: its fields as the record's one owner writes them (so the
+/// columns take their names from it), the line itself as `record`. A record of a version
+/// before record_id is keyed on its line's hash and number, which stay the same however often
+/// it is sent.
+void appendRow(QByteArray &rows, const record::AttemptRecord &r, QByteArrayView line,
+               qint64 lineNumber, int n)
 {
-    return n ? QJsonValue(*n) : QJsonValue();
-}
-
-QJsonValue time(const std::optional<qint64> &ms)
-{
-    return ms ? QJsonValue(record::AttemptRecord::timeText(*ms)) : QJsonValue();
-}
-
-/// The insert's row of a record: its fields as the columns, the line itself as `record`. A
-/// record of a version before record_id is keyed on its line's hash and number, which stay
-/// the same however often it is sent.
-QByteArray row(const record::AttemptRecord &r, const QByteArray &line, qint64 lineNumber, int n)
-{
-    using record::orNull;
-    const QString id =
-        !r.recordId.isEmpty()
-            ? r.recordId
-            : QStringLiteral("log-%1-%2")
-                  .arg(QString::fromLatin1(
-                      QCryptographicHash::hash(line, QCryptographicHash::Sha256).toHex().left(32)))
-                  .arg(lineNumber);
-    const QJsonObject o{
-        {QStringLiteral("n"), n},
-        {QStringLiteral("record_id"), id},
-        {QStringLiteral("time"), time(r.timeMs)},
-        {QStringLiteral("started"), time(r.startedMs)},
-        {QStringLiteral("duration_ms"), number(r.durationMs)},
-        {QStringLiteral("host"), orNull(r.host)},
-        {QStringLiteral("app_version"), orNull(r.appVersion)},
-        {QStringLiteral("run_id"), orNull(r.runId)},
-        {QStringLiteral("pid"), number(r.pid)},
-        {QStringLiteral("programmer"), r.programmer},
-        {QStringLiteral("com"), r.com},
-        {QStringLiteral("device"), orNull(r.device)},
-        {QStringLiteral("usb_serial"), orNull(r.usbSerial)},
-        {QStringLiteral("usb_vid_pid"), orNull(r.vidPid)},
-        {QStringLiteral("location"), orNull(r.location)},
-        {QStringLiteral("step"), orNull(r.step)},
-        {QStringLiteral("try"), r.tryNumber ? QJsonValue(*r.tryNumber) : QJsonValue()},
-        {QStringLiteral("file"), r.file ? QJsonValue(r.file->toJson()) : QJsonValue()},
-        {QStringLiteral("options"), r.options ? QJsonValue(r.options->toJson()) : QJsonValue()},
-        {QStringLiteral("expected_sha256"), orNull(r.expectedSha256)},
-        {QStringLiteral("expected_crc32"), orNull(r.expectedCrc32)},
-        {QStringLiteral("result"), r.result},
-        {QStringLiteral("code"), r.code ? QJsonValue(*r.code) : QJsonValue()},
-        {QStringLiteral("text"), orNull(r.text)},
-        {QStringLiteral("programmer_version"), orNull(r.programmerVersion)},
-        {QStringLiteral("board"), orNull(r.board)},
-        {QStringLiteral("reprogrammed"), r.reprogrammed},
-        {QStringLiteral("operator"), orNull(r.operatorName)},
-        {QStringLiteral("request_id"), r.requestId.value_or(QJsonValue())},
-    };
-    QByteArray out = QJsonDocument(o).toJson(QJsonDocument::Compact);
-    out.chop(1);
-    return out + ",\"record\":" + line + '}';
+    QJsonObject o = r.toJson();
+    if (r.recordId.isEmpty())
+        o[record::recordIdField()] =
+            QStringLiteral("log-%1-%2")
+                .arg(QString::fromLatin1(
+                    QCryptographicHash::hash(line, QCryptographicHash::Sha256).toHex().left(32)))
+                .arg(lineNumber);
+    o[QLatin1String("n")] = n;
+    QByteArray object = QJsonDocument(o).toJson(QJsonDocument::Compact);
+    object.chop(1);
+    rows += n == 0 ? '[' : ',';
+    rows += object;
+    rows += ",\"record\":";
+    rows += line;
+    rows += '}';
 }
 
 } // namespace
 
+Shipper::Batch Shipper::build(const QString &path, Position from, qint64 until, int most)
+{
+    Batch batch;
+    batch.from = batch.end = from;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        batch.error = texts::cannotReadLog(
+            QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        return batch;
+    }
+    LogLines lines(file, from, until);
+    QByteArrayView line;
+    batch.rows.reserve(std::min<qint64>(until - from.offset, kBatchBytes) * 2 + 64);
+    while (batch.records < most && batch.rows.size() < kBatchBytes) {
+        const LogLines::Got got = lines.next(line);
+        if (got == LogLines::Got::End)
+            break;
+        batch.end = lines.position();
+        // Lines the scan did not count were named by it.
+        if (got != LogLines::Got::Line || blank(line) || !looksLikeRecord(line))
+            continue;
+        ++batch.counted;
+        const std::optional<record::AttemptRecord> record = record::AttemptRecord::parse(line);
+        if (!record) {
+            batch.skipped.emplace_back(
+                batch.end.offset,
+                texts::notARecord(QDir::toNativeSeparators(path), batch.end.line));
+            continue;
+        }
+        if (batch.records == 0)
+            batch.firstLine = batch.end.line;
+        appendRow(batch.rows, *record, line, batch.end.line, batch.records);
+        ++batch.records;
+    }
+    batch.rows += batch.records == 0 ? "[]" : "]";
+    return batch;
+}
+
 Shipper::Shipper(const QString &logPath, const DatabaseUrl &url, const Timings &timings,
                  QObject *parent)
-    : QObject(parent), m_logPath(logPath), m_url(url), m_timings(timings),
-      m_cursorFile(logPath, url.shown()), m_retryMs(timings.firstRetryMs)
+    : QObject(parent), m_insert(schema::insert()), m_logPath(logPath), m_url(url),
+      m_timings(timings), m_cursorFile(logPath, url.shown()), m_retryMs(timings.firstRetryMs)
 {
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &Shipper::sendNext);
+    connect(&m_building, &QFutureWatcher<Batch>::finished, this, &Shipper::onBuilt);
 }
 
+// A batch still being made finishes in the pool on its own data; nobody takes it.
 Shipper::~Shipper() = default;
 
 std::unique_ptr<Shipper> Shipper::follow(app::Station &station, const DatabaseUrl &url)
@@ -213,24 +272,29 @@ void Shipper::skipLine(const QString &text)
 
 void Shipper::scan()
 {
+    // Counting only: a line that looks like a record counts as one, the rest are named here.
+    // A slice at a time, so a long log never holds the event loop.
     m_scanQueued = false;
     if (!openLog())
         return;
     LogLines lines(m_log, m_scanned);
-    QByteArray line;
+    QByteArrayView line;
     const qint64 from = m_scanned.offset;
-    for (LogLines::Got got; lines.position().offset - from < kScanSliceBytes;) {
-        if ((got = lines.next(line)) == LogLines::Got::End)
+    while (lines.position().offset - from < kScanSliceBytes) {
+        const LogLines::Got got = lines.next(line);
+        if (got == LogLines::Got::End)
             break;
         if (got == LogLines::Got::Line && blank(line))
             continue;
-        if (got == LogLines::Got::Line && record::AttemptRecord::parse(line))
+        if (got == LogLines::Got::Line && looksLikeRecord(line)) {
             ++m_unsent;
-        else
+        } else if (lines.position().offset > m_namedUntil) {
+            m_namedUntil = lines.position().offset;
             skipLine(texts::notARecord(QDir::toNativeSeparators(m_logPath), lines.position().line));
+        }
     }
     m_scanned = lines.position();
-    if (m_log.size() > m_scanned.offset && lines.position().offset - from >= kScanSliceBytes)
+    if (m_scanned.offset - from >= kScanSliceBytes)
         queueScan();
     Q_EMIT changed();
     if (m_state == State::CaughtUp)
@@ -287,42 +351,40 @@ void Shipper::migrate()
     });
 }
 
-Shipper::Batch Shipper::nextBatch()
+void Shipper::startBuild(const ShipCursor::Position &from)
 {
-    Batch batch;
-    LogLines lines(m_log, m_cursor);
-    const int most = m_cursor.offset < m_singlesUntil ? 1 : kBatchRecords;
-    QByteArray line;
-    while (batch.records < most && batch.rows.size() < kBatchBytes &&
-           lines.position().offset < m_scanned.offset) {
-        const LogLines::Got got = lines.next(line);
-        if (got == LogLines::Got::End)
-            break;
-        // Lines that are not records were counted and named by the scan.
-        std::optional<record::AttemptRecord> record;
-        if (got != LogLines::Got::Line || blank(line) ||
-            !(record = record::AttemptRecord::parse(line)))
-            continue;
-        if (batch.records == 0)
-            batch.firstLine = lines.position().line;
-        batch.rows += (batch.records == 0 ? '[' : ',') +
-                      row(*record, line, lines.position().line, batch.records);
-        ++batch.records;
-    }
-    batch.rows += batch.records == 0 ? "[]" : "]";
-    batch.end = lines.position();
-    return batch;
+    if (m_buildRunning || from.offset >= m_scanned.offset)
+        return;
+    m_buildRunning = true;
+    const int most = from.offset < m_singlesUntil ? 1 : kBatchRecords;
+    auto promise = std::make_shared<QPromise<Batch>>();
+    m_building.setFuture(promise->future());
+    promise->start();
+    QThreadPool::globalInstance()->start(
+        [promise, path = m_logPath, from, until = m_scanned.offset, most] {
+            promise->addResult(build(path, from, until, most));
+            promise->finish();
+        });
+}
+
+void Shipper::onBuilt()
+{
+    m_buildRunning = false;
+    const QFuture<Batch> future = m_building.future();
+    if (future.resultCount() > 0)
+        m_next = future.result();
+    sendNext();
 }
 
 void Shipper::sendNext()
 {
-    if (!openLog()) {
-        fail(texts::cannotReadLog(
-            QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(m_logPath), m_log.errorString())));
+    if (m_state == State::Stopped || m_inFlight)
         return;
-    }
+    if (m_retry.isActive())
+        return;
     if (!m_db.ready()) {
-        connectNow();
+        if (m_db.state() == PgConnection::State::Closed)
+            connectNow();
         return;
     }
     if (!m_prepared) {
@@ -330,50 +392,81 @@ void Shipper::sendNext()
         return;
     }
     for (;;) {
-        if (m_cursor == m_scanned) {
+        if (m_cursor.offset >= m_scanned.offset) {
+            m_next.reset();
             m_problem.clear();
             setState(State::CaughtUp);
             Q_EMIT changed();
             return;
         }
-        m_batch = nextBatch();
-        if (m_batch.records > 0)
-            break;
+        if (!m_next || m_next->from != m_cursor) {
+            // Made for another place (before a failure, or one record at a time): made again.
+            m_next.reset();
+            if (!m_buildRunning)
+                startBuild(m_cursor);
+            return;
+        }
+        Batch batch = std::move(*m_next);
+        m_next.reset();
+        if (!batch.error.isEmpty()) {
+            fail(batch.error);
+            return;
+        }
+        for (const auto &[end, text] : batch.skipped) {
+            if (end > m_namedUntil) {
+                m_namedUntil = end;
+                skipLine(text);
+            }
+        }
+        if (batch.records > 0) {
+            send(std::move(batch));
+            return;
+        }
         // Nothing but lines that are not records: passed without the database.
-        if (!advance(m_batch.end, 0))
+        if (!advance(batch.end, batch.counted))
             return;
     }
+}
+
+void Shipper::send(Batch batch)
+{
     setState(State::Sending);
-    m_db.exec(schema::kInsert, {m_batch.rows}, m_timings.queryTimeoutMs,
+    m_inFlight = std::move(batch);
+    m_db.exec(m_insert, {m_inFlight->rows}, m_timings.queryTimeoutMs,
               [this](const PgOutcome &o) { onSent(o); });
+    // The next batch is made while the server stores this one.
+    startBuild(m_inFlight->end);
 }
 
 void Shipper::onSent(const PgOutcome &o)
 {
+    const Batch batch = std::move(*m_inFlight);
+    m_inFlight.reset();
     if (!o.ok()) {
         // A value the server cannot hold (class 22, data exception; 54, a limit) would block
         // the queue: its batch goes again one record at a time, and that record is skipped.
         if (!o.sqlState.startsWith("22") && !o.sqlState.startsWith("54")) {
             fail(o.error);
-        } else if (m_batch.records > 1) {
-            m_singlesUntil = m_batch.end.offset;
+        } else if (batch.records > 1) {
+            m_singlesUntil = batch.end.offset;
+            m_next.reset();
             sendNext();
         } else {
-            skipLine(texts::refusedRecord(QDir::toNativeSeparators(m_logPath), m_batch.firstLine,
+            skipLine(texts::refusedRecord(QDir::toNativeSeparators(m_logPath), batch.firstLine,
                                           o.error));
-            if (advance(m_batch.end, 1))
+            if (advance(batch.end, batch.counted))
                 sendNext();
         }
         return;
     }
     const qint64 inserted = o.results.empty() ? 0 : o.results.back().affected();
     m_sent += inserted;
-    m_alreadyThere += m_batch.records - inserted;
-    if (advance(m_batch.end, m_batch.records))
+    m_alreadyThere += batch.records - inserted;
+    if (advance(batch.end, batch.counted))
         sendNext();
 }
 
-bool Shipper::advance(const ShipCursor::Position &end, int records)
+bool Shipper::advance(const ShipCursor::Position &end, int counted)
 {
     if (!m_cursorFile.write(end)) {
         fail(texts::cannotKeepCursor(QDir::toNativeSeparators(m_cursorFile.path()),
@@ -381,7 +474,7 @@ bool Shipper::advance(const ShipCursor::Position &end, int records)
         return false;
     }
     m_cursor = end;
-    m_unsent -= records;
+    m_unsent -= counted;
     m_retryMs = m_timings.firstRetryMs;
     m_problem.clear();
     Q_EMIT changed();
@@ -393,6 +486,11 @@ void Shipper::fail(const QString &why)
     qCDebug(lcLine) << "try failed:" << why << "next in" << m_retryMs << "ms";
     m_problem = why;
     m_migrated = false;
+    // A connection that failed a step may sit in an aborted transaction: the next try starts
+    // on a new one.
+    m_inFlight.reset();
+    m_db.close();
+    m_prepared = false;
     m_retry.start(m_retryMs);
     m_retryMs = std::min(m_retryMs * 2, m_timings.longestRetryMs);
     setState(State::Waiting);

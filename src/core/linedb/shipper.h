@@ -5,11 +5,15 @@
 #include "shipcursor.h"
 
 #include <QFile>
+#include <QFutureWatcher>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace vell::app {
 class Station;
@@ -91,30 +95,49 @@ Q_SIGNALS:
     /// A line was skipped (the first kLinesNamed of them): text names it.
     void lineSkipped(const QString &text);
 
-private:
+public:
+    /// What one batch holds: the insert's rows of the records between two places in the log.
+    /// Made off the event loop, in the thread pool.
     struct Batch
     {
-        QByteArray rows;
+        QByteArray rows; ///< the insert's parameter, a JSON array
         int records = 0;
+        /// Lines the scan counted as records in it: its records, and lines that only looked
+        /// like records (named in skipped).
+        int counted = 0;
         qint64 firstLine = 0;
+        ShipCursor::Position from;
         ShipCursor::Position end;
+        /// Lines that turned out not to be records: where each ends, and its text.
+        std::vector<std::pair<qint64, QString>> skipped;
+        QString error; ///< the log could not be read
     };
+    /// Reads the lines of the log at path from from, up to until (a line's end), and makes a
+    /// batch of at most most records. Touches nothing of a Shipper: it runs in any thread.
+    [[nodiscard]] static Batch build(const QString &path, ShipCursor::Position from,
+                                     qint64 until, int most);
 
+private:
     void setState(State state);
     bool openLog();
     void queueScan();
     void scan();
     void skipLine(const QString &text);
     void sendNext();
+    /// The next batch from from is made in the thread pool; onBuilt takes it.
+    void startBuild(const ShipCursor::Position &from);
+    void onBuilt();
+    void send(Batch batch);
     void connectNow();
     void prepare();
     void migrate();
-    [[nodiscard]] Batch nextBatch();
     void onSent(const PgOutcome &outcome);
-    /// The cursor passes end, records fewer wait; false (after fail) when it cannot be kept.
-    bool advance(const ShipCursor::Position &end, int records);
+    /// The cursor passes end, counted lines fewer wait; false (after fail) when it cannot be
+    /// kept.
+    bool advance(const ShipCursor::Position &end, int counted);
     void fail(const QString &why);
 
+    const QByteArray m_insert;
     QString m_logPath;
     DatabaseUrl m_url;
     Timings m_timings;
@@ -128,7 +151,13 @@ private:
     ShipCursor::Position m_scanned;
     /// Records go one at a time up to here: a batch held one the server refused.
     qint64 m_singlesUntil = 0;
-    Batch m_batch;
+    /// Lines that are not records are named once: those before here were.
+    qint64 m_namedUntil = 0;
+    /// The batch the server works on, and the one made meanwhile.
+    std::optional<Batch> m_inFlight;
+    std::optional<Batch> m_next;
+    QFutureWatcher<Batch> m_building;
+    bool m_buildRunning = false;
     qint64 m_unsent = 0;
     qint64 m_sent = 0;
     qint64 m_alreadyThere = 0;

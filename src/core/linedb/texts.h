@@ -19,12 +19,12 @@ inline QString stillSending(int seconds)
     return QStringLiteral("still being sent after %1 s").arg(seconds);
 }
 /// --ship's line when all is there.
-inline QString shipped(qint64 sent, qint64 alreadyThere, const QString &database)
+inline QString shipped(qint64 stored, qint64 alreadyThere, const QString &database)
 {
-    return QStringLiteral("%1 records sent to the line database %2 (%3 of them were there "
-                          "already); none waits")
-        .arg(sent)
+    return QStringLiteral("line database %1: %2 records stored, %3 were there already; none "
+                          "waits")
         .arg(database)
+        .arg(stored)
         .arg(alreadyThere);
 }
 /// A line of the log that is not a record: skipped, never sent.

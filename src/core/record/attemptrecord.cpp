@@ -117,6 +117,52 @@ std::optional<qint64> timeOf(const QJsonObject &o, QLatin1String key)
 
 } // namespace
 
+const std::vector<Field> &recordFields()
+{
+    using K = FieldKind;
+    static const std::vector<Field> fields{
+        {kRecordId, K::Text, 1},
+        {kTime, K::Time, 1},
+        {kStarted, K::Time, 1},
+        {kDuration, K::BigInteger, 1},
+        {kHost, K::Text, 1},
+        {kAppVersion, K::Text, 1},
+        {kRunId, K::Text, 1},
+        {kPid, K::BigInteger, 1},
+        {kProgrammer, K::Integer, 1},
+        {kCom, K::Integer, 1},
+        {kDevice, K::Text, 1},
+        {kUsbSerial, K::Text, 1},
+        {kVidPid, K::Text, 1},
+        {kLocation, K::Text, 1},
+        {kStep, K::Text, 1},
+        {kTry, K::Integer, 1},
+        {kFile, K::Object, 1},
+        {kOptions, K::Object, 1},
+        {kExpectedSha256, K::Text, 1},
+        {kExpectedCrc32, K::Text, 1},
+        {kResult, K::Text, 1},
+        {kCode, K::Integer, 1},
+        {kText, K::Text, 1},
+        {kProgrammerVersion, K::Text, 1},
+        {kBoard, K::Text, 1},
+        {kReprogrammed, K::Flag, 1},
+        {kOperator, K::Text, 1},
+        {kRequestId, K::Value, 1},
+    };
+    return fields;
+}
+
+QLatin1String recordIdField()
+{
+    return kRecordId;
+}
+
+QLatin1String resultField()
+{
+    return kResult;
+}
+
 QString resultName(Result result)
 {
     switch (result) {

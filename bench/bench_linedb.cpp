@@ -12,6 +12,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -86,24 +88,45 @@ bool writeLog(const QString &path, int count)
     return file.write(buffer) == buffer.size() && file.flush();
 }
 
-/// The rows of the report's benchmark, made in the server: four benches of four programmers.
+/// The rows of the report's benchmark, made in the server: four benches of four programmers,
+/// each row with its whole record as a bench would send it.
 const char *const kMakeRows = R"(
 INSERT INTO vell_attempts (record_id, time, started, duration_ms, host, app_version, run_id, pid,
     programmer, com, device, usb_serial, usb_vid_pid, location, step, try, file, options, result,
     code, text, programmer_version, board, operator, record)
-SELECT 'r-' || i, t, t - d * interval '1 ms', d, 'bench-' || (i % 16 / 4), '0.6',
-    'run-' || (i / 5000), 4711, i % 4 + 1, i % 4 + 1, '/dev/ttyUSB' || i % 4, 'A10K' || i % 4,
-    '0403:6001', 'pci-0000:00:14.0-usb-0:' || i % 4 || ':1.0-port0',
-    CASE WHEN i / 16 % 2 = 0 THEN 'load' ELSE 'program-target' END, 1 + (i % 37 = 0)::int,
-    '{"name":"board.bin","size":65536,"sha256":"99","crc32":"50ffeec1"}', NULL,
-    CASE WHEN i % 20 = 0 THEN 'error' WHEN i % 97 = 0 THEN 'lost' ELSE 'ok' END,
-    CASE WHEN i % 20 = 0 THEN 10 + i % 3 END,
-    CASE WHEN i % 20 = 0 THEN 'Error #' || (10 + i % 3) ELSE 'Board Programmed OK' END,
-    '0107', 'SN-' || i, 'Ana', '{}'
-FROM generate_series(1, %1) AS i,
-    LATERAL (SELECT timestamptz '2024-05-01 06:00Z' + i * interval '700 ms' AS t,
-                    2800 + i % 3000 AS d) AS v;
-ANALYZE vell_attempts;
+SELECT record_id, time, started, duration_ms, host, app_version, run_id, pid, programmer, com,
+    device, usb_serial, usb_vid_pid, location, step, try, file, options, result, code, text,
+    programmer_version, board, operator,
+    jsonb_build_object('record_id', record_id, 'time', time, 'started', started,
+        'duration_ms', duration_ms, 'host', host, 'app_version', app_version, 'run_id', run_id,
+        'pid', pid, 'programmer', programmer, 'com', com, 'device', device,
+        'usb_serial', usb_serial, 'usb_vid_pid', usb_vid_pid, 'location', location,
+        'step', step, 'try', try, 'file', file, 'options', options, 'result', result,
+        'code', code, 'text', text, 'programmer_version', programmer_version, 'board', board,
+        'operator', operator)
+FROM (
+    SELECT 'r-' || i AS record_id, t AS time, t - d * interval '1 ms' AS started,
+        d AS duration_ms, 'bench-' || (i % 16 / 4) || '.line.example.com' AS host,
+        '0.6' AS app_version, 'run-' || (i / 5000) AS run_id, 4711 AS pid,
+        i % 4 + 1 AS programmer, i % 4 + 1 AS com, '/dev/ttyUSB' || i % 4 AS device,
+        'A10K' || i % 4 AS usb_serial, '0403:6001' AS usb_vid_pid,
+        'pci-0000:00:14.0-usb-0:' || i % 4 || ':1.0-port0' AS location,
+        CASE WHEN i / 16 % 2 = 0 THEN 'load' ELSE 'program-target' END AS step,
+        1 + (i % 37 = 0)::int AS try,
+        '{"name":"board-rev-c-2024-04.bin","folder":"/home/operator/production/images/board-rev-c","size":65536,"sha256":"9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08","crc32":"50ffeec1"}'::jsonb
+            AS file,
+        CASE WHEN i / 16 % 2 = 0 THEN '{"restore_defaults":false,"black_box":false}'::jsonb END
+            AS options,
+        CASE WHEN i % 20 = 0 THEN 'error' WHEN i % 97 = 0 THEN 'lost' ELSE 'ok' END AS result,
+        CASE WHEN i % 20 = 0 THEN 10 + i % 3 END AS code,
+        CASE WHEN i % 20 = 0 THEN 'Error #' || (10 + i % 3) || ' / Target Not Responding'
+             ELSE 'Board Programmed OK' END AS text,
+        '0107' AS programmer_version, 'SN-' || i AS board, 'Ana' AS operator
+    FROM generate_series(1, %1) AS i,
+        LATERAL (SELECT timestamptz '2024-05-01 06:00Z' + i * interval '700 ms' AS t,
+                        2800 + i % 3000 AS d) AS v
+) AS made;
+VACUUM ANALYZE vell_attempts;
 )";
 
 double cpuSeconds()
@@ -141,7 +164,7 @@ int main(int argc, char **argv)
     }
     QString error;
     const std::optional<linedb::DatabaseUrl> url = linedb::DatabaseUrl::parse(server.url(), &error);
-    std::optional<double> rate;
+    double rate = -1; // records per second; -1: failed
     {
         linedb::Shipper shipper(log, *url);
         QEventLoop loop;
@@ -165,7 +188,7 @@ int main(int argc, char **argv)
     }
 
     // The report: a million rows besides those, made in the server.
-    std::optional<double> reportSeconds;
+    double reportSeconds = -1; // -1: failed
     qint64 reported = 0;
     if (server.sql(QStringLiteral("TRUNCATE vell_attempts; ") +
                    QString::fromLatin1(kMakeRows).arg(kReportRows))) {
@@ -179,11 +202,11 @@ int main(int argc, char **argv)
             tool.exitCode() == 0) {
             reportSeconds = double(clock.nsecsElapsed()) / 1e9;
             const QByteArray json = tool.readAllStandardOutput();
-            const qsizetype at = json.indexOf("\"records\":");
-            reported = at < 0 ? 0 : json.mid(at + 10, 12).toLongLong();
+            reported = QJsonDocument::fromJson(json)[QLatin1String("records")].toInteger();
             if (reported != kReportRows) {
-                std::fprintf(stderr, "the report counted %lld records\n", reported);
-                reportSeconds.reset();
+                std::fprintf(stderr, "the report counted %lld records: %s\n", reported,
+                             json.left(300).constData());
+                reportSeconds = -1;
             }
         } else {
             std::fprintf(stderr, "--report --database failed: %s\n",
@@ -193,14 +216,14 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot make the rows: %s\n", qPrintable(server.why()));
     }
 
-    const auto figure = [](const std::optional<double> &v, const char *format) {
-        return v ? QString::asprintf(format, *v) : QStringLiteral("failed");
+    const auto figure = [](double v, const char *format) {
+        return v >= 0 ? QString::asprintf(format, v) : QStringLiteral("failed");
     };
     row(out, QStringLiteral("(d) catch-up of 100,000 records [records/s]"), figure(rate, "%.0f"),
         QStringLiteral(">= 20000"));
     row(out, QStringLiteral("(d) --report --database over 1,000,000 rows [s]"),
         figure(reportSeconds, "%.2f"), QStringLiteral("< 2"));
-    const bool met = rate.value_or(0) >= kCatchUpGoal &&
-                     reportSeconds.value_or(kReportGoalSeconds) < kReportGoalSeconds;
+    const bool met =
+        rate >= kCatchUpGoal && reportSeconds >= 0 && reportSeconds < kReportGoalSeconds;
     return met ? 0 : 1;
 }

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a command needs, when missing, by the names of the release it
 # runs on (Debian 12 and 13 are built and tested), and any packages given as arguments.
-#   deps.sh --demo [PKG...]   the build tools and Qt: enough to build and run the tool
+#   deps.sh --demo [PKG...]   the build tools, Qt and libpq: enough to build and run the tool
 #   deps.sh [PKG...]          everything the tests, the sanitizers, the fuzz targets and the
-#                             screenshots need besides: clang with its own runtime (libFuzzer)
+#                             screenshots need besides: clang with its own runtime (libFuzzer),
+#                             and PostgreSQL's server (`postgresql`), which the line database's
+#                             tests start themselves in a temporary folder
 set -euo pipefail
 demo=false
 if [ "${1:-}" = "--demo" ]; then
@@ -11,9 +13,9 @@ if [ "${1:-}" = "--demo" ]; then
   shift
 fi
 pkgs=(cmake g++ ninja-build ccache qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev zlib1g-dev
-      libssl-dev
+      libssl-dev libpq-dev
       libgl-dev)
-$demo || pkgs+=(xvfb xauth fonts-dejavu-core clang)
+$demo || pkgs+=(xvfb xauth fonts-dejavu-core clang postgresql)
 pkgs+=("$@")
 
 sudo=""

@@ -6,6 +6,7 @@
 #include "record/attemptrecord.h"
 
 #include <algorithm>
+#include <map>
 
 namespace vell::linedb {
 
@@ -27,7 +28,7 @@ std::optional<int> smallNumber(const PgResult &r, int row, int column)
     return n ? std::optional<int>(int(*n)) : std::nullopt;
 }
 
-// The report query's columns (schema::kReport).
+// The report query's columns (schema::report()).
 enum Column
 {
     kKind,
@@ -39,15 +40,16 @@ enum Column
     kResult,
     kCode,
     kText,
+    kRun,
     kTry,
     kExpectedSha256,
     kExpectedCrc32,
     kCount,
     kFirstId,
+    kLastId,
     kFirstMs,
     kLastMs,
     kLongestMs,
-    kRuns,
 };
 
 } // namespace
@@ -82,26 +84,37 @@ void LineReport::checkVersion()
         else if (v < schema::kVersion)
             finish(texts::kNoTables);
         else
-            count();
+            m_db.execScript(schema::kReportSession, 0, [this](const PgOutcome &set) {
+                if (set.ok())
+                    count();
+                else
+                    finish(set.error);
+            });
     });
+}
+
+std::vector<std::optional<QByteArray>> LineReport::bounds() const
+{
+    if (!m_since && !m_until)
+        return {};
+    return {bound(m_since), bound(m_until)};
 }
 
 void LineReport::count()
 {
-    m_db.exec(schema::kReport,
-              {bound(m_since), bound(m_until), record::resultName(record::Result::Skipped).toUtf8(),
-               QByteArray::number(report::DurationStats::kExactBelowMs)},
-              0, [this](const PgOutcome &o) {
-                  if (!o.ok()) {
-                      finish(o.error);
-                      return;
-                  }
-                  fill(o.results.back());
-                  if (m_since || m_until)
-                      countLeftOut();
-                  else
-                      finish(QString());
-              });
+    std::vector<std::optional<QByteArray>> params{
+        record::resultName(record::Result::Skipped).toUtf8(),
+        QByteArray::number(report::DurationStats::kExactBelowMs)};
+    for (const auto &b : bounds())
+        params.push_back(b);
+    m_db.exec(schema::report(!bounds().empty()), params, 0, [this](const PgOutcome &o) {
+        if (!o.ok()) {
+            finish(o.error);
+            return;
+        }
+        fill(o.results.back());
+        countTangledRuns();
+    });
 }
 
 void LineReport::fill(const PgResult &r)
@@ -133,29 +146,83 @@ void LineReport::fill(const PgResult &r)
         tally(row).addAlike(like, n, r.number(row, kLastMs));
         records += n;
     }
+    // A programmer's runs: each run's first and last record. Where no two of them interleave,
+    // the changes of run are as many as the runs; else they are counted in the server.
+    std::map<report::ProgrammerTally *, std::vector<std::pair<qint64, qint64>>> runs;
+    std::map<report::ProgrammerTally *, int> rowOf;
     for (int row = 0; row < r.rows(); ++row) {
         const std::optional<qint64> kind = r.number(row, kKind);
-        if (kind == 1 && !r.isNull(row, kLongestMs))
+        if (kind == 1 && !r.isNull(row, kLongestMs)) {
             tally(row).addDurations(textOf(r, row, kStep), *r.number(row, kLongestMs),
                                     r.number(row, kCount).value_or(0));
-        else if (kind == 2)
-            tally(row).addRuns(r.number(row, kRuns).value_or(0));
+        } else if (kind == 2) {
+            // Every programmer was met among the alike groups: no tally is made here, so
+            // these stay where they are.
+            report::ProgrammerTally *t = &tally(row);
+            runs[t].emplace_back(r.number(row, kFirstId).value_or(0),
+                                 r.number(row, kLastId).value_or(0));
+            rowOf[t] = row;
+        }
+    }
+    m_tangled.clear();
+    for (auto &[t, spans] : runs) {
+        std::sort(spans.begin(), spans.end());
+        qint64 reach = -1;
+        bool tangled = false;
+        for (const auto &[first, last] : spans) {
+            tangled = tangled || first < reach;
+            reach = std::max(reach, last);
+        }
+        if (!tangled) {
+            t->addRuns(qint64(spans.size()));
+            continue;
+        }
+        const int row = rowOf[t];
+        m_tangled.push_back({r.value(row, kHost), r.value(row, kCom), r.value(row, kLocation),
+                             r.value(row, kUsbSerial)});
     }
     m_report.addCounts(records, 0, 0);
 }
 
-void LineReport::countLeftOut()
+void LineReport::countTangledRuns()
 {
-    m_db.exec(schema::kReportLeftOut, {bound(m_since), bound(m_until)}, 0,
-              [this](const PgOutcome &o) {
+    if (m_tangled.empty()) {
+        if (!bounds().empty())
+            countLeftOut();
+        else
+            finish(QString());
+        return;
+    }
+    const Tangled t = m_tangled.back();
+    m_tangled.pop_back();
+    std::vector<std::optional<QByteArray>> params{t.host, t.com, t.location, t.usbSerial};
+    for (const auto &b : bounds())
+        params.push_back(b);
+    m_db.exec(schema::reportRuns(!bounds().empty()), params, 0,
+              [this, t](const PgOutcome &o) {
                   if (!o.ok()) {
                       finish(o.error);
                       return;
                   }
-                  const PgResult &r = o.results.back();
-                  m_report.addCounts(0, r.number(0, 0).value_or(0), r.number(0, 1).value_or(0));
-                  finish(QString());
+                  m_report
+                      .programmer(QString::fromUtf8(t.host), t.com.toInt(),
+                                  QString::fromUtf8(t.location), QString::fromUtf8(t.usbSerial))
+                      .addRuns(o.results.back().number(0, 0).value_or(0));
+                  countTangledRuns();
               });
+}
+
+void LineReport::countLeftOut()
+{
+    m_db.exec(schema::reportLeftOut(), bounds(), 0, [this](const PgOutcome &o) {
+        if (!o.ok()) {
+            finish(o.error);
+            return;
+        }
+        const PgResult &r = o.results.back();
+        m_report.addCounts(0, r.number(0, 0).value_or(0), r.number(0, 1).value_or(0));
+        finish(QString());
+    });
 }
 
 void LineReport::finish(const QString &error)

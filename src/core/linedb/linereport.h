@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 namespace vell::linedb {
 
@@ -31,9 +32,18 @@ Q_SIGNALS:
     void finished(bool ok);
 
 private:
+    /// A programmer whose runs interleave: its runs are counted apart.
+    struct Tangled
+    {
+        QByteArray host, com, location, usbSerial;
+    };
+
     void checkVersion();
+    /// The period's bounds as parameters (none without a bound).
+    [[nodiscard]] std::vector<std::optional<QByteArray>> bounds() const;
     void count();
     void fill(const PgResult &rows);
+    void countTangledRuns();
     void countLeftOut();
     void finish(const QString &error);
 
@@ -44,6 +54,7 @@ private:
     std::optional<qint64> m_until;
     PgConnection m_db;
     report::ShiftReport m_report;
+    std::vector<Tangled> m_tangled;
     QString m_error;
 };
 

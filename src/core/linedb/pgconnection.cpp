@@ -225,12 +225,13 @@ void PgConnection::onReadable()
         poll();
         return;
     }
-    if (!PQconsumeInput(m_conn)) {
+    if (!PQconsumeInput(m_conn) || PQstatus(m_conn) == CONNECTION_BAD) {
         fail(texts::connectionLost(lastError()));
         return;
     }
     if (m_state == State::Busy)
         collect();
+
 }
 
 void PgConnection::onWritable()

@@ -87,20 +87,6 @@ QByteArray step(int version)
     return sql + kStepExtras[version - 1];
 }
 
-namespace {
-
-/// The bounds of the period, and whether a record lies in it.
-const char *const kPeriod =
-    R"(b AS (
-    SELECT 'epoch'::timestamptz + $1::bigint * interval '1 millisecond' AS since,
-           'epoch'::timestamptz + $2::bigint * interval '1 millisecond' AS until
-))";
-const char *const kInPeriod =
-    R"(((b.since IS NULL AND b.until IS NULL)
-       OR (a.time >= coalesce(b.since, '-infinity') AND a.time <= coalesce(b.until, 'infinity'))))";
-
-} // namespace
-
 const QByteArray kVersionQuery = "SELECT max(version) FROM vell_schema";
 
 QByteArray migration()
@@ -140,42 +126,79 @@ QByteArray insert()
            quoted(record::recordIdField()) + ") DO NOTHING";
 }
 
-// The log report's rules, over the same records: a programmer is its host, COM, location and
-// serial (empty for none); a run changes where the run id (else "pid N") differs from the
-// one before among the programmer's records that name one, in the order received (which is
-// the log's order); a skipped record has no duration.
-const QByteArray kReport = QByteArray("WITH ") + kPeriod + R"(, r AS (
-    SELECT a.id, coalesce(a.host, '') AS host, a.com, coalesce(a.location, '') AS location,
-        coalesce(a.usb_serial, '') AS usb_serial, coalesce(a.step, '') AS step, a.result, a.code,
-        coalesce(a.text, '') AS text, a.try, a.expected_sha256, a.expected_crc32, a.time,
-        CASE WHEN a.result <> $3 THEN a.duration_ms END AS duration_ms,
-        coalesce(nullif(a.run_id, ''), 'pid ' || a.pid) AS run
-    FROM vell_attempts a, b
-    WHERE )" + kInPeriod + R"(
-), w AS (
-    SELECT r.*, try > 1 AS retry,
-        expected_sha256 IS NOT NULL OR expected_crc32 IS NOT NULL AS pinned,
-        CASE WHEN duration_ms < $4 THEN duration_ms ELSE duration_ms - duration_ms % 1000 END
-            AS bucket,
-        run IS NOT NULL AND run IS DISTINCT FROM lag(run) OVER (
-            PARTITION BY host, com, location, usb_serial, run IS NULL ORDER BY id) AS new_run
-    FROM r
-)
-SELECT CASE GROUPING(result, bucket) WHEN 1 THEN 0 WHEN 2 THEN 1 ELSE 2 END,
-    host, com, location, usb_serial, step, result, code, text, min(try), min(expected_sha256),
-    min(expected_crc32), count(*), min(id), (extract(epoch FROM min(time)) * 1000)::bigint,
-    (extract(epoch FROM max(time)) * 1000)::bigint, max(duration_ms),
-    count(*) FILTER (WHERE new_run)
-FROM w
-GROUP BY GROUPING SETS (
-    (host, com, location, usb_serial, step, result, code, text, retry, pinned),
-    (host, com, location, usb_serial, step, bucket),
-    (host, com, location, usb_serial))
-)";
+namespace {
 
-const QByteArray kReportLeftOut = QByteArray("WITH ") + kPeriod + R"(
-SELECT count(*) FILTER (WHERE a.time IS NOT NULL AND NOT )" + kInPeriod + R"(),
-    count(*) FILTER (WHERE a.time IS NULL)
-FROM vell_attempts a, b)";
+/// The records of the period: `time` within [$first, $first + 1] (ms since the epoch; null:
+/// no bound).
+QByteArray period(int first)
+{
+    const QByteArray since = '$' + QByteArray::number(first);
+    const QByteArray until = '$' + QByteArray::number(first + 1);
+    return "time BETWEEN coalesce('epoch'::timestamptz + " + since +
+           "::bigint * interval '1 millisecond', '-infinity')\n    AND coalesce('epoch'::timestamptz + " +
+           until + "::bigint * interval '1 millisecond', 'infinity')";
+}
+
+/// A programmer, as the log report tells them apart (empty for none), and its host.
+const char *const kProgrammer =
+    "coalesce(host, ''), com, coalesce(location, ''), coalesce(usb_serial, '')";
+
+} // namespace
+
+// The log report's rules, over the same records, in three groupings each counted in the
+// server in one pass over the table (in parallel where the server may): the records alike in
+// all the report reads of them but their times, durations and runs; the durations of each
+// step, by the report's buckets (a skipped record has none); the runs (run_id, else "pid N")
+// with the first and last place of each, from which the client counts the changes of run.
+QByteArray report(bool bounded)
+{
+    const QByteArray where = bounded ? "WHERE " + period(3) + '\n' : QByteArray();
+    const QByteArray also = bounded ? "AND " + period(3) + '\n' : QByteArray();
+    const QByteArray programmer = kProgrammer;
+    return "SELECT 0, " + programmer + R"(, coalesce(step, ''), result, code,
+    coalesce(text, ''), NULL, min(try), min(expected_sha256), min(expected_crc32), count(*),
+    min(id), NULL::bigint, (extract(epoch FROM min(time)) * 1000)::bigint,
+    (extract(epoch FROM max(time)) * 1000)::bigint, NULL::bigint
+FROM vell_attempts
+)" + where + "GROUP BY " +
+           programmer + R"(, coalesce(step, ''), result, code, coalesce(text, ''), try > 1,
+    expected_sha256 IS NOT NULL OR expected_crc32 IS NOT NULL
+UNION ALL
+SELECT 1, )" + programmer +
+           R"(, coalesce(step, ''), NULL, NULL, NULL, NULL, NULL, NULL, NULL, count(*),
+    NULL, NULL, NULL, NULL, max(duration_ms)
+FROM vell_attempts
+WHERE result <> $1 AND duration_ms IS NOT NULL
+)" + also + "GROUP BY " +
+           programmer + R"(, coalesce(step, ''),
+    CASE WHEN duration_ms < $2 THEN duration_ms ELSE duration_ms - duration_ms % 1000 END
+UNION ALL
+SELECT 2, )" + programmer +
+           R"(, NULL, NULL, NULL, NULL, coalesce(nullif(run_id, ''), 'pid ' || pid), NULL,
+    NULL, NULL, count(*), min(id), max(id), NULL, NULL, NULL
+FROM vell_attempts
+WHERE coalesce(nullif(run_id, ''), 'pid ' || pid) IS NOT NULL
+)" + also + "GROUP BY " +
+           programmer + ", coalesce(nullif(run_id, ''), 'pid ' || pid)";
+}
+
+const QByteArray kReportSession = "SET jit = off; SET work_mem = '64MB'";
+
+QByteArray reportRuns(bool bounded)
+{
+    return QByteArray(R"(SELECT count(*) FILTER (WHERE run IS DISTINCT FROM before)
+FROM (SELECT run, lag(run) OVER (ORDER BY id) AS before
+      FROM (SELECT id, coalesce(nullif(run_id, ''), 'pid ' || pid) AS run FROM vell_attempts
+            WHERE ()") +
+           kProgrammer + ") = ($1, $2::integer, $3, $4)" +
+           (bounded ? "\n            AND " + period(5) : QByteArray()) + R"() AS a
+      WHERE run IS NOT NULL) AS b)";
+}
+
+QByteArray reportLeftOut()
+{
+    return "SELECT count(*) FILTER (WHERE time IS NOT NULL AND NOT (" + period(1) +
+           ")),\n    count(*) FILTER (WHERE time IS NULL)\nFROM vell_attempts";
+}
 
 } // namespace vell::linedb::schema

@@ -25,18 +25,25 @@ extern const QByteArray kVersionQuery;
 /// already there left as it is.
 [[nodiscard]] QByteArray insert();
 
-/// The line's report over the records whose time lies in [$1, $2] (ms since the epoch; both
-/// null: every record). $3: the skipped result's name; $4: below this many ms a duration is
-/// counted to the millisecond, above it to the second, as the log report's DurationStats.
-/// One row per grouping, its kind in the first column:
-///   0 alike: host, com, location, usb_serial, step, result, code, text; min(try),
-///     min(expected_sha256), min(expected_crc32), count, first id, first and last time (ms)
-///   1 durations: host, com, location, usb_serial, step; count, longest (ms) of one bucket
-///   2 runs: host, com, location, usb_serial; runs (changes of run id, in the order received)
-/// Columns: kind, host, com, location, usb_serial, step, result, code, text, try,
-/// expected_sha256, expected_crc32, count, first_id, first_ms, last_ms, longest_ms, runs.
-extern const QByteArray kReport;
+/// The line's report: one row per group of records, its kind in the first column. $1: the
+/// skipped result's name; $2: below this many ms a duration is counted to the millisecond,
+/// above it to the second, as the log report's DurationStats; bounded: the records whose time
+/// lies in [$3, $4] only (ms since the epoch; null: no bound).
+///   0 alike: step, result, code, text; min(try), min(expected_sha256), min(expected_crc32),
+///     count, first id, first and last time (ms)
+///   1 durations of one bucket of a step: count, longest (ms)
+///   2 runs: run, count, first and last id
+/// Columns: kind, host, com, location, usb_serial (a programmer, empty texts for none), step,
+/// result, code, text, run, try, expected_sha256, expected_crc32, count, first_id, last_id,
+/// first_ms, last_ms, longest_ms.
+[[nodiscard]] QByteArray report(bool bounded);
+/// What the report's session sets first: no JIT compiling for one query, room to count.
+extern const QByteArray kReportSession;
+/// The changes of run among one programmer's records in the order received, for a programmer
+/// whose runs interleave: $1..$4 the programmer (host, com, location, usb_serial); bounded:
+/// the records whose time lies in [$5, $6] only.
+[[nodiscard]] QByteArray reportRuns(bool bounded);
 /// Records outside [$1, $2] and records without a time: count, count.
-extern const QByteArray kReportLeftOut;
+[[nodiscard]] QByteArray reportLeftOut();
 
 } // namespace vell::linedb::schema

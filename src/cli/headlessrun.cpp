@@ -252,6 +252,8 @@ void HeadlessRun::finish(int exitCode)
     m_result.runId = app::runId();
     // The records are safe in the log; the run waits a while for them to reach the line
     // database too, and its summary says what did not.
+    if (m_shipper)
+        m_shipper->poke(); // the run's last records are counted, whoever heard of them first
     if (m_shipper && m_shipper->pending()) {
         connect(m_shipper.get(), &linedb::Shipper::changed, this, [this] {
             if (!m_shipper->pending())

@@ -41,12 +41,14 @@ int runShip(const QString &log, const linedb::DatabaseUrl &database)
     if (code == 0)
         out << linedb::texts::shipped(shipper.sent(), shipper.alreadyThere(), database.shown())
             << "\n";
-    else
+    else {
+        const QString why =
+            shipper.problem().isEmpty() ? linedb::texts::kNotConnected : shipper.problem();
         err << "vell-usb-programmer: "
-            << linedb::texts::notYetShipped(shipper.unsent(), shipper.problem().isEmpty()
-                                                                ? linedb::texts::kNotConnected
-                                                                : shipper.problem())
+            << (shipper.unsent() > 0 ? linedb::texts::notYetShipped(shipper.unsent(), why)
+                                     : linedb::texts::unreachable(database.shown(), why))
             << "\n";
+    }
     return code;
 }
 

@@ -27,6 +27,11 @@ inline QString shipped(qint64 stored, qint64 alreadyThere, const QString &databa
         .arg(stored)
         .arg(alreadyThere);
 }
+/// --ship when no record waits but the database could not be reached.
+inline QString unreachable(const QString &database, const QString &why)
+{
+    return QStringLiteral("line database %1: %2").arg(database, why);
+}
 /// A line of the log that is not a record: skipped, never sent.
 inline QString notARecord(const QString &log, qint64 line)
 {

@@ -126,7 +126,6 @@ FROM (
         LATERAL (SELECT timestamptz '2024-05-01 06:00Z' + i * interval '700 ms' AS t,
                         2800 + i % 3000 AS d) AS v
 ) AS made;
-VACUUM ANALYZE vell_attempts;
 )";
 
 double cpuSeconds()
@@ -191,14 +190,21 @@ int main(int argc, char **argv)
     double reportSeconds = -1; // -1: failed
     qint64 reported = 0;
     if (server.sql(QStringLiteral("TRUNCATE vell_attempts; ") +
-                   QString::fromLatin1(kMakeRows).arg(kReportRows))) {
+                       QString::fromLatin1(kMakeRows).arg(kReportRows),
+                   QStringLiteral("line"), 900000) &&
+        server.sql(QStringLiteral("VACUUM ANALYZE vell_attempts"), QStringLiteral("line"),
+                   900000)) {
+        // As a line's table is: vacuumed, and read once before (as the log's benchmark warms
+        // the page cache first).
         QProcess tool;
         QElapsedTimer clock;
+        const QStringList arguments{QStringLiteral("--report"), QStringLiteral("--database"),
+                                    server.url(), QStringLiteral("--json")};
+        tool.start(QStringLiteral(VELL_APP_BIN), arguments);
+        tool.waitForFinished(300000);
         clock.start();
-        tool.start(QStringLiteral(VELL_APP_BIN),
-                   {QStringLiteral("--report"), QStringLiteral("--database"), server.url(),
-                    QStringLiteral("--json")});
-        if (tool.waitForFinished(120000) && tool.exitStatus() == QProcess::NormalExit &&
+        tool.start(QStringLiteral(VELL_APP_BIN), arguments);
+        if (tool.waitForFinished(300000) && tool.exitStatus() == QProcess::NormalExit &&
             tool.exitCode() == 0) {
             reportSeconds = double(clock.nsecsElapsed()) / 1e9;
             const QByteArray json = tool.readAllStandardOutput();

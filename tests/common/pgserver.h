@@ -139,7 +139,8 @@ public:
 
     /// Runs sql with psql as the superuser on database: its output (unaligned, tuples only),
     /// or nothing when it failed (why() says why).
-    std::optional<QString> sql(const QString &sql, const QString &database = QStringLiteral("line"))
+    std::optional<QString> sql(const QString &sql, const QString &database = QStringLiteral("line"),
+                               int timeoutMs = 60000)
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -150,7 +151,7 @@ public:
                  QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-h"),
                  socketFolder(), QStringLiteral("-U"), QString::fromLatin1(kUser),
                  QStringLiteral("-d"), database, QStringLiteral("-c"), sql});
-        if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit ||
+        if (!p.waitForFinished(timeoutMs) || p.exitStatus() != QProcess::NormalExit ||
             p.exitCode() != 0) {
             m_why = QStringLiteral("psql: ") + QString::fromUtf8(p.readAllStandardError());
             return std::nullopt;

@@ -145,33 +145,33 @@ const char *const kProgrammer =
 
 } // namespace
 
-// The log report's rules, over the same records, in three groupings each counted in the
-// server in one pass over the table (in parallel where the server may): the records alike in
-// all the report reads of them but their times, durations and runs; the durations of each
-// step, by the report's buckets (a skipped record has none); the runs (run_id, else "pid N")
-// with the first and last place of each, from which the client counts the changes of run.
+// The log report's rules, over the same records, in three groupings counted in the server:
+// the records alike in all the report reads of them but their times, durations and runs; the
+// durations of each step, by the report's buckets (a skipped record has none); the runs (run_id,
+// else "pid N") with the first and last place of each, from which the client counts the changes
+// of run. The first two in one pass over the table, the runs in another, side by side where the
+// server may.
 QByteArray report(bool bounded)
 {
-    const QByteArray where = bounded ? "WHERE " + period(3) + '\n' : QByteArray();
     const QByteArray also = bounded ? "AND " + period(3) + '\n' : QByteArray();
     const QByteArray programmer = kProgrammer;
-    return "SELECT 0, " + programmer + R"(, coalesce(step, ''), result, code,
-    coalesce(text, ''), NULL, min(try), min(expected_sha256), min(expected_crc32), count(*),
-    min(id), NULL::bigint, (extract(epoch FROM min(time)) * 1000)::bigint,
-    (extract(epoch FROM max(time)) * 1000)::bigint, NULL::bigint
-FROM vell_attempts
-)" + where + "GROUP BY " +
-           programmer + R"(, coalesce(step, ''), result, code, coalesce(text, ''), try > 1,
-    expected_sha256 IS NOT NULL OR expected_crc32 IS NOT NULL
-UNION ALL
-SELECT 1, )" + programmer +
-           R"(, coalesce(step, ''), NULL, NULL, NULL, NULL, NULL, NULL, NULL, count(*),
-    NULL, NULL, NULL, NULL, max(duration_ms)
-FROM vell_attempts
-WHERE result <> $1 AND duration_ms IS NOT NULL
-)" + also + "GROUP BY " +
-           programmer + R"(, coalesce(step, ''),
-    CASE WHEN duration_ms < $2 THEN duration_ms ELSE duration_ms - duration_ms % 1000 END
+    return "SELECT CASE GROUPING(result, bucket) WHEN 1 THEN 0 ELSE 1 END, " + programmer +
+           R"(, step, result, code, text, NULL, min(try), min(expected_sha256),
+    min(expected_crc32), count(*), min(id), NULL::bigint,
+    (extract(epoch FROM min(time)) * 1000)::bigint, (extract(epoch FROM max(time)) * 1000)::bigint,
+    max(duration_ms)
+FROM (SELECT host, com, location, usb_serial, coalesce(step, '') AS step, result, code,
+          coalesce(text, '') AS text, try, expected_sha256, expected_crc32, id, time,
+          CASE WHEN result <> $1 THEN duration_ms END AS duration_ms,
+          CASE WHEN result <> $1 THEN CASE WHEN duration_ms < $2 THEN duration_ms
+                                          ELSE duration_ms - duration_ms % 1000 END END AS bucket
+      FROM vell_attempts
+      WHERE true
+      )" + also + R"() AS a
+GROUP BY GROUPING SETS ((
+    )" + programmer + R"(, step, result, code, text, try > 1,
+    expected_sha256 IS NOT NULL OR expected_crc32 IS NOT NULL), ()" +
+           programmer + R"(, step, bucket))
 UNION ALL
 SELECT 2, )" + programmer +
            R"(, NULL, NULL, NULL, NULL, coalesce(nullif(run_id, ''), 'pid ' || pid), NULL,

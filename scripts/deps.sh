@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a command needs, when missing, by the names of the release it
 # runs on (Debian 12 and 13 are built and tested), and any packages given as arguments.
-#   deps.sh --demo [PKG...]   the build tools and Qt: enough to build and run the tool
+#   deps.sh --demo [PKG...]   the build tools, Qt and libpq: enough to build and run the tool
 #   deps.sh [PKG...]          everything the tests, the sanitizers, the fuzz targets, the
 #                             screenshots and the checks need besides: clang with its own
 #                             runtime (libFuzzer), clang-format, MinGW-w64's g++ (the Windows
-#                             headers check)
+#                             headers check) and PostgreSQL's server (`postgresql`), which the
+#                             line database's tests start themselves in a temporary folder
 set -euo pipefail
 demo=false
 if [ "${1:-}" = "--demo" ]; then
@@ -13,9 +14,9 @@ if [ "${1:-}" = "--demo" ]; then
   shift
 fi
 pkgs=(cmake g++ ninja-build ccache qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev zlib1g-dev
-      libssl-dev
+      libssl-dev libpq-dev
       libgl-dev)
-$demo || pkgs+=(xvfb xauth fonts-dejavu-core clang clang-format g++-mingw-w64-x86-64-posix)
+$demo || pkgs+=(xvfb xauth fonts-dejavu-core clang clang-format g++-mingw-w64-x86-64-posix postgresql)
 pkgs+=("$@")
 
 sudo=""

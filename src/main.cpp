@@ -1,12 +1,14 @@
 // vell-usb-programmer: the windows (search, then main window) by default; a headless run with
 // --load or --program-target; the station service with --serve and a command to it with
-// --control; the port listing with --list-ports; the shift report with --report. See --help.
+// --control; the port listing with --list-ports; the shift report with --report; the log sent
+// to the line database with --ship. See --help.
 #include "app/eventloop.h"
 #include "cli/commandline.h"
 #include "cli/headless.h"
 #include "cli/portlisting.h"
 #include "cli/report/reportrun.h"
 #include "cli/serve.h"
+#include "cli/shiprun.h"
 #include "gui/windowsrun.h"
 #include "link/portnames.h"
 #ifdef VELL_TERMINATION_WATCHER
@@ -54,10 +56,11 @@ int main(int argc, char *argv[])
     }
 
     if (run == cli::CommandLine::Run::Report)
-        return cli::report::runReport(
-            argc, argv,
-            {commandLine.reportLog(), commandLine.since(), commandLine.until(), commandLine.json(),
-             commandLine.reportChart(), commandLine.reportChartSize(), commandLine.historyBoard()});
+        return cli::report::runReport(argc, argv,
+                                      {commandLine.reportLog(), commandLine.since(),
+                                       commandLine.until(), commandLine.json(),
+                                       commandLine.reportChart(), commandLine.reportChartSize(),
+                                       commandLine.historyBoard(), commandLine.database()});
 
     // The headless run and the listing work without a display.
     app::useQtEventDispatcher();
@@ -123,8 +126,11 @@ int main(int argc, char *argv[])
         options.operatorName = commandLine.operatorName();
         options.serve = run == cli::CommandLine::Run::Serve;
         options.controlSocket = commandLine.controlSocket();
+        options.database = commandLine.database();
         return options.serve ? cli::runServe(options) : cli::runHeadless(options);
     }
+    case cli::CommandLine::Run::Ship:
+        return cli::runShip(commandLine.shipLog(), *commandLine.database());
     case cli::CommandLine::Run::Control: // ran before the ports were named
     case cli::CommandLine::Run::Report:  // ran before the application was made
     case cli::CommandLine::Run::Windows:
@@ -134,5 +140,6 @@ int main(int argc, char *argv[])
         *static_cast<QApplication *>(application.get()), names, commandLine.screenshotFolder(),
         commandLine.folder(), commandLine.logFile(), commandLine.approvedImage(),
         {commandLine.boardRules(), commandLine.operatorName()}, commandLine.screenshotBoards(),
-        {commandLine.listen(), commandLine.controlSocket(), commandLine.timeoutSeconds()});
+        {commandLine.listen(), commandLine.controlSocket(), commandLine.timeoutSeconds()},
+        commandLine.database());
 }

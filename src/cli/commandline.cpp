@@ -150,7 +150,17 @@ CommandLine::CommandLine()
               QStringLiteral("COMn=SERIAL")),
       m_operator(QStringLiteral("operator"),
                  QStringLiteral("Name every record after NAME, who runs the bench."),
-                 QStringLiteral("NAME"))
+                 QStringLiteral("NAME")),
+      m_databaseOption(QStringLiteral("database"),
+                       QStringLiteral("The line database, a libpq connection URI such as "
+                                      "postgresql://bench@db.example.com/line?sslmode=verify-full "
+                                      "(default: $VELL_DATABASE): every record is sent there too; "
+                                      "with --report, report over it instead of a log."),
+                       QStringLiteral("URL")),
+      m_ship(QStringLiteral("ship"),
+             QStringLiteral("Send the records of the attempt log LOG (given after the options; "
+                            "default: the default log) not yet in the line database, and exit: "
+                            "0 when all are there, 1 when not."))
 {
     m_screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
     m_screenshotBoardsOption.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -191,7 +201,9 @@ CommandLine::CommandLine()
                          m_requireBoard,
                          m_boardPattern,
                          m_board,
-                         m_operator});
+                         m_operator,
+                         m_databaseOption,
+                         m_ship});
 }
 
 bool CommandLine::fail(const QString &text)
@@ -206,7 +218,8 @@ bool CommandLine::parse(const QStringList &arguments)
         return fail(m_parser.errorText());
     const QStringList positional = m_parser.positionalArguments();
     const bool report = m_parser.isSet(m_report);
-    if (positional.size() > (report ? 1 : 0))
+    const bool ship = m_parser.isSet(m_ship);
+    if (positional.size() > (report || ship ? 1 : 0))
         return fail(QStringLiteral("unexpected argument '%1'").arg(positional.constLast()));
     if (asksForHelpOrVersion())
         return true;
@@ -227,11 +240,12 @@ bool CommandLine::parse(const QStringList &arguments)
             m_approved.crc32 = *hash;
         }
     }
-    if (report) {
+    if (report || ship) {
         if (m_parser.isSet(m_load) || m_parser.isSet(m_programTarget) ||
-            m_parser.isSet(m_listPorts) || m_parser.isSet(m_simulate) || m_parser.isSet(m_ports))
-            return fail(QStringLiteral("--report reads a log: it takes no run, --list-ports, "
-                                       "--simulate or --ports"));
+            m_parser.isSet(m_listPorts) || m_parser.isSet(m_simulate) || m_parser.isSet(m_ports) ||
+            (report && ship))
+            return fail(QStringLiteral("--report and --ship read a log: they take no run, "
+                                       "--list-ports, --simulate or --ports, nor each other"));
         for (const QCommandLineOption *option :
              {&m_scanBoards, &m_requireBoard, &m_boardPattern, &m_operator})
             if (m_parser.isSet(*option))
@@ -246,7 +260,24 @@ bool CommandLine::parse(const QStringList &arguments)
             m_historyBoard = boards.at(0);
         }
         m_reportLog = positional.value(0, logFile());
-        m_run = Run::Report;
+        m_run = report ? Run::Report : Run::Ship;
+        if (!readDatabase(report))
+            return false;
+        if (ship && !m_database)
+            return fail(QStringLiteral("--ship needs the line database: --database URL or $%1")
+                            .arg(QLatin1String(linedb::DatabaseUrl::kEnvironment)));
+        if (report && m_database && !positional.isEmpty())
+            return fail(QStringLiteral("--report reads either a log or --database, not both"));
+        if (ship) {
+            if (m_parser.isSet(m_json))
+                return fail(QStringLiteral("--json is for a headless run, --list-ports and "
+                                           "--report"));
+            for (const QCommandLineOption *option :
+                 {&m_since, &m_until, &m_reportChart, &m_reportChartSize})
+                if (m_parser.isSet(*option))
+                    return fail(
+                        QStringLiteral("--%1 is for --report").arg(option->names().constFirst()));
+        }
         return true;
     }
     for (const QCommandLineOption *option :
@@ -286,6 +317,11 @@ bool CommandLine::parse(const QStringList &arguments)
                 "--retries is for a headless run (--load, --program-target) and --serve"));
         m_retryCount = retries;
     }
+    if (m_run == Run::ListPorts && m_parser.isSet(m_databaseOption))
+        return fail(QStringLiteral("--database is for the windows, a headless run, --ship and "
+                                   "--report"));
+    if (m_run != Run::ListPorts && !readDatabase(false))
+        return false;
     if (m_parser.isSet(m_ports) && !QFileInfo(portsFolder()).isDir())
         return fail(QStringLiteral("--ports: no folder '%1'").arg(portsFolder()));
     if (m_parser.isSet(m_folder) && m_run != Run::Windows)
@@ -404,6 +440,25 @@ bool CommandLine::parseBoards()
             return fail(QStringLiteral("--board COM%1: %2").arg(com).arg(why));
         m_boards.insert(com, m.captured(2));
     }
+    return true;
+}
+
+bool CommandLine::readDatabase(bool report)
+{
+    // The environment names the database records are sent to; a report over it is asked for
+    // by name only, so --report alone always reads a log.
+    const bool given = m_parser.isSet(m_databaseOption);
+    const QString text = given ? m_parser.value(m_databaseOption)
+                               : qEnvironmentVariable(linedb::DatabaseUrl::kEnvironment);
+    if ((report && !given) || (!given && text.isEmpty()))
+        return true;
+    const QString name = given
+                             ? QStringLiteral("--database")
+                             : QLatin1Char('$') + QLatin1String(linedb::DatabaseUrl::kEnvironment);
+    QString error;
+    m_database = linedb::DatabaseUrl::parse(text, &error);
+    if (!m_database)
+        return fail(QStringLiteral("%1: not a PostgreSQL connection URI: %2").arg(name, error));
     return true;
 }
 

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "control/controlrequest.h"
+#include "linedb/databaseurl.h"
 #include "model/programmerstate.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QMap>
 #include <QString>
+
+#include <optional>
 
 namespace vell::cli {
 
@@ -23,6 +26,7 @@ public:
         Report,
         Serve,   ///< --serve: the station service
         Control, ///< --control COMMAND: a command to the service
+        Ship,    ///< --ship: send the log's unsent records to the line database, exit
     };
 
     static constexpr int kDefaultTimeoutSeconds = 120;
@@ -66,6 +70,10 @@ public:
     [[nodiscard]] QString until() const { return m_parser.value(m_until); }
     [[nodiscard]] QString reportChart() const { return m_parser.value(m_reportChart); }
     [[nodiscard]] QString reportChartSize() const { return m_parser.value(m_reportChartSize); }
+    /// --database URL, else $VELL_DATABASE (not for --report): the line database.
+    [[nodiscard]] const std::optional<linedb::DatabaseUrl> &database() const { return m_database; }
+    /// --ship [LOG] (or --log LOG): the attempt log to send (empty: the default one).
+    [[nodiscard]] QString shipLog() const { return m_reportLog; }
     /// --expect-sha256 HEX, --expect-crc32 HEX: the approved image, lower case (empty: none).
     [[nodiscard]] const model::ImagePin &approvedImage() const { return m_approved; }
     /// --scan-boards, --require-board, --board-pattern.
@@ -93,6 +101,7 @@ private:
     bool parseControl();
     /// The board options and --operator, once the run is known.
     bool parseBoards();
+    bool readDatabase(bool report);
 
     QCommandLineParser m_parser;
     QCommandLineOption m_ports;
@@ -128,6 +137,8 @@ private:
     QCommandLineOption m_boardPattern;
     QCommandLineOption m_board;
     QCommandLineOption m_operator;
+    QCommandLineOption m_databaseOption;
+    QCommandLineOption m_ship;
 
     QString m_error;
     QString m_reportLog;
@@ -136,6 +147,7 @@ private:
     model::BoardRules m_boardRules;
     QMap<int, QString> m_boards;
     QString m_historyBoard;
+    std::optional<linedb::DatabaseUrl> m_database;
     Run m_run = Run::Windows;
     int m_simulated = 0;
     int m_screenshotBoards = 1;

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "cli/commandline.h"
+#include "linedb/databaseurl.h"
 #include "link/portnames.h"
 #include "model/programmerstate.h"
 #include "model/timings.h"
 
 #include <QMap>
 #include <QString>
+
+#include <optional>
 
 // The headless run: the same search, load and program-target as the windows, driven by the
 // same Station, reporting on stdout. Library `vell_cli` (links vell_app, never Qt Widgets).
@@ -45,6 +48,8 @@ struct Options
     /// commands (at controlSocket; empty: the default one) instead of running steps of its own.
     bool serve = false;
     QString controlSocket;
+    /// --database URL (or $VELL_DATABASE): the run's records are sent there too.
+    std::optional<linedb::DatabaseUrl> database;
     /// The search's tick; only tests shorten it.
     int searchTickMs = model::Timings{}.searchTickMs;
 };

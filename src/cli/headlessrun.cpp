@@ -7,6 +7,8 @@
 #include "app/events.h"
 #include "app/station.h"
 #include "discovery/texts.h"
+#include "linedb/shipper.h"
+#include "linedb/texts.h"
 #include "load/programfile.h"
 
 #include <QFileInfo>
@@ -24,6 +26,8 @@ HeadlessRun::HeadlessRun(const Options &options, link::LinkFactory factory, Cons
     m_timeout.setSingleShot(true);
     connect(&m_timeout, &QTimer::timeout, this,
             [this] { m_station->endSteps(model::Ending::Timeout); });
+    m_shipWait.setSingleShot(true);
+    connect(&m_shipWait, &QTimer::timeout, this, &HeadlessRun::summarise);
     m_result.load.asked = !m_options.loadFile.isEmpty();
     m_result.target.asked = m_options.programTarget;
     m_result.timeoutSeconds = m_options.timeoutSeconds;
@@ -74,6 +78,12 @@ std::unique_ptr<app::Station> HeadlessRun::makeStation()
     station->setApprovedImage(m_options.approved);
     station->setBoardRules(m_options.boardRules);
     station->setOperatorName(m_options.operatorName);
+    if (m_options.database) {
+        m_shipper = linedb::Shipper::follow(*station, *m_options.database);
+        if (m_shipper)
+            connect(m_shipper.get(), &linedb::Shipper::lineSkipped, this,
+                    [this](const QString &text) { m_report.error(text); });
+    }
     return station;
 }
 
@@ -241,9 +251,15 @@ bool HeadlessRun::retry(Step step)
 
 void HeadlessRun::stop(int exitCode)
 {
-    if (m_state == State::Done || !m_station)
+    if (!m_station || m_summarised)
         return;
-    finish(exitCode);
+    if (m_state != State::Done) {
+        finish(exitCode);
+        return;
+    }
+    // Told to end while its records were being sent: summed up as they stand.
+    m_exitCode = exitCode;
+    summarise();
 }
 
 void HeadlessRun::finish(int exitCode)
@@ -257,7 +273,7 @@ void HeadlessRun::finish(int exitCode)
     m_exitCode = exitCode;
     // Usage errors end before anything ran: there is nothing to sum up in a line then, but JSON
     // still ends with its summary.
-    const bool ran = m_station && exitCode != kExitUsage;
+    const bool ran = m_ran = m_station && exitCode != kExitUsage;
     if (ran) {
         m_station->endSteps(model::Ending::Closed);
         // The boards are real, so the work ran to its end; its record did not.
@@ -271,10 +287,39 @@ void HeadlessRun::finish(int exitCode)
         m_result.logProblem = m_station->logProblem();
     }
     m_result.runId = app::runId();
-    const QString line = ran ? m_result.summaryLine() : QString();
-    if (!serving)
-        m_report.summary(line, app::events::summary(m_result, exitCode, line));
-    Q_EMIT finished(exitCode);
+    // The records are safe in the log; the run waits a while for them to reach the line
+    // database too, and its summary says what did not.
+    if (m_shipper)
+        m_shipper->poke(); // the run's last records are counted, whoever heard of them first
+    if (m_shipper && m_shipper->pending()) {
+        connect(m_shipper.get(), &linedb::Shipper::changed, this, [this] {
+            if (!m_shipper->pending())
+                summarise();
+        });
+        m_shipWait.start(kShipWaitSeconds * 1000);
+        return;
+    }
+    summarise();
+}
+
+void HeadlessRun::summarise()
+{
+    if (m_summarised)
+        return;
+    m_summarised = true;
+    m_shipWait.stop();
+    if (m_shipper) {
+        m_result.unsent = m_shipper->unsent();
+        if (m_shipper->unsent() > 0)
+            m_result.unsentWhy = m_shipper->problem().isEmpty()
+                                     ? linedb::texts::stillSending(kShipWaitSeconds)
+                                     : m_shipper->problem();
+    }
+    // The service's steps were summed up each as they ended.
+    const QString line = m_ran ? m_result.summaryLine() : QString();
+    if (!m_options.serve || m_exitCode == kExitUsage)
+        m_report.summary(line, app::events::summary(m_result, m_exitCode, line));
+    Q_EMIT finished(m_exitCode);
 }
 
 } // namespace vell::cli

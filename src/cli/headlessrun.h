@@ -18,6 +18,10 @@ struct Attempt;
 struct OperationResult;
 } // namespace vell::app
 
+namespace vell::linedb {
+class Shipper;
+}
+
 namespace vell::cli {
 
 class ConsoleReport;
@@ -80,13 +84,22 @@ private:
     /// when there is nothing left to repeat.
     bool retry(model::Step step);
     void finish(int exitCode);
+    /// The closing summary, once the run's records were sent or the wait for them ended.
+    void summarise();
+
+    /// How long the end of a run waits for its records to reach the line database.
+    static constexpr int kShipWaitSeconds = 10;
 
     const Options m_options;
     link::LinkFactory m_factory;
     ConsoleReport &m_report;
     QString m_path;
     std::unique_ptr<app::Station> m_station;
+    std::unique_ptr<linedb::Shipper> m_shipper;
     QTimer m_timeout;
+    QTimer m_shipWait;
+    bool m_ran = false;
+    bool m_summarised = false;
 
     State m_state = State::Idle;
     app::RunResult m_result;

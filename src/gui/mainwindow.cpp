@@ -206,8 +206,13 @@ void MainWindow::buildControls()
     m_logProblem->setObjectName(QStringLiteral("lblLogProblem"));
     m_logProblem->setStyleSheet(QStringLiteral("color: #a00000; font-weight: bold"));
     m_logProblem->hide();
+    m_lineStatus = new WrappingLabel(QString(), this);
+    m_lineStatus->setObjectName(QStringLiteral("lblLineDatabase"));
+    m_lineStatus->setStyleSheet(QStringLiteral("color: #a05a00; font-weight: bold"));
+    m_lineStatus->hide();
     root->addWidget(m_image);
     root->addWidget(m_logProblem);
+    root->addWidget(m_lineStatus);
 
     resize(kClientWidth / kTwipsPerPixel, kClientHeight / kTwipsPerPixel);
 }
@@ -346,6 +351,12 @@ void MainWindow::showLogProblem(const QString &text)
     // Shown until the log can be written again.
     m_logProblem->setText(text);
     m_logProblem->setVisible(!text.isEmpty());
+}
+
+void MainWindow::showLineStatus(const QString &text)
+{
+    m_lineStatus->setText(text);
+    m_lineStatus->setVisible(!text.isEmpty());
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -42,6 +42,9 @@ public:
     /// The attempt log cannot be written: a warning that stays in the window until it can
     /// (an empty text).
     void showLogProblem(const QString &text);
+    /// Records that wait for the line database, and why (in amber), until none waits (an
+    /// empty text).
+    void showLineStatus(const QString &text);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -79,6 +82,7 @@ private:
     QLineEdit *m_lastFileLoaded = nullptr;
     QLabel *m_image = nullptr;
     QLabel *m_logProblem = nullptr;
+    QLabel *m_lineStatus = nullptr;
     std::array<ProgrammerPaneWidget *, 4> m_panes{};
 };
 

@@ -10,6 +10,7 @@
 #include "app/station.h"
 #include "app/texts.h"
 #include "control/controlserver.h"
+#include "linedb/shipper.h"
 #include "link/qserialportlink.h"
 
 #include <QApplication>
@@ -113,7 +114,8 @@ void screenshotTour(app::Station &station, MainWindow &window, const QString &di
 
 int runWindows(QApplication &app, const link::PortNames &names, const QString &screenshots,
                const QString &folder, const QString &logFile, const model::ImagePin &approved,
-               const Bench &bench, int screenshotBoards, const Listening &listening)
+               const Bench &bench, int screenshotBoards, const Listening &listening,
+               const std::optional<linedb::DatabaseUrl> &database)
 {
     // Once per user: a second start brings the first forward instead of searching again. The
     // developer's screenshot tour runs beside anything.
@@ -163,6 +165,11 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
     // screenshot tour keeps no record unless a log is named.
     if (!logFile.isEmpty() || screenshots.isEmpty())
         station.openLog(logFile);
+    const std::unique_ptr<linedb::Shipper> shipper =
+        database ? linedb::Shipper::follow(station, *database) : nullptr;
+    if (shipper)
+        QObject::connect(shipper.get(), &linedb::Shipper::lineSkipped, &app,
+                         [](const QString &text) { QTextStream(stderr) << text << "\n"; });
 
     QObject::connect(&searchWindow, &SearchWindow::searchClosed, &app, [&](bool found) {
         if (!screenshots.isEmpty())
@@ -175,6 +182,12 @@ int runWindows(QApplication &app, const link::PortNames &names, const QString &s
         if (!folder.isEmpty())
             mainWindow->browser()->setPath(folder);
         op.setParentWidget(mainWindow.get());
+        if (shipper) {
+            MainWindow *window = mainWindow.get();
+            window->showLineStatus(shipper->statusText());
+            QObject::connect(shipper.get(), &linedb::Shipper::changed, window,
+                             [window, &shipper] { window->showLineStatus(shipper->statusText()); });
+        }
         app.setQuitOnLastWindowClosed(true);
         // The windows keep working without the socket; the operator's terminal says why.
         if (listening.on && !server.listen(station))

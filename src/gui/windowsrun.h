@@ -1,9 +1,12 @@
 #pragma once
 
+#include "linedb/databaseurl.h"
 #include "link/portnames.h"
 #include "model/programmerstate.h"
 
 #include <QString>
+
+#include <optional>
 
 class QApplication;
 
@@ -38,13 +41,15 @@ struct Bench
 /// folder, when set, is where the browser opens. Every attempt is appended to logFile, or to
 /// the default attempt log (not on the tour). A load refuses every file but the approved
 /// image when one is set. bench sets the board rules and the operator. Listening, the control
-/// socket's commands run as the operator's would, one queue with the operator's own. Returns the
-/// event loop's exit code, kExitAlreadyRunning when the windows already run for this user (that
-/// copy comes forward), or kExitSocketTaken.
+/// socket's commands run as the operator's would, one queue with the operator's own. With
+/// database, every record is sent to the line database too, and what waits for it shows below
+/// the panes. Returns the event loop's exit code, kExitAlreadyRunning when the windows already
+/// run for this user (that copy comes forward), or kExitSocketTaken.
 [[nodiscard]] int runWindows(QApplication &app, const link::PortNames &names,
                              const QString &screenshotFolder, const QString &folder,
                              const QString &logFile, const model::ImagePin &approved,
                              const Bench &bench = {}, int screenshotBoards = 1,
-                             const Listening &listening = {});
+                             const Listening &listening = {},
+                             const std::optional<linedb::DatabaseUrl> &database = {});
 
 } // namespace vell::gui

@@ -15,6 +15,7 @@
 #include "gui/mainwindow.h"
 #include "gui/programfilebrowser.h"
 #include "gui/widgetoperator.h"
+#include "linedb/texts.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -243,6 +244,9 @@ private Q_SLOTS:
         label("lblSoftwareVersion")->setText("Board Software Version demo-board.bin");
         label("lblImage")->setText("Program file: demo-board.bin (6144 bytes, CRC-32 50ffeec1)");
         window.showLogProblem("Cannot write the attempt log /var/log/a.jsonl: No space left");
+        window.showLineStatus(linedb::texts::notYetShipped(
+            1234, "connection to server at \"db.example.com\" (10.0.0.5), port 5432 failed: "
+                  "Connection refused"));
         for (int n = 1; n <= 4; ++n) {
             w.status(n)->setText(status);
             w.status(n)->setCursorPosition(0);
@@ -308,6 +312,22 @@ private Q_SLOTS:
         QTRY_VERIFY((got += client.readAll()).contains(R"("event":"summary","exit":0)"));
         for (const int com : {5, 6})
             QCOMPARE(w.devices.device(com)->frames().size(), 1); // the program-target's
+    }
+
+    // Records waiting for the line database show in amber below the panes until none waits.
+    void lineDatabaseStatus()
+    {
+        Windows w({3, 7});
+        w.show();
+        gui::MainWindow &window = *w.window;
+        auto *line = window.findChild<QLabel *>("lblLineDatabase");
+        QVERIFY(line && !line->isVisible());
+        window.showLineStatus(linedb::texts::notYetShipped(3, "the server is away"));
+        QVERIFY(line->isVisible());
+        QCOMPARE(line->text(), "3 records not yet in the line database: the server is away");
+        QVERIFY(line->styleSheet().contains("#a05a00"));
+        window.showLineStatus(QString());
+        QVERIFY(!line->isVisible());
     }
 
     // Programmer 2's load fails: the button programs programmer 1 only; pane 2 says why, and

@@ -207,6 +207,36 @@ private Q_SLOTS:
         const std::optional<record::AttemptRecord> read = record::AttemptRecord::parse(line);
         QVERIFY(read ? general && *read == *general : !general);
     }
+
+    // The field list (the line database's columns) names every field the writer writes, once,
+    // and nothing else.
+    void everyFieldListed()
+    {
+        QSet<QString> listed;
+        for (const record::Field &f : record::recordFields()) {
+            QVERIFY2(!listed.contains(f.name), qPrintable(QString(f.name)));
+            listed.insert(f.name);
+        }
+        // A record with every field set: the writer leaves out some when empty.
+        QSet<QString> written;
+        record::AttemptRecord load;
+        load.timeMs = load.startedMs = load.durationMs = 1;
+        load.pid = 1;
+        load.tryNumber = 1;
+        load.file = record::FileRecord{};
+        load.options = record::AttemptRecord::Options{};
+        load.expectedSha256 = load.expectedCrc32 = QStringLiteral("x");
+        load.code = 1;
+        load.recordId = QStringLiteral("r-1");
+        load.reprogrammed = true;
+        load.requestId = QJsonValue(1);
+        load.step = record::kStepProgramTarget;
+        for (const QString &key : load.toJson().keys())
+            written.insert(key);
+        QCOMPARE(written, listed);
+        QVERIFY(listed.contains(record::recordIdField()));
+        QVERIFY(listed.contains(record::resultField()));
+    }
 };
 
 class TstReport : public QObject

@@ -27,7 +27,7 @@ QJsonValue utc(const std::optional<qint64> &ms)
               : QJsonValue(QJsonValue::Null);
 }
 
-QJsonObject programmer(const ProgrammerTally &t)
+QJsonObject programmer(const ProgrammerTally &t, bool line)
 {
     QJsonArray failures;
     for (const ProgrammerTally::Failure &f : t.failures())
@@ -44,52 +44,58 @@ QJsonObject programmer(const ProgrammerTally &t)
                                     {QStringLiteral("failed"), s.tries - s.ok},
                                     {QStringLiteral("median_ms"), orNull(s.durations.median())},
                                     {QStringLiteral("longest_ms"), orNull(s.durations.longest())}};
-    return {{QStringLiteral("com"), t.com()},
-            {QStringLiteral("location"), orNull(t.location())},
-            {QStringLiteral("usb_serial"), orNull(t.usbSerial())},
-            {QStringLiteral("tries"), t.tries()},
-            {QStringLiteral("ok"), t.ok()},
-            {QStringLiteral("failed"), t.failed()},
-            {QStringLiteral("yield"), t.yield() ? QJsonValue(*t.yield()) : QJsonValue()},
-            {QStringLiteral("boards"), t.tally().boards()},
-            {QStringLiteral("boards_ok"), t.tally().boardsOk},
-            {QStringLiteral("boards_failed"), t.tally().boardsFailed},
-            {QStringLiteral("distinct_boards"), t.distinctBoards()},
-            {QStringLiteral("loads"), t.tally().loads()},
-            {QStringLiteral("loads_ok"), t.tally().loadsOk},
-            {QStringLiteral("loads_failed"), t.tally().loadsFailed},
-            {QStringLiteral("skipped"), t.skipped()},
-            {QStringLiteral("retries"), t.retries()},
-            {QStringLiteral("runs"), t.runs()},
-            {QStringLiteral("pinned"), t.pinned()},
-            {QStringLiteral("failures"), failures},
-            {QStringLiteral("steps"), steps},
-            {QStringLiteral("first"), utc(t.first())},
-            {QStringLiteral("last"), utc(t.last())}};
+    QJsonObject o{{QStringLiteral("com"), t.com()},
+                  {QStringLiteral("location"), orNull(t.location())},
+                  {QStringLiteral("usb_serial"), orNull(t.usbSerial())},
+                  {QStringLiteral("tries"), t.tries()},
+                  {QStringLiteral("ok"), t.ok()},
+                  {QStringLiteral("failed"), t.failed()},
+                  {QStringLiteral("yield"), t.yield() ? QJsonValue(*t.yield()) : QJsonValue()},
+                  {QStringLiteral("boards"), t.tally().boards()},
+                  {QStringLiteral("boards_ok"), t.tally().boardsOk},
+                  {QStringLiteral("boards_failed"), t.tally().boardsFailed},
+                  {QStringLiteral("distinct_boards"), t.distinctBoards()},
+                  {QStringLiteral("loads"), t.tally().loads()},
+                  {QStringLiteral("loads_ok"), t.tally().loadsOk},
+                  {QStringLiteral("loads_failed"), t.tally().loadsFailed},
+                  {QStringLiteral("skipped"), t.skipped()},
+                  {QStringLiteral("retries"), t.retries()},
+                  {QStringLiteral("runs"), t.runs()},
+                  {QStringLiteral("pinned"), t.pinned()},
+                  {QStringLiteral("failures"), failures},
+                  {QStringLiteral("steps"), steps},
+                  {QStringLiteral("first"), utc(t.first())},
+                  {QStringLiteral("last"), utc(t.last())}};
+    if (line)
+        o[QStringLiteral("host")] = orNull(t.host());
+    return o;
 }
 
 } // namespace
 
-QJsonObject reportJson(const ShiftReport &report, const QString &log, const QString &since,
-                       const QString &until)
+QJsonObject reportJson(const ShiftReport &report, const QString &source, const QString &since,
+                       const QString &until, bool line)
 {
     QJsonArray programmers;
     for (const ProgrammerTally *t : report.programmers())
-        programmers.append(programmer(*t));
-    QJsonArray lines;
-    for (qint64 n : report.malformedLines())
-        lines.append(n);
-    return {{QStringLiteral("log"), log},
-            {QStringLiteral("since"), orNull(since)},
-            {QStringLiteral("until"), orNull(until)},
-            {QStringLiteral("records"), report.records()},
-            {QStringLiteral("malformed"), report.malformed()},
-            {QStringLiteral("malformed_lines"), lines},
-            {QStringLiteral("outside"), report.outside()},
-            {QStringLiteral("undated"), report.undated()},
-            {QStringLiteral("programmers"), programmers},
-            {QStringLiteral("boards_programmed_twice"),
-             QJsonArray::fromStringList(report.boardsProgrammedTwice())}};
+        programmers.append(programmer(*t, line));
+    QJsonObject o{{line ? QStringLiteral("database") : QStringLiteral("log"), source},
+                  {QStringLiteral("since"), orNull(since)},
+                  {QStringLiteral("until"), orNull(until)},
+                  {QStringLiteral("records"), report.records()},
+                  {QStringLiteral("outside"), report.outside()},
+                  {QStringLiteral("undated"), report.undated()},
+                  {QStringLiteral("programmers"), programmers},
+                  {QStringLiteral("boards_programmed_twice"),
+                   QJsonArray::fromStringList(report.boardsProgrammedTwice())}};
+    if (!line) {
+        QJsonArray lines;
+        for (qint64 n : report.malformedLines())
+            lines.append(n);
+        o[QStringLiteral("malformed")] = report.malformed();
+        o[QStringLiteral("malformed_lines")] = lines;
+    }
+    return o;
 }
 
 } // namespace vell::cli::report

@@ -4,6 +4,7 @@
 #include "core/report/boardhistory.h"
 #include "core/report/shiftchart.h"
 #include "core/report/shiftreport.h"
+#include "linedb/linereport.h"
 #include "reporthistory.h"
 #include "reportjson.h"
 #include "reporttable.h"
@@ -17,6 +18,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTimer>
 
 #include <optional>
 
@@ -101,9 +103,11 @@ int runReport(int &argc, char **argv, const Options &options)
 
     // The chart's text needs fonts, which need a QGuiApplication; it never needs a display.
     // Qt looks into the per-user runtime folder while it makes one, and warns where there is
-    // none: a private folder for the report's short life.
+    // none: a private folder for the report's short life. The line database is read on an
+    // event loop.
     std::optional<QTemporaryDir> runtime;
     std::optional<QGuiApplication> application;
+    std::optional<QCoreApplication> loop;
     if (!options.chart.isEmpty()) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
@@ -111,22 +115,38 @@ int runReport(int &argc, char **argv, const Options &options)
             qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime->path()));
         }
         application.emplace(argc, argv);
+    } else if (options.database) {
+        loop.emplace(argc, argv);
     }
-    const QString log = options.log.isEmpty() ? app::AttemptLog::defaultPath() : options.log;
-    if (!report.readFile(log))
-        return fail(texts::cannotRead(report.errorString()));
-    const QString shown = QDir::toNativeSeparators(log);
+    QString shown;
+    std::optional<linedb::LineReport> lineReport;
+    if (options.database) {
+        shown = options.database->shown();
+        lineReport.emplace(*options.database, report.since(), report.until());
+        QObject::connect(&*lineReport, &linedb::LineReport::finished, &*lineReport,
+                         [](bool ok) { QCoreApplication::exit(ok ? 0 : kExitUsage); });
+        QTimer::singleShot(0, &*lineReport, &linedb::LineReport::start);
+        if (QCoreApplication::exec() != 0)
+            return fail(texts::cannotReadDatabase(shown, lineReport->errorString()));
+    } else {
+        const QString log = options.log.isEmpty() ? app::AttemptLog::defaultPath() : options.log;
+        if (!report.readFile(log))
+            return fail(texts::cannotRead(report.errorString()));
+        shown = QDir::toNativeSeparators(log);
+    }
+    const ShiftReport &shift = lineReport ? lineReport->report() : report;
+    const bool fromDatabase = lineReport.has_value();
     QTextStream out(stdout);
     if (options.json)
-        out << QJsonDocument(reportJson(report, shown, options.since, options.until))
+        out << QJsonDocument(reportJson(shift, shown, options.since, options.until, fromDatabase))
                    .toJson(QJsonDocument::Compact)
             << "\n";
     else
-        out << reportTable(report, shown, options.since, options.until);
+        out << reportTable(shift, shown, options.since, options.until, fromDatabase);
     out.flush();
     QString error;
     if (!options.chart.isEmpty() &&
-        !ShiftChart::write(report, texts::kChartTitle, options.chart, *size, &error))
+        !ShiftChart::write(shift, texts::kChartTitle, options.chart, *size, &error))
         return fail(texts::cannotDraw(error));
     return 0;
 }

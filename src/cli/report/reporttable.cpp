@@ -69,11 +69,12 @@ QStringList alignColumns(const QList<QStringList> &rows, const QList<bool> &righ
     return lines;
 }
 
-QString reportTable(const ShiftReport &report, const QString &log, const QString &since,
-                    const QString &until)
+QString reportTable(const ShiftReport &report, const QString &source, const QString &since,
+                    const QString &until, bool byHost)
 {
     QStringList out;
-    QString head = texts::logLine(log, report.records());
+    QString head = byHost ? texts::databaseLine(source, report.records())
+                          : texts::logLine(source, report.records());
     if (report.malformed() > 0) {
         QStringList numbers;
         for (qint64 n : report.malformedLines())
@@ -97,30 +98,36 @@ QString reportTable(const ShiftReport &report, const QString &log, const QString
     }
 
     // Cells first, then each column as wide as its widest cell (numbers to the right).
-    const QStringList heads = {texts::kHeadCom,         texts::kHeadSerial,   texts::kHeadLocation,
-                               texts::kHeadBoards,      texts::kHeadOk,       texts::kHeadFailed,
-                               texts::kHeadYield,       texts::kHeadDistinct, texts::kHeadLoads,
-                               texts::kHeadLoadsFailed, texts::kHeadRetries,  texts::kHeadLoad,
-                               texts::kHeadTarget,      texts::kHeadFirst,    texts::kHeadLast};
-    const QList<bool> right = {true, false, false, true, true, true,  true, true,
-                               true, true,  true,  true, true, false, false};
+    QStringList heads = {texts::kHeadCom,         texts::kHeadSerial,   texts::kHeadLocation,
+                         texts::kHeadBoards,      texts::kHeadOk,       texts::kHeadFailed,
+                         texts::kHeadYield,       texts::kHeadDistinct, texts::kHeadLoads,
+                         texts::kHeadLoadsFailed, texts::kHeadRetries,  texts::kHeadLoad,
+                         texts::kHeadTarget,      texts::kHeadFirst,    texts::kHeadLast};
+    QList<bool> right = {true, false, false, true, true, true,  true, true,
+                         true, true,  true,  true, true, false, false};
+    if (byHost) {
+        heads.prepend(texts::kHeadHost);
+        right.prepend(false);
+    }
     QList<QStringList> rows{heads};
     for (const ProgrammerTally *t : programmers)
-        rows << QStringList{QString::number(t->com()),
-                            t->usbSerial().isEmpty() ? QStringLiteral("-") : t->usbSerial(),
-                            t->location().isEmpty() ? QStringLiteral("-") : t->location(),
-                            QString::number(t->tally().boards()),
-                            QString::number(t->tally().boardsOk),
-                            QString::number(t->tally().boardsFailed),
-                            yieldText(*t),
-                            QString::number(t->distinctBoards()),
-                            QString::number(t->tally().loads()),
-                            QString::number(t->tally().loadsFailed),
-                            QString::number(t->retries()),
-                            durations(*t, QStringLiteral("load")),
-                            durations(*t, QStringLiteral("program-target")),
-                            utc(t->first()),
-                            utc(t->last())};
+        rows << (byHost ? QStringList{t->host().isEmpty() ? QStringLiteral("-") : t->host()}
+                        : QStringList()) +
+                    QStringList{QString::number(t->com()),
+                                t->usbSerial().isEmpty() ? QStringLiteral("-") : t->usbSerial(),
+                                t->location().isEmpty() ? QStringLiteral("-") : t->location(),
+                                QString::number(t->tally().boards()),
+                                QString::number(t->tally().boardsOk),
+                                QString::number(t->tally().boardsFailed),
+                                yieldText(*t),
+                                QString::number(t->distinctBoards()),
+                                QString::number(t->tally().loads()),
+                                QString::number(t->tally().loadsFailed),
+                                QString::number(t->retries()),
+                                durations(*t, QStringLiteral("load")),
+                                durations(*t, QStringLiteral("program-target")),
+                                utc(t->first()),
+                                utc(t->last())};
     const QStringList lines = alignColumns(rows, right);
     out << QString() << lines[0];
     for (size_t i = 0; i < programmers.size(); ++i) {

@@ -9,6 +9,10 @@ inline QString logLine(const QString &path, qint64 records)
 {
     return QStringLiteral("Attempt log %1: %2 records").arg(path).arg(records);
 }
+inline QString databaseLine(const QString &database, qint64 records)
+{
+    return QStringLiteral("Line database %1: %2 records").arg(database).arg(records);
+}
 inline QString skippedLines(qint64 count, const QString &lines)
 {
     return count == 1
@@ -41,6 +45,7 @@ inline QString moreTexts(qint64 count)
 }
 inline const QString kChartTitle = QStringLiteral("Shift report: yield and failures by programmer");
 
+inline const QString kHeadHost = QStringLiteral("Host");
 inline const QString kHeadCom = QStringLiteral("COM");
 inline const QString kHeadSerial = QStringLiteral("USB serial");
 inline const QString kHeadLocation = QStringLiteral("Location");
@@ -72,7 +77,6 @@ inline QString noHistory(const QString &serial, const QString &path)
     return QStringLiteral("No records of board %1 in attempt log %2.").arg(serial, path);
 }
 inline const QString kHeadTime = QStringLiteral("Time");
-inline const QString kHeadHost = QStringLiteral("Host");
 inline const QString kHeadProgrammer = QStringLiteral("Programmer");
 inline const QString kHeadStep = QStringLiteral("Step");
 inline const QString kHeadTry = QStringLiteral("Try");
@@ -97,6 +101,10 @@ inline const QString kBadChartSize =
 inline QString cannotRead(const QString &reason)
 {
     return QStringLiteral("cannot read the attempt log %1").arg(reason);
+}
+inline QString cannotReadDatabase(const QString &database, const QString &reason)
+{
+    return QStringLiteral("cannot report over the line database %1: %2").arg(database, reason);
 }
 inline QString noChartFolder(const QString &path)
 {

@@ -2,6 +2,7 @@
 
 #include "texts.h"
 
+#include "linedb/texts.h"
 #include "model/texts.h"
 
 #include <QJsonArray>
@@ -132,6 +133,8 @@ QString RunResult::summaryLine() const
         line += QStringLiteral("; ") + texts::kRetried + repeated.join(QStringLiteral("; "));
     if (lostRecords > 0)
         line += QStringLiteral("; ") + texts::recordsLost(lostRecords, logProblem);
+    if (unsent.value_or(0) > 0)
+        line += QStringLiteral("; ") + vell::linedb::texts::notYetShipped(*unsent, unsentWhy);
     return line;
 }
 
@@ -173,6 +176,9 @@ QJsonObject RunResult::summaryJson(int exitCode) const
             {QStringLiteral("records_lost"), lostRecords},
             {QStringLiteral("records_lost_why"),
              lostRecords > 0 ? QJsonValue(logProblem) : QJsonValue()},
+            {QStringLiteral("records_unsent"), unsent ? QJsonValue(*unsent) : QJsonValue()},
+            {QStringLiteral("records_unsent_why"),
+             unsent.value_or(0) > 0 ? QJsonValue(unsentWhy) : QJsonValue()},
             {QStringLiteral("loaded"), loaded},
             {QStringLiteral("programmed"), programmed},
             {QStringLiteral("failed"), failed},

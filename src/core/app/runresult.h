@@ -37,6 +37,9 @@ struct RunResult
     std::optional<model::ImageIdentity> image;
     int lostRecords = 0;
     QString logProblem;
+    /// Records not in the line database when the run ended (nothing without one), and why.
+    std::optional<qint64> unsent;
+    QString unsentWhy;
     int timeoutSeconds = 0;
     QString runId;
 

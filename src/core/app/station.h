@@ -170,6 +170,8 @@ public:
     /// Opens the attempt log (the default one for an empty path); false, with logProblem(),
     /// when it cannot. Without an open log nothing is recorded.
     bool openLog(const QString &path);
+    /// The attempt log's file (empty when the station keeps none).
+    [[nodiscard]] QString logPath() const { return m_logging ? m_log.path() : QString(); }
     /// Why the last record could not be written (empty while records are kept).
     [[nodiscard]] QString logProblem() const { return m_logProblem; }
     /// Records that could not be written since the start.

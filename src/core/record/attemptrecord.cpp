@@ -308,6 +308,38 @@ bool members(QByteArrayView object, const std::array<QLatin1String, N> &names,
 
 } // namespace
 
+const std::vector<Field> &recordFields()
+{
+    using K = FieldKind;
+    static const std::vector<Field> fields{
+        {kRecordId, K::Text, 1},       {kTime, K::Time, 1},
+        {kStarted, K::Time, 1},        {kDuration, K::BigInteger, 1},
+        {kHost, K::Text, 1},           {kAppVersion, K::Text, 1},
+        {kRunId, K::Text, 1},          {kPid, K::BigInteger, 1},
+        {kProgrammer, K::Integer, 1},  {kCom, K::Integer, 1},
+        {kDevice, K::Text, 1},         {kUsbSerial, K::Text, 1},
+        {kVidPid, K::Text, 1},         {kLocation, K::Text, 1},
+        {kStep, K::Text, 1},           {kTry, K::Integer, 1},
+        {kFile, K::Object, 1},         {kOptions, K::Object, 1},
+        {kExpectedSha256, K::Text, 1}, {kExpectedCrc32, K::Text, 1},
+        {kResult, K::Text, 1},         {kCode, K::Integer, 1},
+        {kText, K::Text, 1},           {kProgrammerVersion, K::Text, 1},
+        {kBoard, K::Text, 1},          {kReprogrammed, K::Flag, 1},
+        {kOperator, K::Text, 1},       {kRequestId, K::Value, 1},
+    };
+    return fields;
+}
+
+QLatin1String recordIdField()
+{
+    return kRecordId;
+}
+
+QLatin1String resultField()
+{
+    return kResult;
+}
+
 QString resultName(Result result)
 {
     switch (result) {
@@ -348,6 +380,11 @@ QJsonObject FileRecord::toJson() const
             {kFileSize, size},
             {kFileSha256, sha256},
             {kFileCrc32, crc32}};
+}
+
+QJsonObject AttemptRecord::Options::toJson() const
+{
+    return {{kRestoreDefaults, restoreDefaults}, {kBlackBox, blackBox}};
 }
 
 bool AttemptRecord::operator==(const AttemptRecord &o) const
@@ -410,9 +447,7 @@ QJsonObject AttemptRecord::toJson() const
         o[kExpectedSha256] = expectedSha256;
     if (!expectedCrc32.isEmpty())
         o[kExpectedCrc32] = expectedCrc32;
-    o[kOptions] = options ? QJsonValue(QJsonObject{{kRestoreDefaults, options->restoreDefaults},
-                                                   {kBlackBox, options->blackBox}})
-                          : QJsonValue();
+    o[kOptions] = options ? QJsonValue(options->toJson()) : QJsonValue();
     o[kResult] = result;
     o[kCode] = code ? QJsonValue(*code) : QJsonValue();
     o[kText] = text;

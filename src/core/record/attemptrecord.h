@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 namespace vell::record {
 
@@ -77,6 +78,8 @@ struct AttemptRecord
         {
             return restoreDefaults == o.restoreDefaults && blackBox == o.blackBox;
         }
+        /// As the record carries them.
+        [[nodiscard]] QJsonObject toJson() const;
     };
     std::optional<Options> options;
     QString result; ///< resultName(), or what a later version writes
@@ -160,6 +163,36 @@ struct AttemptRecord
     /// ms since the epoch as the log writes times: UTC, ISO 8601 with milliseconds.
     [[nodiscard]] static QString timeText(qint64 ms);
 };
+
+/// What a field of the record holds, as the line database types its column.
+enum class FieldKind
+{
+    Time,       ///< an ISO 8601 time
+    Integer,    ///< a whole number that fits an int
+    BigInteger, ///< a whole number of up to 64 bits
+    Text,
+    Flag,   ///< true or false; absent: false
+    Object, ///< a JSON object
+    Value,  ///< any JSON value
+};
+
+/// One top-level field of the record.
+struct Field
+{
+    QLatin1String name;
+    FieldKind kind;
+    /// The line database's schema version whose tables first hold it as a column: a field
+    /// added later names the next version, and that version's migration adds its column.
+    int sinceSchema;
+};
+
+/// Every top-level field the record has, each once, in the order they were added (a new one
+/// goes at the end): the line database's columns are made from this list, by its names.
+[[nodiscard]] const std::vector<Field> &recordFields();
+/// The record's key, `record_id`, and its result, `result`: the names as recordFields() has
+/// them.
+[[nodiscard]] QLatin1String recordIdField();
+[[nodiscard]] QLatin1String resultField();
 
 /// Empty text as JSON null.
 [[nodiscard]] QJsonValue orNull(const QString &text);

@@ -4,13 +4,13 @@
 
 namespace vell::record {
 
-void Tally::add(const QString &step, const QString &result)
+void Tally::add(const QString &step, const QString &result, qint64 count)
 {
     const bool ok = result == resultName(Result::Ok);
     if (step == kStepProgramTarget)
-        ++(ok ? boardsOk : boardsFailed);
+        (ok ? boardsOk : boardsFailed) += count;
     else if (step == kStepLoad)
-        ++(ok ? loadsOk : loadsFailed);
+        (ok ? loadsOk : loadsFailed) += count;
 }
 
 std::optional<double> Tally::yield() const

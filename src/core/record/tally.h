@@ -18,9 +18,9 @@ struct Tally
     qint64 loadsOk = 0;
     qint64 loadsFailed = 0;
 
-    /// Counts one record's step (kStepLoad, kStepProgramTarget) and result name; other steps
-    /// count nowhere.
-    void add(const QString &step, const QString &result);
+    /// Counts count records of step (kStepLoad, kStepProgramTarget) and result name; other
+    /// steps count nowhere.
+    void add(const QString &step, const QString &result, qint64 count = 1);
     [[nodiscard]] qint64 boards() const { return boardsOk + boardsFailed; }
     [[nodiscard]] qint64 loads() const { return loadsOk + loadsFailed; }
     /// boardsOk / boards, 0..1; nothing before the first board.

@@ -2,12 +2,12 @@
 
 namespace vell::report {
 
-void DurationStats::add(qint64 ms)
+void DurationStats::add(qint64 ms, qint64 count)
 {
     if (ms < 0)
         return;
-    ++m_counts[ms < kExactBelowMs ? ms : ms - ms % 1000];
-    ++m_count;
+    m_counts[ms < kExactBelowMs ? ms : ms - ms % 1000] += count;
+    m_count += count;
     if (ms > m_longest)
         m_longest = ms;
 }

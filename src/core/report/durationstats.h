@@ -15,7 +15,8 @@ class DurationStats
 public:
     static constexpr qint64 kExactBelowMs = 60000;
 
-    void add(qint64 ms);
+    /// count durations of ms.
+    void add(qint64 ms, qint64 count = 1);
     [[nodiscard]] qint64 count() const { return m_count; }
     /// The middle duration; with an even count, the mean of the two middle ones.
     [[nodiscard]] std::optional<qint64> median() const;

@@ -12,8 +12,9 @@ const QString kOther = QStringLiteral("other");
 
 } // namespace
 
-ProgrammerTally::ProgrammerTally(int com, QString location, QString usbSerial)
-    : m_com(com), m_location(std::move(location)), m_usbSerial(std::move(usbSerial))
+ProgrammerTally::ProgrammerTally(int com, QString location, QString usbSerial, QString host)
+    : m_host(std::move(host)), m_com(com), m_location(std::move(location)),
+      m_usbSerial(std::move(usbSerial))
 {
     m_steps.push_back({record::kStepLoad, 0, 0, {}});
     m_steps.push_back({record::kStepProgramTarget, 0, 0, {}});
@@ -30,7 +31,7 @@ ProgrammerTally::Step *ProgrammerTally::stepNamed(const QString &name)
     return &m_steps.back();
 }
 
-void ProgrammerTally::addFailure(const record::AttemptRecord &record)
+void ProgrammerTally::addFailure(const record::AttemptRecord &record, qint64 count)
 {
     const auto find = [this](const std::optional<int> &code, const QString &result) {
         return std::find_if(m_failures.begin(), m_failures.end(), [&](const Failure &f) {
@@ -48,47 +49,59 @@ void ProgrammerTally::addFailure(const record::AttemptRecord &record)
             group = m_failures.end() - 1;
         }
     }
-    ++group->count;
+    group->count += count;
     if (group->texts.contains(record.text))
         return;
     if (group->texts.size() < kMaxTexts)
         group->texts << record.text;
     else
-        ++group->moreTexts;
+        group->moreTexts += count;
 }
 
 void ProgrammerTally::add(const record::AttemptRecord &record)
 {
-    m_tally.add(record.step, record.result);
-    if (record.timeMs) {
-        m_first = std::min(m_first.value_or(*record.timeMs), *record.timeMs);
-        m_last = std::max(m_last.value_or(*record.timeMs), *record.timeMs);
-    }
+    addAlike(record, 1, record.timeMs);
     if (const QString run = record.run(); !run.isEmpty() && run != m_lastRun) {
         ++m_runs;
         m_lastRun = run;
     }
+    if (record.result != kSkipped && record.durationMs)
+        addDurations(record.step, *record.durationMs, 1);
+}
+
+void ProgrammerTally::addAlike(const record::AttemptRecord &record, qint64 count,
+                               std::optional<qint64> lastMs)
+{
+    m_tally.add(record.step, record.result, count);
+    if (record.timeMs)
+        m_first = std::min(m_first.value_or(*record.timeMs), *record.timeMs);
+    if (lastMs)
+        m_last = std::max(m_last.value_or(*lastMs), *lastMs);
     if (record.result == kSkipped) {
-        ++m_skipped;
+        m_skipped += count;
         return;
     }
-    ++m_tries;
+    m_tries += count;
     if (record.tryNumber && *record.tryNumber > 1)
-        ++m_retries;
+        m_retries += count;
     if (record.pinned())
-        ++m_pinned;
+        m_pinned += count;
     const bool ok = record.result == kOk;
     if (ok)
-        ++m_ok;
+        m_ok += count;
     else
-        addFailure(record);
+        addFailure(record, count);
     if (Step *step = stepNamed(record.step)) {
-        ++step->tries;
+        step->tries += count;
         if (ok)
-            ++step->ok;
-        if (record.durationMs)
-            step->durations.add(*record.durationMs);
+            step->ok += count;
     }
+}
+
+void ProgrammerTally::addDurations(const QString &step, qint64 ms, qint64 count)
+{
+    if (Step *s = stepNamed(step))
+        s->durations.add(ms, count);
 }
 
 std::vector<ProgrammerTally::Failure> ProgrammerTally::failures() const

@@ -14,7 +14,8 @@
 namespace vell::report {
 
 /// One programmer's figures over the log: a programmer is its COM number, USB location and
-/// USB serial number together, as the record names them.
+/// USB serial number together, as the record names them (and, over a line's records, its
+/// host).
 class ProgrammerTally
 {
 public:
@@ -41,10 +42,20 @@ public:
     static constexpr int kMaxFailureGroups = 64;
     static constexpr int kMaxSteps = 8;
 
-    ProgrammerTally(int com, QString location, QString usbSerial);
+    ProgrammerTally(int com, QString location, QString usbSerial, QString host = {});
 
     void add(const record::AttemptRecord &record);
+    // The line database's report counts groups of records in the server and brings them here
+    // in the order each group was first met, so both reports count by this one code.
+    /// count records alike in all this tally reads of them but their times, durations and
+    /// runs: record.timeMs is the first of their times, lastMs the last.
+    void addAlike(const record::AttemptRecord &record, qint64 count, std::optional<qint64> lastMs);
+    /// count durations of ms of step (met in addAlike before).
+    void addDurations(const QString &step, qint64 ms, qint64 count);
+    /// Runs counted apart (the changes of run in the records' order).
+    void addRuns(qint64 runs) { m_runs += runs; }
 
+    [[nodiscard]] QString host() const { return m_host; }
     [[nodiscard]] int com() const { return m_com; }
     [[nodiscard]] const QString &location() const { return m_location; }
     [[nodiscard]] const QString &usbSerial() const { return m_usbSerial; }
@@ -61,6 +72,7 @@ public:
     /// Distinct board serials among its program-target records (the report counts them).
     [[nodiscard]] qint64 distinctBoards() const { return m_distinctBoards; }
     void addDistinctBoard() { ++m_distinctBoards; }
+    void addDistinctBoards(qint64 count) { m_distinctBoards += count; }
     /// Its boards and loads, by the tallies' one rule.
     [[nodiscard]] const record::Tally &tally() const { return m_tally; }
     /// The boards' yield, 0..1: a skipped board is a failed board; nothing before a board.
@@ -74,8 +86,9 @@ public:
 
 private:
     Step *stepNamed(const QString &name);
-    void addFailure(const record::AttemptRecord &record);
+    void addFailure(const record::AttemptRecord &record, qint64 count);
 
+    QString m_host;
     int m_com;
     QString m_location;
     QString m_usbSerial;

@@ -192,8 +192,11 @@ void ShiftChart::draw(QPainter &p, const ShiftReport &report, const QString &tit
         const ProgrammerTally &t = *programmers[i];
         const int top = rowsTop + int(i) * rowHeight;
         const int barTop = top + (rowHeight - barHeight) / 2;
-        // The programmer: COM number, then its USB serial or location when known.
-        const QString detail = !t.usbSerial().isEmpty() ? t.usbSerial() : t.location();
+        // The programmer: COM number, then its host (a line's report) and its USB serial or
+        // location when known.
+        QString detail = !t.usbSerial().isEmpty() ? t.usbSerial() : t.location();
+        if (!t.host().isEmpty())
+            detail = detail.isEmpty() ? t.host() : t.host() + QStringLiteral(", ") + detail;
         p.setPen(kInk);
         p.setFont(font(unit * 3 / 2, true));
         const QFontMetrics big(p.font());

@@ -48,23 +48,24 @@ void ShiftReport::malformedLine()
         m_malformedLines << m_lineNumber;
 }
 
-qsizetype ShiftReport::tallyOf(const record::AttemptRecord &record)
+qsizetype ShiftReport::tallyOf(const QString &host, int com, const QString &location,
+                               const QString &usbSerial)
 {
     // A bench's few programmers are found without making a key; a line's many by the index.
     if (m_tallies.size() <= kFewProgrammers) {
         for (size_t i = 0; i < m_tallies.size(); ++i) {
             const ProgrammerTally &t = m_tallies[i];
-            if (t.com() == record.com && t.location() == record.location &&
-                t.usbSerial() == record.usbSerial)
+            if (t.com() == com && t.location() == location && t.usbSerial() == usbSerial &&
+                t.host() == host)
                 return qsizetype(i);
         }
     }
-    const QString key = QString::number(record.com) + QChar(0x1f) + record.location + QChar(0x1f) +
-                        record.usbSerial;
+    const QString key = host + QChar(0x1f) + QString::number(com) + QChar(0x1f) + location +
+                        QChar(0x1f) + usbSerial;
     auto at = m_index.constFind(key);
     if (at == m_index.cend()) {
         at = m_index.insert(key, qsizetype(m_tallies.size()));
-        m_tallies.emplace_back(record.com, record.location, record.usbSerial);
+        m_tallies.emplace_back(com, location, usbSerial, host);
     }
     return *at;
 }
@@ -90,12 +91,37 @@ void ShiftReport::addLine(QByteArrayView line)
         }
     }
     ++m_records;
-    const qsizetype at = tallyOf(*record);
+    const qsizetype at = tallyOf(QString(), record->com, record->location, record->usbSerial);
     ProgrammerTally &tally = m_tallies[size_t(at)];
     tally.add(*record);
     if (record->step == record::kStepProgramTarget && !record->board.isEmpty() &&
         m_boards.add(record->board, quint32(at), record->result == kOk))
         tally.addDistinctBoard();
+}
+
+ProgrammerTally &ShiftReport::programmer(const QString &host, int com, const QString &location,
+                                         const QString &usbSerial)
+{
+    return m_tallies[size_t(tallyOf(host, com, location, usbSerial))];
+}
+
+QStringList ShiftReport::boardsProgrammedTwice() const
+{
+    QStringList twice = m_boards.programmedTwice() + m_programmedTwice;
+    twice.sort();
+    return twice;
+}
+
+void ShiftReport::addBoardsProgrammedTwice(const QStringList &serials)
+{
+    m_programmedTwice += serials;
+}
+
+void ShiftReport::addCounts(qint64 records, qint64 outside, qint64 undated)
+{
+    m_records += records;
+    m_outside += outside;
+    m_undated += undated;
 }
 
 void ShiftReport::addBytes(QByteArrayView bytes)
@@ -163,8 +189,8 @@ std::vector<const ProgrammerTally *> ShiftReport::programmers() const
     for (const ProgrammerTally &t : m_tallies)
         sorted.push_back(&t);
     std::sort(sorted.begin(), sorted.end(), [](const ProgrammerTally *a, const ProgrammerTally *b) {
-        return std::make_tuple(a->com(), a->location(), a->usbSerial()) <
-               std::make_tuple(b->com(), b->location(), b->usbSerial());
+        return std::make_tuple(a->host(), a->com(), a->location(), a->usbSerial()) <
+               std::make_tuple(b->host(), b->com(), b->location(), b->usbSerial());
     });
     return sorted;
 }

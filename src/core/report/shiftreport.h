@@ -43,8 +43,14 @@ public:
     [[nodiscard]] bool readFile(const QString &path);
     [[nodiscard]] QString errorString() const { return m_error; }
 
-    /// By COM number, then location and USB serial.
+    /// By host (a line's report), COM number, then location and USB serial.
     [[nodiscard]] std::vector<const ProgrammerTally *> programmers() const;
+    /// The tally of a programmer, made when first asked for. The log's programmers have no
+    /// host; the line database's report fills its own tallies here.
+    [[nodiscard]] ProgrammerTally &programmer(const QString &host, int com, const QString &location,
+                                              const QString &usbSerial);
+    /// What the line database's report counted: records in the period, outside it, undated.
+    void addCounts(qint64 records, qint64 outside, qint64 undated);
     /// Records counted (inside the time bounds).
     [[nodiscard]] qint64 records() const { return m_records; }
     /// Lines that are not records: not a JSON object with a result, cut, or too long.
@@ -57,12 +63,16 @@ public:
     [[nodiscard]] qint64 undated() const { return m_undated; }
     [[nodiscard]] qint64 lines() const { return m_lineNumber; }
     /// The board serials programmed OK by more than one program-target, sorted.
-    [[nodiscard]] QStringList boardsProgrammedTwice() const { return m_boards.programmedTwice(); }
+    /// Board serials programmed OK more than once, sorted.
+    [[nodiscard]] QStringList boardsProgrammedTwice() const;
+    /// What the line database's report counted of them.
+    void addBoardsProgrammedTwice(const QStringList &serials);
 
 private:
     void addLine(QByteArrayView line);
     /// The index of the record's programmer in m_tallies, a new one made for a new programmer.
-    qsizetype tallyOf(const record::AttemptRecord &record);
+    qsizetype tallyOf(const QString &host, int com, const QString &location,
+                      const QString &usbSerial);
     void malformedLine();
 
     std::optional<qint64> m_since;
@@ -70,6 +80,7 @@ private:
     static constexpr size_t kFewProgrammers = 16;
     std::vector<ProgrammerTally> m_tallies;
     BoardTable m_boards;               ///< by index into m_tallies
+    QStringList m_programmedTwice;     ///< counted by the line database
     QHash<QString, qsizetype> m_index; ///< identity key -> index into m_tallies
     QByteArray m_partial;              ///< the start of a line cut at a chunk's end
     bool m_skippingLongLine = false;

@@ -1,0 +1,500 @@
+#include "shipper.h"
+
+#include "logging.h"
+#include "schema.h"
+#include "texts.h"
+
+#include "app/station.h"
+#include "record/attemptrecord.h"
+#include "report/shiftreport.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPromise>
+#include <QThreadPool>
+
+#include <algorithm>
+
+namespace vell::linedb {
+
+namespace {
+
+using Position = ShipCursor::Position;
+
+bool blank(QByteArrayView line)
+{
+    return std::all_of(line.begin(), line.end(),
+                       [](char c) { return c == ' ' || c == '\t' || c == '\r'; });
+}
+
+/// What the scan counts as a record without reading it: a JSON object that names a result.
+/// The batch reads it; a line that only looked like one is named there.
+bool looksLikeRecord(QByteArrayView line)
+{
+    const qsizetype first =
+        std::find_if(line.begin(), line.end(), [](char c) { return c != ' ' && c != '\t'; }) -
+        line.begin();
+    if (first >= line.size() || line.at(first) != '{')
+        return false;
+    // "result" as a name: a colon follows it.
+    constexpr QByteArrayView kName("\"result\"");
+    for (qsizetype at = line.indexOf(kName); at >= 0; at = line.indexOf(kName, at + 1)) {
+        qsizetype after = at + kName.size();
+        while (after < line.size() && (line.at(after) == ' ' || line.at(after) == '\t'))
+            ++after;
+        if (after < line.size() && line.at(after) == ':')
+            return true;
+    }
+    return false;
+}
+
+/// Whole lines of the log from a position up to a bound, read in blocks. A line counts only
+/// with its newline (the writer may be half-way through it); one longer than the report's
+/// limit is no record, passed over to its newline without being held.
+class LogLines
+{
+public:
+    enum class Got
+    {
+        Line,
+        TooLong,
+        End,
+    };
+    static constexpr qint64 kBlock = 1 << 18;
+
+    /// until: the offset to stop at (-1: the file's end).
+    LogLines(QFile &file, Position from, qint64 until = -1)
+        : m_file(file), m_at(from), m_until(until), m_read(from.offset)
+    {
+        m_ok = m_file.seek(from.offset);
+    }
+
+    /// The next whole line, without its newline; line stays valid until the next call.
+    Got next(QByteArrayView &line)
+    {
+        constexpr qsizetype kMax = report::ShiftReport::kMaxLineBytes;
+        for (;;) {
+            const qsizetype newline = m_buffer.indexOf('\n', m_start);
+            if (newline >= 0) {
+                const qsizetype length = newline - m_start;
+                line = QByteArrayView(m_buffer).sliced(m_start, length);
+                m_at.offset += length + 1 + m_dropped;
+                m_dropped = 0;
+                ++m_at.line;
+                m_start = newline + 1;
+                if (m_tooLong || length > kMax) {
+                    m_tooLong = false;
+                    return Got::TooLong;
+                }
+                return Got::Line;
+            }
+            // A line longer than the limit is not kept: what was read of it is counted only.
+            if (m_buffer.size() - m_start > kMax) {
+                m_tooLong = true;
+                m_dropped += m_buffer.size() - m_start;
+                m_buffer.clear();
+                m_start = 0;
+            }
+            if (!fill())
+                return Got::End;
+        }
+    }
+    [[nodiscard]] Position position() const { return m_at; }
+
+private:
+    bool fill()
+    {
+        const qint64 left = m_until < 0 ? kBlock : std::min(kBlock, m_until - m_read);
+        if (!m_ok || left <= 0)
+            return false;
+        m_buffer.remove(0, m_start);
+        m_start = 0;
+        const qsizetype had = m_buffer.size();
+        m_buffer.resize(had + left);
+        const qint64 n = m_file.read(m_buffer.data() + had, left);
+        m_buffer.resize(had + std::max<qint64>(n, 0));
+        if (n <= 0)
+            return false;
+        m_read += n;
+        return true;
+    }
+
+    QFile &m_file;
+    Position m_at;
+    qint64 m_until;
+    qint64 m_read;
+    QByteArray m_buffer;
+    qsizetype m_start = 0;
+    qint64 m_dropped = 0;
+    bool m_tooLong = false;
+    bool m_ok = false;
+};
+
+/// The insert's row of a record: its fields as the record's one owner writes them (so the
+/// columns take their names from it), the line itself as `record`. A record of a version
+/// before record_id is keyed on its line's hash and number, which stay the same however often
+/// it is sent.
+void appendRow(QByteArray &rows, const record::AttemptRecord &r, QByteArrayView line,
+               qint64 lineNumber, int n)
+{
+    QJsonObject o = r.toJson();
+    if (r.recordId.isEmpty())
+        o[record::recordIdField()] =
+            QStringLiteral("log-%1-%2")
+                .arg(QString::fromLatin1(
+                    QCryptographicHash::hash(line, QCryptographicHash::Sha256).toHex().left(32)))
+                .arg(lineNumber);
+    o[QLatin1String("n")] = n;
+    QByteArray object = QJsonDocument(o).toJson(QJsonDocument::Compact);
+    object.chop(1);
+    rows += n == 0 ? '[' : ',';
+    rows += object;
+    rows += ",\"record\":";
+    rows += line;
+    rows += '}';
+}
+
+} // namespace
+
+Shipper::Batch Shipper::build(const QString &path, Position from, qint64 until, int most)
+{
+    Batch batch;
+    batch.from = batch.end = from;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        batch.error = texts::cannotReadLog(
+            QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        return batch;
+    }
+    LogLines lines(file, from, until);
+    QByteArrayView line;
+    batch.rows.reserve(std::min<qint64>(until - from.offset, kBatchBytes) * 2 + 64);
+    while (batch.records < most && batch.rows.size() < kBatchBytes) {
+        const LogLines::Got got = lines.next(line);
+        if (got == LogLines::Got::End)
+            break;
+        batch.end = lines.position();
+        // Lines the scan did not count were named by it.
+        if (got != LogLines::Got::Line || blank(line) || !looksLikeRecord(line))
+            continue;
+        ++batch.counted;
+        const std::optional<record::AttemptRecord> record = record::AttemptRecord::parse(line);
+        if (!record) {
+            batch.skipped.emplace_back(
+                batch.end.offset,
+                texts::notARecord(QDir::toNativeSeparators(path), batch.end.line));
+            continue;
+        }
+        if (batch.records == 0)
+            batch.firstLine = batch.end.line;
+        appendRow(batch.rows, *record, line, batch.end.line, batch.records);
+        ++batch.records;
+    }
+    batch.rows += batch.records == 0 ? "[]" : "]";
+    return batch;
+}
+
+Shipper::Shipper(const QString &logPath, const DatabaseUrl &url, const Timings &timings,
+                 QObject *parent)
+    : QObject(parent), m_insert(schema::insert()), m_logPath(logPath), m_url(url),
+      m_timings(timings), m_cursorFile(logPath, url.shown()), m_retryMs(timings.firstRetryMs)
+{
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &Shipper::sendNext);
+    connect(&m_building, &QFutureWatcher<Batch>::finished, this, &Shipper::onBuilt);
+}
+
+// A batch still being made finishes in the pool on its own data; nobody takes it.
+Shipper::~Shipper() = default;
+
+std::unique_ptr<Shipper> Shipper::follow(app::Station &station, const DatabaseUrl &url)
+{
+    if (station.logPath().isEmpty())
+        return nullptr;
+    auto shipper = std::make_unique<Shipper>(station.logPath(), url);
+    connect(&station, &app::Station::attemptEnded, shipper.get(), &Shipper::poke);
+    shipper->start();
+    return shipper;
+}
+
+void Shipper::setState(State state)
+{
+    if (state == m_state)
+        return;
+    qCDebug(lcLine) << "shipper" << int(m_state) << "->" << int(state);
+    m_state = state;
+    Q_EMIT changed();
+}
+
+QString Shipper::statusText() const
+{
+    return m_unsent > 0 && !m_problem.isEmpty() ? texts::notYetShipped(m_unsent, m_problem)
+                                                : QString();
+}
+
+void Shipper::start()
+{
+    if (m_state != State::Stopped)
+        return;
+    m_cursor = m_scanned = m_cursorFile.read();
+    setState(State::Connecting);
+    scan();
+    sendNext();
+}
+
+void Shipper::poke()
+{
+    if (m_state != State::Stopped && !m_scanQueued)
+        scan();
+}
+
+bool Shipper::openLog()
+{
+    if (m_log.isOpen())
+        return true;
+    m_log.setFileName(m_logPath);
+    return m_log.open(QIODevice::ReadOnly);
+}
+
+void Shipper::queueScan()
+{
+    m_scanQueued = true;
+    QTimer::singleShot(0, this, &Shipper::scan);
+}
+
+void Shipper::skipLine(const QString &text)
+{
+    if (++m_skipped <= kLinesNamed)
+        Q_EMIT lineSkipped(text);
+}
+
+void Shipper::scan()
+{
+    // Counting only: a line that looks like a record counts as one, the rest are named here.
+    // A slice at a time, so a long log never holds the event loop.
+    m_scanQueued = false;
+    if (!openLog())
+        return;
+    LogLines lines(m_log, m_scanned);
+    QByteArrayView line;
+    const qint64 from = m_scanned.offset;
+    while (lines.position().offset - from < kScanSliceBytes) {
+        const LogLines::Got got = lines.next(line);
+        if (got == LogLines::Got::End)
+            break;
+        if (got == LogLines::Got::Line && blank(line))
+            continue;
+        if (got == LogLines::Got::Line && looksLikeRecord(line)) {
+            ++m_unsent;
+        } else if (lines.position().offset > m_namedUntil) {
+            m_namedUntil = lines.position().offset;
+            skipLine(texts::notARecord(QDir::toNativeSeparators(m_logPath), lines.position().line));
+        }
+    }
+    m_scanned = lines.position();
+    if (m_scanned.offset - from >= kScanSliceBytes)
+        queueScan();
+    Q_EMIT changed();
+    if (m_state == State::CaughtUp)
+        sendNext();
+}
+
+void Shipper::connectNow()
+{
+    setState(State::Connecting);
+    m_prepared = false;
+    m_db.open(m_url, m_timings.connectTimeoutMs, [this](const QString &error) {
+        if (!error.isEmpty())
+            fail(error);
+        else
+            prepare();
+    });
+}
+
+void Shipper::prepare()
+{
+    setState(State::Connecting);
+    m_db.exec(schema::kVersionQuery, {}, m_timings.queryTimeoutMs, [this](const PgOutcome &o) {
+        if (!o.ok()) {
+            // No version table: the database's first use.
+            if (o.sqlState == "42P01" && !m_migrated)
+                migrate();
+            else
+                fail(o.error);
+            return;
+        }
+        const qint64 version = o.results.back().number(0, 0).value_or(0);
+        if (version > schema::kVersion) {
+            fail(texts::newerSchema(version, schema::kVersion));
+        } else if (version < schema::kVersion) {
+            if (m_migrated)
+                fail(texts::cannotCreateTables(texts::kServerError));
+            else
+                migrate();
+        } else {
+            m_prepared = true;
+            sendNext();
+        }
+    });
+}
+
+void Shipper::migrate()
+{
+    m_migrated = true;
+    m_db.execScript(schema::migration(), m_timings.queryTimeoutMs, [this](const PgOutcome &o) {
+        if (o.ok())
+            prepare();
+        else
+            fail(texts::cannotCreateTables(o.error));
+    });
+}
+
+void Shipper::startBuild(const ShipCursor::Position &from)
+{
+    if (m_buildRunning || from.offset >= m_scanned.offset)
+        return;
+    m_buildRunning = true;
+    const int most = from.offset < m_singlesUntil ? 1 : kBatchRecords;
+    auto promise = std::make_shared<QPromise<Batch>>();
+    m_building.setFuture(promise->future());
+    promise->start();
+    QThreadPool::globalInstance()->start(
+        [promise, path = m_logPath, from, until = m_scanned.offset, most] {
+            promise->addResult(build(path, from, until, most));
+            promise->finish();
+        });
+}
+
+void Shipper::onBuilt()
+{
+    m_buildRunning = false;
+    const QFuture<Batch> future = m_building.future();
+    if (future.resultCount() > 0)
+        m_next = future.result();
+    sendNext();
+}
+
+void Shipper::sendNext()
+{
+    if (m_state == State::Stopped || m_inFlight)
+        return;
+    if (m_retry.isActive())
+        return;
+    if (!m_db.ready()) {
+        if (m_db.state() == PgConnection::State::Closed)
+            connectNow();
+        return;
+    }
+    if (!m_prepared) {
+        prepare();
+        return;
+    }
+    for (;;) {
+        if (m_cursor.offset >= m_scanned.offset) {
+            m_next.reset();
+            m_problem.clear();
+            setState(State::CaughtUp);
+            Q_EMIT changed();
+            return;
+        }
+        if (!m_next || m_next->from != m_cursor) {
+            // Made for another place (before a failure, or one record at a time): made again.
+            m_next.reset();
+            if (!m_buildRunning)
+                startBuild(m_cursor);
+            return;
+        }
+        Batch batch = std::move(*m_next);
+        m_next.reset();
+        if (!batch.error.isEmpty()) {
+            fail(batch.error);
+            return;
+        }
+        for (const auto &[end, text] : batch.skipped) {
+            if (end > m_namedUntil) {
+                m_namedUntil = end;
+                skipLine(text);
+            }
+        }
+        if (batch.records > 0) {
+            send(std::move(batch));
+            return;
+        }
+        // Nothing but lines that are not records: passed without the database.
+        if (!advance(batch.end, batch.counted))
+            return;
+    }
+}
+
+void Shipper::send(Batch batch)
+{
+    setState(State::Sending);
+    m_inFlight = std::move(batch);
+    m_db.exec(m_insert, {m_inFlight->rows}, m_timings.queryTimeoutMs,
+              [this](const PgOutcome &o) { onSent(o); });
+    // The next batch is made while the server stores this one.
+    startBuild(m_inFlight->end);
+}
+
+void Shipper::onSent(const PgOutcome &o)
+{
+    const Batch batch = std::move(*m_inFlight);
+    m_inFlight.reset();
+    if (!o.ok()) {
+        // A value the server cannot hold (class 22, data exception; 54, a limit) would block
+        // the queue: its batch goes again one record at a time, and that record is skipped.
+        if (!o.sqlState.startsWith("22") && !o.sqlState.startsWith("54")) {
+            fail(o.error);
+        } else if (batch.records > 1) {
+            m_singlesUntil = batch.end.offset;
+            m_next.reset();
+            sendNext();
+        } else {
+            skipLine(texts::refusedRecord(QDir::toNativeSeparators(m_logPath), batch.firstLine,
+                                          o.error));
+            if (advance(batch.end, batch.counted))
+                sendNext();
+        }
+        return;
+    }
+    const qint64 inserted = o.results.empty() ? 0 : o.results.back().affected();
+    m_sent += inserted;
+    m_alreadyThere += batch.records - inserted;
+    if (advance(batch.end, batch.counted))
+        sendNext();
+}
+
+bool Shipper::advance(const ShipCursor::Position &end, int counted)
+{
+    if (!m_cursorFile.write(end)) {
+        fail(texts::cannotKeepCursor(QDir::toNativeSeparators(m_cursorFile.path()),
+                                     m_cursorFile.errorString()));
+        return false;
+    }
+    m_cursor = end;
+    m_unsent -= counted;
+    m_retryMs = m_timings.firstRetryMs;
+    m_problem.clear();
+    Q_EMIT changed();
+    return true;
+}
+
+void Shipper::fail(const QString &why)
+{
+    qCDebug(lcLine) << "try failed:" << why << "next in" << m_retryMs << "ms";
+    m_problem = why;
+    m_migrated = false;
+    // A connection that failed a step may sit in an aborted transaction: the next try starts
+    // on a new one.
+    m_inFlight.reset();
+    m_db.close();
+    m_prepared = false;
+    m_retry.start(m_retryMs);
+    m_retryMs = std::min(m_retryMs * 2, m_timings.longestRetryMs);
+    setState(State::Waiting);
+    Q_EMIT changed();
+}
+
+} // namespace vell::linedb

@@ -414,6 +414,25 @@ private Q_SLOTS:
         QCOMPARE(run.exitCode, 2);
     }
 
+    // A record the log did not take (a full disk): the step's summary and the station's exit
+    // say so with 3, never a success.
+    void lostRecordSaysThree()
+    {
+        QTemporaryDir sockets;
+        const QString socket = sockets.filePath("c");
+        QProcess station;
+        QSignalSpy ended(&station, &QProcess::finished);
+        serve(station, {"--simulate", "1", "--control-socket", socket, "--log", "/dev/full"});
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += station.readAll()).contains("Listening on"), 15000);
+        const test::Run run = test::run(
+            kApp, {"--control", "program-target", "--control-socket", socket}, m_home.path());
+        QVERIFY2(run.exitCode == 3, qPrintable(run.err + run.out.join(u'\n')));
+        ::kill(pid_t(station.processId()), SIGTERM);
+        QVERIFY(ended.wait(10000));
+        QCOMPARE(station.exitCode(), 3);
+    }
+
     void cleanupTestCase()
     {
         QSignalSpy ended(&m_station, &QProcess::finished);

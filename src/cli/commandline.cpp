@@ -268,6 +268,9 @@ bool CommandLine::parse(const QStringList &arguments)
                             .arg(QLatin1String(linedb::DatabaseUrl::kEnvironment)));
         if (report && m_database && !positional.isEmpty())
             return fail(QStringLiteral("--report reads either a log or --database, not both"));
+        // A board's history is read from a log; --ship sends records, it reads no board.
+        if (!m_historyBoard.isEmpty() && (ship || m_database))
+            return fail(QStringLiteral("--board SERIAL is for --report over a log"));
         if (ship) {
             if (m_parser.isSet(m_json))
                 return fail(QStringLiteral("--json is for a headless run, --list-ports and "

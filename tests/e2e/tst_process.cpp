@@ -96,6 +96,9 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("option"); // the message names it
         QTest::newRow("simulate 5") << QStringList{"--simulate", "5"} << "--simulate";
+        QTest::newRow("a board's history over the line database")
+            << QStringList{"--report", "--database", "postgresql:///line", "--board", "SN-1"}
+            << "--board";
         QTest::newRow("timeout not a number")
             << QStringList{"--program-target", "--timeout", "soon"} << "--timeout";
         QTest::newRow("missing ports folder")

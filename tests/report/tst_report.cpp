@@ -237,6 +237,68 @@ private Q_SLOTS:
         QVERIFY(listed.contains(record::recordIdField()));
         QVERIFY(listed.contains(record::resultField()));
     }
+
+    // Each field's value (the line database's column) is what the writer wrote under its name:
+    // null or left out is none, a time is its ms.
+    void fieldValuesAsWritten_data()
+    {
+        QTest::addColumn<record::AttemptRecord>("r");
+        record::AttemptRecord full;
+        full.timeMs = 1714557600123;
+        full.startedMs = 1714557590000;
+        full.durationMs = 10123;
+        full.host = QStringLiteral("bench-1");
+        full.runId = QStringLiteral("run-7");
+        full.pid = 4711;
+        full.programmer = 2;
+        full.com = 3;
+        full.device = QStringLiteral("/dev/ttyUSB1");
+        full.usbSerial = QStringLiteral("A1");
+        full.step = record::kStepProgramTarget;
+        full.tryNumber = 2;
+        full.expectedCrc32 = QStringLiteral("50ffeec1");
+        full.result = QStringLiteral("error");
+        full.code = 10;
+        full.text = QStringLiteral("Error #10");
+        full.recordId = QStringLiteral("run-7-12");
+        full.board = QStringLiteral("SN-9");
+        full.reprogrammed = true;
+        full.operatorName = QStringLiteral("Ana");
+        QTest::newRow("every field") << full;
+        QTest::newRow("empty") << record::AttemptRecord{};
+        record::AttemptRecord load = full;
+        load.step = record::kStepLoad;
+        load.reprogrammed = false;
+        QTest::newRow("a load's board is not written") << load;
+    }
+    void fieldValuesAsWritten()
+    {
+        QFETCH(record::AttemptRecord, r);
+        const QJsonObject written = r.toJson();
+        for (const record::Field &f : record::recordFields()) {
+            if (!f.value)
+                continue;
+            const QJsonValue w = written.value(f.name);
+            QJsonValue expected = w;
+            if (f.kind == record::FieldKind::Time && w.isString())
+                expected = double(*record::AttemptRecord::parseTime(w.toString()));
+            else if (f.kind == record::FieldKind::Flag && w.isUndefined())
+                expected = false;
+            const QJsonValue got = std::visit(
+                [](const auto &v) -> QJsonValue {
+                    using T = std::decay_t<decltype(v)>;
+                    if constexpr (std::is_same_v<T, std::monostate>)
+                        return QJsonValue::Null;
+                    else if constexpr (std::is_same_v<T, qint64>)
+                        return double(v);
+                    else
+                        return v;
+                },
+                f.value(r));
+            QVERIFY2(got == (expected.isUndefined() ? QJsonValue(QJsonValue::Null) : expected),
+                     f.name.data());
+        }
+    }
 };
 
 class TstReport : public QObject

@@ -151,6 +151,9 @@ void PgConnection::connectResolved()
         keys.push_back(key);
         values.push_back(value);
     }
+    // Texts go and come as UTF-8, whatever the database's own encoding (the server converts).
+    keys.push_back("client_encoding");
+    values.push_back("UTF8");
     if (resolved) {
         keys.insert(keys.end(), {"host", "hostaddr", "port"});
         values.insert(values.end(), {hosts.join(','), addresses.join(','), ports.join(',')});
@@ -248,15 +251,20 @@ void PgConnection::onTimeout()
 }
 
 void PgConnection::exec(const QByteArray &sql, const std::vector<std::optional<QByteArray>> &params,
-                        int timeoutMs, Done done)
+                        int timeoutMs, Done done, Format format)
 {
     std::vector<const char *> values;
-    for (const auto &p : params)
+    std::vector<int> lengths, formats;
+    for (const auto &p : params) {
         values.push_back(p ? p->constData() : nullptr);
-    const int accepted = m_state == State::Ready
-                             ? PQsendQueryParams(m_conn, sql.constData(), int(values.size()),
-                                                 nullptr, values.data(), nullptr, nullptr, 0)
-                             : 0;
+        lengths.push_back(p ? int(p->size()) : 0);
+        formats.push_back(format == Format::Binary ? 1 : 0);
+    }
+    const int accepted =
+        m_state == State::Ready
+            ? PQsendQueryParams(m_conn, sql.constData(), int(values.size()), nullptr, values.data(),
+                                lengths.data(), formats.data(), 0)
+            : 0;
     sent(accepted, std::move(done), timeoutMs);
 }
 

@@ -74,10 +74,16 @@ public:
     void open(const DatabaseUrl &url, int timeoutMs, Opened done);
     /// Ends the connection; a callback still due never comes.
     void close();
-    /// One statement with text parameters (null for SQL NULL); Ready only. timeoutMs bounds
-    /// the wait for its answer (0: none); a query that times out closes the connection.
+    /// How a statement's parameters are written.
+    enum class Format
+    {
+        Text,
+        Binary, ///< each in the binary form of the type the statement gives it
+    };
+    /// One statement with parameters (null for SQL NULL); Ready only. timeoutMs bounds the wait
+    /// for its answer (0: none); a query that times out closes the connection.
     void exec(const QByteArray &sql, const std::vector<std::optional<QByteArray>> &params,
-              int timeoutMs, Done done);
+              int timeoutMs, Done done, Format format = Format::Text);
     /// Several statements in one string (no parameters), as one round trip.
     void execScript(const QByteArray &sql, int timeoutMs, Done done);
 

@@ -107,24 +107,44 @@ CREATE TABLE IF NOT EXISTS vell_schema (
     return sql + "COMMIT;\n";
 }
 
+std::vector<record::Field> insertParameters()
+{
+    std::vector<record::Field> sent;
+    for (const record::Field &f : record::recordFields())
+        if (f.sinceSchema <= kVersion && f.value)
+            sent.push_back(f);
+    return sent;
+}
+
 QByteArray insert()
 {
-    // The rows come as one JSON array (each record's fields by their names, its line as
-    // `record`, n its place in the batch): one parameter, whatever the batch's size. As json,
-    // not jsonb: the server only reads the text once, and makes jsonb of `record` alone.
-    QByteArrayList names, picks, types;
+    // The rows come as columns, each one array sent in binary (the server reads no text for
+    // them), and the lines as one jsonb array, whose parse is the server's only work before
+    // storing. Objects and values are taken from the line as it has them.
+    QByteArrayList names, picks, parameters, aliases;
     for (const record::Field &f : record::recordFields()) {
         if (f.sinceSchema > kVersion)
             continue;
         const QByteArray name = quoted(f.name);
+        const QByteArray member = "record -> '" + QByteArray(f.name.data(), f.name.size()) + '\'';
         names << name;
-        picks << (f.kind == FieldKind::Flag ? "coalesce(" + name + ", false)" : name);
-        types << name + ' ' + typeOf(f.kind);
+        if (f.value) {
+            picks << name;
+            aliases << name;
+            parameters << '$' + QByteArray::number(parameters.size() + 1) + "::" + typeOf(f.kind) +
+                              "[]";
+        } else if (f.kind == FieldKind::Object) {
+            picks << "CASE WHEN jsonb_typeof(" + member + ") = 'object' THEN " + member + " END";
+        } else {
+            picks << "nullif(" + member + ", 'null')";
+        }
     }
+    parameters << '$' + QByteArray::number(parameters.size() + 1) + "::jsonb[]";
     return "INSERT INTO vell_attempts (" + names.join(", ") + ", record)\nSELECT " +
-           picks.join(", ") + ", record\nFROM json_to_recordset($1::json) AS r(n integer, " +
-           types.join(", ") + ", record jsonb)\nORDER BY n\nON CONFLICT (" +
-           quoted(record::recordIdField()) + ") DO NOTHING";
+           picks.join(", ") + ", record\nFROM unnest(" + parameters.join(", ") +
+           ")\n    WITH ORDINALITY AS r(" + aliases.join(", ") +
+           ", record, n)\nORDER BY n\nON CONFLICT (" + quoted(record::recordIdField()) +
+           ") DO NOTHING";
 }
 
 namespace {

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "record/attemptrecord.h"
+
 #include <QByteArray>
+
+#include <vector>
 
 // The line database's SQL, all of it: the tables and their migration steps, the insert of a
 // batch, and the line's report. Nothing else in the tool writes SQL.
@@ -20,9 +24,11 @@ extern const QByteArray kVersionQuery;
 /// kinds from record::recordFields(), the one list of them), and the step's indexes.
 [[nodiscard]] QByteArray step(int version);
 
-/// $1: a JSON array of rows, each an object of a record's fields by their names (and `n`, its
-/// place in the batch, and `record`, its whole line): inserted in that order, a record_id
-/// already there left as it is.
+/// The record's fields the insert takes as parameters, in this order, each an array in binary
+/// of PgArray::typeOf(its kind) with an element per record; the records' lines follow as the
+/// last, a jsonb array. Objects and values are read from the line by the server.
+[[nodiscard]] std::vector<record::Field> insertParameters();
+/// Inserts the rows of those arrays in their order, a record_id already there left as it is.
 [[nodiscard]] QByteArray insert();
 
 /// The line's report: one row per group of records, its kind in the first column. $1: the

@@ -1,6 +1,7 @@
 #include "shipper.h"
 
 #include "logging.h"
+#include "pgarray.h"
 #include "schema.h"
 #include "texts.h"
 
@@ -10,8 +11,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QPromise>
 #include <QThreadPool>
 
@@ -132,29 +131,21 @@ private:
     bool m_ok = false;
 };
 
-/// The insert's row of a record: its fields as the record's one owner writes them (so the
-/// columns take their names from it), the line itself as `record`. A record of a version
-/// before record_id is keyed on its line's hash and number, which stay the same however often
-/// it is sent.
-void appendRow(QByteArray &rows, const record::AttemptRecord &r, QByteArrayView line,
-               qint64 lineNumber, int n)
+/// A record of a version before record_id is keyed on its line's hash and number, which stay
+/// the same however often it is sent.
+QString keyOfOldRecord(QByteArrayView line, qint64 lineNumber)
 {
-    QJsonObject o = r.toJson();
-    if (r.recordId.isEmpty())
-        o[record::recordIdField()] =
-            QStringLiteral("log-%1-%2")
-                .arg(QString::fromLatin1(
-                    QCryptographicHash::hash(line, QCryptographicHash::Sha256).toHex().left(32)))
-                .arg(lineNumber);
-    o[QLatin1String("n")] = n;
-    QByteArray object = QJsonDocument(o).toJson(QJsonDocument::Compact);
-    object.chop(1);
-    rows += n == 0 ? '[' : ',';
-    rows += object;
-    rows += ",\"record\":";
-    rows += line;
-    rows += '}';
+    return QStringLiteral("log-%1-%2")
+        .arg(QString::fromLatin1(
+            QCryptographicHash::hash(line, QCryptographicHash::Sha256).toHex().left(32)))
+        .arg(lineNumber);
 }
+
+/// What the insert reads of a record; the objects and values it takes from the line.
+constexpr record::AttemptRecord::Fields kSent =
+    record::AttemptRecord::AllFields &
+    ~(record::AttemptRecord::FieldFile | record::AttemptRecord::FieldOptions |
+      record::AttemptRecord::FieldRequestId);
 
 } // namespace
 
@@ -168,19 +159,23 @@ Shipper::Batch Shipper::build(const QString &path, Position from, qint64 until, 
             QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
         return batch;
     }
-    LogLines lines(file, from, until);
+    const std::vector<record::Field> fields = schema::insertParameters();
+    std::vector<PgArray> columns;
+    for (const record::Field &f : fields)
+        columns.emplace_back(PgArray::typeOf(f.kind));
+    PgArray lines(PgArray::Jsonb);
+    LogLines log(file, from, until);
     QByteArrayView line;
-    batch.rows.reserve(std::min<qint64>(until - from.offset, kBatchBytes) * 2 + 64);
-    while (batch.records < most && batch.rows.size() < kBatchBytes) {
-        const LogLines::Got got = lines.next(line);
+    while (batch.records < most && batch.bytes < kBatchBytes) {
+        const LogLines::Got got = log.next(line);
         if (got == LogLines::Got::End)
             break;
-        batch.end = lines.position();
+        batch.end = log.position();
         // Lines the scan did not count were named by it.
         if (got != LogLines::Got::Line || blank(line) || !looksLikeRecord(line))
             continue;
         ++batch.counted;
-        const std::optional<record::AttemptRecord> record = record::AttemptRecord::parse(line);
+        std::optional<record::AttemptRecord> record = record::AttemptRecord::parse(line, kSent);
         if (!record) {
             batch.skipped.emplace_back(
                 batch.end.offset,
@@ -189,10 +184,20 @@ Shipper::Batch Shipper::build(const QString &path, Position from, qint64 until, 
         }
         if (batch.records == 0)
             batch.firstLine = batch.end.line;
-        appendRow(batch.rows, *record, line, batch.end.line, batch.records);
+        if (record->recordId.isEmpty())
+            record->recordId = keyOfOldRecord(line, batch.end.line);
+        batch.bytes = 0;
+        for (size_t i = 0; i < fields.size(); ++i) {
+            columns[i].append(fields[i].value(*record));
+            batch.bytes += columns[i].bytes();
+        }
+        lines.appendJsonb(line);
+        batch.bytes += lines.bytes();
         ++batch.records;
     }
-    batch.rows += batch.records == 0 ? "[]" : "]";
+    for (PgArray &column : columns)
+        batch.columns.emplace_back(column.take());
+    batch.columns.emplace_back(lines.take());
     return batch;
 }
 
@@ -432,8 +437,9 @@ void Shipper::send(Batch batch)
 {
     setState(State::Sending);
     m_inFlight = std::move(batch);
-    m_db.exec(m_insert, {m_inFlight->rows}, m_timings.queryTimeoutMs,
-              [this](const PgOutcome &o) { onSent(o); });
+    m_db.exec(
+        m_insert, m_inFlight->columns, m_timings.queryTimeoutMs,
+        [this](const PgOutcome &o) { onSent(o); }, PgConnection::Format::Binary);
     // The next batch is made while the server stores this one.
     startBuild(m_inFlight->end);
 }

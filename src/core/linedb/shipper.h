@@ -50,7 +50,7 @@ public:
         Waiting,  ///< the last try failed; the next comes after the back-off
     };
     static constexpr int kBatchRecords = 1000;
-    static constexpr qint64 kBatchBytes = 4 << 20;
+    static constexpr qint64 kBatchBytes = 16 << 20;
     /// The log is counted this much per turn of the event loop.
     static constexpr qint64 kScanSliceBytes = 4 << 20;
     /// Lines that are not records named one by one; the rest are counted.
@@ -96,11 +96,13 @@ Q_SIGNALS:
     void lineSkipped(const QString &text);
 
 public:
-    /// What one batch holds: the insert's rows of the records between two places in the log.
-    /// Made off the event loop, in the thread pool.
+    /// What one batch holds: the insert's columns of the records between two places in the
+    /// log. Made off the event loop, in the thread pool.
     struct Batch
     {
-        QByteArray rows; ///< the insert's parameter, a JSON array
+        /// The insert's parameters, in binary: an array per field, then the lines.
+        std::vector<std::optional<QByteArray>> columns;
+        qint64 bytes = 0;
         int records = 0;
         /// Lines the scan counted as records in it: its records, and lines that only looked
         /// like records (named in skipped).

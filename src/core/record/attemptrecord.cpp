@@ -308,24 +308,54 @@ bool members(QByteArrayView object, const std::array<QLatin1String, N> &names,
 
 } // namespace
 
+namespace {
+
+template <typename T> FieldValue given(const std::optional<T> &v)
+{
+    return v ? FieldValue(qint64(*v)) : FieldValue();
+}
+FieldValue textOrNull(const QString &text)
+{
+    return text.isEmpty() ? FieldValue() : FieldValue(text);
+}
+
+} // namespace
+
 const std::vector<Field> &recordFields()
 {
+    // Each value by toJson's rules: what it writes as null or leaves out is none.
     using K = FieldKind;
+    using R = const AttemptRecord &;
     static const std::vector<Field> fields{
-        {kRecordId, K::Text, 1},       {kTime, K::Time, 1},
-        {kStarted, K::Time, 1},        {kDuration, K::BigInteger, 1},
-        {kHost, K::Text, 1},           {kAppVersion, K::Text, 1},
-        {kRunId, K::Text, 1},          {kPid, K::BigInteger, 1},
-        {kProgrammer, K::Integer, 1},  {kCom, K::Integer, 1},
-        {kDevice, K::Text, 1},         {kUsbSerial, K::Text, 1},
-        {kVidPid, K::Text, 1},         {kLocation, K::Text, 1},
-        {kStep, K::Text, 1},           {kTry, K::Integer, 1},
-        {kFile, K::Object, 1},         {kOptions, K::Object, 1},
-        {kExpectedSha256, K::Text, 1}, {kExpectedCrc32, K::Text, 1},
-        {kResult, K::Text, 1},         {kCode, K::Integer, 1},
-        {kText, K::Text, 1},           {kProgrammerVersion, K::Text, 1},
-        {kBoard, K::Text, 1},          {kReprogrammed, K::Flag, 1},
-        {kOperator, K::Text, 1},       {kRequestId, K::Value, 1},
+        {kRecordId, K::Text, 1, [](R r) { return textOrNull(r.recordId); }},
+        {kTime, K::Time, 1, [](R r) { return given(r.timeMs); }},
+        {kStarted, K::Time, 1, [](R r) { return given(r.startedMs); }},
+        {kDuration, K::BigInteger, 1, [](R r) { return given(r.durationMs); }},
+        {kHost, K::Text, 1, [](R r) { return FieldValue(r.host); }},
+        {kAppVersion, K::Text, 1, [](R r) { return FieldValue(r.appVersion); }},
+        {kRunId, K::Text, 1, [](R r) { return FieldValue(r.runId); }},
+        {kPid, K::BigInteger, 1, [](R r) { return given(r.pid); }},
+        {kProgrammer, K::Integer, 1, [](R r) { return FieldValue(qint64(r.programmer)); }},
+        {kCom, K::Integer, 1, [](R r) { return FieldValue(qint64(r.com)); }},
+        {kDevice, K::Text, 1, [](R r) { return textOrNull(r.device); }},
+        {kUsbSerial, K::Text, 1, [](R r) { return textOrNull(r.usbSerial); }},
+        {kVidPid, K::Text, 1, [](R r) { return textOrNull(r.vidPid); }},
+        {kLocation, K::Text, 1, [](R r) { return textOrNull(r.location); }},
+        {kStep, K::Text, 1, [](R r) { return FieldValue(r.step); }},
+        {kTry, K::Integer, 1, [](R r) { return given(r.tryNumber); }},
+        {kFile, K::Object, 1},
+        {kOptions, K::Object, 1},
+        {kExpectedSha256, K::Text, 1, [](R r) { return textOrNull(r.expectedSha256); }},
+        {kExpectedCrc32, K::Text, 1, [](R r) { return textOrNull(r.expectedCrc32); }},
+        {kResult, K::Text, 1, [](R r) { return FieldValue(r.result); }},
+        {kCode, K::Integer, 1, [](R r) { return given(r.code); }},
+        {kText, K::Text, 1, [](R r) { return FieldValue(r.text); }},
+        {kProgrammerVersion, K::Text, 1, [](R r) { return textOrNull(r.programmerVersion); }},
+        {kBoard, K::Text, 1,
+         [](R r) { return r.step == kStepProgramTarget ? textOrNull(r.board) : FieldValue(); }},
+        {kReprogrammed, K::Flag, 1, [](R r) { return FieldValue(r.reprogrammed); }},
+        {kOperator, K::Text, 1, [](R r) { return textOrNull(r.operatorName); }},
+        {kRequestId, K::Value, 1},
     };
     return fields;
 }

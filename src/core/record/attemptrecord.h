@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <optional>
+#include <variant>
 #include <vector>
 
 namespace vell::record {
@@ -176,6 +177,10 @@ enum class FieldKind
     Value,  ///< any JSON value
 };
 
+/// A field's value in a record, as the writer writes it: none where it leaves the field out or
+/// writes null; a Time in ms since the epoch.
+using FieldValue = std::variant<std::monostate, qint64, bool, QString>;
+
 /// One top-level field of the record.
 struct Field
 {
@@ -184,6 +189,8 @@ struct Field
     /// The line database's schema version whose tables first hold it as a column: a field
     /// added later names the next version, and that version's migration adds its column.
     int sinceSchema;
+    /// Its value in a record; null for an Object or a Value, which is kept as the line has it.
+    FieldValue (*value)(const AttemptRecord &r) = nullptr;
 };
 
 /// Every top-level field the record has, each once, in the order they were added (a new one

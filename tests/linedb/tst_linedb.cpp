@@ -220,7 +220,7 @@ private Q_SLOTS:
     void schemaFromTheRecordsFields()
     {
         const QByteArray table = linedb::schema::step(1);
-        const QByteArray insert = linedb::schema::insert();
+        const QByteArray insert = linedb::schema::insertStaged();
         for (const record::Field &f : record::recordFields()) {
             QVERIFY(f.sinceSchema >= 1 && f.sinceSchema <= linedb::schema::kVersion);
             const QByteArray column = '"' + QByteArray(f.name.data(), f.name.size()) + '"';
@@ -443,6 +443,39 @@ private Q_SLOTS:
         shipper.poke();
         QTRY_VERIFY_WITH_TIMEOUT(shipper.caughtUp() && shipper.sent() == 6, 20000);
         QCOMPARE(count(db), QStringLiteral("6|6"));
+    }
+
+    // Records the server refuses deep in a backlog, while the next batch is already with the
+    // server (and when it is not): each is skipped alone, every other record arrives once, in
+    // the log's order.
+    void refusedRecordsInABacklog()
+    {
+        const QString db = newDatabase();
+        QTemporaryDir dir;
+        const QString log = dir.filePath(QStringLiteral("attempts.jsonl"));
+        const QList<int> refused{75, 110};
+        QByteArray lines;
+        QStringList ids;
+        for (int i = 0; i < 175; ++i) {
+            record::AttemptRecord r = madeUp(i);
+            if (refused.contains(i))
+                r.text = QStringLiteral("a NUL: ") + QChar(0);
+            else
+                ids << r.recordId;
+            lines += r.toLine();
+        }
+        QVERIFY(test::writeFile(log, lines));
+        Shipper::Timings batches = quick();
+        batches.batchRecords = 50;
+        Shipper shipper(log, urlOf(m_server.url(db)), batches);
+        shipper.start();
+        QTRY_VERIFY_WITH_TIMEOUT(shipper.caughtUp(), 60000);
+        QCOMPARE(shipper.skipped(), 2);
+        QCOMPARE(shipper.sent(), 173);
+        QCOMPARE(m_server.sql(QStringLiteral("SELECT string_agg(record_id, ',' ORDER BY id) "
+                                             "FROM vell_attempts"),
+                              db),
+                 ids.join(u','));
     }
 
     // The server goes away mid-run: the records wait in the log, the status says how many and

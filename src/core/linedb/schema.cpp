@@ -116,35 +116,64 @@ std::vector<record::Field> insertParameters()
     return sent;
 }
 
-QByteArray insert()
+namespace {
+
+/// The parameters' columns as the batch table names them (n: the place in the batch).
+QByteArrayList batchColumns()
 {
-    // The rows come as columns, each one array sent in binary (the server reads no text for
-    // them), and the lines as one jsonb array, whose parse is the server's only work before
-    // storing. Objects and values are taken from the line as it has them.
-    QByteArrayList names, picks, parameters, aliases;
+    QByteArrayList columns;
+    for (const record::Field &f : insertParameters())
+        columns << quoted(f.name);
+    return columns << "record";
+}
+
+} // namespace
+
+QByteArray batchTable()
+{
+    QByteArrayList columns{"n bigint"};
+    for (const record::Field &f : insertParameters())
+        columns << quoted(f.name) + ' ' + typeOf(f.kind);
+    columns << "record jsonb";
+    return "CREATE TEMP TABLE IF NOT EXISTS vell_batch (" + columns.join(", ") +
+           ") ON COMMIT DELETE ROWS";
+}
+
+QByteArray stage()
+{
+    // Each column one array sent in binary (the server reads no text for them), the lines one
+    // jsonb array, whose parse is the server's one real work here.
+    QByteArrayList parameters;
+    for (const record::Field &f : insertParameters())
+        parameters << '$' + QByteArray::number(parameters.size() + 1) + "::" + typeOf(f.kind) +
+                          "[]";
+    parameters << '$' + QByteArray::number(parameters.size() + 1) + "::jsonb[]";
+    const QByteArray columns = batchColumns().join(", ");
+    return "INSERT INTO pg_temp.vell_batch (n, " + columns + ")\nSELECT n, " + columns +
+           "\nFROM unnest(" + parameters.join(", ") + ")\n    WITH ORDINALITY AS r(" + columns +
+           ", n)";
+}
+
+QByteArray insertStaged()
+{
+    // Objects and values are taken from the line as it has them.
+    QByteArrayList names, picks;
     for (const record::Field &f : record::recordFields()) {
         if (f.sinceSchema > kVersion)
             continue;
         const QByteArray name = quoted(f.name);
         const QByteArray member = "record -> '" + QByteArray(f.name.data(), f.name.size()) + '\'';
         names << name;
-        if (f.value) {
+        if (f.value)
             picks << name;
-            aliases << name;
-            parameters << '$' + QByteArray::number(parameters.size() + 1) + "::" + typeOf(f.kind) +
-                              "[]";
-        } else if (f.kind == FieldKind::Object) {
+        else if (f.kind == FieldKind::Object)
             picks << "CASE WHEN jsonb_typeof(" + member + ") = 'object' THEN " + member + " END";
-        } else {
+        else
             picks << "nullif(" + member + ", 'null')";
-        }
     }
-    parameters << '$' + QByteArray::number(parameters.size() + 1) + "::jsonb[]";
     return "INSERT INTO vell_attempts (" + names.join(", ") + ", record)\nSELECT " +
-           picks.join(", ") + ", record\nFROM unnest(" + parameters.join(", ") +
-           ")\n    WITH ORDINALITY AS r(" + aliases.join(", ") +
-           ", record, n)\nORDER BY n\nON CONFLICT (" + quoted(record::recordIdField()) +
-           ") DO NOTHING";
+           picks.join(", ") + ", record\nFROM pg_temp.vell_batch\nORDER BY n\nON CONFLICT (" +
+           quoted(record::recordIdField()) + ") DO NOTHING";
 }
 
 namespace {

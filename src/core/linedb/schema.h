@@ -24,12 +24,22 @@ extern const QByteArray kVersionQuery;
 /// kinds from record::recordFields(), the one list of them), and the step's indexes.
 [[nodiscard]] QByteArray step(int version);
 
-/// The record's fields the insert takes as parameters, in this order, each an array in binary
+// A batch is one transaction on one connection: its rows staged in that connection's own
+// temporary table (where the server parses them), then inserted from there in the log's order
+// and committed. So the server can parse one batch on one connection while it stores the one
+// before on another.
+
+/// The record's fields the stage takes as parameters, in this order, each an array in binary
 /// of PgArray::typeOf(its kind) with an element per record; the records' lines follow as the
 /// last, a jsonb array. Objects and values are read from the line by the server.
 [[nodiscard]] std::vector<record::Field> insertParameters();
-/// Inserts the rows of those arrays in their order, a record_id already there left as it is.
-[[nodiscard]] QByteArray insert();
+/// Makes the connection's batch table, emptied at each commit.
+[[nodiscard]] QByteArray batchTable();
+/// The rows of those arrays into the batch table.
+[[nodiscard]] QByteArray stage();
+/// The batch table's rows into the records, in their order, a record_id already there left as
+/// it is (one statement, no parameters).
+[[nodiscard]] QByteArray insertStaged();
 
 /// The line's report: one row per group of records, its kind in the first column. $1: the
 /// skipped result's name; $2: below this many ms a duration is counted to the millisecond,

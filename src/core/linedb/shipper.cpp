@@ -203,8 +203,9 @@ Shipper::Batch Shipper::build(const QString &path, Position from, qint64 until, 
 
 Shipper::Shipper(const QString &logPath, const DatabaseUrl &url, const Timings &timings,
                  QObject *parent)
-    : QObject(parent), m_insert(schema::insert()), m_logPath(logPath), m_url(url),
-      m_timings(timings), m_cursorFile(logPath, url.shown()), m_retryMs(timings.firstRetryMs)
+    : QObject(parent), m_stage(schema::stage()), m_insertStaged(schema::insertStaged()),
+      m_logPath(logPath), m_url(url), m_timings(timings), m_cursorFile(logPath, url.shown()),
+      m_retryMs(timings.firstRetryMs)
 {
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &Shipper::sendNext);
@@ -310,7 +311,7 @@ void Shipper::connectNow()
 {
     setState(State::Connecting);
     m_prepared = false;
-    m_db.open(m_url, m_timings.connectTimeoutMs, [this](const QString &error) {
+    m_lanes[0].db->open(m_url, m_timings.connectTimeoutMs, [this](const QString &error) {
         if (!error.isEmpty())
             fail(error);
         else
@@ -318,42 +319,79 @@ void Shipper::connectNow()
     });
 }
 
+void Shipper::openSecondLane()
+{
+    Lane &second = m_lanes[1];
+    if (m_secondLaneRefused || second.db->state() != PgConnection::State::Closed)
+        return;
+    second.db->open(m_url, m_timings.connectTimeoutMs, [this](const QString &error) {
+        Lane &lane = m_lanes[1];
+        if (error.isEmpty()) {
+            makeTable(lane);
+            return;
+        }
+        // The server may allow this bench one connection only: it goes on with that.
+        qCDebug(lcLine) << "no second connection:" << error;
+        m_secondLaneRefused = true;
+        lane.db->close();
+    });
+}
+
 void Shipper::prepare()
 {
     setState(State::Connecting);
-    m_db.exec(schema::kVersionQuery, {}, m_timings.queryTimeoutMs, [this](const PgOutcome &o) {
-        if (!o.ok()) {
-            // No version table: the database's first use.
-            if (o.sqlState == "42P01" && !m_migrated)
-                migrate();
-            else
-                fail(o.error);
-            return;
-        }
-        const qint64 version = o.results.back().number(0, 0).value_or(0);
-        if (version > schema::kVersion) {
-            fail(texts::newerSchema(version, schema::kVersion));
-        } else if (version < schema::kVersion) {
-            if (m_migrated)
-                fail(texts::cannotCreateTables(texts::kServerError));
-            else
-                migrate();
-        } else {
-            m_prepared = true;
-            sendNext();
-        }
-    });
+    m_lanes[0].db->exec(schema::kVersionQuery, {}, m_timings.queryTimeoutMs,
+                        [this](const PgOutcome &o) {
+                            if (!o.ok()) {
+                                // No version table: the database's first use.
+                                if (o.sqlState == "42P01" && !m_migrated)
+                                    migrate();
+                                else
+                                    fail(o.error);
+                                return;
+                            }
+                            const qint64 version = o.results.back().number(0, 0).value_or(0);
+                            if (version > schema::kVersion) {
+                                fail(texts::newerSchema(version, schema::kVersion));
+                            } else if (version < schema::kVersion) {
+                                if (m_migrated)
+                                    fail(texts::cannotCreateTables(texts::kServerError));
+                                else
+                                    migrate();
+                            } else {
+                                m_prepared = true;
+                                makeTable(m_lanes[0]);
+                            }
+                        });
 }
 
 void Shipper::migrate()
 {
     m_migrated = true;
-    m_db.execScript(schema::migration(), m_timings.queryTimeoutMs, [this](const PgOutcome &o) {
-        if (o.ok())
-            prepare();
-        else
-            fail(texts::cannotCreateTables(o.error));
-    });
+    m_lanes[0].db->execScript(schema::migration(), m_timings.queryTimeoutMs,
+                              [this](const PgOutcome &o) {
+                                  if (o.ok())
+                                      prepare();
+                                  else
+                                      fail(texts::cannotCreateTables(o.error));
+                              });
+}
+
+void Shipper::makeTable(Lane &lane)
+{
+    lane.db->execScript(schema::batchTable(), m_timings.queryTimeoutMs,
+                        [this, &lane](const PgOutcome &o) {
+                            if (o.ok()) {
+                                lane.hasTable = true;
+                                sendNext();
+                            } else if (&lane == &m_lanes[0]) {
+                                fail(o.error);
+                            } else {
+                                qCDebug(lcLine) << "second connection unused:" << o.error;
+                                m_secondLaneRefused = true;
+                                lane.db->close();
+                            }
+                        });
 }
 
 void Shipper::startBuild(const ShipCursor::Position &from)
@@ -361,7 +399,7 @@ void Shipper::startBuild(const ShipCursor::Position &from)
     if (m_buildRunning || from.offset >= m_scanned.offset)
         return;
     m_buildRunning = true;
-    const int most = from.offset < m_singlesUntil ? 1 : kBatchRecords;
+    const int most = from.offset < m_singlesUntil ? 1 : m_timings.batchRecords;
     auto promise = std::make_shared<QPromise<Batch>>();
     m_building.setFuture(promise->future());
     promise->start();
@@ -381,35 +419,71 @@ void Shipper::onBuilt()
     sendNext();
 }
 
+ShipCursor::Position Shipper::queuedEnd() const
+{
+    Position end = m_cursor;
+    for (const Lane &lane : m_lanes)
+        if (lane.batch && lane.batch->end.offset > end.offset)
+            end = lane.batch->end;
+    return end;
+}
+
+bool Shipper::anyBatch() const
+{
+    return std::any_of(m_lanes.begin(), m_lanes.end(),
+                       [](const Lane &lane) { return lane.batch.has_value(); });
+}
+
+bool Shipper::usable(const Lane &lane) const
+{
+    return lane.hasTable && lane.step == Lane::Step::Idle && !lane.batch &&
+           lane.db->state() != PgConnection::State::Closed;
+}
+
 void Shipper::sendNext()
 {
-    if (m_state == State::Stopped || m_inFlight)
+    if (m_state == State::Stopped || m_retry.isActive())
         return;
+    if (m_lanes[0].db->state() == PgConnection::State::Closed) {
+        connectNow();
+        return;
+    }
+    if (!m_prepared || !m_lanes[0].hasTable)
+        return; // the connection's own steps call again
+    if (!anyBatch() && m_cursor.offset >= m_scanned.offset) {
+        m_next.reset();
+        m_problem.clear();
+        // The second connection is kept only while records wait.
+        m_lanes[1].db->close();
+        m_lanes[1].hasTable = false;
+        m_lanes[1].step = Lane::Step::Idle;
+        m_secondLaneRefused = false;
+        setState(State::CaughtUp);
+        Q_EMIT changed();
+        return;
+    }
+    // The head (the batch at the cursor) is stored once staged, one insert at a time.
+    for (Lane &lane : m_lanes) {
+        if (lane.batch && lane.batch->from == m_cursor && lane.step == Lane::Step::Staged &&
+            std::none_of(m_lanes.begin(), m_lanes.end(),
+                         [](const Lane &l) { return l.step == Lane::Step::Inserting; })) {
+            insertStaged(lane);
+            break;
+        }
+    }
     if (m_retry.isActive())
         return;
-    if (!m_db.ready()) {
-        if (m_db.state() == PgConnection::State::Closed)
-            connectNow();
-        return;
-    }
-    if (!m_prepared) {
-        prepare();
-        return;
-    }
-    for (;;) {
-        if (m_cursor.offset >= m_scanned.offset) {
-            m_next.reset();
-            m_problem.clear();
-            setState(State::CaughtUp);
-            Q_EMIT changed();
-            return;
-        }
-        if (!m_next || m_next->from != m_cursor) {
+    // Free lanes take the next batches.
+    for (Lane &lane : m_lanes) {
+        const Position queued = queuedEnd();
+        const bool singles = queued.offset < m_singlesUntil;
+        if (!usable(lane) || (singles && anyBatch()) || queued.offset >= m_scanned.offset)
+            continue;
+        if (!m_next || m_next->from != queued) {
             // Made for another place (before a failure, or one record at a time): made again.
             m_next.reset();
-            if (!m_buildRunning)
-                startBuild(m_cursor);
-            return;
+            startBuild(queued);
+            break;
         }
         Batch batch = std::move(*m_next);
         m_next.reset();
@@ -423,53 +497,121 @@ void Shipper::sendNext()
                 skipLine(text);
             }
         }
-        if (batch.records > 0) {
-            send(std::move(batch));
-            return;
-        }
-        // Nothing but lines that are not records: passed without the database.
-        if (!advance(batch.end, batch.counted))
-            return;
+        stage(lane, std::move(batch));
+        startBuild(queuedEnd());
     }
+    if (anyBatch())
+        setState(State::Sending);
+    if (queuedEnd().offset < m_scanned.offset && queuedEnd().offset >= m_singlesUntil)
+        openSecondLane();
 }
 
-void Shipper::send(Batch batch)
+void Shipper::stage(Lane &lane, Batch batch)
 {
-    setState(State::Sending);
-    m_inFlight = std::move(batch);
-    m_db.exec(
-        m_insert, m_inFlight->columns, m_timings.queryTimeoutMs,
-        [this](const PgOutcome &o) { onSent(o); }, PgConnection::Format::Binary);
-    // The next batch is made while the server stores this one.
-    startBuild(m_inFlight->end);
-}
-
-void Shipper::onSent(const PgOutcome &o)
-{
-    const Batch batch = std::move(*m_inFlight);
-    m_inFlight.reset();
-    if (!o.ok()) {
-        // A value the server cannot hold (class 22, data exception; 54, a limit) would block
-        // the queue: its batch goes again one record at a time, and that record is skipped.
-        if (!o.sqlState.startsWith("22") && !o.sqlState.startsWith("54")) {
-            fail(o.error);
-        } else if (batch.records > 1) {
-            m_singlesUntil = batch.end.offset;
-            m_next.reset();
-            sendNext();
-        } else {
-            skipLine(texts::refusedRecord(QDir::toNativeSeparators(m_logPath), batch.firstLine,
-                                          o.error));
-            if (advance(batch.end, batch.counted))
-                sendNext();
-        }
+    lane.batch = std::move(batch);
+    // Nothing but lines that are not records: passed without the database, in its turn.
+    if (lane.batch->records == 0) {
+        lane.step = Lane::Step::Staged;
+        QTimer::singleShot(0, this, &Shipper::sendNext);
         return;
     }
-    const qint64 inserted = o.results.empty() ? 0 : o.results.back().affected();
+    lane.step = Lane::Step::Staging;
+    lane.db->execScript("BEGIN", m_timings.queryTimeoutMs, [this, &lane](const PgOutcome &o) {
+        if (!o.ok()) {
+            fail(o.error);
+            return;
+        }
+        lane.db->exec(
+            m_stage, lane.batch->columns, m_timings.queryTimeoutMs,
+            [this, &lane](const PgOutcome &staged) {
+                if (!staged.ok()) {
+                    onBatchFailed(lane, staged);
+                    return;
+                }
+                lane.step = Lane::Step::Staged;
+                lane.batch->columns.clear(); // the server holds them now
+                sendNext();
+            },
+            PgConnection::Format::Binary);
+    });
+}
+
+void Shipper::insertStaged(Lane &lane)
+{
+    if (lane.batch->records == 0) {
+        const Batch batch = std::move(*lane.batch);
+        lane.batch.reset();
+        lane.step = Lane::Step::Idle;
+        if (advance(batch.end, batch.counted))
+            QTimer::singleShot(0, this, &Shipper::sendNext);
+        return;
+    }
+    lane.step = Lane::Step::Inserting;
+    lane.db->execScript(m_insertStaged + ";\nCOMMIT", m_timings.queryTimeoutMs,
+                        [this, &lane](const PgOutcome &o) { onInserted(lane, o); });
+}
+
+void Shipper::onInserted(Lane &lane, const PgOutcome &o)
+{
+    // Both the insert and its commit answered: only then is the batch in the database.
+    if (!o.ok() || o.results.size() < 2) {
+        onBatchFailed(lane, o);
+        return;
+    }
+    const Batch batch = std::move(*lane.batch);
+    lane.batch.reset();
+    lane.step = Lane::Step::Idle;
+    const qint64 inserted = o.results.front().affected();
     m_sent += inserted;
     m_alreadyThere += batch.records - inserted;
     if (advance(batch.end, batch.counted))
         sendNext();
+}
+
+void Shipper::onBatchFailed(Lane &lane, const PgOutcome &o)
+{
+    // A value the server cannot hold (class 22, data exception; 54, a limit) would block the
+    // queue: its batch goes again one record at a time, and that record is skipped.
+    if (!o.sqlState.startsWith("22") && !o.sqlState.startsWith("54")) {
+        fail(o.error.isEmpty() ? texts::kServerError : o.error);
+        return;
+    }
+    const Batch batch = std::move(*lane.batch);
+    lane.batch.reset();
+    m_next.reset();
+    if (batch.records > 1 || batch.from != m_cursor) {
+        // This batch and any after it go again, one record at a time.
+        // A batch after it, still at work on the other connection, is left with that
+        // connection (closing it rolls its transaction back).
+        m_singlesUntil = std::max(m_singlesUntil, batch.end.offset);
+        for (Lane &other : m_lanes) {
+            if (other.batch && other.batch->from.offset > batch.from.offset) {
+                other.db->close();
+                other.batch.reset();
+                other.step = Lane::Step::Idle;
+                other.hasTable = false;
+            }
+        }
+        undo(lane);
+        return;
+    }
+    skipLine(texts::refusedRecord(QDir::toNativeSeparators(m_logPath), batch.firstLine, o.error));
+    undo(lane);
+    advance(batch.end, batch.counted);
+}
+
+void Shipper::undo(Lane &lane)
+{
+    lane.batch.reset();
+    lane.step = Lane::Step::Undoing;
+    lane.db->execScript("ROLLBACK", m_timings.queryTimeoutMs, [this, &lane](const PgOutcome &o) {
+        if (!o.ok()) {
+            fail(o.error);
+            return;
+        }
+        lane.step = Lane::Step::Idle;
+        sendNext();
+    });
 }
 
 bool Shipper::advance(const ShipCursor::Position &end, int counted)
@@ -493,10 +635,16 @@ void Shipper::fail(const QString &why)
     m_problem = why;
     m_migrated = false;
     // A connection that failed a step may sit in an aborted transaction: the next try starts
-    // on a new one.
-    m_inFlight.reset();
-    m_db.close();
+    // on new ones, from the cursor.
+    for (Lane &lane : m_lanes) {
+        lane.db->close();
+        lane.batch.reset();
+        lane.step = Lane::Step::Idle;
+        lane.hasTable = false;
+    }
+    m_next.reset();
     m_prepared = false;
+    m_secondLaneRefused = false;
     m_retry.start(m_retryMs);
     m_retryMs = std::min(m_retryMs * 2, m_timings.longestRetryMs);
     setState(State::Waiting);

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -21,9 +22,10 @@ class Station;
 
 namespace vell::linedb {
 
-/// How long the shipper waits; only tests shorten them.
+/// How long the shipper waits, and how many records a batch holds; only tests shorten them.
 struct ShipperTimings
 {
+    int batchRecords = 1000;
     int firstRetryMs = 1000;
     int longestRetryMs = 60000;
     int connectTimeoutMs = 10000;
@@ -49,8 +51,7 @@ public:
         CaughtUp, ///< connected, and every record counted is in the database
         Waiting,  ///< the last try failed; the next comes after the back-off
     };
-    static constexpr int kBatchRecords = 1000;
-    static constexpr qint64 kBatchBytes = 16 << 20;
+    static constexpr qint64 kBatchBytes = 4 << 20;
     /// The log is counted this much per turn of the event loop.
     static constexpr qint64 kScanSliceBytes = 4 << 20;
     /// Lines that are not records named one by one; the rest are counted.
@@ -120,6 +121,27 @@ public:
                                      int most);
 
 private:
+    /// A connection with the batch it works on. A batch is one transaction on one lane: begun,
+    /// its rows staged in the lane's own table (the server parses them there), then, in the
+    /// log's order, inserted from there and committed. A second lane is opened while more than
+    /// a batch waits, so the server parses the next batch while it stores this one.
+    struct Lane
+    {
+        enum class Step
+        {
+            Idle,
+            Staging,
+            Staged,
+            Inserting,
+            Undoing, ///< rolling back a batch left
+        };
+        std::unique_ptr<PgConnection> db = std::make_unique<PgConnection>();
+        Step step = Step::Idle;
+        std::optional<Batch> batch;
+        bool hasTable = false;
+    };
+    static constexpr int kLanes = 2;
+
     void setState(State state);
     bool openLog();
     void queueScan();
@@ -129,37 +151,52 @@ private:
     /// The next batch from from is made in the thread pool; onBuilt takes it.
     void startBuild(const ShipCursor::Position &from);
     void onBuilt();
-    void send(Batch batch);
     void connectNow();
+    void openSecondLane();
     void prepare();
     void migrate();
-    void onSent(const PgOutcome &outcome);
+    void makeTable(Lane &lane);
+    /// Where the batches the lanes hold end (the cursor when they hold none).
+    [[nodiscard]] ShipCursor::Position queuedEnd() const;
+    [[nodiscard]] bool anyBatch() const;
+    [[nodiscard]] bool usable(const Lane &lane) const;
+    void stage(Lane &lane, Batch batch);
+    void insertStaged(Lane &lane);
+    void onInserted(Lane &lane, const PgOutcome &outcome);
+    /// A statement of lane's batch failed: a value the server cannot hold is looked for one
+    /// record at a time; anything else is a failure of the connection.
+    void onBatchFailed(Lane &lane, const PgOutcome &outcome);
+    /// The lane's batch is left: its transaction rolled back, the lane free again after.
+    void undo(Lane &lane);
     /// The cursor passes end, counted lines fewer wait; false (after fail) when it cannot be
     /// kept.
     bool advance(const ShipCursor::Position &end, int counted);
     void fail(const QString &why);
 
-    const QByteArray m_insert;
+    const QByteArray m_stage;
+    const QByteArray m_insertStaged;
     QString m_logPath;
     DatabaseUrl m_url;
     Timings m_timings;
     ShipCursor m_cursorFile;
-    PgConnection m_db;
+    std::array<Lane, kLanes> m_lanes;
     QFile m_log;
     QTimer m_retry;
     int m_retryMs;
     State m_state = State::Stopped;
     ShipCursor::Position m_cursor;
     ShipCursor::Position m_scanned;
-    /// Records go one at a time up to here: a batch held one the server refused.
+    /// Records go one at a time (and one batch at a time) up to here: a batch held one the
+    /// server refused.
     qint64 m_singlesUntil = 0;
     /// Lines that are not records are named once: those before here were.
     qint64 m_namedUntil = 0;
-    /// The batch the server works on, and the one made meanwhile.
-    std::optional<Batch> m_inFlight;
+    /// The batch made meanwhile.
     std::optional<Batch> m_next;
     QFutureWatcher<Batch> m_building;
     bool m_buildRunning = false;
+    /// The second lane could not be opened: this catch-up goes on with one.
+    bool m_secondLaneRefused = false;
     qint64 m_unsent = 0;
     qint64 m_sent = 0;
     qint64 m_alreadyThere = 0;

@@ -578,15 +578,17 @@ private Q_SLOTS:
     }
 
     // A role with only INSERT and SELECT on the records (and SELECT on the version) ships into
-    // tables its owner made; without them, it is told to have the owner make them.
+    // tables its owner made; without them, it is told to have the owner make them. A role
+    // allowed one connection ships a backlog over that one.
     void aRoleThatMayOnlyInsertAndSelect()
     {
         const QString db = newDatabase();
         QTemporaryDir dir;
         const QString log = dir.filePath(QStringLiteral("attempts.jsonl"));
         QVERIFY(test::writeFile(log, linesOf(0, 3)));
-        QVERIFY(m_server.sql(QStringLiteral("CREATE ROLE bench LOGIN PASSWORD 'bench-pw'"),
-                             QStringLiteral("postgres")));
+        QVERIFY(m_server.sql(
+            QStringLiteral("CREATE ROLE bench LOGIN PASSWORD 'bench-pw' CONNECTION LIMIT 1"),
+            QStringLiteral("postgres")));
         const QString bench = m_server.url(db, QStringLiteral("bench-pw"), QStringLiteral("bench"));
         {
             Shipper shipper(log, urlOf(bench), quick());
@@ -608,7 +610,9 @@ private Q_SLOTS:
         QVERIFY(m_server.sql(QStringLiteral("GRANT INSERT, SELECT ON vell_attempts TO bench; "
                                             "GRANT SELECT ON vell_schema TO bench"),
                              db));
-        Shipper shipper(log, urlOf(bench), quick());
+        Shipper::Timings oneByOne = quick();
+        oneByOne.batchRecords = 1;
+        Shipper shipper(log, urlOf(bench), oneByOne);
         shipper.start();
         QTRY_VERIFY_WITH_TIMEOUT(shipper.caughtUp(), 20000);
         QCOMPARE(count(db), QStringLiteral("4|4"));

@@ -224,13 +224,13 @@ WHERE coalesce(nullif(run_id, ''), 'pid ' || pid) IS NOT NULL
            programmer + ", coalesce(nullif(run_id, ''), 'pid ' || pid)";
 }
 
-// The same figures from the report's indexes alone (step 2), each counted in the order its index
-// keeps: the records alike in all the report reads of them, runs included, as the index holds
-// them in a row (one pass, no hashing), then brought together as the report tells records and
-// programmers apart; the durations by bucket; the boards in their order, with each of a
-// programmer's boards met again and each board programmed OK more than once. A programmer's
-// distinct boards are its program-target records with a board less those met again. The three
-// read side by side where the server has workers to spare.
+// The same figures from the report's indexes alone (step 2), without reading the table: the
+// records alike in all the report reads of them, runs included, counted in their index's order
+// (each group's records side by side: nothing to hash), then brought together as the report
+// tells records and programmers apart; the durations by bucket; the boards in their index's
+// order, once for each programmer's boards met again and once for the boards programmed OK more
+// than once. A programmer's distinct boards are its program-target records with a board less
+// those met again. The four parts are read side by side by the server's parallel workers.
 QByteArray reportIndexed(bool bounded)
 {
     const QByteArray also = bounded ? "\n    AND " + period(4) : QByteArray();

@@ -368,7 +368,7 @@ void Shipper::prepare()
 void Shipper::migrate()
 {
     m_migrated = true;
-    m_lanes[0].db->execScript(schema::migration(), m_timings.queryTimeoutMs,
+    m_lanes[0].db->execScript(schema::migration(), m_timings.migrationTimeoutMs,
                               [this](const PgOutcome &o) {
                                   if (o.ok())
                                       prepare();

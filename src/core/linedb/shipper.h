@@ -30,6 +30,9 @@ struct ShipperTimings
     int longestRetryMs = 60000;
     int connectTimeoutMs = 10000;
     int queryTimeoutMs = 60000;
+    /// Bringing the tables up to date builds indexes over every record already there: on a
+    /// line's database that takes minutes.
+    int migrationTimeoutMs = 3600000;
 };
 
 /// Sends an attempt log's records to the line database, in the log's order, in batches of one

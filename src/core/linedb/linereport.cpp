@@ -81,48 +81,15 @@ void LineReport::checkVersion()
             finish(o.error);
         else if (const qint64 v = o.results.back().number(0, 0).value_or(0); v > schema::kVersion)
             finish(texts::newerSchema(v, schema::kVersion));
-        else if (v < 1)
+        else if (v < schema::kVersion)
             finish(texts::kNoTables);
         else
-            m_db.execScript(schema::kReportSession, 0, [this, v](const PgOutcome &set) {
-                if (!set.ok())
-                    finish(set.error);
-                else if (v < 2) // tables not yet brought to the report's indexes
+            m_db.execScript(schema::kReportSession, 0, [this](const PgOutcome &set) {
+                if (set.ok())
                     count();
                 else
-                    checkLong();
+                    finish(set.error);
             });
-    });
-}
-
-void LineReport::checkLong()
-{
-    m_db.exec(schema::reportLong(), {}, 0, [this](const PgOutcome &o) {
-        if (!o.ok())
-            finish(o.error);
-        else if (o.results.back().number(0, 0).value_or(0) > 0)
-            count(); // records the indexes leave out: counted over the whole table
-        else
-            countIndexed();
-    });
-}
-
-void LineReport::countIndexed()
-{
-    std::vector<std::optional<QByteArray>> params{
-        record::resultName(record::Result::Skipped).toUtf8(),
-        QByteArray::number(report::DurationStats::kExactBelowMs),
-        record::resultName(record::Result::Ok).toUtf8()};
-    for (const auto &b : bounds())
-        params.push_back(b);
-    m_db.exec(schema::reportIndexed(!bounds().empty()), params, 0, [this](const PgOutcome &o) {
-        if (!o.ok()) {
-            finish(o.error);
-            return;
-        }
-        fill(o.results.back());
-        m_boardsCounted = true;
-        countTangledRuns();
     });
 }
 
@@ -182,18 +149,11 @@ void LineReport::fill(const PgResult &r)
     // the changes of run are as many as the runs; else they are counted in the server.
     std::map<report::ProgrammerTally *, std::vector<std::pair<qint64, qint64>>> runs;
     std::map<report::ProgrammerTally *, int> rowOf;
-    QStringList twice;
     for (int row = 0; row < r.rows(); ++row) {
         const std::optional<qint64> kind = r.number(row, kKind);
         if (kind == 1 && !r.isNull(row, kLongestMs)) {
             tally(row).addDurations(textOf(r, row, kStep), *r.number(row, kLongestMs),
                                     r.number(row, kCount).value_or(0));
-        } else if (kind == 3 || kind == 4) {
-            // Its program-target records with a board, less those of a board met again.
-            const qint64 n = r.number(row, kCount).value_or(0);
-            tally(row).addDistinctBoards(kind == 3 ? n : -n);
-        } else if (kind == 5) {
-            twice << textOf(r, row, kText);
         } else if (kind == 2) {
             // Every programmer was met among the alike groups: no tally is made here, so
             // these stay where they are.
@@ -220,17 +180,13 @@ void LineReport::fill(const PgResult &r)
         m_tangled.push_back({r.value(row, kHost), r.value(row, kCom), r.value(row, kLocation),
                              r.value(row, kUsbSerial)});
     }
-    m_report.addBoardsProgrammedTwice(twice);
     m_report.addCounts(records, 0, 0);
 }
 
 void LineReport::countTangledRuns()
 {
     if (m_tangled.empty()) {
-        if (m_boardsCounted)
-            countLeftOut();
-        else
-            countBoards();
+        countBoards();
         return;
     }
     const Tangled t = m_tangled.back();
@@ -275,16 +231,15 @@ void LineReport::countBoards()
                 .addDistinctBoards(r.number(row, 5).value_or(0));
         }
         m_report.addBoardsProgrammedTwice(twice);
-        countLeftOut();
+        if (!bounds().empty())
+            countLeftOut();
+        else
+            finish(QString());
     });
 }
 
 void LineReport::countLeftOut()
 {
-    if (bounds().empty()) {
-        finish(QString());
-        return;
-    }
     m_db.exec(schema::reportLeftOut(), bounds(), 0, [this](const PgOutcome &o) {
         if (!o.ok()) {
             finish(o.error);

@@ -41,10 +41,6 @@ private:
     void checkVersion();
     /// The period's bounds as parameters (none without a bound).
     [[nodiscard]] std::vector<std::optional<QByteArray>> bounds() const;
-    /// Over tables of version 2 with no record too long for the report's indexes, the report
-    /// is counted from those (countIndexed); else over the whole table (count, countBoards).
-    void checkLong();
-    void countIndexed();
     void count();
     void fill(const PgResult &rows);
     void countTangledRuns();
@@ -60,7 +56,6 @@ private:
     PgConnection m_db;
     report::ShiftReport m_report;
     std::vector<Tangled> m_tangled;
-    bool m_boardsCounted = false;
     QString m_error;
 };
 

@@ -51,52 +51,15 @@ QByteArray columnOf(const record::Field &f)
     return column;
 }
 
-/// A text as an SQL literal.
-QByteArray literal(const QString &text)
-{
-    return '\'' + text.toUtf8().replace('\'', "''") + '\'';
-}
-
-/// Whether a record's texts are short enough for the report's indexes (an index entry has a
-/// bound; a record past it is left out of them, never refused): the same words in the indexes'
-/// predicates and in the report's queries, so that the server knows the one from the other.
-QByteArray fits()
-{
-    return "octet_length(coalesce(host, '') || coalesce(location, '') || coalesce(usb_serial, "
-           "'') || coalesce(step, '') || result || coalesce(text, '') || coalesce(expected_sha256, "
-           "'') || coalesce(expected_crc32, '') || coalesce(run_id, '') || coalesce(board, '')) <= "
-           "1000";
-}
-
-/// A program-target record with a board serial: the rows the boards are counted from.
-QByteArray boardRow()
-{
-    return "step = " + literal(record::kStepProgramTarget) + " AND board <> ''";
-}
-
 /// What each step does besides the columns of the record's fields that came with its version:
 /// the indexes.
-QByteArray stepExtras(int version)
-{
-    if (version == 1) // on time, host, board and the image's SHA-256
-        return R"(CREATE INDEX vell_attempts_time ON vell_attempts (time);
+const char *const kStepExtras[kVersion] = {
+    // 1: on time, host, board and the image's SHA-256.
+    R"(CREATE INDEX vell_attempts_time ON vell_attempts (time);
 CREATE INDEX vell_attempts_host ON vell_attempts (host, time);
 CREATE INDEX vell_attempts_board ON vell_attempts (board) WHERE board IS NOT NULL;
-CREATE INDEX vell_attempts_sha256 ON vell_attempts ((file ->> 'sha256'));)";
-    // 2: the line's report read from indexes alone, each in the order its counting wants: the
-    // records alike, by programmer; the program-target records with a board, by board and each
-    // programmer as the report names it; and the few records too long for those.
-    return "CREATE INDEX vell_attempts_report ON vell_attempts (host, com, location, usb_serial, "
-           "step, result, code, text, try, expected_sha256, expected_crc32, run_id, pid)\n    "
-           "INCLUDE (id, time, duration_ms, board)\n    WHERE " +
-           fits() +
-           ";\nCREATE INDEX vell_attempts_report_boards ON vell_attempts (board, coalesce(host, "
-           "''), com,\n    coalesce(location, ''), coalesce(usb_serial, ''))\n    INCLUDE (host, "
-           "location, usb_serial, result, time)\n    WHERE " +
-           boardRow() + " AND " + fits() +
-           ";\nCREATE INDEX vell_attempts_report_long ON vell_attempts (id) WHERE NOT (" + fits() +
-           ");";
-}
+CREATE INDEX vell_attempts_sha256 ON vell_attempts ((file ->> 'sha256'));)",
+};
 
 } // namespace
 
@@ -122,7 +85,7 @@ QByteArray step(int version)
         for (const QByteArray &c : std::as_const(columns))
             sql += "ALTER TABLE vell_attempts ADD COLUMN " + c + ";\n";
     }
-    return sql + stepExtras(version);
+    return sql + kStepExtras[version - 1];
 }
 
 const QByteArray kVersionQuery = "SELECT max(version) FROM vell_schema";
@@ -271,78 +234,6 @@ FROM vell_attempts
 WHERE coalesce(nullif(run_id, ''), 'pid ' || pid) IS NOT NULL
 )" + also + "GROUP BY " +
            programmer + ", coalesce(nullif(run_id, ''), 'pid ' || pid)";
-}
-
-// The same figures from the report's indexes alone (step 2), without reading the table: the
-// records alike in all the report reads of them, runs included, counted in their index's order
-// (each group's records side by side: nothing to hash), then brought together as the report
-// tells records and programmers apart; the durations by bucket; the boards in their index's
-// order, once for each programmer's boards met again and once for the boards programmed OK more
-// than once. A programmer's distinct boards are its program-target records with a board less
-// those met again. The four parts are read side by side by the server's parallel workers.
-QByteArray reportIndexed(bool bounded)
-{
-    const QByteArray also = bounded ? "\n    AND " + period(4) : QByteArray();
-    const QByteArray where = "WHERE " + fits() + also;
-    return R"(SELECT CASE WHEN GROUPING(step) = 0 THEN 0 WHEN GROUPING(run) = 0 THEN 2 ELSE 3 END, h, com,
-    l, u, step, result, code, text, run, min(try), min(sha), min(crc),
-    CASE WHEN GROUPING(step, run) = 3 THEN sum(boards) ELSE sum(n) END::bigint, min(first_id),
-    max(last_id), (extract(epoch FROM min(first)) * 1000)::bigint,
-    (extract(epoch FROM max(last)) * 1000)::bigint, NULL::bigint
-FROM (SELECT coalesce(host, '') AS h, com, coalesce(location, '') AS l,
-          coalesce(usb_serial, '') AS u, coalesce(step, '') AS step, result, code,
-          coalesce(text, '') AS text, coalesce(nullif(run_id, ''), 'pid ' || pid) AS run, try,
-          expected_sha256 AS sha, expected_crc32 AS crc, n, boards, first_id, last_id, first, last
-      FROM (SELECT host, com, location, usb_serial, step, result, code, text, try,
-                expected_sha256, expected_crc32, run_id, pid, count(*) AS n,
-                count(*) FILTER (WHERE )" +
-           boardRow() + R"() AS boards, min(id) AS first_id,
-                max(id) AS last_id, min(time) AS first, max(time) AS last
-            FROM vell_attempts
-            )" +
-           where +
-           R"(
-            GROUP BY host, com, location, usb_serial, step, result, code, text, try,
-                expected_sha256, expected_crc32, run_id, pid) AS s) AS g
-GROUP BY GROUPING SETS ((h, com, l, u, step, result, code, text, try > 1,
-    sha IS NOT NULL OR crc IS NOT NULL), (h, com, l, u, run), (h, com, l, u))
-HAVING GROUPING(run) = 1 OR run IS NOT NULL
-UNION ALL
-SELECT 1, host, com, location, usb_serial, step, NULL::text, NULL::integer, NULL::text,
-    NULL::text, NULL::integer, NULL::text, NULL::text, count(*), NULL::bigint, NULL::bigint,
-    NULL::bigint, NULL::bigint, max(duration_ms)
-FROM vell_attempts
-)" + where +
-           R"(
-    AND result <> $1 AND duration_ms IS NOT NULL
-GROUP BY host, com, location, usb_serial, step,
-    CASE WHEN duration_ms < $2 THEN duration_ms ELSE duration_ms - duration_ms % 1000 END
-UNION ALL
-SELECT 4, h, com, l, u, NULL::text, NULL::text, NULL::integer, NULL::text, NULL::text,
-    NULL::integer, NULL::text, NULL::text, sum(n - 1)::bigint, NULL::bigint, NULL::bigint,
-    NULL::bigint, NULL::bigint, NULL::bigint
-FROM (SELECT coalesce(host, '') AS h, com, coalesce(location, '') AS l,
-          coalesce(usb_serial, '') AS u, count(*) AS n
-      FROM vell_attempts
-      )" + where +
-           " AND " + boardRow() + R"(
-      GROUP BY board, coalesce(host, ''), com, coalesce(location, ''), coalesce(usb_serial, '')
-      HAVING count(*) > 1) AS again
-GROUP BY h, com, l, u
-UNION ALL
-SELECT 5, NULL::text, NULL::integer, NULL::text, NULL::text, NULL::text, NULL::text,
-    NULL::integer, board, NULL::text, NULL::integer, NULL::text, NULL::text, NULL::bigint,
-    NULL::bigint, NULL::bigint, NULL::bigint, NULL::bigint, NULL::bigint
-FROM vell_attempts
-)" + where +
-           " AND " + boardRow() + R"(
-GROUP BY board
-HAVING count(*) FILTER (WHERE result = $3) > 1)";
-}
-
-QByteArray reportLong()
-{
-    return "SELECT count(*) FROM vell_attempts WHERE NOT (" + fits() + ")";
 }
 
 const QByteArray kReportSession = "SET jit = off; SET work_mem = '64MB'";

@@ -11,7 +11,7 @@
 namespace vell::linedb::schema {
 
 /// The newest version of the tables this tool knows.
-constexpr int kVersion = 2;
+constexpr int kVersion = 1;
 
 /// max(version) of the version table: one row, null when it is empty.
 extern const QByteArray kVersionQuery;
@@ -55,23 +55,13 @@ extern const QByteArray kVersionQuery;
 [[nodiscard]] QByteArray report(bool bounded);
 /// What the report's session sets first: no JIT compiling for one query, room to count.
 extern const QByteArray kReportSession;
-/// The records the report's indexes (version 2) leave out, their texts too long: count. While
-/// there are none, reportIndexed() counts what report() and reportBoards() count.
-[[nodiscard]] QByteArray reportLong();
-/// The line's report from the report's indexes. $1, $2 as report(); $3: the OK result's name;
-/// bounded: the records whose time lies in [$4, $5] only. Columns as report(); kinds 0, 1 and 2
-/// as there, and
-///   3 a programmer's program-target records with a board serial: count
-///   4 of those, the ones whose board it had met before: count
-///   5 a board serial programmed OK more than once: in `text`
-[[nodiscard]] QByteArray reportIndexed(bool bounded);
 /// The changes of run among one programmer's records in the order received, for a programmer
 /// whose runs interleave: $1..$4 the programmer (host, com, location, usb_serial); bounded:
 /// the records whose time lies in [$5, $6] only.
 [[nodiscard]] QByteArray reportRuns(bool bounded);
+/// Records outside [$1, $2] and records without a time: count, count.
 /// The boards: each programmer's distinct serials, and the serials programmed OK twice.
 [[nodiscard]] QByteArray reportBoards(bool bounded);
-/// Records outside [$1, $2] and records without a time: count, count.
 [[nodiscard]] QByteArray reportLeftOut();
 
 } // namespace vell::linedb::schema

@@ -119,7 +119,8 @@ std::optional<double> loadCpuSeconds(const QString &dir, const QString &folder,
     for (int i = 0; i < loads && cpu; ++i) {
         const double before = cpuSeconds();
         bench.loadProgramFile(QDir(folder).filePath(fileName));
-        const bool ok = runUntil(
+        const bool ok = bench::runUntilStationChanged(
+            bench,
             [&] {
                 return bench::allShow(bench, kProgrammers, model::Status::LoadedOk) &&
                        !bench.busy();

@@ -7,9 +7,11 @@
 #include "model/timings.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QVarLengthArray>
 
 #include <functional>
 
@@ -119,9 +121,13 @@ private:
     void onHandshakeTick();
     void startStream();
     void pump();
+    /// The links in the stream have taken enough for the pump to go on.
+    [[nodiscard]] bool linksReady() const;
     void schedulePump();
     void showProgress(int percent);
-    void writeBlock();
+    /// Hands batch (whole blocks) to every link in the stream, then shows each block's percent.
+    using Percents = QVarLengthArray<int, kMaxPendingPerLink / kBlockSize>;
+    void sendBatch(const QByteArray &batch, const Percents &percents);
     /// In the load and not dropped out of it.
     [[nodiscard]] model::ProgrammerSet takingPart() const { return m_programmers - m_droppedOut; }
     void dropOut(model::ProgrammerNumber n, const char *why);
@@ -145,12 +151,14 @@ private:
     qint64 m_announcedLength = 0;
     ProgramFile m_file;
     ConfigFile m_config;
-    QByteArray m_block;
 
     QTimer m_handshakeTimer;
     QTimer m_pumpTimer;
-    /// Runs while bytes wait on a link during a stream.
+    /// Runs while bytes wait on a link during a stream; fires once the link took no byte for
+    /// m_stallMs since m_lastTaken.
     model::PerProgrammer<QTimer> m_stall;
+    model::PerProgrammer<QElapsedTimer> m_lastTaken;
+    int m_stallMs;
 };
 
 } // namespace vell::load

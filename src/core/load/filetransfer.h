@@ -28,8 +28,9 @@ namespace vell::load {
 /// once per handshake period until every one of them answered "ASEND", then streams it in
 /// 513-byte blocks (512 file bytes and a 0x00) to all of them at once. Runs as a state machine
 /// on timers and port signals, never a nested event loop. At most 8192 bytes wait per link;
-/// the next block goes out when every link has room again, so the progress shown follows what
-/// left the PC and memory stays flat for any file size. A link that fails during the stream
+/// once every link has taken half of what waited, the blocks that fit go out together, one
+/// write per link, so the progress shown follows what left the PC and memory stays flat for
+/// any file size. A link that fails during the stream
 /// drops out and the others go on. The load ends the steps it can judge itself (drop-outs,
 /// the watchdog, a stream that cannot go on) through ended(); the programmers' verdicts end
 /// the others.

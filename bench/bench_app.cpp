@@ -97,6 +97,10 @@ std::optional<double> loadCpuSeconds(const QString &dir, const QString &folder,
     QStringList args{QStringLiteral("--ports"), dir};
     for (int com = 1; com <= kProgrammers; ++com)
         args << QStringLiteral("COM%1").arg(com);
+    // The simulator's lines are not read: no pipe of its own in this process, whose event loop
+    // would poll it beside the app's links. Its errors go to the bench's stderr.
+    sim.setStandardOutputFile(QProcess::nullDevice());
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     sim.start(QStringLiteral(VELL_SIM_BIN), args);
     auto linksUp = [&] {
         for (int com = 1; com <= kProgrammers; ++com) {
@@ -119,7 +123,8 @@ std::optional<double> loadCpuSeconds(const QString &dir, const QString &folder,
     for (int i = 0; i < loads && cpu; ++i) {
         const double before = cpuSeconds();
         bench.loadProgramFile(QDir(folder).filePath(fileName));
-        const bool ok = runUntil(
+        const bool ok = bench::runUntilStationChanged(
+            bench,
             [&] {
                 return bench::allShow(bench, kProgrammers, model::Status::LoadedOk) &&
                        !bench.busy();

@@ -47,6 +47,28 @@ inline bool runUntil(const std::function<bool()> &done, int timeoutMs, int pollM
     return done();
 }
 
+/// Runs the event loop until done() holds or timeoutMs pass, checking when the station shows a
+/// change (a pane, busy) as a window would, and once a second besides. A fine poll would wake
+/// the loop a few hundred times a second and count the bench's own checking as the app's work.
+inline bool runUntilStationChanged(app::Station &station, const std::function<bool()> &done,
+                                   int timeoutMs)
+{
+    QEventLoop loop;
+    auto check = [&] {
+        if (done())
+            loop.quit();
+    };
+    QObject::connect(&station, &app::Station::paneChanged, &loop, check);
+    QObject::connect(&station, &app::Station::busyChanged, &loop, check);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, check);
+    poll.start(1000);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    if (!done())
+        loop.exec();
+    return done();
+}
+
 /// Runs the station's search until it ended; true when it found count programmers.
 inline bool findProgrammers(app::Station &station, int count)
 {

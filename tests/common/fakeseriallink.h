@@ -60,7 +60,16 @@ public:
     QString deviceName() const override { return m_deviceName; }
 
     [[nodiscard]] QByteArray written() const { return writes.join(); }
-    /// The writes of exactly size bytes, joined (the blocks of a stream: size 513).
+    /// The writes of exactly size bytes, joined (a frame's bytes: size 1).
+    /// What went out in writes of more than a byte: the stream's blocks (a frame is written a
+    /// byte at a time).
+    [[nodiscard]] QByteArray streamWrites() const
+    {
+        QByteArray all;
+        for (const QByteArray &w : writes)
+            all += w.size() > 1 ? w : QByteArray();
+        return all;
+    }
     [[nodiscard]] QByteArray writesOfSize(int size) const
     {
         QByteArray all;

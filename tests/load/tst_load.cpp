@@ -356,7 +356,7 @@ private Q_SLOTS:
         rig.restoreDefaults = false; // the operator unticks the box meanwhile
         const qsizetype framesNow = rig.wire(count).writesOfSize(1).size();
         QTRY_VERIFY(rig.wire(count).writesOfSize(1).size() >= framesNow + 2 * 24);
-        QCOMPARE(rig.wire(1).writesOfSize(513), QByteArray());
+        QCOMPARE(rig.wire(1).streamWrites(), QByteArray());
         rig.ready(count);
         QTRY_COMPARE(finished.count(), 1);
         QCOMPARE(disarm.count(), 1);
@@ -372,7 +372,7 @@ private Q_SLOTS:
             QCOMPARE(
                 frames.right(24),
                 link::CommandFrame::load(false, link::CommandFrame::SizeFields::fromLength(1536)));
-            QCOMPARE(rig.wire(n).writesOfSize(513), blocksOf(pattern(1536)));
+            QCOMPARE(rig.wire(n).streamWrites(), blocksOf(pattern(1536)));
         }
     }
 
@@ -432,7 +432,7 @@ private Q_SLOTS:
         QVERIFY(rig.drainUntilFinished({named}, finished));
         QCOMPARE(finished.value(0).value(0).value<FileTransfer::Outcome>(),
                  FileTransfer::Outcome::Loaded);
-        QCOMPARE(rig.wire(named).writesOfSize(513), blocksOf(pattern(1024)).repeated(2));
+        QCOMPARE(rig.wire(named).streamWrites(), blocksOf(pattern(1024)).repeated(2));
         untouched();
 
         again.endStep(one, model::Ending::Error);
@@ -464,7 +464,7 @@ private Q_SLOTS:
         rig.ready(4);
         QTRY_COMPARE(load.transfer().state(), FileTransfer::State::Streaming);
         rig.blackBox = false;
-        QCOMPARE(rig.wire(1).writesOfSize(513).size(), (8192 / 513) * 513);
+        QCOMPARE(rig.wire(1).streamWrites().size(), (8192 / 513) * 513);
         QCOMPARE(rig.status(3), QStringLiteral("Transferring File / 23% Complete"));
         QVERIFY(rig.drainUntilFinished({1, 2, 3, 4}, finished, 4 * 513));
         QCOMPARE(finished.at(0).at(0).value<FileTransfer::Outcome>(),
@@ -473,7 +473,7 @@ private Q_SLOTS:
         for (int n = 1; n <= 4; ++n) {
             // A good stream leaves the verdict to the programmers.
             QVERIFY(load.stepUnderWay(ProgrammerNumber(n)));
-            QCOMPARE(rig.wire(n).writesOfSize(513), blocksOf(content));
+            QCOMPARE(rig.wire(n).streamWrites(), blocksOf(content));
             QCOMPARE(rig.programmers.state(ProgrammerNumber(n)).barValue, 100);
         }
     }
@@ -514,8 +514,8 @@ private Q_SLOTS:
         if (how == "stalled")
             QCOMPARE(bad.discardCalls, 1);
         QCOMPARE(rig.status(2), QStringLiteral("Communication with Programmer Lost"));
-        QCOMPARE(rig.wire(1).writesOfSize(513), blocksOf(content));
-        QCOMPARE(rig.wire(3).writesOfSize(513), blocksOf(content));
+        QCOMPARE(rig.wire(1).streamWrites(), blocksOf(content));
+        QCOMPARE(rig.wire(3).streamWrites(), blocksOf(content));
         QCOMPARE(rig.status(3), QStringLiteral("Transferring File / 100% Complete"));
     }
 

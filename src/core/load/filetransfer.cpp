@@ -11,6 +11,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QVarLengthArray>
+
+#include <algorithm>
 
 #include <utility>
 
@@ -22,7 +25,7 @@ using model::ProgrammerSet;
 FileTransfer::FileTransfer(model::Programmers &programmers, link::Links &links, model::Operator &op,
                            Hooks hooks, const model::Timings &timings, QObject *parent)
     : QObject(parent), m_states(programmers), m_links(links), m_operator(op),
-      m_hooks(std::move(hooks)), m_block(kBlockSize, '\0')
+      m_hooks(std::move(hooks)), m_stallMs(timings.stallMs)
 {
     m_handshakeTimer.setSingleShot(true);
     m_handshakeTimer.setInterval(timings.handshakeMs);
@@ -37,7 +40,6 @@ FileTransfer::FileTransfer(model::Programmers &programmers, link::Links &links, 
     for (const ProgrammerNumber n : ProgrammerSet::all()) {
         QTimer &stall = m_stall[n];
         stall.setSingleShot(true);
-        stall.setInterval(timings.stallMs);
         connect(&stall, &QTimer::timeout, this, [this, n] { onStall(n); });
         connect(m_links.link(n), &link::SerialLink::bytesWritten, this,
                 [this, n](qint64) { onBytesWritten(n); });
@@ -199,6 +201,8 @@ void FileTransfer::startStream()
         return;
     }
     m_inStream = takingPart();
+    for (const ProgrammerNumber n : m_inStream)
+        m_lastTaken[n].start();
     if (m_hooks.blackBox && m_hooks.blackBox())
         m_config.read(m_folder);
     m_file.setTrailerSource(&m_config, m_hooks.blackBox);
@@ -212,69 +216,88 @@ void FileTransfer::schedulePump()
         m_pumpTimer.start();
 }
 
+bool FileTransfer::linksReady() const
+{
+    // Streaming: every link in the stream has taken half of what waited. Flushing: all of it.
+    const qint64 below = m_state == State::Flushing ? 0 : kRefillBelow;
+    for (const ProgrammerNumber n : m_inStream) {
+        if (m_links.link(n)->bytesToWrite() > below)
+            return false;
+    }
+    return true;
+}
+
 void FileTransfer::pump()
 {
+    if (m_state != State::Streaming && m_state != State::Flushing)
+        return;
+    // Otherwise bytesWritten of the link that is behind brings us back.
+    if (!linksReady())
+        return;
     if (m_state == State::Flushing) {
-        for (const ProgrammerNumber n : m_inStream) {
-            if (m_links.link(n)->bytesToWrite() > 0)
-                return;
-        }
         finish(Outcome::Loaded);
         return;
     }
-    if (m_state != State::Streaming)
-        return;
-    // Blocks go out while every link in the stream has room for one more, once each has taken
-    // half of what waited; otherwise bytesWritten of the link that is behind brings us back.
-    for (const ProgrammerNumber n : m_inStream) {
-        if (m_links.link(n)->bytesToWrite() > kRefillBelow)
-            return;
-    }
-    for (;;) {
-        if (m_file.length() - m_file.position() < kBlockFileBytes) {
-            // The bytes after the last whole block are not sent.
-            setState(State::Flushing);
-            pump();
-            return;
-        }
-        for (const ProgrammerNumber n : m_inStream) {
-            if (m_links.link(n)->bytesToWrite() + kBlockSize > kMaxPendingPerLink)
-                return;
-        }
-        if (!m_file.readBytes(m_block.data(), kBlockFileBytes)) {
+    // The blocks every link in the stream has room for are read into one batch, which each link
+    // takes in one write: a link is topped up a few kilobytes at a time, not a block per write.
+    qint64 mostWaiting = 0;
+    for (const ProgrammerNumber n : m_inStream)
+        mostWaiting = std::max(mostWaiting, m_links.link(n)->bytesToWrite());
+    const qint64 fit = (kMaxPendingPerLink - mostWaiting) / kBlockSize;
+    const qint64 whole = (m_file.length() - m_file.position()) / kBlockFileBytes;
+    QByteArray batch(int(std::min(fit, whole) * kBlockSize), Qt::Uninitialized);
+    Percents percents;
+    for (qint64 at = 0; at < batch.size(); at += kBlockSize) {
+        char *block = batch.data() + at;
+        if (!m_file.readBytes(block, kBlockFileBytes)) {
+            // The whole blocks before the failing one still go out, as they were read.
+            batch.truncate(int(at));
+            sendBatch(batch, percents);
             // The position stays at the byte that failed: a trailer byte names its line.
             const qint64 trailerAt =
                 m_file.position() - (m_file.length() - ProgramFile::kTrailerLength);
             const bool trailer = m_hooks.blackBox && m_hooks.blackBox() && trailerAt >= 0;
-            failStream(trailer ? QString(texts::configLineNotAByte(int(trailerAt) + 3) + u'\n' +
-                                         QDir::toNativeSeparators(
-                                             QDir(m_folder).filePath(ConfigFile::fileName())))
-                               : QString(texts::kProgramFileUnreadable + u'\n' +
-                                         QDir::toNativeSeparators(m_path)));
+            if (m_state == State::Streaming)
+                failStream(trailer ? QString(texts::configLineNotAByte(int(trailerAt) + 3) + u'\n' +
+                                             QDir::toNativeSeparators(
+                                                 QDir(m_folder).filePath(ConfigFile::fileName())))
+                                   : QString(texts::kProgramFileUnreadable + u'\n' +
+                                             QDir::toNativeSeparators(m_path)));
             return;
         }
-        writeBlock();
-        if (m_state != State::Streaming)
-            return;
+        block[kBlockFileBytes] = '\0';
+        percents.append(int(m_file.position() * 100 / m_file.length()));
+    }
+    sendBatch(batch, percents);
+    // The bytes after the last whole block are not sent; until then bytesWritten brings us back.
+    if (m_state == State::Streaming && m_file.length() - m_file.position() < kBlockFileBytes) {
+        setState(State::Flushing);
+        pump();
     }
 }
 
-void FileTransfer::writeBlock()
+void FileTransfer::sendBatch(const QByteArray &batch, const Percents &percents)
 {
-    m_block[kBlockFileBytes] = '\0';
-    const int percent = int(m_file.position() * 100 / m_file.length());
+    if (batch.isEmpty())
+        return;
     for (const ProgrammerNumber n : m_inStream) {
-        if (!m_links.link(n)->write(m_block)) {
+        link::SerialLink *l = m_links.link(n);
+        // Bytes start to wait now on a link that had taken all: the stall counts from here.
+        if (l->bytesToWrite() == 0)
+            m_lastTaken[n].start();
+        if (!l->write(batch)) {
             dropOut(n, "write refused");
             continue;
         }
         QTimer &stall = m_stall[n];
         if (!stall.isActive())
-            stall.start();
+            stall.start(m_stallMs);
     }
     if (m_state != State::Streaming)
         return; // the last link dropped out and ended the load
-    showProgress(percent);
+    // The percentage after each block, as the panes showed it when blocks went out one by one.
+    for (const int percent : percents)
+        showProgress(percent);
 }
 
 void FileTransfer::showProgress(int percent)
@@ -323,17 +346,22 @@ void FileTransfer::onBytesWritten(ProgrammerNumber n)
 {
     if (!m_inStream.contains(n))
         return;
-    QTimer &stall = m_stall[n];
-    if (m_links.link(n)->bytesToWrite() > 0)
-        stall.start(); // restarts the count: the link is taking bytes
-    else
-        stall.stop();
-    schedulePump();
+    // The stall counts from the last bytes taken. Its timer is not restarted for each write
+    // the link takes (thousands a second); when it fires, it looks at this time instead.
+    m_lastTaken[n].start();
+    // Most writes taken leave another link behind: the pump would find nothing to do.
+    if (linksReady())
+        schedulePump();
 }
 
 void FileTransfer::onStall(ProgrammerNumber n)
 {
-    if (m_inStream.contains(n) && m_links.link(n)->bytesToWrite() > 0)
+    if (!m_inStream.contains(n) || m_links.link(n)->bytesToWrite() == 0)
+        return;
+    const qint64 waited = m_lastTaken[n].elapsed();
+    if (waited < m_stallMs)
+        m_stall[n].start(int(m_stallMs - waited)); // the link took bytes since the timer started
+    else
         dropOut(n, "no byte taken");
 }
 

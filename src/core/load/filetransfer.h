@@ -7,9 +7,11 @@
 #include "model/timings.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QVarLengthArray>
 
 #include <functional>
 
@@ -26,8 +28,9 @@ namespace vell::load {
 /// once per handshake period until every one of them answered "ASEND", then streams it in
 /// 513-byte blocks (512 file bytes and a 0x00) to all of them at once. Runs as a state machine
 /// on timers and port signals, never a nested event loop. At most 8192 bytes wait per link;
-/// the next block goes out when every link has room again, so the progress shown follows what
-/// left the PC and memory stays flat for any file size. A link that fails during the stream
+/// once every link has taken half of what waited, the blocks that fit go out together, one
+/// write per link, so the progress shown follows what left the PC and memory stays flat for
+/// any file size. A link that fails during the stream
 /// drops out and the others go on. The load ends the steps it can judge itself (drop-outs,
 /// the watchdog, a stream that cannot go on) through ended(); the programmers' verdicts end
 /// the others.
@@ -119,9 +122,13 @@ private:
     void onHandshakeTick();
     void startStream();
     void pump();
+    /// The links in the stream have taken enough for the pump to go on.
+    [[nodiscard]] bool linksReady() const;
     void schedulePump();
     void showProgress(int percent);
-    void writeBlock();
+    /// Hands batch (whole blocks) to every link in the stream, then shows each block's percent.
+    using Percents = QVarLengthArray<int, kMaxPendingPerLink / kBlockSize>;
+    void sendBatch(const QByteArray &batch, const Percents &percents);
     /// In the load and not dropped out of it.
     [[nodiscard]] model::ProgrammerSet takingPart() const { return m_programmers - m_droppedOut; }
     void dropOut(model::ProgrammerNumber n, const char *why);
@@ -145,12 +152,14 @@ private:
     qint64 m_announcedLength = 0;
     ProgramFile m_file;
     ConfigFile m_config;
-    QByteArray m_block;
 
     QTimer m_handshakeTimer;
     QTimer m_pumpTimer;
-    /// Runs while bytes wait on a link during a stream.
+    /// Runs while bytes wait on a link during a stream; fires once the link took no byte for
+    /// m_stallMs since m_lastTaken.
     model::PerProgrammer<QTimer> m_stall;
+    model::PerProgrammer<QElapsedTimer> m_lastTaken;
+    int m_stallMs;
 };
 
 } // namespace vell::load

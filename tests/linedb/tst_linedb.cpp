@@ -613,9 +613,13 @@ private Q_SLOTS:
         Shipper::Timings oneByOne = quick();
         oneByOne.batchRecords = 1;
         Shipper shipper(log, urlOf(bench), oneByOne);
+        bool waited = false;
+        connect(&shipper, &Shipper::changed,
+                [&] { waited = waited || shipper.state() == Shipper::State::Waiting; });
         shipper.start();
         QTRY_VERIFY_WITH_TIMEOUT(shipper.caughtUp(), 20000);
         QCOMPARE(count(db), QStringLiteral("4|4"));
+        QVERIFY2(!waited, "the refused second connection was taken for a failure");
         QVERIFY(m_server.sql(QStringLiteral("DROP OWNED BY bench"), db));
         QVERIFY(m_server.sql(QStringLiteral("DROP ROLE bench"), QStringLiteral("postgres")));
     }

@@ -614,7 +614,7 @@ private Q_SLOTS:
         oneByOne.batchRecords = 1;
         Shipper shipper(log, urlOf(bench), oneByOne);
         bool waited = false;
-        connect(&shipper, &Shipper::changed,
+        connect(&shipper, &Shipper::changed, &shipper,
                 [&] { waited = waited || shipper.state() == Shipper::State::Waiting; });
         shipper.start();
         QTRY_VERIFY_WITH_TIMEOUT(shipper.caughtUp(), 20000);

@@ -333,7 +333,7 @@ void Shipper::openSecondLane()
         // The server may allow this bench one connection only: it goes on with that.
         qCDebug(lcLine) << "no second connection:" << error;
         m_secondLaneRefused = true;
-        lane.db->close();
+        closeLane(lane);
     });
 }
 
@@ -389,7 +389,7 @@ void Shipper::makeTable(Lane &lane)
                             } else {
                                 qCDebug(lcLine) << "second connection unused:" << o.error;
                                 m_secondLaneRefused = true;
-                                lane.db->close();
+                                closeLane(lane);
                             }
                         });
 }
@@ -454,9 +454,7 @@ void Shipper::sendNext()
         m_next.reset();
         m_problem.clear();
         // The second connection is kept only while records wait.
-        m_lanes[1].db->close();
-        m_lanes[1].hasTable = false;
-        m_lanes[1].step = Lane::Step::Idle;
+        closeLane(m_lanes[1]);
         m_secondLaneRefused = false;
         setState(State::CaughtUp);
         Q_EMIT changed();
@@ -585,12 +583,8 @@ void Shipper::onBatchFailed(Lane &lane, const PgOutcome &o)
         // connection (closing it rolls its transaction back).
         m_singlesUntil = std::max(m_singlesUntil, batch.end.offset);
         for (Lane &other : m_lanes) {
-            if (other.batch && other.batch->from.offset > batch.from.offset) {
-                other.db->close();
-                other.batch.reset();
-                other.step = Lane::Step::Idle;
-                other.hasTable = false;
-            }
+            if (other.batch && other.batch->from.offset > batch.from.offset)
+                closeLane(other);
         }
         undo(lane);
         return;
@@ -598,6 +592,15 @@ void Shipper::onBatchFailed(Lane &lane, const PgOutcome &o)
     skipLine(texts::refusedRecord(QDir::toNativeSeparators(m_logPath), batch.firstLine, o.error));
     undo(lane);
     advance(batch.end, batch.counted);
+}
+
+void Shipper::closeLane(Lane &lane)
+{
+    // Closing rolls back what its transaction held; a callback still due never comes.
+    lane.db->close();
+    lane.batch.reset();
+    lane.step = Lane::Step::Idle;
+    lane.hasTable = false;
 }
 
 void Shipper::undo(Lane &lane)
@@ -636,12 +639,8 @@ void Shipper::fail(const QString &why)
     m_migrated = false;
     // A connection that failed a step may sit in an aborted transaction: the next try starts
     // on new ones, from the cursor.
-    for (Lane &lane : m_lanes) {
-        lane.db->close();
-        lane.batch.reset();
-        lane.step = Lane::Step::Idle;
-        lane.hasTable = false;
-    }
+    for (Lane &lane : m_lanes)
+        closeLane(lane);
     m_next.reset();
     m_prepared = false;
     m_secondLaneRefused = false;

@@ -169,6 +169,8 @@ private:
     /// A statement of lane's batch failed: a value the server cannot hold is looked for one
     /// record at a time; anything else is a failure of the connection.
     void onBatchFailed(Lane &lane, const PgOutcome &outcome);
+    /// The lane's connection closed, its batch (and its table) gone with it.
+    void closeLane(Lane &lane);
     /// The lane's batch is left: its transaction rolled back, the lane free again after.
     void undo(Lane &lane);
     /// The cursor passes end, counted lines fewer wait; false (after fail) when it cannot be

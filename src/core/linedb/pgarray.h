@@ -35,7 +35,6 @@ public:
     /// A JSON text as a jsonb element.
     void appendJsonb(QByteArrayView json);
 
-    [[nodiscard]] int count() const { return m_count; }
     [[nodiscard]] qsizetype bytes() const { return m_data.size(); }
     /// The array, its length filled in; the array is empty after it.
     [[nodiscard]] QByteArray take();

@@ -83,6 +83,7 @@ void PgConnection::setState(State state)
 void PgConnection::open(const DatabaseUrl &url, int timeoutMs, Opened done)
 {
     close();
+    ++m_session;
     m_url = url;
     m_opened = std::move(done);
     const int given = url.option("connect_timeout").toInt();
@@ -280,8 +281,12 @@ bool PgConnection::sent(int accepted, Done done, int timeoutMs)
     m_outcome = {};
     if (!accepted) {
         // Told from the event loop, as every other answer.
+        // Only to this request on this connection: one opened meanwhile is not failed by it.
         const QString why = m_conn ? lastError() : texts::kNotConnected;
-        QTimer::singleShot(0, this, [this, why] { fail(why); });
+        QTimer::singleShot(0, this, [this, why, session = m_session] {
+            if (session == m_session && m_done)
+                fail(why);
+        });
         return false;
     }
     setState(State::Busy);
@@ -344,6 +349,8 @@ void PgConnection::fail(const QString &why)
         opened(why);
     else if (done)
         done(outcome);
+    else
+        Q_EMIT lost(why);
 }
 
 void PgConnection::close()

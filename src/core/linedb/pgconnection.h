@@ -74,6 +74,9 @@ public:
     void open(const DatabaseUrl &url, int timeoutMs, Opened done);
     /// Ends the connection; a callback still due never comes.
     void close();
+    /// Which connection this is: a new number for each open(), so that what was done on one
+    /// connection is never taken for done on the next.
+    [[nodiscard]] quint64 session() const { return m_session; }
     /// How a statement's parameters are written.
     enum class Format
     {
@@ -89,6 +92,11 @@ public:
 
     [[nodiscard]] State state() const { return m_state; }
     [[nodiscard]] bool ready() const { return m_state == State::Ready; }
+
+Q_SIGNALS:
+    /// The connection failed while nothing waited on it (the server ended an idle session, or
+    /// went away): it is closed, and why says why.
+    void lost(const QString &why);
 
 private:
     void setState(State state);
@@ -106,6 +114,7 @@ private:
     [[nodiscard]] QString lastError() const;
 
     State m_state = State::Closed;
+    quint64 m_session = 0;
     std::optional<DatabaseUrl> m_url;
     pg_conn *m_conn = nullptr;
     int m_socket = -1;

@@ -139,22 +139,23 @@ QByteArray batchTable()
            ") ON COMMIT DELETE ROWS";
 }
 
-QByteArray stage()
+namespace {
+
+/// The stage's parameters as the arrays they are, a row per record with its place n.
+QByteArray unnested()
 {
-    // Each column one array sent in binary (the server reads no text for them), the lines one
-    // jsonb array, whose parse is the server's one real work here.
     QByteArrayList parameters;
     for (const record::Field &f : insertParameters())
         parameters << '$' + QByteArray::number(parameters.size() + 1) + "::" + typeOf(f.kind) +
                           "[]";
     parameters << '$' + QByteArray::number(parameters.size() + 1) + "::jsonb[]";
-    const QByteArray columns = batchColumns().join(", ");
-    return "INSERT INTO pg_temp.vell_batch (n, " + columns + ")\nSELECT n, " + columns +
-           "\nFROM unnest(" + parameters.join(", ") + ")\n    WITH ORDINALITY AS r(" + columns +
-           ", n)";
+    return "unnest(" + parameters.join(", ") + ")\n    WITH ORDINALITY AS r(" +
+           batchColumns().join(", ") + ", n)";
 }
 
-QByteArray insertStaged()
+/// The rows of source (the batch's columns and n) into the records, in their order, a
+/// record_id already there left as it is.
+QByteArray insertFrom(const QByteArray &source)
 {
     // Objects and values are taken from the line as it has them.
     QByteArrayList names, picks;
@@ -172,9 +173,32 @@ QByteArray insertStaged()
             picks << "nullif(" + member + ", 'null')";
     }
     return "INSERT INTO vell_attempts (" + names.join(", ") + ", record)\nSELECT " +
-           picks.join(", ") + ", record\nFROM pg_temp.vell_batch\nORDER BY n\nON CONFLICT (" +
+           picks.join(", ") + ", record\nFROM " + source + "\nORDER BY n\nON CONFLICT (" +
            quoted(record::recordIdField()) + ") DO NOTHING";
 }
+
+} // namespace
+
+QByteArray stage()
+{
+    // Each column one array sent in binary (the server reads no text for them), the lines one
+    // jsonb array, whose parse is the server's one real work here.
+    const QByteArray columns = batchColumns().join(", ");
+    return "INSERT INTO pg_temp.vell_batch (n, " + columns + ")\nSELECT n, " + columns + "\nFROM " +
+           unnested();
+}
+
+QByteArray insertStaged()
+{
+    return insertFrom("pg_temp.vell_batch");
+}
+
+QByteArray insertDirect()
+{
+    return insertFrom(unnested());
+}
+
+const QByteArray kMayStage = "SELECT has_database_privilege(current_database(), 'TEMPORARY')";
 
 namespace {
 

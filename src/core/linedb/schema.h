@@ -40,6 +40,11 @@ extern const QByteArray kVersionQuery;
 /// The batch table's rows into the records, in their order, a record_id already there left as
 /// it is (one statement, no parameters).
 [[nodiscard]] QByteArray insertStaged();
+/// For a role that may not make a table of its own: the arrays straight into the records, as
+/// insertStaged() takes them, in one statement with the stage's parameters.
+[[nodiscard]] QByteArray insertDirect();
+/// Whether this connection's role may make the batch table: "t" or "f".
+extern const QByteArray kMayStage;
 
 /// The line's report: one row per group of records, its kind in the first column. $1: the
 /// skipped result's name; $2: below this many ms a duration is counted to the millisecond,

@@ -203,13 +203,17 @@ Shipper::Batch Shipper::build(const QString &path, Position from, qint64 until, 
 
 Shipper::Shipper(const QString &logPath, const DatabaseUrl &url, const Timings &timings,
                  QObject *parent)
-    : QObject(parent), m_stage(schema::stage()), m_insertStaged(schema::insertStaged()),
+    : QObject(parent), m_begin("BEGIN;\n" + schema::batchTable()), m_stage(schema::stage()),
+      m_insertStaged(schema::insertStaged()), m_insertDirect(schema::insertDirect()),
       m_logPath(logPath), m_url(url), m_timings(timings), m_cursorFile(logPath, url.shown()),
       m_retryMs(timings.firstRetryMs)
 {
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &Shipper::sendNext);
     connect(&m_building, &QFutureWatcher<Batch>::finished, this, &Shipper::onBuilt);
+    for (Lane &lane : m_lanes)
+        connect(lane.db.get(), &PgConnection::lost, this,
+                [this, &lane](const QString &why) { onLost(lane, why); });
 }
 
 // A batch still being made finishes in the pool on its own data; nobody takes it.
@@ -327,7 +331,7 @@ void Shipper::openSecondLane()
     second.db->open(m_url, m_timings.connectTimeoutMs, [this](const QString &error) {
         Lane &lane = m_lanes[1];
         if (error.isEmpty()) {
-            makeTable(lane);
+            sendNext();
             return;
         }
         // The server may allow this bench one connection only: it goes on with that.
@@ -359,8 +363,7 @@ void Shipper::prepare()
                                 else
                                     migrate();
                             } else {
-                                m_prepared = true;
-                                makeTable(m_lanes[0]);
+                                checkStaging();
                             }
                         });
 }
@@ -368,7 +371,7 @@ void Shipper::prepare()
 void Shipper::migrate()
 {
     m_migrated = true;
-    m_lanes[0].db->execScript(schema::migration(), m_timings.migrationTimeoutMs,
+    m_lanes[0].db->execScript(schema::migration(), m_timings.queryTimeoutMs,
                               [this](const PgOutcome &o) {
                                   if (o.ok())
                                       prepare();
@@ -377,21 +380,28 @@ void Shipper::migrate()
                               });
 }
 
-void Shipper::makeTable(Lane &lane)
+void Shipper::checkStaging()
 {
-    lane.db->execScript(schema::batchTable(), m_timings.queryTimeoutMs,
-                        [this, &lane](const PgOutcome &o) {
-                            if (o.ok()) {
-                                lane.hasTable = true;
-                                sendNext();
-                            } else if (&lane == &m_lanes[0]) {
+    m_lanes[0].db->exec(schema::kMayStage, {}, m_timings.queryTimeoutMs,
+                        [this](const PgOutcome &o) {
+                            if (!o.ok()) {
                                 fail(o.error);
-                            } else {
-                                qCDebug(lcLine) << "second connection unused:" << o.error;
-                                m_secondLaneRefused = true;
-                                closeLane(lane);
+                                return;
                             }
+                            m_direct = o.results.back().value(0, 0) != "t";
+                            m_prepared = true;
+                            sendNext();
                         });
+}
+
+void Shipper::onLost(Lane &lane, const QString &why)
+{
+    // A batch staged or being stored there went with its transaction: everything from the
+    // cursor goes again.
+    if (lane.batch || lane.step != Lane::Step::Idle)
+        fail(why);
+    else
+        closeLane(lane);
 }
 
 void Shipper::startBuild(const ShipCursor::Position &from)
@@ -436,8 +446,7 @@ bool Shipper::anyBatch() const
 
 bool Shipper::usable(const Lane &lane) const
 {
-    return lane.hasTable && lane.step == Lane::Step::Idle && !lane.batch &&
-           lane.db->state() != PgConnection::State::Closed;
+    return lane.step == Lane::Step::Idle && !lane.batch && lane.db->ready();
 }
 
 void Shipper::sendNext()
@@ -448,7 +457,7 @@ void Shipper::sendNext()
         connectNow();
         return;
     }
-    if (!m_prepared || !m_lanes[0].hasTable)
+    if (!m_prepared)
         return; // the connection's own steps call again
     if (!anyBatch() && m_cursor.offset >= m_scanned.offset) {
         m_next.reset();
@@ -460,11 +469,17 @@ void Shipper::sendNext()
         Q_EMIT changed();
         return;
     }
-    // The head (the batch at the cursor) is stored once staged, one insert at a time.
+    // The head (the batch at the cursor) is stored once staged, one insert at a time, and
+    // only on the connection that staged it.
     for (Lane &lane : m_lanes) {
         if (lane.batch && lane.batch->from == m_cursor && lane.step == Lane::Step::Staged &&
             std::none_of(m_lanes.begin(), m_lanes.end(),
                          [](const Lane &l) { return l.step == Lane::Step::Inserting; })) {
+            if (lane.batch->records > 0 &&
+                (!lane.db->ready() || lane.db->session() != lane.session)) {
+                fail(texts::connectionLost(texts::kNotConnected));
+                return;
+            }
             insertStaged(lane);
             break;
         }
@@ -500,7 +515,10 @@ void Shipper::sendNext()
     }
     if (anyBatch())
         setState(State::Sending);
-    if (queuedEnd().offset < m_scanned.offset && queuedEnd().offset >= m_singlesUntil)
+    // A second connection only for a backlog: more than a batch waits.
+    if (!m_direct && queuedEnd().offset < m_scanned.offset &&
+        queuedEnd().offset >= m_singlesUntil &&
+        (m_unsent > m_timings.batchRecords || m_scanned.offset - m_cursor.offset > kBatchBytes))
         openSecondLane();
 }
 
@@ -513,8 +531,15 @@ void Shipper::stage(Lane &lane, Batch batch)
         QTimer::singleShot(0, this, &Shipper::sendNext);
         return;
     }
+    lane.session = lane.db->session();
+    if (m_direct) {
+        // Sent whole when it is the head.
+        lane.step = Lane::Step::Staged;
+        QTimer::singleShot(0, this, &Shipper::sendNext);
+        return;
+    }
     lane.step = Lane::Step::Staging;
-    lane.db->execScript("BEGIN", m_timings.queryTimeoutMs, [this, &lane](const PgOutcome &o) {
+    lane.db->execScript(m_begin, m_timings.queryTimeoutMs, [this, &lane](const PgOutcome &o) {
         if (!o.ok()) {
             fail(o.error);
             return;
@@ -545,14 +570,21 @@ void Shipper::insertStaged(Lane &lane)
         return;
     }
     lane.step = Lane::Step::Inserting;
-    lane.db->execScript(m_insertStaged + ";\nCOMMIT", m_timings.queryTimeoutMs,
-                        [this, &lane](const PgOutcome &o) { onInserted(lane, o); });
+    if (m_direct)
+        lane.db->exec(
+            m_insertDirect, lane.batch->columns, m_timings.queryTimeoutMs,
+            [this, &lane](const PgOutcome &o) { onInserted(lane, o); },
+            PgConnection::Format::Binary);
+    else
+        lane.db->execScript(m_insertStaged + ";\nCOMMIT", m_timings.queryTimeoutMs,
+                            [this, &lane](const PgOutcome &o) { onInserted(lane, o); });
 }
 
 void Shipper::onInserted(Lane &lane, const PgOutcome &o)
 {
-    // Both the insert and its commit answered: only then is the batch in the database.
-    if (!o.ok() || o.results.size() < 2) {
+    // Both the insert and its commit answered (one statement on its own commits as it
+    // answers): only then is the batch in the database.
+    if (!o.ok() || o.results.size() < (m_direct ? 1U : 2U)) {
         onBatchFailed(lane, o);
         return;
     }
@@ -600,7 +632,6 @@ void Shipper::closeLane(Lane &lane)
     lane.db->close();
     lane.batch.reset();
     lane.step = Lane::Step::Idle;
-    lane.hasTable = false;
 }
 
 void Shipper::undo(Lane &lane)

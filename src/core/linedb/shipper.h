@@ -30,9 +30,6 @@ struct ShipperTimings
     int longestRetryMs = 60000;
     int connectTimeoutMs = 10000;
     int queryTimeoutMs = 60000;
-    /// Bringing the tables up to date builds indexes over every record already there: on a
-    /// line's database that takes minutes.
-    int migrationTimeoutMs = 3600000;
 };
 
 /// Sends an attempt log's records to the line database, in the log's order, in batches of one
@@ -127,7 +124,9 @@ private:
     /// A connection with the batch it works on. A batch is one transaction on one lane: begun,
     /// its rows staged in the lane's own table (the server parses them there), then, in the
     /// log's order, inserted from there and committed. A second lane is opened while more than
-    /// a batch waits, so the server parses the next batch while it stores this one.
+    /// a batch waits, so the server parses the next batch while it stores this one. Where the
+    /// role may not make a table of its own (no TEMPORARY right), each batch is one statement
+    /// on one lane instead.
     struct Lane
     {
         enum class Step
@@ -141,7 +140,8 @@ private:
         std::unique_ptr<PgConnection> db = std::make_unique<PgConnection>();
         Step step = Step::Idle;
         std::optional<Batch> batch;
-        bool hasTable = false;
+        /// The connection the batch was staged on: stored only there.
+        quint64 session = 0;
     };
     static constexpr int kLanes = 2;
 
@@ -158,7 +158,10 @@ private:
     void openSecondLane();
     void prepare();
     void migrate();
-    void makeTable(Lane &lane);
+    /// Whether the role may stage batches in a table of its own; then sends.
+    void checkStaging();
+    /// The lane's connection ended while nothing waited on it.
+    void onLost(Lane &lane, const QString &why);
     /// Where the batches the lanes hold end (the cursor when they hold none).
     [[nodiscard]] ShipCursor::Position queuedEnd() const;
     [[nodiscard]] bool anyBatch() const;
@@ -178,8 +181,10 @@ private:
     bool advance(const ShipCursor::Position &end, int counted);
     void fail(const QString &why);
 
+    const QByteArray m_begin;
     const QByteArray m_stage;
     const QByteArray m_insertStaged;
+    const QByteArray m_insertDirect;
     QString m_logPath;
     DatabaseUrl m_url;
     Timings m_timings;
@@ -202,6 +207,8 @@ private:
     bool m_buildRunning = false;
     /// The second lane could not be opened: this catch-up goes on with one.
     bool m_secondLaneRefused = false;
+    /// No table of its own for this role: each batch goes as one statement, on one lane.
+    bool m_direct = false;
     qint64 m_unsent = 0;
     qint64 m_sent = 0;
     qint64 m_alreadyThere = 0;

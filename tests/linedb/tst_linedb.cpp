@@ -23,6 +23,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSaveFile>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -479,6 +480,32 @@ private Q_SLOTS:
                                              "FROM vell_attempts"),
                               db),
                  ids.join(u','));
+    }
+
+    // The log replaced by a new file at its path, then cut shorter, while the shipper runs:
+    // each time the log at the path is sent from its start.
+    void aLogReplacedOrCut()
+    {
+        const QString db = newDatabase();
+        QTemporaryDir dir;
+        const QString log = dir.filePath(QStringLiteral("attempts.jsonl"));
+        QVERIFY(test::writeFile(log, linesOf(0, 5)));
+        Shipper shipper(log, urlOf(m_server.url(db)), quick());
+        shipper.start();
+        QTRY_VERIFY_WITH_TIMEOUT(shipper.caughtUp(), 20000);
+        QSaveFile replaced(log);
+        QVERIFY(replaced.open(QIODevice::WriteOnly));
+        replaced.write(linesOf(100, 103));
+        QVERIFY(replaced.commit());
+        shipper.poke();
+        QTRY_VERIFY_WITH_TIMEOUT(shipper.caughtUp() && count(db) == "8|8", 20000);
+        QVERIFY(test::writeFile(log, linesOf(200, 201)));
+        shipper.poke();
+        QTRY_VERIFY_WITH_TIMEOUT(shipper.caughtUp() && count(db) == "9|9", 20000);
+        QCOMPARE(shipper.unsent(), 0);
+        QCOMPARE(QJsonDocument::fromJson(test::readFile(linedb::ShipCursor::pathFor(log)))["offset"]
+                     .toInteger(),
+                 QFileInfo(log).size());
     }
 
     // The server ends the connection that holds a staged batch (its idle-in-transaction

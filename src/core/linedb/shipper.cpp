@@ -11,10 +11,15 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 #include <QPromise>
 #include <QThreadPool>
 
 #include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace vell::linedb {
 
@@ -268,6 +273,47 @@ bool Shipper::openLog()
     return m_log.open(QIODevice::ReadOnly);
 }
 
+bool Shipper::logReplaced()
+{
+    if (!m_log.isOpen())
+        return false;
+    const QFileInfo now(m_logPath);
+    if (!now.exists() || now.size() < m_scanned.offset)
+        return true;
+#ifdef Q_OS_UNIX
+    struct stat open
+    {
+    };
+    struct stat named
+    {
+    };
+    return ::fstat(m_log.handle(), &open) == 0 &&
+           ::stat(QFile::encodeName(m_logPath).constData(), &named) == 0 &&
+           (open.st_ino != named.st_ino || open.st_dev != named.st_dev);
+#else
+    return false;
+#endif
+}
+
+void Shipper::restartLog()
+{
+    qCWarning(lcLine) << m_logPath << "was replaced or cut: sending it from its start";
+    for (Lane &lane : m_lanes)
+        closeLane(lane);
+    m_log.close();
+    m_next.reset();
+    m_cursor = m_scanned = {};
+    m_unsent = 0;
+    m_singlesUntil = m_namedUntil = 0;
+    if (!m_cursorFile.write(m_cursor)) {
+        fail(texts::cannotKeepCursor(QDir::toNativeSeparators(m_cursorFile.path()),
+                                     m_cursorFile.errorString()));
+        return;
+    }
+    scan();
+    sendNext();
+}
+
 void Shipper::queueScan()
 {
     m_scanQueued = true;
@@ -285,6 +331,10 @@ void Shipper::scan()
     // Counting only: a line that looks like a record counts as one, the rest are named here.
     // A slice at a time, so a long log never holds the event loop.
     m_scanQueued = false;
+    if (logReplaced()) {
+        restartLog();
+        return;
+    }
     if (!openLog())
         return;
     LogLines lines(m_log, m_scanned);
@@ -502,6 +552,11 @@ void Shipper::sendNext()
         m_next.reset();
         if (!batch.error.isEmpty()) {
             fail(batch.error);
+            return;
+        }
+        if (batch.end == batch.from) {
+            // Nothing where lines were counted: the log is shorter than it was.
+            restartLog();
             return;
         }
         for (const auto &[end, text] : batch.skipped) {

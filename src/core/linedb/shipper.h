@@ -147,6 +147,10 @@ private:
 
     void setState(State state);
     bool openLog();
+    /// The file at the log's path is no longer the one counted (replaced, or cut shorter).
+    [[nodiscard]] bool logReplaced();
+    /// Sends the log at the path from its start: what was counted of the old one is left.
+    void restartLog();
     void queueScan();
     void scan();
     void skipLine(const QString &text);

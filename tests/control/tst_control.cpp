@@ -291,7 +291,7 @@ private Q_SLOTS:
         QCOMPARE(garbage.next()["error"], "bad-request");
         huge.send(QByteArray(2 << 20, 'x'));
         QCOMPARE(huge.next()["error"], "bad-request");
-        QTRY_COMPARE(huge.socket.state(), QLocalSocket::UnconnectedState);
+        QTRY_COMPARE_WITH_TIMEOUT(huge.socket.state(), QLocalSocket::UnconnectedState, 30000);
         gone.socket.write("{\"command\":\"load\",\"file\":\"");
         gone.socket.abort();
 
@@ -369,7 +369,8 @@ private Q_SLOTS:
         int status = -1;
         QCOMPARE(::waitpid(child, &status, 0), child);
         QCOMPARE(WEXITSTATUS(status), 0);
-        QTRY_VERIFY(said("Refused a connection to the control socket from user 65534"));
+        QTRY_VERIFY_WITH_TIMEOUT(said("Refused a connection to the control socket from user 65534"),
+                                 30000);
         QCOMPARE(records(m_log).size(), before);
     }
 

@@ -35,6 +35,10 @@ namespace {
 
 /// Bytes taken from a socket at a time: the line being read stays bounded by the line limit.
 constexpr qint64 kReadChunk = 64 * 1024;
+/// A refused connection stays open this long at most for its client to read why, and so many
+/// at a time; past that it is closed at once.
+constexpr int kRefusalMs = 2000;
+constexpr int kRefusingLimit = 64;
 
 // The exit codes a headless run of a step would end with.
 constexpr int kExitSuccess = 0;
@@ -225,11 +229,7 @@ void ControlServer::onNewConnection()
         }
 #endif
         if (m_connections.size() >= std::size_t(kConnectionLimit)) {
-            socket->write(
-                app::events::line({{QStringLiteral("id"), QJsonValue()},
-                                   {QStringLiteral("error"), errorName(ErrorCode::Busy)},
-                                   {QStringLiteral("text"), texts::kTooManyConnections}}));
-            socket->disconnectFromServer();
+            refuseConnection(socket);
             continue;
         }
         m_connections[socket];
@@ -239,6 +239,32 @@ void ControlServer::onNewConnection()
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
         onReadyRead(socket);
     }
+}
+
+void ControlServer::refuseConnection(QLocalSocket *socket)
+{
+    socket->write(app::events::line({{QStringLiteral("id"), QJsonValue()},
+                                     {QStringLiteral("error"), errorName(ErrorCode::Busy)},
+                                     {QStringLiteral("text"), texts::kTooManyConnections}}));
+#ifdef Q_OS_UNIX
+    // Closed at once, a request the client is still sending would fail to arrive and take the
+    // answer with it on the client's side. So only this side is ended: what the client sends
+    // is dropped unread until it closes, or the refusal's time is up.
+    if (m_refusing < kRefusingLimit && socket->flush() && socket->bytesToWrite() == 0 &&
+        ::shutdown(int(socket->socketDescriptor()), SHUT_WR) == 0) {
+        ++m_refusing;
+        connect(socket, &QObject::destroyed, this, [this] { --m_refusing; });
+        socket->setReadBufferSize(kReadChunk);
+        connect(socket, &QLocalSocket::readyRead, socket,
+                [socket] { socket->skip(socket->bytesAvailable()); });
+        QTimer::singleShot(kRefusalMs, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        return;
+    }
+#endif
+    socket->disconnectFromServer();
 }
 
 void ControlServer::onReadyRead(QLocalSocket *socket)

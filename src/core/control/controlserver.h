@@ -105,6 +105,9 @@ private:
     };
 
     void onNewConnection();
+    /// Tells a client past the connection limit so, and ends its connection once it has read
+    /// that.
+    void refuseConnection(QLocalSocket *socket);
     void onReadyRead(QLocalSocket *socket);
     void handle(QLocalSocket *socket, QByteArrayView line);
     void write(QLocalSocket *socket, const QByteArray &line);
@@ -135,6 +138,8 @@ private:
     std::unique_ptr<QLocalServer> m_server;
     QPointer<app::Station> m_station;
     std::map<QLocalSocket *, Connection> m_connections;
+    /// Refused connections still open for their clients to read why.
+    int m_refusing = 0;
     std::optional<Running> m_running;
 };
 

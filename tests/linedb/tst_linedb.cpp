@@ -482,6 +482,35 @@ private Q_SLOTS:
                  ids.join(u','));
     }
 
+    // Records that come one at a time, as a bench's steps end, go over the one connection:
+    // a second is opened only for a backlog.
+    void aRecordAtATimeOnOneConnection()
+    {
+        const QString db = newDatabase();
+        QTemporaryDir dir;
+        const QString log = dir.filePath(QStringLiteral("attempts.jsonl"));
+        QVERIFY(test::writeFile(log, linesOf(0, 1)));
+        Shipper shipper(log, urlOf(m_server.url(db)), quick());
+        shipper.start();
+        QTRY_VERIFY_WITH_TIMEOUT(shipper.caughtUp(), 20000);
+        // Sessions the server counted (each ended one, and those that went idle once).
+        const auto sessions = [&] {
+            return m_server
+                .sql(QStringLiteral("SELECT sessions FROM pg_stat_database WHERE datname = '%1'")
+                         .arg(db),
+                     db)
+                .value_or(QString())
+                .toInt();
+        };
+        const int before = sessions();
+        for (int i = 1; i < 4; ++i) {
+            QVERIFY(append(log, linesOf(i, i + 1)));
+            shipper.poke();
+            QTRY_VERIFY_WITH_TIMEOUT(shipper.caughtUp() && shipper.sent() == i + 1, 20000);
+        }
+        QCOMPARE(sessions() - before, 1); // the count's own session before
+    }
+
     // The log replaced by a new file at its path, then cut shorter, while the shipper runs:
     // each time the log at the path is sent from its start.
     void aLogReplacedOrCut()

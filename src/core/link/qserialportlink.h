@@ -2,8 +2,12 @@
 
 #include "seriallink.h"
 
+#include <QByteArray>
+#include <QElapsedTimer>
 #include <QSerialPort>
 #include <QTimer>
+
+class QSocketNotifier;
 
 namespace vell::link {
 
@@ -30,8 +34,22 @@ public:
 private:
     void onError(QSerialPort::SerialPortError error);
     void checkHangup();
+    void closePort();
+    /// Hands what waits to the driver, as much as it takes now; then waits for room if some
+    /// is left, and tells what was taken.
+    void flushOutput();
+    void scheduleFlush();
+    void waitForRoom();
 
     QSerialPort m_port;
+    /// What write() queued and the driver has not taken yet (Unix). QSerialPort's own write
+    /// buffer is not used there: it wakes the loop whenever the driver has a byte of room, and
+    /// a pty has room after every read of its far end.
+    QByteArray m_out;
+    QSocketNotifier *m_room = nullptr; ///< the driver has room again
+    QTimer m_roomLater;                ///< or: look again after a pause
+    QElapsedTimer m_lastFull;          ///< since the driver last could not take everything
+    bool m_flushQueued = false;
     /// While open on Unix: looks for a hung-up terminal, which Qt 6.8 reads as no data.
     QTimer m_hangupCheck;
     QString m_deviceName;

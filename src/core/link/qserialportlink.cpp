@@ -9,6 +9,7 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <poll.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
@@ -62,7 +63,7 @@ SerialLink::OpenResult QSerialPortLink::open(const QString &deviceName)
     }
     ++m_session;
     m_lossReported = false;
-    m_out.clear();
+    dropQueue();
 #ifdef Q_OS_UNIX
     m_lastFull.invalidate();
     m_room = new QSocketNotifier(m_port.handle(), QSocketNotifier::Write, this);
@@ -90,7 +91,7 @@ void QSerialPortLink::close()
 
 void QSerialPortLink::closePort()
 {
-    m_out.clear();
+    dropQueue();
     m_roomLater.stop();
     if (m_room) {
         // Possibly inside the notifier's own signal (a slot of bytesWritten closing the link).
@@ -111,10 +112,8 @@ bool QSerialPortLink::write(const QByteArray &bytes)
 #endif
     // On Unix the bytes go to the driver on the next turn of the loop, all that were written
     // in this one together, and what it cannot take yet waits here.
-    if (m_out.isEmpty())
-        m_out = bytes; // shared, not copied: a batch goes to every link
-    else
-        m_out += bytes;
+    m_out.append(bytes);
+    m_outBytes += bytes.size();
     if (!m_room->isEnabled() && !m_roomLater.isActive())
         scheduleFlush();
     return true;
@@ -139,14 +138,38 @@ void QSerialPortLink::flushOutput()
 #ifdef Q_OS_UNIX
     if (!m_port.isOpen() || m_out.isEmpty())
         return;
-    const ssize_t n = ::write(m_port.handle(), m_out.constData(), size_t(m_out.size()));
+    constexpr int kMostPieces = 64; // a frame is written a byte at a time
+    iovec pieces[kMostPieces];
+    int count = 0;
+    qint64 offered = 0;
+    for (const QByteArray &w : std::as_const(m_out)) {
+        const qsizetype from = count == 0 ? m_outAt : 0;
+        pieces[count].iov_base = const_cast<char *>(w.constData() + from);
+        pieces[count].iov_len = size_t(w.size() - from);
+        offered += w.size() - from;
+        if (++count == kMostPieces)
+            break;
+    }
+    const ssize_t n = ::writev(m_port.handle(), pieces, count);
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
         onError(QSerialPort::WriteError);
         return;
     }
     const qint64 taken = std::max<qint64>(n, 0);
-    m_out.remove(0, taken);
-    if (!m_out.isEmpty())
+    m_outBytes -= taken;
+    for (qint64 left = taken; left > 0;) {
+        const qsizetype rest = m_out.first().size() - m_outAt;
+        if (left < rest) {
+            m_outAt += qsizetype(left);
+            break;
+        }
+        left -= rest;
+        m_out.removeFirst();
+        m_outAt = 0;
+    }
+    if (taken == offered && !m_out.isEmpty())
+        scheduleFlush(); // more pieces than one write takes
+    else if (!m_out.isEmpty())
         waitForRoom();
     if (taken > 0)
         Q_EMIT bytesWritten(taken);
@@ -182,12 +205,19 @@ qint64 QSerialPortLink::bytesAvailable() const
 
 qint64 QSerialPortLink::bytesToWrite() const
 {
-    return m_out.size() + m_port.bytesToWrite();
+    return m_outBytes + m_port.bytesToWrite();
+}
+
+void QSerialPortLink::dropQueue()
+{
+    m_out.clear();
+    m_outAt = 0;
+    m_outBytes = 0;
 }
 
 void QSerialPortLink::discardOutput()
 {
-    m_out.clear();
+    dropQueue();
     if (m_port.isOpen())
         m_port.clear(QSerialPort::Output);
 }

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QList>
 #include <QSerialPort>
 #include <QTimer>
 
@@ -40,12 +41,16 @@ private:
     void flushOutput();
     void scheduleFlush();
     void waitForRoom();
+    void dropQueue();
 
     QSerialPort m_port;
-    /// What write() queued and the driver has not taken yet (Unix). QSerialPort's own write
-    /// buffer is not used there: it wakes the loop whenever the driver has a byte of room, and
-    /// a pty has room after every read of its far end.
-    QByteArray m_out;
+    /// What write() queued and the driver has not taken yet (Unix): the writes themselves,
+    /// shared, not copied (a batch goes to every link), the first from m_outAt on. QSerialPort's
+    /// own write buffer is not used there: it wakes the loop whenever the driver has a byte of
+    /// room, and a pty has room after every read of its far end.
+    QList<QByteArray> m_out;
+    qsizetype m_outAt = 0;
+    qint64 m_outBytes = 0;
     QSocketNotifier *m_room = nullptr; ///< the driver has room again
     QTimer m_roomLater;                ///< or: look again after a pause
     QElapsedTimer m_lastFull;          ///< since the driver last could not take everything

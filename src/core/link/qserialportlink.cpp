@@ -18,7 +18,7 @@ namespace vell::link {
 namespace {
 constexpr int kHangupCheckMs = 100;
 /// The pause before a driver that keeps filling up is looked at again, and what "keeps" means.
-constexpr int kRoomPauseMs = 2;
+constexpr int kRoomPauseMs = 1;
 constexpr int kFullAgainMs = 10;
 } // namespace
 

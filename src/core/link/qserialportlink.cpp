@@ -110,27 +110,14 @@ bool QSerialPortLink::write(const QByteArray &bytes)
 #ifndef Q_OS_UNIX
     return m_port.write(bytes) == bytes.size();
 #endif
-    // On Unix the bytes go to the driver on the next turn of the loop, all that were written
-    // in this one together, and what it cannot take yet waits here.
+    // On Unix the bytes wait here and go to the driver when a turn of the loop finds it has
+    // room, all that were written until then in one write, after what else that turn found (an
+    // open or close the far end saw), as with the port's own buffer.
     m_out.append(bytes);
     m_outBytes += bytes.size();
-    if (!m_room->isEnabled() && !m_roomLater.isActive())
-        scheduleFlush();
+    if (!m_roomLater.isActive())
+        m_room->setEnabled(true);
     return true;
-}
-
-void QSerialPortLink::scheduleFlush()
-{
-    if (m_flushQueued)
-        return;
-    m_flushQueued = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_flushQueued = false;
-            flushOutput();
-        },
-        Qt::QueuedConnection);
 }
 
 void QSerialPortLink::flushOutput()
@@ -168,7 +155,7 @@ void QSerialPortLink::flushOutput()
         m_outAt = 0;
     }
     if (taken == offered && !m_out.isEmpty())
-        scheduleFlush(); // more pieces than one write takes
+        m_room->setEnabled(true); // more pieces than one write takes
     else if (!m_out.isEmpty())
         waitForRoom();
     if (taken > 0)

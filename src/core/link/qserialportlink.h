@@ -39,7 +39,6 @@ private:
     /// Hands what waits to the driver, as much as it takes now; then waits for room if some
     /// is left, and tells what was taken.
     void flushOutput();
-    void scheduleFlush();
     void waitForRoom();
     void dropQueue();
 
@@ -54,7 +53,6 @@ private:
     QSocketNotifier *m_room = nullptr; ///< the driver has room again
     QTimer m_roomLater;                ///< or: look again after a pause
     QElapsedTimer m_lastFull;          ///< since the driver last could not take everything
-    bool m_flushQueued = false;
     /// While open on Unix: looks for a hung-up terminal, which Qt 6.8 reads as no data.
     QTimer m_hangupCheck;
     QString m_deviceName;

@@ -1,7 +1,8 @@
-// Guards what only a real port shows, with QSerialPort on ptys: a vanished device reported
-// once, the simulator's greeting on every open (past the flush that ends a newer Qt's open)
-// and nothing stale after a reopen, split and merged replies reaching a handler, flow control
-// against a slow and a stalled reader, a replugged programmer named by its new device.
+// Guards what only a real port shows, with QSerialPort on ptys: every byte written past a
+// full driver, a vanished device reported once, the simulator's greeting on every open (past the
+// flush that ends a newer Qt's open) and nothing stale after a reopen, split and merged replies
+// reaching a handler, flow control against a slow and a stalled reader, a replugged programmer
+// named by its new device.
 #include "common/files.h"
 #include "common/recordingoperator.h"
 #include "common/testmain.h"
@@ -16,6 +17,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -82,6 +84,36 @@ private Q_SLOTS:
             QVERIFY(!lost.wait(300));
             QCOMPARE(lost.count(), round);
         }
+    }
+
+    // Written far faster than the far end reads a few kilobytes at a time: what the driver could
+    // not take goes later, and every byte arrives once, in order, told once through bytesWritten.
+    void everyByteArrivesPastAFullDriver()
+    {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const auto closeMaster = qScopeGuard([master] { ::close(master); });
+        QSerialPortLink link;
+        QCOMPARE(link.open(QString::fromLocal8Bit(::ptsname(master))),
+                 SerialLink::OpenResult::Opened);
+        qint64 told = 0;
+        connect(&link, &SerialLink::bytesWritten, &link, [&told](qint64 n) { told += n; });
+        const QByteArray sent = test::pattern(256 * 1024);
+        for (int at = 0; at < sent.size(); at += 7000)
+            QVERIFY(link.write(sent.mid(at, 7000)));
+        QTest::qWait(50); // nobody reads: the driver fills up
+        QVERIFY(link.bytesToWrite() > 0 && told < sent.size());
+        QByteArray got;
+        QTimer reader;
+        connect(&reader, &QTimer::timeout, &reader, [&got, master] {
+            char chunk[4096];
+            const ssize_t n = ::read(master, chunk, sizeof chunk);
+            got.append(chunk, n > 0 ? int(n) : 0);
+        });
+        reader.start(1);
+        QTRY_COMPARE_WITH_TIMEOUT(got.size(), sent.size(), 20000);
+        QCOMPARE(got, sent);
+        QVERIFY(told == sent.size() && link.bytesToWrite() == 0);
     }
 
     void greetingOnEveryOpenNothingStale_data()

@@ -349,9 +349,11 @@ void FileTransfer::onBytesWritten(ProgrammerNumber n)
     // The stall counts from the last bytes taken. Its timer is not restarted for each write
     // the link takes (thousands a second); when it fires, it looks at this time instead.
     m_lastTaken[n].start();
-    // Most writes taken leave another link behind: the pump would find nothing to do.
+    // Most writes taken leave another link behind: the pump would find nothing to do. The link
+    // that was behind tops everyone up from its own turn of the loop, so the blocks reach the
+    // drivers on the next one, not one turn later again.
     if (linksReady())
-        schedulePump();
+        pump();
 }
 
 void FileTransfer::onStall(ProgrammerNumber n)

@@ -25,7 +25,7 @@ namespace vell::linedb {
 /// How long the shipper waits, and how many records a batch holds; only tests shorten them.
 struct ShipperTimings
 {
-    int batchRecords = 1000;
+    int batchRecords = 2000;
     int firstRetryMs = 1000;
     int longestRetryMs = 60000;
     int connectTimeoutMs = 10000;

@@ -110,6 +110,14 @@ QByteArray linesOf(int from, int to, const QString &run = QStringLiteral("run-a"
     return bytes;
 }
 
+QStringList idsOf(int from, int to)
+{
+    QStringList ids;
+    for (int i = from; i < to; ++i)
+        ids << madeUp(i).recordId;
+    return ids;
+}
+
 bool append(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -261,6 +269,15 @@ private:
             .value_or(m_server.why());
     }
 
+    /// The table's record ids in the order stored.
+    QString idsInOrder(const QString &database)
+    {
+        return m_server
+            .sql(QStringLiteral("SELECT string_agg(record_id, ',' ORDER BY id) FROM vell_attempts"),
+                 database)
+            .value_or(m_server.why());
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -286,13 +303,8 @@ private Q_SLOTS:
         QCOMPARE(shipper.unsent(), 0);
         QCOMPARE(shipper.statusText(), QString());
         QCOMPARE(count(db), QStringLiteral("2500|2500"));
-        QStringList ids;
-        for (int i = 0; i < 2500; ++i)
-            ids << madeUp(i).recordId;
-        QCOMPARE(m_server.sql(QStringLiteral("SELECT string_agg(record_id, ',' ORDER BY id) "
-                                             "FROM vell_attempts"),
-                              db),
-                 ids.join(u','));
+        const QStringList ids = idsOf(0, 2500);
+        QCOMPARE(idsInOrder(db), ids.join(u','));
         // Record 10: every kind of column.
         const record::AttemptRecord r = madeUp(10);
         QVERIFY(r.requestId && !r.operatorName.isEmpty() && r.options);
@@ -476,10 +488,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(shipper.caughtUp(), 60000);
         QCOMPARE(shipper.skipped(), 2);
         QCOMPARE(shipper.sent(), 173);
-        QCOMPARE(m_server.sql(QStringLiteral("SELECT string_agg(record_id, ',' ORDER BY id) "
-                                             "FROM vell_attempts"),
-                              db),
-                 ids.join(u','));
+        QCOMPARE(idsInOrder(db), ids.join(u','));
     }
 
     // Records that come one at a time, as a bench's steps end, go over the one connection:
@@ -569,13 +578,8 @@ private Q_SLOTS:
         QTest::qWait(1500); // the staged batches' connections end meanwhile
         locker.close();
         QTRY_VERIFY_WITH_TIMEOUT(shipper.caughtUp(), 60000);
-        QStringList ids;
-        for (int i = 0; i < 400; ++i)
-            ids << madeUp(i).recordId;
-        QCOMPARE(m_server.sql(QStringLiteral("SELECT string_agg(record_id, ',' ORDER BY id) "
-                                             "FROM vell_attempts"),
-                              db),
-                 ids.join(u','));
+        const QStringList ids = idsOf(0, 400);
+        QCOMPARE(idsInOrder(db), ids.join(u','));
     }
 
     // The server goes away mid-run: the records wait in the log, the status says how many and

@@ -12,8 +12,11 @@
 #include "model/replyhandler.h"
 #include "sim/simbank.h"
 
+#include <QDir>
 #include <QScopeGuard>
 #include <QtTest>
+
+#include <algorithm>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -62,6 +65,16 @@ struct PtyBench
     QByteArray file;
     bool written = false;
 };
+
+/// Whether this process has device open (its descriptors, as /proc lists them).
+bool holdsOpen(const QString &device)
+{
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    const QStringList entries = fds.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot);
+    return std::any_of(entries.begin(), entries.end(), [&](const QString &fd) {
+        return QFileInfo(fds.filePath(fd)).symLinkTarget() == device;
+    });
+}
 
 } // namespace
 
@@ -238,6 +251,8 @@ private Q_SLOTS:
             QTRY_VERIFY(!station.busy());
             if (round == 1) {
                 bank.remove(2);
+                // Its number is free once this process no longer holds the old device open.
+                QTRY_VERIFY_WITH_TIMEOUT(!holdsOpen(before), 10000);
                 QVERIFY(bank.add(9)); // takes the pty number programmer 2 left free
                 QVERIFY(bank.add(2));
                 QVERIFY(QFileInfo(b.ports.filePath("COM2")).canonicalFilePath() != before);

@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <unistd.h>
 
 namespace vell::test {
@@ -109,5 +110,13 @@ struct Simulator
     QProcess process;
     QByteArray lines;
 };
+
+/// Sends sig to process while it runs. A process that has ended has no id (0), and kill(0)
+/// would signal this test's whole process group: ctest and whatever started it.
+inline bool signal(const QProcess &process, int sig)
+{
+    const qint64 pid = process.processId();
+    return pid > 0 && ::kill(pid_t(pid), sig) == 0;
+}
 
 } // namespace vell::test

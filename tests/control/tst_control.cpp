@@ -327,7 +327,7 @@ private Q_SLOTS:
                                  20000);
         // Sent while the load streams; cut short once the station drops this client.
         ::send(deaf, asks.constData(), size_t(asks.size()), MSG_NOSIGNAL);
-        ::kill(pid_t(control.processId()), SIGKILL);
+        QVERIFY(test::signal(control, SIGKILL));
         const QString id = QStringLiteral("control-%1").arg(control.processId());
         QTRY_COMPARE_WITH_TIMEOUT(records(m_log).size(), 12, 30000);
         QCOMPARE(records(m_log).last()["request_id"], id);
@@ -402,7 +402,7 @@ private Q_SLOTS:
             run = test::run(kApp, {"--control", "status", "--json"}, m_home.path());
             QVERIFY2(QJsonDocument::fromJson(run.out.value(0).toUtf8())["state"] == "idle",
                      qPrintable(run.err));
-            ::kill(pid_t(station.processId()), SIGKILL); // its socket and lock stay behind
+            QVERIFY(test::signal(station, SIGKILL)); // its socket and lock stay behind
             QVERIFY(ended.wait(10000));
         }
         QVERIFY(QFile::remove(own));
@@ -429,7 +429,7 @@ private Q_SLOTS:
         const test::Run run = test::run(
             kApp, {"--control", "program-target", "--control-socket", socket}, m_home.path());
         QVERIFY2(run.exitCode == 3, qPrintable(run.err + run.out.join(u'\n')));
-        ::kill(pid_t(station.processId()), SIGTERM);
+        QVERIFY(test::signal(station, SIGTERM));
         QVERIFY(ended.wait(10000));
         QCOMPARE(station.exitCode(), 3);
     }
@@ -455,7 +455,7 @@ private Q_SLOTS:
             event = client.next();
         const int before = records(m_log).size();
         QSignalSpy ended(&m_station, &QProcess::finished);
-        ::kill(pid_t(m_station.processId()), SIGTERM);
+        QVERIFY(test::signal(m_station, SIGTERM));
         QVERIFY(ended.wait(10000));
         QCOMPARE(m_station.exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_station.exitCode(), 0);

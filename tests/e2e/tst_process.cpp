@@ -316,7 +316,7 @@ private Q_SLOTS:
         QByteArray out;
         while (!out.contains("\"phase\":\"transfer\"") && ready.wait(20000))
             out += app.readAllStandardOutput();
-        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(test::signal(app, SIGTERM));
         QVERIFY(finished.wait(10000));
         QCOMPARE(app.exitCode(), 130);
         out += app.readAllStandardOutput();
@@ -351,7 +351,7 @@ private Q_SLOTS:
         test::prepare(app, home.path());
         app.start(kApp, {"--simulate", "2"});
         QTRY_COMPARE_WITH_TIMEOUT(entries(home.path()).size(), 2, 10000);
-        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(test::signal(app, SIGTERM));
         QVERIFY(finished.wait(10000));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(entries(home.path()), QStringList());
@@ -488,7 +488,7 @@ private Q_SLOTS:
         QVERIFY2(run.err.contains(QString("COM1 (%1): %2").arg(plugged, byWindows)),
                  qPrintable(run.err));
         QTRY_COMPARE_WITH_TIMEOUT(access(home.path(), other.path()).value(0), "ok 0", 5000);
-        ::kill(pid_t(windows.processId()), SIGTERM);
+        QVERIFY(test::signal(windows, SIGTERM));
         QVERIFY(ended.wait(10000));
     }
 
@@ -522,7 +522,7 @@ private Q_SLOTS:
                 left << locks.filePath(file);
         }
         QCOMPARE(left.size(), 3); // COM2's place and device, COM1's place
-        ::kill(pid_t(windows.processId()), SIGKILL);
+        QVERIFY(test::signal(windows, SIGKILL));
         QVERIFY(ended.wait(10000));
         QVERIFY(test::writeFile(home.filePath("board.bin"), test::pattern(600)));
         const test::Run run =
@@ -552,7 +552,7 @@ private Q_SLOTS:
                                      "to the front"),
                  qPrintable(second.err));
         QCOMPARE(first.state(), QProcess::Running);
-        ::kill(pid_t(first.processId()), SIGTERM);
+        QVERIFY(test::signal(first, SIGTERM));
         QVERIFY(finished.wait(10000));
         QVERIFY(first.readAllStandardError().contains("a later start asked to come forward"));
     }

@@ -916,7 +916,7 @@ private Q_SLOTS:
                          "--database", m_server.url(db)});
         QTRY_COMPARE_WITH_TIMEOUT(count(db), QStringLiteral("4|4"), 40000);
         QCOMPARE(app.state(), QProcess::Running);
-        ::kill(pid_t(app.processId()), SIGKILL);
+        QVERIFY(test::signal(app, SIGKILL));
         QVERIFY(app.waitForFinished(10000));
         QCOMPARE(app.exitStatus(), QProcess::CrashExit);
         QVERIFY(QDir(linedb::ShipCursor::pathFor(log)).removeRecursively());

@@ -219,25 +219,33 @@ void PtyProgrammer::onInotify()
 {
 #ifdef Q_OS_LINUX
     alignas(inotify_event) char buffer[4096];
-    bool opened = false;
-    bool closed = false;
+    bool seen = false;
     for (;;) {
         const ssize_t n = ::read(m_inotify, buffer, sizeof buffer);
         if (n <= 0)
             break;
         for (ssize_t at = 0; at < n;) {
             const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
-            if (event->mask & IN_OPEN)
-                opened = true;
-            if (event->mask & (IN_CLOSE | IN_Q_OVERFLOW))
-                closed = true;
             at += ssize_t(sizeof(inotify_event)) + event->len;
+            if (event->mask & IN_Q_OVERFLOW) {
+                // Some were lost: the session ends, and the opener count starts again from
+                // what the master tells.
+                seen = true;
+                m_openers = 0;
+                setPortOpen(false);
+                continue;
+            }
+            if (event->wd != m_watch)
+                continue; // a watch removed while the slave was flushed
+            seen = true;
+            if (event->mask & IN_OPEN)
+                ++m_openers;
+            // In order: a close and a re-open in one read end the old session first.
+            if ((event->mask & IN_CLOSE) && m_openers > 0 && --m_openers == 0)
+                setPortOpen(false);
         }
     }
-    // The events may hold a close and a re-open: a close first ends the old session.
-    if (closed && m_portOpen)
-        setPortOpen(false);
-    if (opened || closed)
+    if (seen)
         checkHangup();
 #endif
 }
@@ -271,9 +279,12 @@ void PtyProgrammer::checkHangup()
     if (m_master < 0)
         return;
     if (!hungUp()) {
+        // Someone holds the slave: at least one opener, counted or not.
+        m_openers = qMax(m_openers, 1);
         setPortOpen(true);
         return;
     }
+    m_openers = 0;
     setPortOpen(false);
     if (m_staleInput)
         dropStaleInput();
@@ -293,8 +304,13 @@ void PtyProgrammer::dropStaleInput()
         ::tcflush(slave, TCIFLUSH);
         ::close(slave);
     }
-    if (watching && watchSlave(true) && !hungUp())
-        setPortOpen(true); // the app opened the port while the watch was off
+    if (watching && watchSlave(true)) {
+        m_openers = 0;
+        if (!hungUp()) {
+            m_openers = 1;
+            setPortOpen(true); // the app opened the port while the watch was off
+        }
+    }
 }
 
 void PtyProgrammer::setPortOpen(bool open)

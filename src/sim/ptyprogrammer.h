@@ -81,6 +81,10 @@ private:
     int m_master = -1;
     int m_inotify = -1;
     int m_watch = -1;
+    /// How many opens of the slave the watch saw that are not closed yet: a session ends with
+    /// the last close, not with any (the app may open the port again before an older
+    /// descriptor's close is told).
+    int m_openers = 0;
     bool m_staleInput = false; // a session ended; its leftovers are still to be dropped
     QString m_slavePath;
     QString m_linkPath;

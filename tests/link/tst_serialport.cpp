@@ -179,6 +179,37 @@ private Q_SLOTS:
         QCOMPARE(late.left(24), greeting);
     }
 
+    void aSecondOpenerLeavesTheSession_data() { greetingOnEveryOpenNothingStale_data(); }
+    // Another descriptor on the port, opened and closed while the app's is open (a port check,
+    // a reopen before the old close is told): the session goes on, the device is not reset.
+    void aSecondOpenerLeavesTheSession()
+    {
+        QFETCH(PtyProgrammer::OpenDetection, detection);
+        QTemporaryDir dir;
+        const auto p = PtyProgrammer::create(dir.filePath("COM3"), options("version=0107"), nullptr,
+                                             detection);
+        QVERIFY(p);
+        QSerialPortLink link;
+        QByteArray got;
+        connect(&link, &SerialLink::readyRead, &link, [&] { got += link.readAll(); });
+        const QByteArray greeting = test::reply("AUSBR", 0, "0107");
+        QCOMPARE(link.open(p->linkPath()), SerialLink::OpenResult::Opened);
+        QTRY_COMPARE(got, greeting);
+        QSignalSpy closed(p.get(), &PtyProgrammer::portClosed);
+        const int fd = ::open(QFile::encodeName(p->linkPath()).constData(),
+                              O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        QVERIFY(link.write(
+            link::CommandFrame::load(false, link::CommandFrame::SizeFields::fromLength(10))));
+        QTRY_VERIFY(got.size() >= 3 * 24);
+        QCOMPARE(got.mid(24, 5), QByteArray("ASEND"));
+        QCOMPARE(closed.count(), 0);
+        QVERIFY(p->isPortOpen());
+        link.close();
+        QTRY_VERIFY(!p->isPortOpen());
+    }
+
     // One byte per read, or two replies in one read: each reply handled once, in order.
     void splitAndMergedReplies()
     {

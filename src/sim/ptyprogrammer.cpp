@@ -304,13 +304,9 @@ void PtyProgrammer::dropStaleInput()
         ::tcflush(slave, TCIFLUSH);
         ::close(slave);
     }
-    if (watching && watchSlave(true)) {
-        m_openers = 0;
-        if (!hungUp()) {
-            m_openers = 1;
-            setPortOpen(true); // the app opened the port while the watch was off
-        }
-    }
+    // The app may have opened the port while the watch was off: the master tells.
+    if (watching && watchSlave(true))
+        checkHangup();
 }
 
 void PtyProgrammer::setPortOpen(bool open)
